@@ -1,0 +1,69 @@
+#ifndef LOGSYSTEM_H
+#define LOGSYSTEM_H
+
+#include <QByteArray>
+#include <QMutex>
+#include <QString>
+#include <QWaitCondition>
+#include <QtGlobal>
+#include <atomic>
+
+class QDateTime;
+class QFile;
+class QThread;
+
+// The process-wide log sink behind customMessageHandler. Lines are kept in
+// memory and written to "log.txt" in the working directory by a flush thread
+// every 100 ms, or at once by the logging thread when 4 KiB have gathered or
+// the message is fatal. Every file operation (append and trim) happens under
+// one file lock and takes the whole pending buffer with it, so batches reach
+// the file in the order they were logged and a trim never races an append.
+class LogSystem
+{
+public:
+    static constexpr int FlushIntervalMs = 100;
+    static constexpr int DirectWriteBytes = 4096;
+    static constexpr qint64 MaxFileBytes = 5242880;
+    static constexpr qint64 TrimmedFileBytes = 2621440;
+
+    static LogSystem *instance();
+
+    // Starts the flush thread once; cheap to call on every message.
+    void ensureInitialized();
+
+    // Buffers one formatted line; writes through when the batch is full or urgent.
+    void append(const QByteArray &line, bool urgent);
+
+    // Stops the flush thread and writes every line logged so far. Lines logged
+    // afterwards are written straight through. Safe to call more than once.
+    void shutdown();
+
+    // Cuts a closed log file to its newest TrimmedFileBytes, starting at a full line.
+    static void rotateLog(QFile &file);
+
+    static QString levelWord(QtMsgType type);
+    static QByteArray formatLine(const QDateTime &time, QtMsgType type, const QString &message);
+
+    // False once the sink has been destroyed at process exit.
+    static bool isAlive();
+
+    ~LogSystem();
+
+private:
+    LogSystem();
+    void flushLoop();
+    void writePending();
+
+    QMutex mutex;               // guards buffer
+    QByteArray buffer;
+    std::atomic<bool> initialized{false};
+
+    QMutex fileMutex;           // serialises every open, write and trim of the file
+    QWaitCondition wakeFlusher; // waited on with `mutex`
+    bool stopping = false;      // guarded by `mutex`
+    QThread *flushThread = nullptr;
+};
+
+void customMessageHandler(QtMsgType type, const QMessageLogContext &context, const QString &msg);
+
+#endif // LOGSYSTEM_H

@@ -1,0 +1,20 @@
+# Every tests/<area>/tst_<name>.cpp is one QtTest executable, registered with
+# CTest under the area's label, with a timeout and the offscreen platform.
+# Extra sources of a test live beside it as <name>_*.cpp.
+function(tavio_add_qtests area)
+    file(GLOB test_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${area}/tst_*.cpp)
+    foreach(source ${test_sources})
+        get_filename_component(name ${source} NAME_WE)
+        string(REGEX REPLACE "^tst_" "" base ${name})
+        file(GLOB extra CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${area}/${base}_*.cpp
+                                          ${CMAKE_CURRENT_SOURCE_DIR}/${area}/${base}_*.h)
+        add_executable(${name} ${source} ${extra})
+        target_include_directories(${name} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/support)
+        target_link_libraries(${name} PRIVATE ${TAVIO_TEST_LIBRARIES} Qt5::Test)
+        add_test(NAME ${area}.${base} COMMAND ${name})
+        set_tests_properties(${area}.${base} PROPERTIES
+            LABELS ${area}
+            TIMEOUT 300
+            ENVIRONMENT "QT_QPA_PLATFORM=offscreen;ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:fast_unwind_on_malloc=0;LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/lsan.supp:print_suppressions=0;UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1")
+    endforeach()
+endfunction()

@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build needs (only those missing), then
+# configures and builds the project into the given folder.
+# Usage: scripts/setup.sh BUILD_DIR [extra cmake arguments...]
+set -euo pipefail
+
+repo=$(cd "$(dirname "$0")/.." && pwd)
+build_dir=$1
+shift
+
+packages=(build-essential cmake qtbase5-dev libqt5serialport5-dev qttools5-dev
+          qttools5-dev-tools xvfb xauth)
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "Installing missing packages: ${missing[*]}"
+    sudo_cmd=()
+    [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+    export DEBIAN_FRONTEND=noninteractive
+    "${sudo_cmd[@]}" apt-get update -qq
+    "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+cmake -S "$repo" -B "$build_dir" -DTAVIO_WERROR=ON "$@" >/dev/null
+cmake --build "$build_dir" --parallel "$(nproc)"
