@@ -1,8 +1,13 @@
 #include "mainwindow.h"
 
-MainWindow::MainWindow(QWidget *parent)
+#include "usbvirtualserial.h"
+
+MainWindow::MainWindow(SharedPortLister ports, QWidget *parent)
     : QMainWindow(parent)
+    , m_usbVirtualSerial(new UsbVirtualSerial(std::move(ports)))
 {
     setObjectName(QStringLiteral("MainWindow"));
     resize(InitialWidth, InitialHeight);
 }
+
+MainWindow::~MainWindow() = default;

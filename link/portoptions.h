@@ -1,0 +1,20 @@
+#ifndef PORTOPTIONS_H
+#define PORTOPTIONS_H
+
+#include "serialportlister.h"
+
+class QCommandLineParser;
+
+// The command-line options that add one port with a given USB identity:
+// --port PATH --vid N [--manufacturer TEXT].
+namespace PortOptions {
+
+void addTo(QCommandLineParser &parser);
+
+// The system's ports, plus the port the options name. Returns null and sets
+// `error` when the options are incomplete or the identifier is not a number.
+SharedPortLister listerFrom(const QCommandLineParser &parser, QString *error);
+
+} // namespace PortOptions
+
+#endif // PORTOPTIONS_H

@@ -1,0 +1,137 @@
+#include "serialportchannel.h"
+
+#include "logging.h"
+
+#include <QDeadlineTimer>
+#include <QSerialPort>
+
+namespace {
+constexpr qint32 BaudRate = 115200;
+} // namespace
+
+SerialPortChannel::SerialPortChannel(QObject *parent)
+    : QObject(parent)
+{
+}
+
+SerialPortChannel::~SerialPortChannel()
+{
+    close();
+}
+
+bool SerialPortChannel::open(const QString &portName)
+{
+    abandonPendingWrites();
+    delete m_port; // safe: no other thread ever touches the port object
+    m_port = new QSerialPort(this);
+    m_port->setPortName(portName);
+    m_port->setBaudRate(BaudRate, QSerialPort::AllDirections);
+    m_port->setDataBits(QSerialPort::Data8);
+    m_port->setParity(QSerialPort::NoParity);
+    m_port->setStopBits(QSerialPort::OneStop);
+    m_port->setFlowControl(QSerialPort::NoFlowControl);
+    connect(m_port, &QSerialPort::readyRead, this, &SerialPortChannel::readyRead);
+    connect(m_port, &QSerialPort::bytesWritten, this, &SerialPortChannel::onBytesWritten);
+    connect(m_port, &QSerialPort::errorOccurred, this,
+            [this](QSerialPort::SerialPortError error) { onError(int(error)); });
+    return m_port->open(QIODevice::ReadWrite);
+}
+
+void SerialPortChannel::close()
+{
+    if (m_port && m_port->isOpen()) {
+        m_port->clear(QSerialPort::AllDirections);
+        m_port->close();
+    }
+    abandonPendingWrites();
+}
+
+bool SerialPortChannel::isOpen() const
+{
+    return m_port && m_port->isOpen();
+}
+
+bool SerialPortChannel::isWritable() const
+{
+    return m_port && m_port->isWritable();
+}
+
+QString SerialPortChannel::portName() const
+{
+    return m_port ? m_port->portName() : QString();
+}
+
+QString SerialPortChannel::errorString() const
+{
+    return m_port ? m_port->errorString() : QStringLiteral("no serial port");
+}
+
+qint64 SerialPortChannel::write(const QByteArray &bytes, quint64 *writeMark)
+{
+    if (!isOpen())
+        return -1;
+    const qint64 accepted = m_port->write(bytes);
+    QMutexLocker lock(&m_writeMutex);
+    if (accepted > 0)
+        m_queued += quint64(accepted);
+    *writeMark = m_queued;
+    return accepted;
+}
+
+QByteArray SerialPortChannel::readAll()
+{
+    return isOpen() ? m_port->readAll() : QByteArray();
+}
+
+bool SerialPortChannel::waitUntilWritten(quint64 writeMark, int timeoutMs)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    QMutexLocker lock(&m_writeMutex);
+    for (;;) {
+        if (writeMark <= m_abandoned)
+            return writeMark <= m_writtenBeforeAbandon;
+        if (m_written >= writeMark)
+            return true;
+        if (!m_writeProgress.wait(&m_writeMutex, deadline))
+            return m_written >= writeMark;
+    }
+}
+
+void SerialPortChannel::onBytesWritten(qint64 count)
+{
+    QMutexLocker lock(&m_writeMutex);
+    m_written += quint64(count);
+    m_writeProgress.wakeAll();
+}
+
+void SerialPortChannel::onError(int error)
+{
+    switch (error) {
+    case QSerialPort::NoError:
+    case QSerialPort::TimeoutError:
+    case QSerialPort::NotOpenError:
+    case QSerialPort::OpenError:
+    case QSerialPort::DeviceNotFoundError:
+    case QSerialPort::PermissionError:
+        return; // failures of an open or of a call on a closed port, reported by the caller
+    default:
+        break;
+    }
+    if (!isOpen())
+        return;
+    const QString name = m_port->portName();
+    const QString text = m_port->errorString();
+    LOG_WARNING << "serial port lost:" << name << text;
+    m_port->close();
+    abandonPendingWrites();
+    emit portLost(name, text);
+}
+
+void SerialPortChannel::abandonPendingWrites()
+{
+    QMutexLocker lock(&m_writeMutex);
+    m_writtenBeforeAbandon = m_written;
+    m_abandoned = m_queued;
+    m_written = m_queued; // a new port counts its writes from here
+    m_writeProgress.wakeAll();
+}

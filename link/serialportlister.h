@@ -1,0 +1,48 @@
+#ifndef SERIALPORTLISTER_H
+#define SERIALPORTLISTER_H
+
+#include <QList>
+#include <QString>
+#include <memory>
+
+// What the program needs to know of one serial port to recognise a device.
+struct SerialPortDescription
+{
+    QString portName;
+    QString manufacturer;
+    quint16 vendorIdentifier = 0;
+};
+
+// The list of serial ports present now. The one place the program asks the
+// system for its ports, so tests and the simulator can stand in for it.
+class SerialPortLister
+{
+public:
+    virtual ~SerialPortLister() = default;
+    virtual QList<SerialPortDescription> availablePorts() const = 0;
+};
+
+using SharedPortLister = std::shared_ptr<const SerialPortLister>;
+
+// The system's ports, as the serial-port module reports them.
+class SystemSerialPortLister : public SerialPortLister
+{
+public:
+    QList<SerialPortDescription> availablePorts() const override;
+};
+
+// Another lister's ports plus one port given by path, listed with a chosen
+// identity while the path exists (it may be a symbolic link). Serves devices
+// that enumerate without their USB identity, and the device simulator.
+class ExtraPortLister : public SerialPortLister
+{
+public:
+    ExtraPortLister(SharedPortLister base, SerialPortDescription extra);
+    QList<SerialPortDescription> availablePorts() const override;
+
+private:
+    SharedPortLister m_base;
+    SerialPortDescription m_extra;
+};
+
+#endif // SERIALPORTLISTER_H
