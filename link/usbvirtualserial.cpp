@@ -377,6 +377,8 @@ void UsbVirtualSerial::receiveBytes(const QByteArray &bytes)
         dispatchFrame(frame);
 }
 
+// Each reply's content is stored and signalled before the acknowledgement is
+// recorded, so a sender that wakes on the acknowledgement finds it in place.
 void UsbVirtualSerial::dispatchFrame(const ReceivedFrame &frame)
 {
     const char *payload = frame.payload.constData();
@@ -393,11 +395,9 @@ void UsbVirtualSerial::dispatchFrame(const ReceivedFrame &frame)
         return;
     }
     case AR_COMMAND_GET_ACTIVE:
-        handleReceivedPacket(&frame.header);
         emit sig_reboot();
-        return;
+        break;
     case AR_COMMAND_FIND_DEVICE: {
-        handleReceivedPacket(&frame.header);
         const auto info = ProtocolFrame::readRecord<ar_device_info>(payload, available);
         LOG_INFO << "[debug]deviceinfo.receiveMaxSize" << info.receiveMaxSize;
         LOG_INFO << "deviceinfo.hardwareVersion" << fieldText(info.hardwareVersion);
@@ -408,28 +408,26 @@ void UsbVirtualSerial::dispatchFrame(const ReceivedFrame &frame)
         receiveMaxSize.store(info.receiveMaxSize);
         setDeviceInfo(info.firmwareInfo, info.serialNumber, info.hardwareVersion, info.cputemp);
         m_setDeviceInfoFlag.store(true);
-        return;
+        break;
     }
     case AR_CMD_REMOTE_UPGRADE:
     case AR_CMD_SENDFILE_START:
     case AR_CMD_SENDFILE_DATA:
-        handleReceivedPacket(&frame.header);
-        return;
+        break;
     case AR_CMD_SENDFILE_END: {
-        handleReceivedPacket(&frame.header);
         const auto info = ProtocolFrame::readRecord<ar_receive_date_info>(payload, available);
         emit sig_receiveDateInfo(info.status);
         LOG_INFO << " sig_receiveDateInfo end, receiveDateInfo.status " << info.status;
-        return;
+        break;
     }
     case AR_CMD_UPGRADE_STATUS:
-        handleReceivedPacket(&frame.header);
         emit sig_sendUpgradeProcess(ProtocolFrame::readRecord<ar_upgrade_status>(payload, available));
-        return;
+        break;
     default:
         LOG_WARNING << "Unhandled command:" << frame.header.command;
         return;
     }
+    handleReceivedPacket(&frame.header);
 }
 
 void UsbVirtualSerial::handleReceivedPacket(const ar_protocol_t *header)

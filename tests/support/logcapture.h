@@ -22,6 +22,7 @@ public:
     {
         QMutexLocker lock(&mutex());
         store().clear();
+        types().clear();
     }
     static int count(const QString &text)
     {
@@ -31,17 +32,28 @@ public:
         return n;
     }
     static bool contains(const QString &text) { return count(text) > 0; }
+    // Messages of one level containing `text`.
+    static int count(const QString &text, QtMsgType type)
+    {
+        QMutexLocker lock(&mutex());
+        int n = 0;
+        for (int i = 0; i < store().size(); ++i)
+            n += (types().at(i) == type && store().at(i).contains(text)) ? 1 : 0;
+        return n;
+    }
     // Messages containing `text`, in order.
     static QStringList matching(const QString &text) { return messages().filter(text); }
 
 private:
-    static void handler(QtMsgType, const QMessageLogContext &, const QString &message)
+    static void handler(QtMsgType type, const QMessageLogContext &, const QString &message)
     {
         QMutexLocker lock(&mutex());
         store().append(message);
+        types().append(type);
     }
     static QMutex &mutex() { static QMutex m; return m; }
     static QStringList &store() { static QStringList s; return s; }
+    static QList<QtMsgType> &types() { static QList<QtMsgType> t; return t; }
     static inline QtMessageHandler s_previous = nullptr;
 };
 

@@ -1,0 +1,294 @@
+#include "logcapture.h"
+#include "protocolframe.h"
+#include "pseudoterminal.h"
+#include "simulateddevice.h"
+
+#include <QElapsedTimer>
+#include <thread>
+#include <QtTest>
+#include <unistd.h>
+
+namespace {
+constexpr unsigned ShortAckMs = 100;
+
+qint32 send(UsbVirtualSerial &link, quint32 command, unsigned transmissions = 5,
+            unsigned timeoutMs = ShortAckMs, QByteArray payload = QByteArray())
+{
+    return link.commandSerialSend(command, AR_MSGTYPE_REQUEST, AR_FMT_BINARY, 0,
+                                  payload.isNull() ? nullptr : payload.data(),
+                                  unsigned(payload.size()), transmissions, timeoutMs);
+}
+
+QList<quint32> retries(const QList<SimFrameRecord> &frames)
+{
+    QList<quint32> out;
+    for (const SimFrameRecord &frame : frames)
+        out.append(frame.retry);
+    return out;
+}
+} // namespace
+
+class TestCommandSend : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void acknowledgedAtOnce_sendsOnceAndAdvancesTheSequence();
+    void deviceQuery_onTheWireIsTheDocumentedFrame();
+    void silentDevice_transmitsUpToTheCountWithRisingRetry_data();
+    void silentDevice_transmitsUpToTheCountWithRisingRetry();
+    void silentDevice_atTheRealTimeout_takesFiveTimesTwoSeconds();
+    void negativeAck_endsItsWaitAtOnce();
+    void droppedAcks_areRecoveredByRetransmission();
+    void replyShapes_stillAcknowledge_data();
+    void replyShapes_stillAcknowledge();
+    void lateReplyToAFailedRequest_doesNotAcknowledgeTheNext();
+    void sequenceNumbersBeyond16Bits_areStillAcknowledged();
+    void payload_reachesTheDeviceWhole();
+    void nullPayload_writesOnlyTheHeaderButKeepsItsLength();
+    void vanishingDevice_isReportedOnceAndFailsFast();
+    void rebootedDevice_isFoundAgainUnderItsIdentity();
+
+private:
+    std::unique_ptr<SimulatedDevice> m_device;
+    std::unique_ptr<LogCapture> m_log;
+};
+
+void TestCommandSend::init()
+{
+    m_log.reset(new LogCapture);
+    m_device.reset(new SimulatedDevice);
+    QVERIFY(m_device->start());
+    QVERIFY(m_device->open());
+}
+
+void TestCommandSend::cleanup()
+{
+    m_device.reset();
+    m_log.reset();
+    m_upgrade_device_vid = 0;
+}
+
+void TestCommandSend::acknowledgedAtOnce_sendsOnceAndAdvancesTheSequence()
+{
+    UsbVirtualSerial &link = *m_device->link;
+    QCOMPARE(send(link, AR_CMD_REMOTE_UPGRADE), 0);
+    QCOMPARE(link.sequenceNumber(), 1u);
+    QCOMPARE(send(link, AR_CMD_UPGRADE_STATUS), 0);
+    const auto frames = m_device->sim.frames();
+    QCOMPARE(frames.size(), 2);
+    QCOMPARE(frames.at(0).seq, 0u);
+    QCOMPARE(frames.at(0).retry, 0u);
+    QCOMPARE(frames.at(1).seq, 1u);
+    QVERIFY(frames.at(0).crcValid && frames.at(1).crcValid);
+    QCOMPARE(LogCapture::count(QStringLiteral("Retry")), 0);
+}
+
+void TestCommandSend::deviceQuery_onTheWireIsTheDocumentedFrame()
+{
+    QCOMPARE(send(*m_device->link, AR_COMMAND_FIND_DEVICE, 1, 2000), 0);
+    const SimFrameRecord frame = m_device->sim.frames().first();
+    QCOMPARE(frame.command, quint32(AR_COMMAND_FIND_DEVICE));
+    QCOMPARE(frame.type, quint16(AR_MSGTYPE_REQUEST));
+    QCOMPARE(frame.length, 0u);
+    QVERIFY(frame.crcValid);
+    QVERIFY(m_device->link->getDeviceInfoFlag());
+    QVERIFY(LogCapture::contains(QStringLiteral("sendHeader.crc32:  901505090"))); // 0x35BBE042
+}
+
+void TestCommandSend::silentDevice_transmitsUpToTheCountWithRisingRetry_data()
+{
+    QTest::addColumn<unsigned>("transmissions");
+    QTest::addColumn<int>("sent");
+    QTest::newRow("five") << 5u << 5;
+    QTest::newRow("one") << 1u << 1;
+    QTest::newRow("zero counts as one") << 0u << 1;
+}
+
+void TestCommandSend::silentDevice_transmitsUpToTheCountWithRisingRetry()
+{
+    QFETCH(unsigned, transmissions);
+    QFETCH(int, sent);
+    UsbVirtualSerial &link = *m_device->link;
+    m_device->sim.setSilent(true);
+    QCOMPARE(send(link, AR_CMD_REMOTE_UPGRADE, transmissions), -1);
+    QTRY_COMPARE(m_device->sim.frames().size(), sent);
+    QList<quint32> expected;
+    for (int i = 0; i < sent; ++i)
+        expected.append(quint32(i));
+    QCOMPARE(retries(m_device->sim.frames()), expected);
+    QCOMPARE(LogCapture::count(QStringLiteral("]  Retry")), sent);
+    QCOMPARE(LogCapture::count(QStringLiteral("max etry sent failed")), 1);
+    QCOMPARE(link.sequenceNumber(), 0u);
+
+    m_device->sim.setSilent(false);
+    QCOMPARE(send(link, AR_CMD_REMOTE_UPGRADE, transmissions), 0);
+    QCOMPARE(m_device->sim.frames().last().seq, 0u); // the failed number is used again
+}
+
+void TestCommandSend::silentDevice_atTheRealTimeout_takesFiveTimesTwoSeconds()
+{
+    m_device->sim.setSilent(true);
+    QElapsedTimer timer;
+    timer.start();
+    QCOMPARE(send(*m_device->link, AR_CMD_UPGRADE_STATUS, 5, 2000), -1);
+    QVERIFY(timer.elapsed() >= 10000);
+    QVERIFY(timer.elapsed() < 11500);
+    QCOMPARE(m_device->sim.frames().size(), 5);
+}
+
+void TestCommandSend::negativeAck_endsItsWaitAtOnce()
+{
+    m_device->sim.refuseNext(2, AR_CMD_SENDFILE_START);
+    QElapsedTimer timer;
+    timer.start();
+    QCOMPARE(send(*m_device->link, AR_CMD_SENDFILE_START, 5, 3000), 0);
+    QVERIFY2(timer.elapsed() < 2000, qPrintable(QString::number(timer.elapsed())));
+    QCOMPARE(retries(m_device->sim.frames()), (QList<quint32>{0, 1, 2}));
+    QCOMPARE(LogCapture::count(QStringLiteral("###wait fail get seq")), 2);
+}
+
+void TestCommandSend::droppedAcks_areRecoveredByRetransmission()
+{
+    m_device->sim.dropNextAcks(3, AR_CMD_SENDFILE_DATA);
+    QCOMPARE(send(*m_device->link, AR_CMD_SENDFILE_DATA, 5, ShortAckMs, QByteArray(100, 'd')), 0);
+    QCOMPARE(retries(m_device->sim.frames()), (QList<quint32>{0, 1, 2, 3}));
+}
+
+void TestCommandSend::replyShapes_stillAcknowledge_data()
+{
+    QTest::addColumn<QString>("shape");
+    QTest::newRow("garbage before replies") << "garbage";
+    QTest::newRow("replies split over writes") << "split";
+    QTest::newRow("two replies in one write") << "duplicate";
+    QTest::newRow("late but in time") << "delay";
+}
+
+void TestCommandSend::replyShapes_stillAcknowledge()
+{
+    QFETCH(QString, shape);
+    DeviceSimulator &sim = m_device->sim;
+    if (shape == QLatin1String("garbage"))
+        sim.setGarbageBeforeReplies(50);
+    else if (shape == QLatin1String("split"))
+        sim.setSplitReplies(true);
+    else if (shape == QLatin1String("duplicate"))
+        sim.setDuplicateReplies(true);
+    else
+        sim.setReplyDelay(60);
+    for (int i = 0; i < 5; ++i)
+        QCOMPARE(send(*m_device->link, AR_COMMAND_FIND_DEVICE, 1, 1000), 0);
+    QCOMPARE(m_device->sim.frames().size(), 5);
+    QCOMPARE(m_device->link->sequenceNumber(), 5u);
+}
+
+void TestCommandSend::lateReplyToAFailedRequest_doesNotAcknowledgeTheNext()
+{
+    m_device->sim.setReplyDelay(300);
+    QCOMPARE(send(*m_device->link, AR_CMD_REMOTE_UPGRADE, 1, 50), -1);
+    QTest::qWait(400); // the late acknowledgement of seq 0 arrives now
+    m_device->sim.setSilent(true);
+    QCOMPARE(send(*m_device->link, AR_CMD_SENDFILE_START, 1, 100), -1);
+}
+
+void TestCommandSend::sequenceNumbersBeyond16Bits_areStillAcknowledged()
+{
+    UsbVirtualSerial &link = *m_device->link;
+    const quint32 past16Bits = 65537;
+    for (quint32 i = 0; i < past16Bits; ++i) {
+        if (i % 4096 == 0) {
+            m_device->sim.clearFrames(); // keep the records and the log small
+            LogCapture::clear();
+        }
+        if (send(link, AR_CMD_UPGRADE_STATUS, 1, 1000) != 0)
+            QFAIL(qPrintable(QStringLiteral("request %1 not acknowledged").arg(i)));
+    }
+    QCOMPARE(link.sequenceNumber(), past16Bits);
+    QCOMPARE(m_device->sim.frames().last().seq, past16Bits - 1);
+}
+
+void TestCommandSend::payload_reachesTheDeviceWhole()
+{
+    QByteArray payload(65536, Qt::Uninitialized);
+    for (int i = 0; i < payload.size(); ++i)
+        payload[i] = char(i * 7);
+    QCOMPARE(send(*m_device->link, AR_CMD_SENDFILE_DATA, 5, 2000, payload), 0);
+    const SimFrameRecord frame = m_device->sim.frames().first();
+    QCOMPARE(frame.length, quint32(payload.size()));
+    QCOMPARE(frame.payload, payload);
+    QVERIFY(frame.crcValid);
+}
+
+void TestCommandSend::nullPayload_writesOnlyTheHeaderButKeepsItsLength()
+{
+    PseudoTerminal pty;
+    QString error;
+    QVERIFY2(pty.open(&error), qPrintable(error));
+    UsbVirtualSerial link(std::make_shared<FixedPortLister>());
+    QVERIFY(link.openSerialPort(pty.slavePath()));
+    QCOMPARE(link.commandSerialSend(AR_CMD_SENDFILE_START, AR_MSGTYPE_REQUEST, AR_FMT_BINARY, 0,
+                                    nullptr, 28, 2, 50),
+             -1);
+    QByteArray wire;
+    QTRY_VERIFY_WITH_TIMEOUT(([&] {
+        char chunk[256];
+        const ssize_t n = ::read(pty.masterFd(), chunk, sizeof(chunk));
+        if (n > 0)
+            wire.append(chunk, int(n));
+        return wire.size() >= 2 * ProtocolFrame::HeaderSize;
+    }()), 2000);
+    QTest::qWait(100);
+    char extra[64];
+    QCOMPARE(::read(pty.masterFd(), extra, sizeof(extra)), ssize_t(-1)); // nothing follows
+    QCOMPARE(wire.size(), 2 * ProtocolFrame::HeaderSize);
+    const ar_protocol_t second = ProtocolFrame::decodeHeader(wire.constData() + ProtocolFrame::HeaderSize);
+    QCOMPARE(second.length, 28u);
+    QCOMPARE(second.retry, 1u);
+}
+
+void TestCommandSend::vanishingDevice_isReportedOnceAndFailsFast()
+{
+    UsbVirtualSerial &link = *m_device->link;
+    m_device->sim.setSilent(true);
+    std::thread unplug([this] {
+        QThread::msleep(150);
+        m_device->sim.vanish();
+    });
+    QElapsedTimer timer;
+    timer.start();
+    const qint32 result = send(link, AR_CMD_UPGRADE_STATUS, 5, 400);
+    unplug.join();
+    QCOMPARE(result, -1);
+    QVERIFY2(timer.elapsed() < 1500, qPrintable(QString::number(timer.elapsed())));
+    QTest::qWait(300);
+    QCOMPARE(LogCapture::count(QStringLiteral("serial port lost:")), 1);
+    QVERIFY(!link.SerialPortIsOpen());
+    QCOMPARE(send(link, AR_CMD_UPGRADE_STATUS, 5, 400), -1);
+    QCOMPARE(LogCapture::count(QStringLiteral("serial port lost:")), 1);
+}
+
+void TestCommandSend::rebootedDevice_isFoundAgainUnderItsIdentity()
+{
+    UsbVirtualSerial &link = *m_device->link;
+    m_device->sim.setRebootDelay(200);
+    QSignalSpy back(&m_device->sim, &DeviceSimulator::rebooted);
+    ar_device_reboot reboot{};
+    qstrncpy(reboot.mode, "clean", sizeof(reboot.mode));
+    QCOMPARE(send(link, AR_COMMAND_GET_ACTIVE, 5, 1000,
+                  QByteArray(reinterpret_cast<const char *>(&reboot), sizeof(reboot))), 0);
+    QTRY_COMPARE(LogCapture::count(QStringLiteral("serial port lost:")), 1);
+
+    m_upgrade_device_vid = m_device->sim.identity().vendorId;
+    QTRY_VERIFY_WITH_TIMEOUT(!back.isEmpty(), 3000);
+    const QString name = link.searchUsbVirtualSerialPort(false);
+    QCOMPARE(name, m_device->sim.linkPath());
+    QVERIFY(link.openSerialPort(name));
+    QCOMPARE(send(link, AR_COMMAND_FIND_DEVICE, 1, 1000), 0);
+    QCOMPARE(m_device->sim.rebootModes(), QStringList{QStringLiteral("clean")});
+}
+
+QTEST_GUILESS_MAIN(TestCommandSend)
+#include "tst_commandsend.moc"

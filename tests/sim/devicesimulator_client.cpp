@@ -1,0 +1,112 @@
+#include "devicesimulator_client.h"
+
+#include "protocolframe.h"
+
+#include <QCryptographicHash>
+#include <QDeadlineTimer>
+#include <cstring>
+
+namespace {
+constexpr qint32 BaudRate = 115200;
+} // namespace
+
+SimClient::SimClient(const QString &portPath)
+{
+    m_port.setPortName(portPath);
+    m_port.setBaudRate(BaudRate);
+    m_port.setDataBits(QSerialPort::Data8);
+    m_port.setParity(QSerialPort::NoParity);
+    m_port.setStopBits(QSerialPort::OneStop);
+    m_port.setFlowControl(QSerialPort::NoFlowControl);
+    m_port.open(QIODevice::ReadWrite);
+}
+
+void SimClient::sendRaw(const QByteArray &bytes)
+{
+    m_port.write(bytes);
+    while (m_port.bytesToWrite() > 0) {
+        if (!m_port.waitForBytesWritten(ReplyWaitMs))
+            return;
+    }
+}
+
+void SimClient::send(quint32 command, quint32 seq, const QByteArray &payload, quint32 retry)
+{
+    sendRaw(ProtocolFrame::encode(command, AR_MSGTYPE_REQUEST, seq, retry, payload));
+}
+
+std::optional<ReceivedFrame> SimClient::request(quint32 command, quint32 seq,
+                                                const QByteArray &payload)
+{
+    send(command, seq, payload);
+    const QList<ReceivedFrame> replies = receive(1);
+    if (replies.isEmpty())
+        return std::nullopt;
+    return replies.first();
+}
+
+QList<ReceivedFrame> SimClient::receive(int count, int waitMs)
+{
+    QDeadlineTimer deadline(waitMs);
+    while (m_frames.size() < count && !deadline.hasExpired()) {
+        if (m_port.bytesAvailable() == 0 && !m_port.waitForReadyRead(int(deadline.remainingTime())))
+            continue;
+        const QByteArray bytes = m_port.readAll();
+        const QList<ReceivedFrame> frames = m_assembler.feed(bytes);
+        m_bytesRead += bytes.size();
+        ++m_reads;
+        m_mostFramesInOneRead = qMax(m_mostFramesInOneRead, frames.size());
+        m_frames += frames;
+    }
+    const QList<ReceivedFrame> taken = m_frames.mid(0, count);
+    m_frames = m_frames.mid(taken.size());
+    return taken;
+}
+
+namespace SimTestData {
+
+QByteArray sampleData(int bytes)
+{
+    QByteArray data(bytes, Qt::Uninitialized);
+    for (int i = 0; i < bytes; ++i)
+        data[i] = char(i * 7 + i / 251);
+    return data;
+}
+
+QByteArray md5Hex(const QByteArray &data)
+{
+    return QCryptographicHash::hash(data, QCryptographicHash::Md5).toHex();
+}
+
+QByteArray fileStart(const QByteArray &md5, int length, const QByteArray &path)
+{
+    ar_file_info info{};
+    std::memcpy(info.MD5, md5.constData(), size_t(qMin(md5.size(), int(sizeof(info.MD5)) - 1)));
+    info.length = length;
+    info.saveAsFile = 1;
+    std::memcpy(info.filePath, path.constData(),
+                size_t(qMin(path.size(), int(sizeof(info.filePath)) - 1)));
+    return ProtocolFrame::recordBytes(info);
+}
+
+QByteArray rebootRequest(const char *mode)
+{
+    ar_device_reboot reboot{};
+    qstrncpy(reboot.mode, mode, sizeof(reboot.mode));
+    return ProtocolFrame::recordBytes(reboot);
+}
+
+// The status field of whichever record the reply carries.
+int replyStatus(const ReceivedFrame &frame)
+{
+    switch (frame.header.command) {
+    case AR_CMD_SENDFILE_END:
+        return recordOf<ar_receive_date_info>(frame).status;
+    case AR_CMD_UPGRADE_STATUS:
+        return recordOf<ar_upgrade_status>(frame).status;
+    default:
+        return recordOf<ar_ack_info>(frame).status;
+    }
+}
+
+} // namespace SimTestData

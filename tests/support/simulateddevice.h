@@ -1,0 +1,68 @@
+#ifndef SIMULATEDDEVICE_H
+#define SIMULATEDDEVICE_H
+
+#include "devicesimulator.h"
+#include "fixedportlister.h"
+#include "usbvirtualserial.h"
+
+#include <QTemporaryDir>
+#include <memory>
+
+// A simulated device on a pty, listed under its identity the way
+// `--port PATH --vid N` lists it, and the program's link to it.
+class SimulatedDevice
+{
+public:
+    explicit SimulatedDevice(const DeviceIdentity &identity = DeviceIdentity())
+        : sim(identity)
+    {
+    }
+
+    // Starts the device and creates the link; false if the pty failed.
+    bool start()
+    {
+        if (!dir.isValid() || !sim.start(dir.filePath(QStringLiteral("device"))))
+            return false;
+        const DeviceIdentity id = sim.identity();
+        ports = std::make_shared<ExtraPortLister>(
+            std::make_shared<FixedPortLister>(),
+            SerialPortDescription{sim.linkPath(), id.manufacturer, id.vendorId});
+        link.reset(new UsbVirtualSerial(ports));
+        return true;
+    }
+
+    // Finds and opens the device's port and starts reception, as Connect does.
+    bool open()
+    {
+        const QString name = link->searchUsbVirtualSerialPort(true);
+        if (name.isEmpty() || !link->openSerialPort(name))
+            return false;
+        link->startSerialRecv();
+        return true;
+    }
+
+    // Commands of the frames the device received, in order.
+    QList<quint32> commands() const
+    {
+        QList<quint32> out;
+        for (const SimFrameRecord &frame : sim.frames())
+            out.append(frame.command);
+        return out;
+    }
+
+    QList<SimFrameRecord> framesOf(quint32 command) const
+    {
+        QList<SimFrameRecord> out;
+        for (const SimFrameRecord &frame : sim.frames())
+            if (frame.command == command)
+                out.append(frame);
+        return out;
+    }
+
+    QTemporaryDir dir;
+    DeviceSimulator sim;
+    std::shared_ptr<ExtraPortLister> ports;
+    std::unique_ptr<UsbVirtualSerial> link;
+};
+
+#endif // SIMULATEDDEVICE_H

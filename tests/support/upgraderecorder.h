@@ -1,0 +1,59 @@
+#ifndef UPGRADERECORDER_H
+#define UPGRADERECORDER_H
+
+#include "upgradeclock.h"
+#include "upgradeprocess.h"
+
+#include <QMutex>
+#include <QStringList>
+
+// Records what the worker tells the pages, from whichever thread it speaks.
+class UpgradeRecorder
+{
+public:
+    explicit UpgradeRecorder(UpgradeProcess *worker)
+    {
+        QObject::connect(worker, &UpgradeProcess::sigUpgProg, worker, [this](int value) {
+            QMutexLocker lock(&m_mutex);
+            m_progress.append(value);
+        }, Qt::DirectConnection);
+        QObject::connect(worker, &UpgradeProcess::logMessage, worker, [this](const QString &text) {
+            QMutexLocker lock(&m_mutex);
+            m_view.append(text);
+        }, Qt::DirectConnection);
+        QObject::connect(worker, &UpgradeProcess::sigUpgradeProcessHint, worker,
+                         [this](const QString &text, bool isHint) {
+            QMutexLocker lock(&m_mutex);
+            m_hints.append(text);
+            m_allHints &= isHint;
+        }, Qt::DirectConnection);
+    }
+
+    QList<int> progress() const { QMutexLocker lock(&m_mutex); return m_progress; }
+    QStringList view() const { QMutexLocker lock(&m_mutex); return m_view; }
+    QStringList hints() const { QMutexLocker lock(&m_mutex); return m_hints; }
+    bool hintsFlaggedAsHints() const { QMutexLocker lock(&m_mutex); return m_allHints; }
+
+private:
+    mutable QMutex m_mutex;
+    QList<int> m_progress;
+    QStringList m_view;
+    QStringList m_hints;
+    bool m_allHints = true;
+};
+
+// A clock the test sets by hand.
+class ManualClock : public UpgradeClock
+{
+public:
+    int realMs(int) const override { return 0; }
+    QDateTime now() const override { QMutexLocker lock(&m_mutex); return m_now; }
+    void set(const QDateTime &now) { QMutexLocker lock(&m_mutex); m_now = now; }
+    void advanceSecs(int secs) { QMutexLocker lock(&m_mutex); m_now = m_now.addSecs(secs); }
+
+private:
+    mutable QMutex m_mutex;
+    QDateTime m_now = QDateTime(QDate(2026, 1, 1), QTime(12, 0));
+};
+
+#endif // UPGRADERECORDER_H

@@ -1,0 +1,128 @@
+#include "devicemodel.h"
+
+#include "protocolframe.h"
+#include "simstate.h"
+
+#include <QCryptographicHash>
+#include <cstring>
+
+namespace {
+constexpr int Accepted = 0;
+constexpr int Rejected = -1;
+const char SdkVersion[] = "SIM_SDK_1.0.0";
+const char DeviceName[] = "tavio-sim";
+
+template <size_t N>
+void copyText(char (&field)[N], const QByteArray &text)
+{
+    const int n = qMin(text.size(), int(N) - 1);
+    std::memcpy(field, text.constData(), size_t(n));
+    field[n] = '\0';
+}
+
+template <size_t N>
+QByteArray fieldText(const char (&field)[N])
+{
+    return QByteArray(field, int(qstrnlen(field, N)));
+}
+
+QByteArray ackInfo(int status)
+{
+    ar_ack_info info{};
+    info.status = status;
+    return ProtocolFrame::recordBytes(info);
+}
+
+QByteArray deviceInfo(const DeviceIdentity &identity)
+{
+    ar_device_info info{};
+    info.receiveMaxSize = identity.receiveMaxSize;
+    info.cputemp = identity.cpuTemp;
+    copyText(info.sdkversion, SdkVersion);
+    copyText(info.devicename, DeviceName);
+    copyText(info.firmwareInfo, identity.firmware);
+    copyText(info.serialNumber, identity.serialNumber);
+    copyText(info.hardwareVersion, identity.hardwareVersion);
+    return ProtocolFrame::recordBytes(info);
+}
+
+QByteArray upgradeStatus(SimScript &script)
+{
+    const SimScript::StatusStep step = script.nextStatus();
+    ar_upgrade_status status{};
+    status.percent = step.first;
+    status.status = step.second;
+    return ProtocolFrame::recordBytes(status);
+}
+} // namespace
+
+QByteArray DeviceModel::acceptance()
+{
+    return ackInfo(Accepted);
+}
+
+QByteArray DeviceModel::refusal()
+{
+    return ackInfo(Rejected);
+}
+
+DeviceModel::Reply DeviceModel::respond(const ReceivedFrame &request, SimState &state)
+{
+    const QByteArray &payload = request.payload;
+    Reply reply;
+    switch (request.header.command) {
+    case AR_COMMAND_FIND_DEVICE:
+        reply.payload = deviceInfo(state.identity);
+        return reply;
+    case AR_COMMAND_GET_ACTIVE: {
+        const auto reboot = ProtocolFrame::readRecord<ar_device_reboot>(payload.constData(),
+                                                                        payload.size());
+        reply.reboot = state.script.rebootOnRequest();
+        reply.rebootMode = QString::fromLatin1(fieldText(reboot.mode));
+        break;
+    }
+    case AR_CMD_SENDFILE_START:
+        m_announcement = ProtocolFrame::readRecord<ar_file_info>(payload.constData(),
+                                                                 payload.size());
+        m_data.clear();
+        break;
+    case AR_CMD_SENDFILE_DATA:
+        m_data.append(payload);
+        break;
+    case AR_CMD_SENDFILE_END:
+        reply.payload = finishFile(state);
+        return reply;
+    case AR_CMD_UPGRADE_STATUS:
+        reply.payload = upgradeStatus(state.script);
+        return reply;
+    default:
+        break;
+    }
+    reply.payload = acceptance();
+    return reply;
+}
+
+void DeviceModel::powerCycle(SimState &state)
+{
+    m_announcement = ar_file_info{};
+    m_data.clear();
+    state.script.restartStatus();
+}
+
+QByteArray DeviceModel::finishFile(SimState &state)
+{
+    const QByteArray md5 = QCryptographicHash::hash(m_data, QCryptographicHash::Md5).toHex();
+    const bool intact = m_data.size() == m_announcement.length
+        && md5 == fieldText(m_announcement.MD5);
+    const std::optional<int> scripted = state.script.takeVerdict();
+    const int verdict = scripted.value_or(intact ? Accepted : Rejected);
+    state.files.append({m_announcement, m_data, verdict});
+    state.script.restartStatus();
+
+    ar_receive_date_info info{};
+    info.length = m_announcement.length;
+    info.cursize = m_data.size();
+    info.totalsize = m_announcement.length;
+    info.status = verdict;
+    return ProtocolFrame::recordBytes(info);
+}

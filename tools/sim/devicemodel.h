@@ -1,0 +1,41 @@
+#ifndef DEVICEMODEL_H
+#define DEVICEMODEL_H
+
+#include "frameassembler.h"
+
+#include <QByteArray>
+#include <QString>
+
+struct SimState;
+
+// The device's side of each request: what it remembers about the file being
+// received and the upgrade under way, and the payload it answers with.
+// Only requests the device accepted reach it.
+class DeviceModel
+{
+public:
+    struct Reply
+    {
+        QByteArray payload;
+        bool reboot = false;
+        QString rebootMode;
+    };
+
+    // Acts on one request; `state` must be locked by the caller.
+    Reply respond(const ReceivedFrame &request, SimState &state);
+
+    // A reboot forgets the unfinished file and the upgrade progress; `state`
+    // must be locked.
+    void powerCycle(SimState &state);
+
+    static QByteArray acceptance();
+    static QByteArray refusal();
+
+private:
+    QByteArray finishFile(SimState &state);
+
+    ar_file_info m_announcement{};
+    QByteArray m_data;
+};
+
+#endif // DEVICEMODEL_H

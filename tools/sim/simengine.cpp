@@ -1,0 +1,186 @@
+#include "simengine.h"
+
+#include "logging.h"
+#include "protocolframe.h"
+#include "simstate.h"
+
+#include <QMutexLocker>
+
+namespace {
+// A device reboots right after its acknowledgement has left; the simulator
+// waits until the program has read it, but no longer than a reader that
+// never reads could hold it up.
+constexpr int RebootPollMs = 5;
+constexpr int AckReadLimitMs = 1000;
+// A negative acknowledgement carries no command of its own.
+constexpr quint32 RefusalCommand = 0;
+
+SimFrameRecord recordOf(const ReceivedFrame &frame)
+{
+    const ar_protocol_t &h = frame.header;
+    const bool crcValid = ProtocolFrame::crcMatches(h, frame.payload.constData(),
+                                                    quint32(frame.payload.size()));
+    return {h.type, h.command, h.seq, h.retry, h.length, frame.payload, crcValid};
+}
+} // namespace
+
+SimEngine::SimEngine(SimState *state, QObject *parent)
+    : QObject(parent)
+    , m_state(state)
+    , m_channel(this)
+    , m_replies(this)
+    , m_rebootPoll(this)
+    , m_comeBack(this)
+{
+    connect(&m_channel, &PtyChannel::received, this, &SimEngine::receive);
+    connect(&m_replies, &ReplyQueue::due, &m_channel, &PtyChannel::write);
+    m_rebootPoll.setInterval(RebootPollMs);
+    connect(&m_rebootPoll, &QTimer::timeout, this, &SimEngine::checkRebootReady);
+    m_comeBack.setSingleShot(true);
+    connect(&m_comeBack, &QTimer::timeout, this, &SimEngine::comeBack);
+}
+
+bool SimEngine::open(const QString &linkPath, QString *error)
+{
+    m_comeBack.stop();
+    m_rebootPoll.stop();
+    removePort();
+    if (!m_link.setPath(linkPath, error))
+        return false;
+    {
+        QMutexLocker lock(&m_state->mutex);
+        m_state->linkPath = m_link.path();
+    }
+    return createPort(error);
+}
+
+void SimEngine::vanish()
+{
+    m_comeBack.stop();
+    m_rebootPoll.stop();
+    if (m_channel.isOpen())
+        removePort();
+}
+
+void SimEngine::reappear()
+{
+    if (m_channel.isOpen())
+        return;
+    m_comeBack.stop();
+    QString error;
+    if (!createPort(&error))
+        LOG_WARNING << "device simulator: cannot reappear:" << error;
+}
+
+void SimEngine::receive(const QByteArray &bytes)
+{
+    for (const ReceivedFrame &frame : m_assembler.feed(bytes))
+        handle(frame);
+}
+
+void SimEngine::handle(const ReceivedFrame &frame)
+{
+    const SimFrameRecord record = recordOf(frame);
+    QByteArray reply;
+    ReplyShape shape;
+    {
+        QMutexLocker lock(&m_state->mutex);
+        m_state->frames.append(record);
+        reply = replyTo(frame);
+        shape = m_state->script.shape();
+    }
+    if (!reply.isEmpty())
+        m_replies.schedule(ReplyShaping::pieces(reply, shape), shape.delayMs,
+                           ReplyShaping::SplitGapMs);
+    emit frameReceived(record);
+}
+
+QByteArray SimEngine::replyTo(const ReceivedFrame &frame)
+{
+    // A device on its way down answers nothing more.
+    if (frame.header.type != AR_MSGTYPE_REQUEST || m_rebootPoll.isActive())
+        return QByteArray();
+    const quint32 seq = frame.header.seq;
+    switch (m_state->script.dispose(frame.header.command)) {
+    case SimScript::Disposition::Ignore:
+        return QByteArray();
+    case SimScript::Disposition::Refuse:
+        return ProtocolFrame::encode(RefusalCommand, AR_MSGTYPE_ACK, seq, 0,
+                                     DeviceModel::refusal());
+    case SimScript::Disposition::Answer:
+        break;
+    }
+    const DeviceModel::Reply answer = m_model.respond(frame, *m_state);
+    if (answer.reboot) {
+        m_rebootMode = answer.rebootMode;
+        m_ackWritten.start();
+        m_rebootPoll.start();
+    }
+    return ProtocolFrame::encode(frame.header.command, AR_MSGTYPE_ACK, seq, 0, answer.payload);
+}
+
+void SimEngine::checkRebootReady()
+{
+    // The limit counts from the moment the acknowledgement has been written.
+    if (!m_replies.isEmpty())
+        m_ackWritten.start();
+    else if (m_channel.isDrained() || m_ackWritten.hasExpired(AckReadLimitMs))
+        reboot();
+}
+
+void SimEngine::reboot()
+{
+    m_rebootPoll.stop();
+    int delayMs = 0;
+    {
+        QMutexLocker lock(&m_state->mutex);
+        m_state->rebootModes.append(m_rebootMode);
+        delayMs = m_state->script.rebootDelayMs();
+    }
+    emit rebooting(m_rebootMode);
+    removePort();
+    m_comeBack.start(delayMs);
+}
+
+void SimEngine::comeBack()
+{
+    QString error;
+    if (createPort(&error))
+        emit rebooted(m_channel.slavePath());
+    else
+        LOG_WARNING << "device simulator: cannot come back after reboot:" << error;
+}
+
+bool SimEngine::createPort(QString *error)
+{
+    if (!m_channel.open(error))
+        return false;
+    if (!m_link.pointAt(m_channel.slavePath(), error)) {
+        m_channel.close();
+        return false;
+    }
+    const QString slavePath = m_channel.slavePath();
+    {
+        QMutexLocker lock(&m_state->mutex);
+        m_state->slavePath = slavePath;
+    }
+    emit appeared(slavePath);
+    return true;
+}
+
+void SimEngine::removePort()
+{
+    const bool wasPresent = m_channel.isOpen();
+    // Link and path go first, so whoever sees the port fail finds the device gone.
+    m_link.remove();
+    {
+        QMutexLocker lock(&m_state->mutex);
+        m_state->slavePath.clear();
+        m_model.powerCycle(*m_state);
+    }
+    m_replies.clear();
+    m_channel.close();
+    m_assembler.clear();
+    if (wasPresent)
+        emit vanished();
+}

@@ -1,0 +1,198 @@
+#include "simoptions.h"
+
+#include <limits>
+
+namespace {
+const QString LinkOption = QStringLiteral("link");
+const QString VidOption = QStringLiteral("vid");
+const QString ManufacturerOption = QStringLiteral("manufacturer");
+const QString FirmwareOption = QStringLiteral("firmware");
+const QString SerialOption = QStringLiteral("serial");
+const QString HardwareOption = QStringLiteral("hardware");
+const QString MaxSizeOption = QStringLiteral("max-size");
+const QString TempOption = QStringLiteral("temp");
+const QString RebootDelayOption = QStringLiteral("reboot-delay");
+const QString VerboseOption = QStringLiteral("verbose");
+
+constexpr int Decimal = 10;
+constexpr int Hexadecimal = 16;
+
+// Decimal, or hexadecimal after 0x; never octal, so "010" stays ten.
+bool parseNumber(QString text, qint64 min, qint64 max, qint64 *value)
+{
+    int base = Decimal;
+    if (text.startsWith(QLatin1String("0x"), Qt::CaseInsensitive)) {
+        text = text.mid(2);
+        base = Hexadecimal;
+    }
+    bool ok = false;
+    *value = text.toLongLong(&ok, base);
+    return ok && *value >= min && *value <= max;
+}
+
+template <size_t N>
+constexpr int textCapacity(const char (&)[N])
+{
+    return int(N) - 1;
+}
+} // namespace
+
+SimCommandLine::SimCommandLine()
+{
+    const DeviceIdentity defaults;
+    m_parser.setApplicationDescription(QStringLiteral(
+        "Simulated video-link device on a pseudo-terminal. Runs until SIGINT or SIGTERM."));
+    m_parser.addHelpOption();
+    m_parser.addOptions({
+        {LinkOption, QStringLiteral("Keep a symbolic link at <path> to the current pty."),
+         QStringLiteral("path")},
+        {VidOption,
+         QStringLiteral("USB vendor id, decimal or 0x hex (default %1).").arg(defaults.vendorId),
+         QStringLiteral("n")},
+        {ManufacturerOption, QStringLiteral("USB manufacturer text."), QStringLiteral("text")},
+        {FirmwareOption,
+         QStringLiteral("Firmware version (default %1).")
+             .arg(QString::fromLatin1(defaults.firmware)),
+         QStringLiteral("text")},
+        {SerialOption,
+         QStringLiteral("Serial number (default %1).")
+             .arg(QString::fromLatin1(defaults.serialNumber)),
+         QStringLiteral("text")},
+        {HardwareOption,
+         QStringLiteral("Hardware version (default %1).")
+             .arg(QString::fromLatin1(defaults.hardwareVersion)),
+         QStringLiteral("text")},
+        {MaxSizeOption,
+         QStringLiteral("Largest data segment the device takes (default %1).")
+             .arg(defaults.receiveMaxSize),
+         QStringLiteral("n")},
+        {TempOption, QStringLiteral("CPU temperature reported (default %1).").arg(defaults.cpuTemp),
+         QStringLiteral("n")},
+        {RebootDelayOption,
+         QStringLiteral("Time the device stays away on reboot (default %1).")
+             .arg(SimScript::DefaultRebootDelayMs),
+         QStringLiteral("ms")},
+        {VerboseOption, QStringLiteral("Print every received frame and every reboot.")},
+    });
+}
+
+SimCommandLine::Outcome SimCommandLine::parse(const QStringList &arguments)
+{
+    m_options = SimOptions();
+    m_error.clear();
+    if (!m_parser.parse(arguments))
+        return fail(m_parser.errorText());
+    if (m_parser.isSet(QStringLiteral("help")))
+        return Outcome::ShowHelp;
+    if (!m_parser.positionalArguments().isEmpty())
+        return fail(
+            QStringLiteral("Unexpected argument: %1").arg(m_parser.positionalArguments().first()));
+    if (const QString problem = numberProblem(); !problem.isEmpty())
+        return fail(problem);
+    if (const QString problem = textProblem(); !problem.isEmpty())
+        return fail(problem);
+    return Outcome::Run;
+}
+
+SimCommandLine::Outcome SimCommandLine::fail(const QString &error)
+{
+    m_error = error;
+    return Outcome::Error;
+}
+
+QString SimCommandLine::numberProblem()
+{
+    struct NumberOption
+    {
+        const QString &name;
+        qint64 min;
+        qint64 max;
+        qint64 *target;
+    };
+    qint64 vid = m_options.identity.vendorId;
+    qint64 maxSize = m_options.identity.receiveMaxSize;
+    qint64 temp = m_options.identity.cpuTemp;
+    qint64 rebootDelay = m_options.rebootDelayMs;
+    constexpr qint64 IntMax = std::numeric_limits<int>::max();
+    const NumberOption numbers[] = {
+        {VidOption, 0, std::numeric_limits<quint16>::max(), &vid},
+        {MaxSizeOption, 1, IntMax, &maxSize},
+        {TempOption, std::numeric_limits<int>::min(), IntMax, &temp},
+        {RebootDelayOption, 0, IntMax, &rebootDelay},
+    };
+    for (const NumberOption &option : numbers) {
+        const QString text = m_parser.value(option.name);
+        if (m_parser.isSet(option.name)
+            && !parseNumber(text, option.min, option.max, option.target))
+            return QStringLiteral("Invalid --%1: %2 (expected %3 to %4)")
+                .arg(option.name, text)
+                .arg(option.min)
+                .arg(option.max);
+    }
+    m_options.identity.vendorId = quint16(vid);
+    m_options.identity.receiveMaxSize = int(maxSize);
+    m_options.identity.cpuTemp = int(temp);
+    m_options.rebootDelayMs = int(rebootDelay);
+    return QString();
+}
+
+QString SimCommandLine::textProblem()
+{
+    struct TextOption
+    {
+        const QString &name;
+        int capacity;
+        QByteArray *target;
+    };
+    const ar_device_info info{};
+    const TextOption texts[] = {
+        {FirmwareOption, textCapacity(info.firmwareInfo), &m_options.identity.firmware},
+        {SerialOption, textCapacity(info.serialNumber), &m_options.identity.serialNumber},
+        {HardwareOption, textCapacity(info.hardwareVersion), &m_options.identity.hardwareVersion},
+    };
+    for (const TextOption &option : texts) {
+        if (!m_parser.isSet(option.name))
+            continue;
+        const QByteArray text = m_parser.value(option.name).toUtf8();
+        if (text.size() > option.capacity)
+            return QStringLiteral("--%1 takes at most %2 bytes")
+                .arg(option.name)
+                .arg(option.capacity);
+        *option.target = text;
+    }
+    m_options.identity.manufacturer = m_parser.value(ManufacturerOption);
+    m_options.linkPath = m_parser.value(LinkOption);
+    m_options.verbose = m_parser.isSet(VerboseOption);
+    return QString();
+}
+
+namespace SimConsole {
+
+QStringList startupFacts(const SimOptions &options, const QString &slavePath)
+{
+    const DeviceIdentity &id = options.identity;
+    QStringList facts{QStringLiteral("pty: %1").arg(slavePath)};
+    if (!options.linkPath.isEmpty())
+        facts << QStringLiteral("link: %1").arg(options.linkPath);
+    facts << QStringLiteral("vid: %1").arg(id.vendorId)
+          << QStringLiteral("manufacturer: %1").arg(id.manufacturer)
+          << QStringLiteral("firmware: %1").arg(QString::fromUtf8(id.firmware))
+          << QStringLiteral("serial: %1").arg(QString::fromUtf8(id.serialNumber))
+          << QStringLiteral("hardware: %1").arg(QString::fromUtf8(id.hardwareVersion))
+          << QStringLiteral("max-size: %1").arg(id.receiveMaxSize)
+          << QStringLiteral("temp: %1").arg(id.cpuTemp)
+          << QStringLiteral("reboot-delay: %1").arg(options.rebootDelayMs);
+    return facts;
+}
+
+QString frameLine(const SimFrameRecord &frame)
+{
+    return QStringLiteral("frame: command %1 seq %2 retry %3 length %4 crc %5")
+        .arg(frame.command)
+        .arg(frame.seq)
+        .arg(frame.retry)
+        .arg(frame.length)
+        .arg(frame.crcValid ? QStringLiteral("ok") : QStringLiteral("bad"));
+}
+
+} // namespace SimConsole

@@ -1,0 +1,41 @@
+#ifndef FIRMWARERULES_H
+#define FIRMWARERULES_H
+
+#include "ARNetType.h"
+
+#include <QString>
+
+// Decides from names alone whether an image file may go to the connected
+// device. Stateless: the upgrade page forwards its members of the same names.
+class FirmwareRules
+{
+public:
+    // Results of checkPrefixAndVersion; the log calls them OK, FORMAT_ERR and VERSION_ERR.
+    enum CheckResult {
+        CheckOk = 0,
+        CheckFormatError = -1,
+        CheckVersionError = -2,
+    };
+
+    // Results of checkFirmware.
+    enum UnitKind {
+        UnitNone = -1,
+        UnitOther = 0,
+        UnitGround = 1,
+        UnitSky = 2,
+    };
+
+    // The device reports its firmware string in a fixed field that need not
+    // end in a NUL; nothing beyond it is ever read.
+    static constexpr int FirmwareCapacity = int(sizeof(ar_device_info::firmwareInfo));
+
+    FirmwareRules() = delete;
+
+    static bool isPackageNameValid(const QString &filePath);
+    static int checkPrefixAndVersion(const char *m_firmware, const QString &m_fileName);
+    static int checkFirmware(const char *firmware);
+    static QString getDeviceName(const QString &firmwareStr);
+    static bool isMultiImageLine(int boardType, const char *firmware);
+};
+
+#endif // FIRMWARERULES_H

@@ -1,0 +1,280 @@
+// The single-image upgrade sequence and the steps it shares with the
+// multi-image sequence.
+#include "upgradeprocess.h"
+
+#include "fileannouncement.h"
+#include "logging.h"
+#include "usbvirtualserial.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+namespace {
+const char *const OpenFailureLog = QT_TRANSLATE_NOOP(
+    "UpgradeProcess", "Tavio PC Tool open upgrade image file fail, please restart the Tavio PC Tool to upgrade again.");
+const char *const RebootFailureLog = QT_TRANSLATE_NOOP(
+    "UpgradeProcess", "The FPV device failed to reboot correctly. Please restart the device and try the upgrade process again.");
+const char *const ReconnectFailureLog = QT_TRANSLATE_NOOP(
+    "UpgradeProcess", "The FPV device did not come back after its reboot, please restart the device to upgrade again.");
+const char *const TransferFailureLog = QT_TRANSLATE_NOOP(
+    "UpgradeProcess", "upgrade image transfer failed, please restart the device to upgrade again.");
+constexpr int SingleImageType = IMG_UNKNOWN;   // data frames with the ordinary acknowledgement wait
+constexpr int SingleImageSaveAs = 1;
+constexpr int ProgressTransferStart = 5;
+constexpr int ProgressTransferSpan = 10;
+constexpr int ProgressTransferEnd = 15;
+constexpr int ProgressComplete = 100;
+} // namespace
+
+void UpgradeProcess::runSteps(const std::function<void()> &step)
+{
+    while (bRun.load()) {
+        step();
+        m_clock->sleep(StepPauseMs);
+    }
+}
+
+void UpgradeProcess::upgradeProcess()
+{
+    if (!beginSequence())
+        return;
+    setRun(true);
+    {
+        QMutexLocker lock(&m_statusMutex);
+        upgrade_status = ar_upgrade_status{};
+    }
+    runSteps([this] {
+        ar_upgrade_status snapshot = latestStatus();
+        LOG_INFO << "run #upgrade_status.percent " << snapshot.percent << "m_segLength " << m_segLength.load();
+        upgCommandProcess(&snapshot, m_segLength.load());
+    });
+    endSequence(1, true);
+    LOG_INFO << "upgrade finished";
+}
+
+void UpgradeProcess::endWithFailure(const QString &logText, const QString &hint)
+{
+    LOG_CRITICAL << logText.toUtf8().constData();
+    emit logMessage(tr(logText.toUtf8().constData()));
+    emit sigUpgradeProcessHint(hint, true);
+    setRun(false);
+}
+
+bool UpgradeProcess::openImageFile(const QString &path)
+{
+    delete binFile;
+    binFile = new QFile(path);
+    LOG_INFO << "file path" << path;
+    if (!binFile->isOpen() && !binFile->open(QIODevice::ReadOnly)) {
+        emit logMessage(tr("open upgrade firmware fail!"));
+        emit sigUpgradeProcessHint(tr("打开升级固件失败!"), true);
+        setRun(false);
+        LOG_CRITICAL << OpenFailureLog;
+        return false;
+    }
+    LOG_INFO << "open upgrade image file success!";
+    setResp(false);
+    return true;
+}
+
+// Asks the device to reboot into its upgrade state until it confirms, then
+// closes the port while it restarts. False when it never confirmed.
+bool UpgradeProcess::rebootIntoUpgradeState()
+{
+    m_upgUsbVirtualSerial->reopenSerialPort();
+    upgReboot("clean");
+    for (int sleepcount = 0;;) {
+        if (waitFor([this] { return m_rebootFlag.load() != 0; }, RebootPauseMs))
+            break;
+        if (!bRun.load())
+            return false;
+        ++sleepcount;
+        LOG_INFO << "sleep " << sleepcount * RebootPauseMs / 1000;
+        m_upgUsbVirtualSerial->reopenSerialPort();
+        upgReboot("clean");
+        if (sleepcount > RebootRepeats) {
+            endWithFailure(QString::fromLatin1(RebootFailureLog),
+                           tr("FPV设备无法正确重启，请重启设备并重试升级。"));
+            return false;
+        }
+    }
+    m_rebootFlag.store(0);
+    m_upgUsbVirtualSerial->closeSerialPort();
+    return true;
+}
+
+// Waits for the rebooted device's port and starts the remote upgrade.
+bool UpgradeProcess::reconnectAfterReboot()
+{
+    LOG_INFO << "fpv reboot, waiting for fpv reconnection...";
+    emit logMessage(tr("waiting for reconnection..."));
+    if (!waitSerialResponse()) {
+        if (bRun.load())
+            endWithFailure(QString::fromLatin1(ReconnectFailureLog),
+                           tr("FPV设备重启后未能重新连接，请重启设备再次升级。"));
+        return false;
+    }
+    LOG_INFO << "fpv reconnection successfully.";
+    emit logMessage(tr("fpv reconnection successfully."));
+    setUpgStep(AR_CMD_REMOTE_UPGRADE);
+    commandUpgSendRecv(AR_CMD_REMOTE_UPGRADE, AR_MSGTYPE_REQUEST, AR_FMT_BINARY, nullptr, 0);
+    return true;
+}
+
+// Opens the image again when a resend needs it. False (and the upgrade ended)
+// when it cannot be opened.
+bool UpgradeProcess::reopenImageFile()
+{
+    if (binFile->isOpen() || binFile->open(QIODevice::ReadOnly))
+        return true;
+    endWithFailure(QString::fromLatin1(OpenFailureLog),
+                   tr("Tavio PC Tool打开升级固件失败，请重启Tavio PC Tool并再次升级。"));
+    return false;
+}
+
+void UpgradeProcess::sendAnnouncement(ar_file_info *fileinfo)
+{
+    setUpgStep(AR_CMD_SENDFILE_START);
+    commandUpgSendRecv(AR_CMD_SENDFILE_START, AR_MSGTYPE_REQUEST, AR_FMT_BINARY,
+                       reinterpret_cast<char *>(fileinfo), sizeof(*fileinfo));
+}
+
+// Sends one segment from the file position. Bytes read count as sent even
+// when a frame fails: the device's verdict on the whole file catches a gap,
+// and the count always reaches the end of the file.
+void UpgradeProcess::sendSegment(qint64 segmentLength, int imgType, bool firstSegment)
+{
+    const qint64 start = binFile->pos();
+    const int ret = commandSendWithFileRecv(AR_CMD_SENDFILE_DATA, AR_MSGTYPE_REQUEST, AR_FMT_BINARY,
+                                            binFile, unsigned(segmentLength), unsigned(imgType));
+    if (firstSegment && ret <= 0) {
+        emit logMessage(tr("upgrade firmware upload failed! re-uploading..."));
+        LOG_WARNING << "send file error";
+    }
+    allSendLen += quint64(binFile->pos() - start);
+}
+
+void UpgradeProcess::sendFirstSegment(int segLength, int imgType)
+{
+    emit logMessage(tr("upgrade firmware send start."));
+    binFile->seek(0);
+    setUpgStep(AR_CMD_SENDFILE_DATA);
+    qint64 segment = segLength;
+    if (binFile->size() < segLength) {
+        segment = binFile->size();
+        setUpgStep(AR_CMD_SENDFILE_END);
+    }
+    sendSegment(segment, imgType, true);
+    LOG_INFO << "send len" << allSendLen;
+}
+
+// Sends the next segment; returns the share of the file sent so far in percent.
+double UpgradeProcess::sendNextSegment(int segLength, int imgType)
+{
+    LOG_INFO << "send file data...";
+    emit logMessage(tr("upgrade firmware sending..."));
+    const qint64 size = binFile->size();
+    if (size - qint64(allSendLen) < segLength) {
+        LOG_INFO << "send len " << allSendLen;
+        setUpgStep(AR_CMD_SENDFILE_END);
+    }
+    const qint64 left = size - binFile->pos();
+    sendSegment(segLength < left ? segLength : left, imgType, false);
+    LOG_INFO << "all send len" << allSendLen;
+    return size != 0 ? double(allSendLen) / double(size) * 100.0 : 0.0;
+}
+
+// Ends the file and waits for the device's verdict on it.
+int UpgradeProcess::endFileAndWaitForVerdict(bool lastPart)
+{
+    emit logMessage(tr("upgrade firmware send end."));
+    emit logMessage(tr("entering the upgrade state."));
+    binFile->close();
+    m_receiveStatus.store(NoVerdict); // the verdict must answer this end of file
+    commandUpgSendRecv(AR_CMD_SENDFILE_END, AR_MSGTYPE_REQUEST, AR_FMT_BINARY, nullptr, 0);
+    m_upgUsbVirtualSerial->startSerialRecv();
+    if (lastPart)
+        emit sigUpgProg(ProgressComplete);
+    return waitReceiveDateResponse();
+}
+
+void UpgradeProcess::upgCommandProcess(ar_upgrade_status *upgradestatus, int segLength)
+{
+    switch (getUpgStep()) {
+    case -1:
+        if (!openImageFile(binFilePath))
+            return;
+        if (!bUpgReboot.load() && !rebootIntoUpgradeState())
+            return;
+        emit sigUpgProg(ProgressTransferStart);
+        return;
+    case AR_COMMAND_GET_ACTIVE:
+        if (bUpgReboot.load())
+            return;
+        if (reconnectAfterReboot())
+            bUpgReboot.store(true);
+        return;
+    case AR_CMD_REMOTE_UPGRADE: {
+        if (!reopenImageFile())
+            return;
+        LOG_INFO << "calc md5";
+        if (binFileName.isEmpty()) {
+            binFileName = binFile->fileName().section(QLatin1Char('/'), -1);
+            LOG_INFO << "upgrade3 binFilePath" << binFilePath << "binFileName" << binFileName;
+        }
+        ar_file_info fileinfo = FileAnnouncement::make(*binFile, binFileName, binFilePath,
+                                                       SingleImageSaveAs);
+        LOG_INFO << "upgrade1 binFilePath" << binFilePath << "binFileName" << binFileName;
+        LOG_INFO << "filePath " << FileAnnouncement::targetPath(binFileName) << "fileinfo.fileDir "
+                 << binFilePath << "fileinfo.length " << fileinfo.length;
+        sendAnnouncement(&fileinfo);
+        return;
+    }
+    case AR_CMD_SENDFILE_START:
+        sendFirstSegment(segLength, SingleImageType);
+        return;
+    case AR_CMD_SENDFILE_DATA: {
+        const double transProgress = sendNextSegment(segLength, SingleImageType);
+        if (binFile->size() != 0) {
+            emit sigUpgProg(int(transProgress / 100 * ProgressTransferSpan + ProgressTransferStart));
+            LOG_INFO << "send file data... transProgress " << transProgress;
+        }
+        return;
+    }
+    case AR_CMD_SENDFILE_END: {
+        const int verdict = endFileAndWaitForVerdict(false);
+        emit sigUpgProg(ProgressTransferEnd);
+        if (verdict == -1 && m_resend < MaxResends) {
+            ++m_resend;
+            allSendLen = 0;
+            setUpgStep(AR_CMD_REMOTE_UPGRADE);
+            LOG_INFO << "########========######## RESEND retry count" << m_resend;
+            return;
+        }
+        if (verdict == 0) {
+            setUpgStep(AR_CMD_UPGRADE_STATUS);
+            return;
+        }
+        endWithFailure(QString::fromLatin1(TransferFailureLog), tr("升级固件传输失败，请重启设备再次升级。"));
+        return;
+    }
+    case AR_CMD_UPGRADE_STATUS: {
+        bool needReboot = false;
+        if (evaluateStatus(*upgradestatus, &needReboot))
+            return;
+        if (upgradestatus->percent > ProgressTransferEnd)
+            emit sigUpgProg(upgradestatus->percent);
+        if (needReboot) {
+            LOG_INFO << "device upgrade successfully!";
+            setRun(false);
+            return;
+        }
+        pause(StatusPauseMs);
+        LOG_INFO << "request upgrade status";
+        commandUpgSendRecv(AR_CMD_UPGRADE_STATUS, AR_MSGTYPE_REQUEST, AR_FMT_BINARY, nullptr, 0);
+        return;
+    }
+    default:
+        return;
+    }
+}

@@ -1,0 +1,146 @@
+// The device's upgrade status codes: their texts, and the evaluation of one
+// status report during the status phase.
+#include "upgradeprocess.h"
+
+#include "logging.h"
+#include "usbvirtualserial.h"
+
+namespace {
+struct StatusTexts
+{
+    int status;
+    const char *logLine;
+    const char *viewText;   // the settings page's log view
+    const char *hint;       // warning box (translated), or null
+};
+
+// QT_TRANSLATE_NOOP marks the hints for the catalogues; they are translated when shown.
+const StatusTexts DeviceErrors[] = {
+    {UPGRATE_ERR_NO_SD, "upgrade error: no SD card detected", "upgrade error: no SD card detected!",
+     QT_TRANSLATE_NOOP("UpgradeProcess", "升级错误：未检测到SD卡！")},
+    {UPGRATE_ERR_NO_PC, "upgrade error: no PC connected", "upgrade error: no computer connected!",
+     QT_TRANSLATE_NOOP("UpgradeProcess", "升级错误：未连接到电脑")},
+    {UPGRATE_ERR_NO_FILE, "upgrade error: no upgrade file found", "upgrade error: no upgrade file found!",
+     QT_TRANSLATE_NOOP("UpgradeProcess", "升级错误：未找到升级固件，请检查升级固件是否正确！")},
+    {UPGRATE_ERR_BAD_FILE, "upgrade error: upgrade file is corrupted",
+     "upgrade error: upgrade file is corrupted!",
+     QT_TRANSLATE_NOOP("UpgradeProcess", "升级错误：升级文件已损坏，请检查升级固件是否正确！")},
+    {UPGRATE_ERR_BOARD_TYPE, "upgrade error: incorrect board type",
+     "upgrade error: the device model does not match the upgraded firmware!",
+     QT_TRANSLATE_NOOP("UpgradeProcess", "升级错误：设备板型与升级固件不匹配，请检查升级固件是否正确！")},
+    {UPGRATE_ERR_APP_VERSION, "upgrade error: application version mismatch",
+     "upgrade error: The firmware version number is too low!",
+     QT_TRANSLATE_NOOP("UpgradeProcess", "升级错误：升级固件版本号过低，请检查升级固件是否正确！")},
+    {UPGRATE_ERR_UPGRADE_MODE, "upgrade error: invalid upgrade mode", "upgrade error: invalid upgrade mode!",
+     QT_TRANSLATE_NOOP("UpgradeProcess", "升级错误：无效的升级方式！")},
+    {UPGRATE_ERR_IMG_TYPE, "upgrade error: invalid image type", "upgrade error: invalid image type!",
+     QT_TRANSLATE_NOOP("UpgradeProcess", "升级错误：无效的升级固件类型，请检查升级固件是否正确！")},
+    {UPGRATE_ERR_MAX, "upgrade error: Unknown error", "upgrade error: unknown error!",
+     QT_TRANSLATE_NOOP("UpgradeProcess", "升级错误：未知错误！请重启设备再次升级！")},
+    {UPGRATE_ERR_FLASH_ERR, "upgrade error: flash error!", "upgrade error: flash error!",
+     QT_TRANSLATE_NOOP("UpgradeProcess", "升级错误：Flash错误，请重启设备再次升级！")},
+};
+
+const char StatusFailedText[] = "upgrade status failed, please restart the device to upgrade again.";
+} // namespace
+
+void UpgradeProcess::recordUpgradeStatus(int status, int percent)
+{
+    switch (status) {
+    case STAT_VERIFY_IMAGE:
+        LOG_INFO << "upgrade firmware checking...";
+        emit logMessage(QStringLiteral("upgrade firmware checking..."));
+        return;
+    case STAT_START:
+        LOG_INFO << "check success, start upgrade.";
+        emit logMessage(QStringLiteral("check successfully!"));
+        emit logMessage(QStringLiteral("start upgrade."));
+        return;
+    case STAT_IN_PROGRESS:
+        LOG_INFO << "upgrade progress ..." << percent << "%";
+        emit logMessage(QStringLiteral("upgrade progress %1%").arg(percent));
+        return;
+    case STAT_DONE:
+        LOG_INFO << "upgrade success!";
+        emit logMessage(QStringLiteral("upgrade progress %1%").arg(percent));
+        emit logMessage(QStringLiteral("upgrade successfully!"));
+        return;
+    default:
+        break;
+    }
+    for (const StatusTexts &row : DeviceErrors) {
+        if (row.status != status)
+            continue;
+        LOG_INFO << row.logLine;
+        emit logMessage(QString::fromLatin1(row.viewText));
+        emit sigUpgradeProcessHint(tr(row.hint), true);
+        return;
+    }
+    LOG_CRITICAL << StatusFailedText;
+    emit logMessage(QString::fromLatin1(StatusFailedText));
+    emit sigUpgradeProcessHint(tr("升级状态失败，请重启设备再次升级。"), true);
+}
+
+void UpgradeProcess::reportNegativeStatusOnce(int status, int percent)
+{
+    if (!m_negativeReported.exchange(true))
+        recordUpgradeStatus(status, percent);
+}
+
+// Evaluates one status report; true when it ended the sequence.
+bool UpgradeProcess::evaluateStatus(const ar_upgrade_status &report, bool *needReboot)
+{
+    const int stat = report.status;
+    const int percent = report.percent;
+    const QDateTime now = m_clock->now();
+    LOG_INFO << "### status:" << stat << "percent:" << percent;
+    if (stat != m_lastStatus) {
+        LOG_INFO << QStringLiteral("upgrade status change: %1 -> %2").arg(m_lastStatus).arg(stat);
+        m_lastStatus = stat;
+        m_lastPercent = percent;
+        m_lastStatusTime = now;
+    } else if (stat == STAT_IN_PROGRESS && percent != m_lastPercent) {
+        // A device still flashing is not stagnant: progress restarts the clock.
+        m_lastPercent = percent;
+        m_lastStatusTime = now;
+    }
+
+    if (stat != STAT_DONE) {
+        const qint64 elapsed = m_lastStatusTime.isValid() ? m_lastStatusTime.secsTo(now) : 0;
+        if (elapsed >= STATUS_TIMEOUT) {
+            TAVIO_LOG_PREFIXED(qCritical().noquote())
+                << QStringLiteral("status stagnation timeout: current status [%1] duration %2 seconds")
+                       .arg(stat).arg(elapsed);
+            emit logMessage(tr("upgrade timeout, please restart the device to upgrade again."));
+            emit sigUpgradeProcessHint(tr("升级超时，请重启设备再次升级。"), true);
+            setRun(false);
+            return true;
+        }
+    }
+
+    if (percent == -1) {
+        TAVIO_LOG_PREFIXED(qCritical().noquote())
+            << QStringLiteral("abnormal termination, upgrade status code: %1").arg(stat);
+        emit logMessage(tr("abnormal termination, please restart the device to upgrade again."));
+        emit sigUpgradeProcessHint(tr("异常终止，请重启设备再次升级。"), true);
+        emit sigUpgStart(false);
+        setRun(false);
+        return true;
+    }
+
+    LOG_WARNING << "device upgrade bRun!" << bRun.load();
+    if (stat == STAT_DONE) {
+        m_upgUsbVirtualSerial->stopSerialRecv();
+        *needReboot = true;
+        recordUpgradeStatus(stat, percent);
+        return false;
+    }
+    if (stat < 0) {
+        setRun(false);
+        m_upgUsbVirtualSerial->stopSerialRecv();
+        LOG_WARNING << "device upgrade fail!";
+        reportNegativeStatusOnce(stat, percent);
+        return true;
+    }
+    return false;
+}
