@@ -1,7 +1,8 @@
 # Every tests/<area>/tst_<name>.cpp is one QtTest executable, registered with
 # CTest under the area's label, with a timeout and the offscreen platform.
-# Extra sources of a test live beside it as <name>_*.cpp.
-function(tavio_add_qtests area)
+# Extra sources of a test live beside it as <name>_*.cpp. Each area links the
+# libraries it is given.
+function(tavio_add_qtests area libraries)
     file(GLOB test_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${area}/tst_*.cpp)
     foreach(source ${test_sources})
         get_filename_component(name ${source} NAME_WE)
@@ -10,7 +11,7 @@ function(tavio_add_qtests area)
                                           ${CMAKE_CURRENT_SOURCE_DIR}/${area}/${base}_*.h)
         add_executable(${name} ${source} ${extra})
         target_include_directories(${name} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/support)
-        target_link_libraries(${name} PRIVATE ${TAVIO_TEST_LIBRARIES} Qt5::Test)
+        target_link_libraries(${name} PRIVATE ${libraries} Qt5::Test)
         add_test(NAME ${area}.${base} COMMAND ${name})
         set_tests_properties(${area}.${base} PROPERTIES
             LABELS ${area}

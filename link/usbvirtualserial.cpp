@@ -413,6 +413,7 @@ void UsbVirtualSerial::dispatchFrame(const ReceivedFrame &frame)
     case AR_CMD_REMOTE_UPGRADE:
     case AR_CMD_SENDFILE_START:
     case AR_CMD_SENDFILE_DATA:
+    case AR_COMMAND_SEND_TEXT: // the device acknowledges a console command plainly
         break;
     case AR_CMD_SENDFILE_END: {
         const auto info = ProtocolFrame::readRecord<ar_receive_date_info>(payload, available);

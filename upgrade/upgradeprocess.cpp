@@ -142,10 +142,14 @@ bool UpgradeProcess::waitSerialResponse()
         const QString name = m_upgUsbVirtualSerial->searchUsbVirtualSerialPort(false);
         if (!name.isEmpty() && m_upgUsbVirtualSerial->openSerialPort(name)) {
             LOG_INFO << "SerialPort Open!!!!!!";
-            reConnStat.store(1);
             pause(PortSettleMs);
-            opened = true;
-            break;
+            // A port that was still on its way out fails while settling: wait on.
+            if (m_upgUsbVirtualSerial->SerialPortIsOpen()) {
+                reConnStat.store(1);
+                opened = true;
+                break;
+            }
+            continue;
         }
         LOG_INFO << "SerialPort not Open";
         pause(PortRetryMs);

@@ -78,16 +78,17 @@ bool UpgradeProcess::openImageFile(const QString &path)
 }
 
 // Asks the device to reboot into its upgrade state until it confirms, then
-// closes the port while it restarts. False when it never confirmed.
+// closes the port while it restarts. False when it never confirmed. Each
+// request is followed by a full pause: the device needs it to go away.
 bool UpgradeProcess::rebootIntoUpgradeState()
 {
     m_upgUsbVirtualSerial->reopenSerialPort();
     upgReboot("clean");
-    for (int sleepcount = 0;;) {
-        if (waitFor([this] { return m_rebootFlag.load() != 0; }, RebootPauseMs))
-            break;
+    pause(RebootPauseMs);
+    for (int sleepcount = 0; m_rebootFlag.load() == 0;) {
         if (!bRun.load())
             return false;
+        pause(RebootPauseMs);
         ++sleepcount;
         LOG_INFO << "sleep " << sleepcount * RebootPauseMs / 1000;
         m_upgUsbVirtualSerial->reopenSerialPort();

@@ -78,6 +78,7 @@ void TestReceiveDispatch::acknowledgingCommands_recordPositiveAcks_data()
     QTest::newRow("remote upgrade") << quint32(AR_CMD_REMOTE_UPGRADE);
     QTest::newRow("file start") << quint32(AR_CMD_SENDFILE_START);
     QTest::newRow("file data") << quint32(AR_CMD_SENDFILE_DATA);
+    QTest::newRow("console text") << quint32(AR_COMMAND_SEND_TEXT);
 }
 
 void TestReceiveDispatch::acknowledgingCommands_recordPositiveAcks()
@@ -177,11 +178,11 @@ void TestReceiveDispatch::commandZeroWithOtherStatus_changesNothing()
 
 void TestReceiveDispatch::unknownCommand_isLoggedAndNotAcknowledged()
 {
-    m_link->receiveBytes(plainAck(AR_COMMAND_SEND_TEXT, 13) + plainAck(AR_CMD_ACK, 14));
+    m_link->receiveBytes(plainAck(AR_CMD_ACK, 13) + plainAck(AR_CMD_UPLOAD_FILE, 14));
     QVERIFY(!m_link->waitForACK(13, 0));
     QVERIFY(!m_link->waitForACK(14, 0));
-    QVERIFY(LogCapture::contains(QStringLiteral("Unhandled command: 119")));
     QVERIFY(LogCapture::contains(QStringLiteral("Unhandled command: 1000")));
+    QVERIFY(LogCapture::contains(QStringLiteral("Unhandled command: 205")));
 }
 
 void TestReceiveDispatch::shortPayload_readsMissingBytesAsZero()

@@ -14,7 +14,10 @@ DeviceSimulator::DeviceSimulator(const DeviceIdentity &identity, QObject *parent
     m_thread.setObjectName(QStringLiteral("device simulator"));
     m_engine->moveToThread(&m_thread);
     connect(&m_thread, &QThread::finished, m_engine, &QObject::deleteLater);
-    connect(m_engine, &SimEngine::frameReceived, this, &DeviceSimulator::frameReceived);
+    // Emitted on the simulator's thread before the frame is answered, so a
+    // direct receiver can act at an exact point of the exchange.
+    connect(m_engine, &SimEngine::frameReceived, this, &DeviceSimulator::frameReceived,
+            Qt::DirectConnection);
     connect(m_engine, &SimEngine::rebooting, this, &DeviceSimulator::rebooting);
     connect(m_engine, &SimEngine::appeared, this, &DeviceSimulator::appeared);
     connect(m_engine, &SimEngine::vanished, this, &DeviceSimulator::vanished);

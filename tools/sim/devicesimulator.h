@@ -70,7 +70,8 @@ public:
     int rebootCount() const;
 
 signals:
-    // Every frame received, answered or not.
+    // Every frame received, answered or not; emitted on the simulator's
+    // thread before the answer (connect directly to act before it).
     void frameReceived(const SimFrameRecord &frame);
     // A reboot request is being acted on; the port goes next.
     void rebooting(const QString &mode);

@@ -1,0 +1,372 @@
+#include "fileannouncement.h"
+#include "logcapture.h"
+#include "simulateddevice.h"
+#include "upgradeprocess.h"
+#include "upgraderecorder.h"
+
+#include <QCryptographicHash>
+#include <QtConcurrent>
+#include <QtTest>
+
+namespace {
+constexpr int FastFactor = 100;
+constexpr int RebootDelayMs = 150;
+const QString TransferFailedHint = QStringLiteral("升级固件传输失败，请重启设备再次升级。");
+
+QByteArray patternBytes(int size)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (int i = 0; i < size; ++i)
+        bytes[i] = char((i * 131 + 7) >> 1);
+    return bytes;
+}
+
+QList<quint32> payloadSizes(const QList<SimFrameRecord> &frames)
+{
+    QList<quint32> sizes;
+    for (const SimFrameRecord &frame : frames)
+        sizes.append(frame.length);
+    return sizes;
+}
+
+// Consecutive repeats collapsed: the order of the phases of an exchange.
+QList<quint32> phases(const QList<quint32> &commands)
+{
+    QList<quint32> out;
+    for (quint32 command : commands)
+        if (out.isEmpty() || out.last() != command)
+            out.append(command);
+    return out;
+}
+} // namespace
+
+// Upgrades of one image file against the simulated device, on a fast clock.
+class TestSingleImageUpgrade : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void completeUpgrade_followsTheExchangeAndDeliversTheImage();
+    void segmentation_followsTheDeviceSegmentLength_data();
+    void segmentation_followsTheDeviceSegmentLength();
+    void refusedFiveTimes_thenAccepted_resendsTheWholeFile();
+    void transferFailures_endWithTheTransferHint_data();
+    void transferFailures_endWithTheTransferHint();
+    void failedDataFrame_isCaughtByTheDeviceVerdict();
+    void refusedDataFrame_endsAsUnknownError();
+    void rebootNeverConfirmed_givesUpAfterSixtyRepeats();
+    void deviceNeverReturns_endsWithTheReconnectionHint();
+    void statusPhaseFailures_data();
+    void statusPhaseFailures();
+    void resetFromOutside_endsAfterTheStepInProgress();
+    void announcement_cutsLongNamesAndFallsBackToThePath_data();
+    void announcement_cutsLongNamesAndFallsBackToThePath();
+
+private:
+    void prepare(int receiveMaxSize, const QByteArray &image, const QString &name = QStringLiteral("Merlow_R_Sky_1_0_6.img"));
+    bool runUpgrade(int timeoutMs = 30000);
+
+    std::unique_ptr<LogCapture> m_log;
+    std::unique_ptr<SimulatedDevice> m_device;
+    std::unique_ptr<UpgradeProcess> m_worker;
+    std::unique_ptr<UpgradeRecorder> m_recorder;
+    QByteArray m_image;
+    QString m_imagePath;
+};
+
+void TestSingleImageUpgrade::init()
+{
+    m_log.reset(new LogCapture);
+}
+
+void TestSingleImageUpgrade::cleanup()
+{
+    m_recorder.reset();
+    m_worker.reset();
+    m_device.reset();
+    m_log.reset();
+    m_upgrade_device_vid = 0;
+}
+
+void TestSingleImageUpgrade::prepare(int receiveMaxSize, const QByteArray &image, const QString &name)
+{
+    DeviceIdentity identity;
+    identity.receiveMaxSize = receiveMaxSize;
+    m_device.reset(new SimulatedDevice(identity));
+    QVERIFY(m_device->start());
+    m_device->sim.setRebootDelay(RebootDelayMs);
+    m_worker.reset(new UpgradeProcess(m_device->link.get(), std::make_shared<ScaledClock>(FastFactor)));
+    m_recorder.reset(new UpgradeRecorder(m_worker.get()));
+
+    m_image = image;
+    m_imagePath = m_device->dir.filePath(name);
+    QFile file(m_imagePath);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(image);
+    file.close();
+
+    // Connect as the page does: open, receive, ask for the identity.
+    QVERIFY(m_device->open());
+    QCOMPARE(m_device->link->commandSerialSend(AR_COMMAND_FIND_DEVICE, 1, 2, 0, nullptr, 0, 1, 2000), 0);
+    m_worker->setBinFilePath(m_imagePath, name);
+    m_upgrade_device_vid = m_device->sim.identity().vendorId;
+    m_device->sim.clearFrames();
+}
+
+bool TestSingleImageUpgrade::runUpgrade(int timeoutMs)
+{
+    QFuture<void> task = QtConcurrent::run(m_worker.get(), &UpgradeProcess::upgradeProcess);
+    QDeadlineTimer deadline(timeoutMs);
+    while (!task.isFinished() && !deadline.hasExpired())
+        QTest::qWait(10);
+    if (!task.isFinished()) {
+        m_worker->resetUpgradeParameters(1);
+        task.waitForFinished();
+        return false;
+    }
+    return !m_worker->isSequenceRunning() && m_worker->getUpgStep() == -1;
+}
+
+void TestSingleImageUpgrade::completeUpgrade_followsTheExchangeAndDeliversTheImage()
+{
+    prepare(1024, patternBytes(2560));
+    QVERIFY(runUpgrade());
+
+    QCOMPARE(phases(m_device->commands()),
+             (QList<quint32>{AR_COMMAND_GET_ACTIVE, AR_CMD_REMOTE_UPGRADE, AR_CMD_SENDFILE_START,
+                             AR_CMD_SENDFILE_DATA, AR_CMD_SENDFILE_END, AR_CMD_UPGRADE_STATUS}));
+    const SimFrameRecord reboot = m_device->framesOf(AR_COMMAND_GET_ACTIVE).first();
+    QCOMPARE(reboot.payload, QByteArray("clean") + QByteArray(27, '\0'));
+    QCOMPARE(m_device->sim.rebootModes(), QStringList{QStringLiteral("clean")});
+
+    const SimReceivedFile received = m_device->sim.receivedFiles().last();
+    QCOMPARE(received.data, m_image);
+    QCOMPARE(received.verdict, 0);
+    const ar_file_info &info = received.announcement;
+    QCOMPARE(QByteArray(info.MD5), QCryptographicHash::hash(m_image, QCryptographicHash::Md5).toHex());
+    QCOMPARE(info.length, m_image.size());
+    QCOMPARE(info.saveAsFile, 1);
+    QCOMPARE(QString::fromUtf8(info.filePath), QStringLiteral("/tmp/pc/Merlow_R_Sky_1_0_6.img"));
+    QCOMPARE(QString::fromUtf8(info.fileDir), m_imagePath);
+    QCOMPARE(payloadSizes(m_device->framesOf(AR_CMD_SENDFILE_DATA)), (QList<quint32>{1024, 1024, 512}));
+
+    QCOMPARE(m_recorder->progress(), (QList<int>{5, 13, 15, 15, 20, 40, 60, 80, 100}));
+    QVERIFY(m_recorder->hints().isEmpty());
+    QVERIFY(m_recorder->view().contains(QStringLiteral("upgrade successfully!")));
+    QVERIFY(LogCapture::contains(QStringLiteral("device upgrade successfully!")));
+    QCOMPARE(m_upgrade_device_vid.load(), 0);
+    QVERIFY(!m_device->link->isSerialRecvStarted());
+}
+
+void TestSingleImageUpgrade::segmentation_followsTheDeviceSegmentLength_data()
+{
+    QTest::addColumn<int>("receiveMaxSize");
+    QTest::addColumn<int>("fileSize");
+    QTest::addColumn<QList<quint32>>("frames");
+    QTest::addColumn<QList<int>>("transferProgress");
+    QTest::newRow("smaller than a segment") << 1024 << 500 << QList<quint32>{500} << QList<int>{5, 15};
+    QTest::newRow("exactly two segments") << 1024 << 2048 << QList<quint32>{1024, 1024, 0}
+                                          << QList<int>{5, 15, 15, 15};
+    QTest::newRow("segment of 10240") << 10240 << 25000 << QList<quint32>{10240, 10240, 4520}
+                                      << QList<int>{5, 13, 15, 15};
+    QTest::newRow("segment of 65536 in 51200 frames") << 65536 << 100000
+                                                      << QList<quint32>{51200, 14336, 34464}
+                                                      << QList<int>{5, 15, 15};
+    QTest::newRow("empty file") << 1024 << 0 << QList<quint32>{0} << QList<int>{5, 15};
+}
+
+void TestSingleImageUpgrade::segmentation_followsTheDeviceSegmentLength()
+{
+    QFETCH(int, receiveMaxSize);
+    QFETCH(int, fileSize);
+    QFETCH(QList<quint32>, frames);
+    QFETCH(QList<int>, transferProgress);
+    prepare(receiveMaxSize, patternBytes(fileSize));
+    QVERIFY(runUpgrade());
+    QCOMPARE(payloadSizes(m_device->framesOf(AR_CMD_SENDFILE_DATA)), frames);
+    QCOMPARE(m_device->sim.receivedFiles().last().data, m_image);
+    QCOMPARE(m_recorder->progress().mid(0, transferProgress.size()), transferProgress);
+    QCOMPARE(m_recorder->progress().last(), 100);
+}
+
+void TestSingleImageUpgrade::refusedFiveTimes_thenAccepted_resendsTheWholeFile()
+{
+    prepare(1024, patternBytes(3000));
+    m_device->sim.setVerdicts({-1, -1, -1, -1, -1, 0});
+    QVERIFY(runUpgrade());
+    QCOMPARE(m_device->framesOf(AR_CMD_SENDFILE_START).size(), 6);
+    QCOMPARE(m_device->framesOf(AR_CMD_REMOTE_UPGRADE).size(), 1);
+    QCOMPARE(m_device->framesOf(AR_COMMAND_GET_ACTIVE).size(), 1);
+    const QStringList resends = LogCapture::matching(QStringLiteral("RESEND retry count"));
+    QCOMPARE(resends.size(), 5);
+    QVERIFY(resends.last().endsWith(QStringLiteral("RESEND retry count 5")));
+    for (const SimReceivedFile &file : m_device->sim.receivedFiles())
+        QCOMPARE(file.data, m_image); // every resend is the whole file
+    QVERIFY(m_recorder->hints().isEmpty());
+    QCOMPARE(m_recorder->progress().last(), 100);
+}
+
+void TestSingleImageUpgrade::transferFailures_endWithTheTransferHint_data()
+{
+    QTest::addColumn<QList<int>>("verdicts");
+    QTest::addColumn<bool>("silentFileEnd");
+    QTest::addColumn<int>("announcements");
+    QTest::newRow("refused six times") << QList<int>{-1, -1, -1, -1, -1, -1} << false << 6;
+    QTest::newRow("another verdict") << QList<int>{3} << false << 1;
+    QTest::newRow("no verdict") << QList<int>{} << true << 1;
+}
+
+void TestSingleImageUpgrade::transferFailures_endWithTheTransferHint()
+{
+    QFETCH(QList<int>, verdicts);
+    QFETCH(bool, silentFileEnd);
+    QFETCH(int, announcements);
+    prepare(1024, patternBytes(1500));
+    m_device->sim.setVerdicts(verdicts);
+    m_device->sim.setSilent(silentFileEnd, AR_CMD_SENDFILE_END);
+    QVERIFY(runUpgrade());
+    QCOMPARE(m_recorder->hints(), QStringList{TransferFailedHint});
+    QVERIFY(m_recorder->view().contains(
+        QStringLiteral("upgrade image transfer failed, please restart the device to upgrade again.")));
+    QCOMPARE(m_device->framesOf(AR_CMD_SENDFILE_START).size(), announcements);
+    QVERIFY(m_device->framesOf(AR_CMD_UPGRADE_STATUS).isEmpty());
+    QVERIFY(!m_recorder->progress().contains(100));
+}
+
+void TestSingleImageUpgrade::failedDataFrame_isCaughtByTheDeviceVerdict()
+{
+    prepare(1024, patternBytes(4096));
+    m_device->sim.dropNextAcks(5, AR_CMD_SENDFILE_DATA); // the first data frame is lost for good
+    QVERIFY(runUpgrade());
+    QVERIFY(LogCapture::contains(QStringLiteral("commandSerialSend send err, ret  -1")));
+    QVERIFY(m_recorder->view().contains(QStringLiteral("upgrade firmware upload failed! re-uploading...")));
+    const auto files = m_device->sim.receivedFiles();
+    QCOMPARE(files.size(), 2);
+    QCOMPARE(files.first().verdict, -1);
+    QCOMPARE(files.last().data, m_image);
+    QCOMPARE(LogCapture::count(QStringLiteral("RESEND retry count")), 1);
+    QCOMPARE(m_recorder->progress().last(), 100);
+}
+
+void TestSingleImageUpgrade::refusedDataFrame_endsAsUnknownError()
+{
+    prepare(1024, patternBytes(4096));
+    m_device->sim.refuseNext(1, AR_CMD_SENDFILE_DATA);
+    QVERIFY(runUpgrade());
+    QCOMPARE(m_recorder->hints(), QStringList{QStringLiteral("升级错误：未知错误！请重启设备再次升级！")});
+    QVERIFY(m_device->framesOf(AR_CMD_UPGRADE_STATUS).isEmpty());
+}
+
+void TestSingleImageUpgrade::rebootNeverConfirmed_givesUpAfterSixtyRepeats()
+{
+    prepare(1024, patternBytes(100));
+    m_device->sim.setSilent(true, AR_COMMAND_GET_ACTIVE);
+    QVERIFY(runUpgrade(60000));
+    const QStringList sleeps = LogCapture::matching(QStringLiteral("]  sleep "));
+    QCOMPARE(sleeps.size(), 61);
+    QVERIFY(sleeps.first().endsWith(QStringLiteral("sleep  5")));
+    QVERIFY(sleeps.last().endsWith(QStringLiteral("sleep  305")));
+    QCOMPARE(m_device->framesOf(AR_COMMAND_GET_ACTIVE).size(), 62 * 5);
+    QCOMPARE(m_recorder->hints(), QStringList{QStringLiteral("FPV设备无法正确重启，请重启设备并重试升级。")});
+    QVERIFY(m_recorder->view().contains(QStringLiteral(
+        "The FPV device failed to reboot correctly. Please restart the device and try the upgrade process again.")));
+    QVERIFY(m_device->framesOf(AR_CMD_REMOTE_UPGRADE).isEmpty());
+}
+
+void TestSingleImageUpgrade::deviceNeverReturns_endsWithTheReconnectionHint()
+{
+    prepare(1024, patternBytes(100));
+    m_device->sim.setRebootDelay(24 * 3600 * 1000);
+    QElapsedTimer timer;
+    timer.start();
+    QVERIFY(runUpgrade());
+    QVERIFY(timer.elapsed() >= UpgradeProcess::ReconnectLimitMs / FastFactor);
+    QCOMPARE(m_recorder->hints(), QStringList{QStringLiteral("FPV设备重启后未能重新连接，请重启设备再次升级。")});
+    QVERIFY(LogCapture::count(QStringLiteral("SerialPort not Open")) > 100);
+}
+
+void TestSingleImageUpgrade::statusPhaseFailures_data()
+{
+    using Steps = QList<SimScript::StatusStep>;
+    QTest::addColumn<Steps>("script");
+    QTest::addColumn<QString>("hint");
+    QTest::addColumn<int>("lastProgress");
+    QTest::newRow("device error") << Steps{{0, STAT_VERIFY_IMAGE}, {30, STAT_IN_PROGRESS}, {0, UPGRATE_ERR_FLASH_ERR}}
+                                  << "升级错误：Flash错误，请重启设备再次升级！" << 30;
+    QTest::newRow("abnormal end") << Steps{{40, STAT_IN_PROGRESS}, {-1, STAT_IN_PROGRESS}}
+                                  << "异常终止，请重启设备再次升级。" << 40;
+    QTest::newRow("stuck at one percent") << Steps{{50, STAT_IN_PROGRESS}}
+                                          << "升级超时，请重启设备再次升级。" << 50;
+    QTest::newRow("unknown code") << Steps{{0, 7}} << "升级超时，请重启设备再次升级。" << 15;
+}
+
+void TestSingleImageUpgrade::statusPhaseFailures()
+{
+    QFETCH(QList<SimScript::StatusStep>, script);
+    QFETCH(QString, hint);
+    QFETCH(int, lastProgress);
+    prepare(1024, patternBytes(700));
+    m_device->sim.setStatusScript(script);
+    QVERIFY(runUpgrade());
+    QCOMPARE(m_recorder->hints(), QStringList{hint}); // reported once
+    QCOMPARE(m_recorder->progress().last(), lastProgress);
+}
+
+void TestSingleImageUpgrade::resetFromOutside_endsAfterTheStepInProgress()
+{
+    prepare(1024, patternBytes(300 * 1024));
+    m_device->sim.setReplyDelay(2);
+    QFuture<void> task = QtConcurrent::run(m_worker.get(), &UpgradeProcess::upgradeProcess);
+    QTRY_VERIFY_WITH_TIMEOUT(m_device->framesOf(AR_CMD_SENDFILE_DATA).size() > 20, 20000);
+    m_worker->resetUpgradeParameters(1); // the page's disconnect, from this thread
+    QVERIFY(m_worker->wasCancelled());
+    task.waitForFinished();
+    QVERIFY(!m_worker->isSequenceRunning());
+    QCOMPARE(m_worker->getUpgStep(), -1);
+    QVERIFY(m_recorder->hints().isEmpty());
+    QVERIFY(m_device->sim.receivedFiles().isEmpty());
+    QVERIFY(m_device->framesOf(AR_CMD_SENDFILE_DATA).size() < 300);
+    QFile image(m_imagePath);
+    QVERIFY(image.open(QIODevice::ReadOnly));
+    QCOMPARE(image.readAll(), m_image);
+    QCOMPARE(m_upgrade_device_vid.load(), 0);
+
+    // The worker is ready for the next upgrade.
+    m_upgrade_device_vid = m_device->sim.identity().vendorId;
+    m_device->sim.setReplyDelay(0);
+    m_device->sim.clearFrames();
+    QVERIFY(m_device->open());
+    QVERIFY(runUpgrade(60000));
+    QCOMPARE(m_device->sim.receivedFiles().last().data, m_image);
+}
+
+void TestSingleImageUpgrade::announcement_cutsLongNamesAndFallsBackToThePath_data()
+{
+    QTest::addColumn<QString>("fileName");
+    QTest::addColumn<QString>("givenName");
+    QTest::addColumn<QByteArray>("devicePath");
+    const QString longName = QString(50, QChar(0x5347)) + QStringLiteral(".img"); // 150 UTF-8 bytes + 4
+    QTest::newRow("name given") << "A_1.img" << "A_1.img" << QByteArray("/tmp/pc/A_1.img");
+    QTest::newRow("empty name uses the path") << "B_2.img" << "" << QByteArray("/tmp/pc/B_2.img");
+    QTest::newRow("long UTF-8 name cut to the field")
+        << longName << longName << (QByteArray("/tmp/pc/") + longName.toUtf8().left(119));
+}
+
+void TestSingleImageUpgrade::announcement_cutsLongNamesAndFallsBackToThePath()
+{
+    QFETCH(QString, fileName);
+    QFETCH(QString, givenName);
+    QFETCH(QByteArray, devicePath);
+    prepare(1024, patternBytes(64), fileName);
+    m_worker->setBinFilePath(m_imagePath, givenName);
+    QVERIFY(runUpgrade());
+    const ar_file_info info = m_device->sim.receivedFiles().last().announcement;
+    QCOMPARE(QByteArray(info.filePath), devicePath);
+    QCOMPARE(int(info.filePath[sizeof(info.filePath) - 1]), 0);
+}
+
+QTEST_GUILESS_MAIN(TestSingleImageUpgrade)
+#include "tst_singleimageupgrade.moc"
