@@ -1,13 +1,64 @@
 #!/usr/bin/env bash
 # Builds the program and runs it in its own working folder (run/), where it
 # keeps log.txt and setting.ini. Without a display it runs under Xvfb.
+#
+#   ./run.sh           a simulated air unit on the single-image line, with
+#                      sample firmware files in run/samples/
+#   ./run.sh --multi   a simulated unit of the multi-image line (board 7542)
+#                      with a sample package
+#   ./run.sh --real    no simulator: the program looks for a real device
+#
+# Any further arguments go to the program.
 set -euo pipefail
 repo=$(cd "$(dirname "$0")" && pwd)
-"$repo/scripts/setup.sh" "$repo/build" -DTAVIO_BUILD_TESTS=OFF
+mode=single
+case "${1:-}" in
+    --multi) mode=multi; shift ;;
+    --real) mode=real; shift ;;
+esac
 
-mkdir -p "$repo/run"
-cd "$repo/run"
-if [ -z "${DISPLAY:-}" ] && [ "${QT_QPA_PLATFORM:-}" != offscreen ]; then
-    exec xvfb-run -a "$repo/build/tavio-pc-tool" "$@"
+"$repo/scripts/setup.sh" "$repo/build" -DTAVIO_BUILD_TESTS=OFF
+build="$repo/build"
+run_dir="$repo/run"
+mkdir -p "$run_dir"
+cd "$run_dir"
+
+program_args=()
+if [ "$mode" != real ]; then
+    samples="$run_dir/samples"
+    rm -rf "$samples"
+    mkdir -p "$samples"
+    device_link="$run_dir/device"
+    # The firmware images are random bytes: the simulated device checks only
+    # their size and digest.
+    make_image() { head -c "$2" /dev/urandom > "$1"; }
+
+    if [ "$mode" = single ]; then
+        vid=7536
+        make_image "$samples/Merlow_R_Sky_1_0_6.img" 1048576          # newer: accepted
+        make_image "$samples/Merlow_R_Sky_1_0_4.img" 1048576          # older: refused as too low
+        make_image "$samples/Merlow-R-Sky-1.0.6.bin" 1048576          # refused for its name
+    else
+        vid=7542
+        make_image "$samples/app.part" 524288
+        make_image "$samples/fpga.part" 262144
+        make_image "$samples/sensor.part" 65536
+        "$build/tavio-make-package" "$samples/Merlow_R_Sky_1_0_6.img" --board "$vid" \
+            --app "$samples/app.part" --fpga "$samples/fpga.part" --sensor "$samples/sensor.part" >/dev/null
+        rm -f "$samples"/*.part
+    fi
+
+    "$build/tavio-device-sim" --link "$device_link" --vid "$vid" --firmware Merlow_R_Sky_1_0_5 \
+        > "$run_dir/simulator.txt" 2>&1 &
+    sim_pid=$!
+    trap 'kill "$sim_pid" 2>/dev/null; wait "$sim_pid" 2>/dev/null || true' EXIT
+    for _ in $(seq 50); do [ -e "$device_link" ] && break; sleep 0.1; done
+    echo "Simulated device (vendor id $vid) at $device_link; sample files in $samples"
+    program_args=(--port "$device_link" --vid "$vid")
 fi
-exec "$repo/build/tavio-pc-tool" "$@"
+
+if [ -z "${DISPLAY:-}" ] && [ "${QT_QPA_PLATFORM:-}" != offscreen ]; then
+    xvfb-run -a "$build/tavio-pc-tool" "${program_args[@]}" "$@"
+else
+    "$build/tavio-pc-tool" "${program_args[@]}" "$@"
+fi

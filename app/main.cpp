@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QSettings>
+#include <QTranslator>
 #include <cstdio>
 
 int main(int argc, char *argv[])
@@ -28,10 +29,11 @@ int main(int argc, char *argv[])
     }
 
     auto *settings = new QSettings(QStringLiteral("setting.ini"), QSettings::IniFormat);
-    Startup::installSavedLanguage(*settings);
+    QTranslator *startupTranslator = Startup::installSavedLanguage(*settings);
     Startup::loadApplicationFont();
 
     auto *window = new MainWindow(ports);
+    window->adoptStartupTranslator(startupTranslator);
     window->show();
     const int result = app->exec();
 

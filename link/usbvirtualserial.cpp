@@ -136,7 +136,12 @@ void UsbVirtualSerial::set_usb_vid(int vid)
 bool UsbVirtualSerial::openSerialPort(const QString &portName)
 {
     LOG_INFO << "portName: " << portName;
-    const bool opened = onLinkThread([&] { return m_channel->open(portName); });
+    const bool opened = onLinkThread([&] {
+        // Half a frame from the previous connection would swallow the first
+        // reply of this one.
+        m_receiveBuffer.clear();
+        return m_channel->open(portName);
+    });
     if (!opened) {
         LOG_CRITICAL << "open failed!";
         return false;

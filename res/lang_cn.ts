@@ -2,6 +2,56 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="zh_CN" sourcelanguage="zh_CN">
 <context>
+    <name>MainWindow</name>
+    <message>
+        <source>MainWindow</source>
+        <translation>MainWindow</translation>
+    </message>
+</context>
+<context>
+    <name>SettingPage</name>
+    <message>
+        <source>Form</source>
+        <translation>Form</translation>
+    </message>
+    <message>
+        <source>串口</source>
+        <translation>串口</translation>
+    </message>
+    <message>
+        <source>请输入要发送的指令</source>
+        <translation>请输入要发送的指令</translation>
+    </message>
+    <message>
+        <source>发送</source>
+        <translation>发送</translation>
+    </message>
+    <message>
+        <source>日志</source>
+        <translation>日志</translation>
+    </message>
+    <message>
+        <source>© 2026 Tavio。保留所有权利。</source>
+        <translation>© 2026 Tavio。保留所有权利。</translation>
+    </message>
+    <message>
+        <source>中文</source>
+        <translation>中文</translation>
+    </message>
+    <message>
+        <source>English</source>
+        <translation>English</translation>
+    </message>
+    <message>
+        <source>提示</source>
+        <translation>提示</translation>
+    </message>
+    <message>
+        <source>请输入指令</source>
+        <translation>请输入指令</translation>
+    </message>
+</context>
+<context>
     <name>SideBar</name>
     <message>
         <source>升级固件</source>
@@ -15,12 +65,286 @@
         <source>版本号：V1.1.6</source>
         <translation>版本号：V1.1.6</translation>
     </message>
+    <message>
+        <source>Form</source>
+        <translation>Form</translation>
+    </message>
+</context>
+<context>
+    <name>SideBarMenuItem</name>
+    <message>
+        <source>Form</source>
+        <translation>Form</translation>
+    </message>
+    <message>
+        <source>升级固件</source>
+        <translation>升级固件</translation>
+    </message>
+</context>
+<context>
+    <name>UpgradePage</name>
+    <message>
+        <source>常见问题</source>
+        <translation>常见问题</translation>
+    </message>
+    <message>
+        <source>NO Device</source>
+        <translation>NO Device</translation>
+    </message>
+    <message>
+        <source>连接设备</source>
+        <translation>连接设备</translation>
+    </message>
+    <message>
+        <source>Merlow FPV</source>
+        <translation>Merlow FPV</translation>
+    </message>
+    <message>
+        <source>断开连接</source>
+        <translation>断开连接</translation>
+    </message>
+    <message>
+        <source>硬件版本号：</source>
+        <translation>硬件版本号：</translation>
+    </message>
+    <message>
+        <source>SN号：</source>
+        <translation>SN号：</translation>
+    </message>
+    <message>
+        <source>固件：</source>
+        <translation>固件：</translation>
+    </message>
+    <message>
+        <source>芯片温度：</source>
+        <translation>芯片温度：</translation>
+    </message>
+    <message>
+        <source>选择固件</source>
+        <translation>选择固件</translation>
+    </message>
+    <message>
+        <source>烧写固件</source>
+        <translation>烧写固件</translation>
+    </message>
+    <message>
+        <source>© 2026 Tavio。保留所有权利。</source>
+        <translation>© 2026 Tavio。保留所有权利。</translation>
+    </message>
+    <message>
+        <source>Merlow Gnd</source>
+        <translation>Merlow Gnd</translation>
+    </message>
+    <message>
+        <source>Merlow Sky</source>
+        <translation>Merlow Sky</translation>
+    </message>
+    <message>
+        <source>提示</source>
+        <translation>提示</translation>
+    </message>
+    <message>
+        <source>请连接USB设备</source>
+        <translation>请连接USB设备</translation>
+    </message>
+    <message>
+        <source>请载入固件文件</source>
+        <translation>请载入固件文件</translation>
+    </message>
+    <message>
+        <source>警告</source>
+        <translation>警告</translation>
+    </message>
+    <message>
+        <source>无法打开升级串口，请重启FPV设备！</source>
+        <translation>无法打开升级串口，请重启FPV设备！</translation>
+    </message>
+    <message>
+        <source>升级串口无法通信，请等待或重启FPV设备,并重新插拔设备侧USB！</source>
+        <translation>升级串口无法通信，请等待或重启FPV设备,并重新插拔设备侧USB！</translation>
+    </message>
+    <message>
+        <source>升级进行中，无法发送命令</source>
+        <translation>升级进行中，无法发送命令</translation>
+    </message>
+    <message>
+        <source>发送失败,请连接USB设备</source>
+        <translation>发送失败,请连接USB设备</translation>
+    </message>
+    <message>
+        <source>控制台命令：只发送了前%1个字节（共%2个）</source>
+        <translation>控制台命令：只发送了前%1个字节（共%2个）</translation>
+    </message>
+    <message>
+        <source>发送成功</source>
+        <translation>发送成功</translation>
+    </message>
+    <message>
+        <source>发送失败</source>
+        <translation>发送失败</translation>
+    </message>
+    <message>
+        <source>正在升级中，是否结束？</source>
+        <translation>正在升级中，是否结束？</translation>
+    </message>
+    <message>
+        <source>升级固件文件名错误！</source>
+        <translation>升级固件文件名错误！</translation>
+    </message>
+    <message>
+        <source>升级固件与设备不匹配！请检查！</source>
+        <translation>升级固件与设备不匹配！请检查！</translation>
+    </message>
+    <message>
+        <source>升级固件版本过低！请检查！</source>
+        <translation>升级固件版本过低！请检查！</translation>
+    </message>
+    <message>
+        <source>升级中，请勿断电或重启！</source>
+        <translation>升级中，请勿断电或重启！</translation>
+    </message>
+    <message>
+        <source>升级完成！</source>
+        <translation>升级完成！</translation>
+    </message>
+    <message>
+        <source>升级失败，请检查文件重新导入</source>
+        <translation>升级失败，请检查文件重新导入</translation>
+    </message>
 </context>
 <context>
     <name>UpgradeProcess</name>
     <message>
         <source>升级错误：未知错误！请重启设备再次升级！</source>
         <translation>升级错误：未知错误！</translation>
+    </message>
+    <message>
+        <source>连接设备</source>
+        <translation>连接设备</translation>
+    </message>
+    <message>
+        <source>Tavio PC Tool open upgrade image file fail, please restart the Tavio PC Tool to upgrade again.</source>
+        <translation>Tavio PC Tool open upgrade image file fail, please restart the Tavio PC Tool to upgrade again.</translation>
+    </message>
+    <message>
+        <source>The FPV device failed to reboot correctly. Please restart the device and try the upgrade process again.</source>
+        <translation>The FPV device failed to reboot correctly. Please restart the device and try the upgrade process again.</translation>
+    </message>
+    <message>
+        <source>The FPV device did not come back after its reboot, please restart the device to upgrade again.</source>
+        <translation>The FPV device did not come back after its reboot, please restart the device to upgrade again.</translation>
+    </message>
+    <message>
+        <source>upgrade image transfer failed, please restart the device to upgrade again.</source>
+        <translation>upgrade image transfer failed, please restart the device to upgrade again.</translation>
+    </message>
+    <message>
+        <source>open upgrade firmware fail!</source>
+        <translation>open upgrade firmware fail!</translation>
+    </message>
+    <message>
+        <source>打开升级固件失败!</source>
+        <translation>打开升级固件失败!</translation>
+    </message>
+    <message>
+        <source>FPV设备无法正确重启，请重启设备并重试升级。</source>
+        <translation>FPV设备无法正确重启，请重启设备并重试升级。</translation>
+    </message>
+    <message>
+        <source>waiting for reconnection...</source>
+        <translation>waiting for reconnection...</translation>
+    </message>
+    <message>
+        <source>FPV设备重启后未能重新连接，请重启设备再次升级。</source>
+        <translation>FPV设备重启后未能重新连接，请重启设备再次升级。</translation>
+    </message>
+    <message>
+        <source>fpv reconnection successfully.</source>
+        <translation>fpv reconnection successfully.</translation>
+    </message>
+    <message>
+        <source>Tavio PC Tool打开升级固件失败，请重启Tavio PC Tool并再次升级。</source>
+        <translation>Tavio PC Tool打开升级固件失败，请重启Tavio PC Tool并再次升级。</translation>
+    </message>
+    <message>
+        <source>upgrade firmware upload failed! re-uploading...</source>
+        <translation>upgrade firmware upload failed! re-uploading...</translation>
+    </message>
+    <message>
+        <source>upgrade firmware send start.</source>
+        <translation>upgrade firmware send start.</translation>
+    </message>
+    <message>
+        <source>upgrade firmware sending...</source>
+        <translation>upgrade firmware sending...</translation>
+    </message>
+    <message>
+        <source>upgrade firmware send end.</source>
+        <translation>upgrade firmware send end.</translation>
+    </message>
+    <message>
+        <source>entering the upgrade state.</source>
+        <translation>entering the upgrade state.</translation>
+    </message>
+    <message>
+        <source>升级固件传输失败，请重启设备再次升级。</source>
+        <translation>升级固件传输失败，请重启设备再次升级。</translation>
+    </message>
+    <message>
+        <source>升级错误：未检测到SD卡！</source>
+        <translation>升级错误：未检测到SD卡！</translation>
+    </message>
+    <message>
+        <source>升级错误：未连接到电脑</source>
+        <translation>升级错误：未连接到电脑</translation>
+    </message>
+    <message>
+        <source>升级错误：未找到升级固件，请检查升级固件是否正确！</source>
+        <translation>升级错误：未找到升级固件，请检查升级固件是否正确！</translation>
+    </message>
+    <message>
+        <source>升级错误：升级文件已损坏，请检查升级固件是否正确！</source>
+        <translation>升级错误：升级文件已损坏，请检查升级固件是否正确！</translation>
+    </message>
+    <message>
+        <source>升级错误：设备板型与升级固件不匹配，请检查升级固件是否正确！</source>
+        <translation>升级错误：设备板型与升级固件不匹配，请检查升级固件是否正确！</translation>
+    </message>
+    <message>
+        <source>升级错误：升级固件版本号过低，请检查升级固件是否正确！</source>
+        <translation>升级错误：升级固件版本号过低，请检查升级固件是否正确！</translation>
+    </message>
+    <message>
+        <source>升级错误：无效的升级方式！</source>
+        <translation>升级错误：无效的升级方式！</translation>
+    </message>
+    <message>
+        <source>升级错误：无效的升级固件类型，请检查升级固件是否正确！</source>
+        <translation>升级错误：无效的升级固件类型，请检查升级固件是否正确！</translation>
+    </message>
+    <message>
+        <source>升级错误：Flash错误，请重启设备再次升级！</source>
+        <translation>升级错误：Flash错误，请重启设备再次升级！</translation>
+    </message>
+    <message>
+        <source>升级状态失败，请重启设备再次升级。</source>
+        <translation>升级状态失败，请重启设备再次升级。</translation>
+    </message>
+    <message>
+        <source>upgrade timeout, please restart the device to upgrade again.</source>
+        <translation>upgrade timeout, please restart the device to upgrade again.</translation>
+    </message>
+    <message>
+        <source>升级超时，请重启设备再次升级。</source>
+        <translation>升级超时，请重启设备再次升级。</translation>
+    </message>
+    <message>
+        <source>abnormal termination, please restart the device to upgrade again.</source>
+        <translation>abnormal termination, please restart the device to upgrade again.</translation>
+    </message>
+    <message>
+        <source>异常终止，请重启设备再次升级。</source>
+        <translation>异常终止，请重启设备再次升级。</translation>
     </message>
 </context>
 </TS>

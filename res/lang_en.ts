@@ -2,6 +2,56 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="en_US" sourcelanguage="zh_CN">
 <context>
+    <name>MainWindow</name>
+    <message>
+        <source>MainWindow</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>SettingPage</name>
+    <message>
+        <source>Form</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>串口</source>
+        <translation>Serial</translation>
+    </message>
+    <message>
+        <source>请输入要发送的指令</source>
+        <translation>please enter the command to send</translation>
+    </message>
+    <message>
+        <source>发送</source>
+        <translation>send</translation>
+    </message>
+    <message>
+        <source>日志</source>
+        <translation>Log</translation>
+    </message>
+    <message>
+        <source>© 2026 Tavio。保留所有权利。</source>
+        <translation>© 2026 Tavio. All rights reserved.</translation>
+    </message>
+    <message>
+        <source>中文</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>English</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>提示</source>
+        <translation>hint</translation>
+    </message>
+    <message>
+        <source>请输入指令</source>
+        <translation>Please enter the command</translation>
+    </message>
+</context>
+<context>
     <name>SideBar</name>
     <message>
         <source>升级固件</source>
@@ -15,12 +65,286 @@
         <source>版本号：V1.1.6</source>
         <translation>Version: V1.1.6</translation>
     </message>
+    <message>
+        <source>Form</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>SideBarMenuItem</name>
+    <message>
+        <source>Form</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>升级固件</source>
+        <translation>Upgrade</translation>
+    </message>
+</context>
+<context>
+    <name>UpgradePage</name>
+    <message>
+        <source>常见问题</source>
+        <translation>FAQ</translation>
+    </message>
+    <message>
+        <source>NO Device</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>连接设备</source>
+        <translation>Connect</translation>
+    </message>
+    <message>
+        <source>Merlow FPV</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>断开连接</source>
+        <translation>Disconnect</translation>
+    </message>
+    <message>
+        <source>硬件版本号：</source>
+        <translation>HardwareVer:</translation>
+    </message>
+    <message>
+        <source>SN号：</source>
+        <translation>SN:</translation>
+    </message>
+    <message>
+        <source>固件：</source>
+        <translation>Firmware:</translation>
+    </message>
+    <message>
+        <source>芯片温度：</source>
+        <translation>Temperature:</translation>
+    </message>
+    <message>
+        <source>选择固件</source>
+        <translation>Select</translation>
+    </message>
+    <message>
+        <source>烧写固件</source>
+        <translation>Upgrade</translation>
+    </message>
+    <message>
+        <source>© 2026 Tavio。保留所有权利。</source>
+        <translation>© 2026 Tavio. All rights reserved.</translation>
+    </message>
+    <message>
+        <source>Merlow Gnd</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Merlow Sky</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>提示</source>
+        <translation>hint</translation>
+    </message>
+    <message>
+        <source>请连接USB设备</source>
+        <translation>Please connect USB device</translation>
+    </message>
+    <message>
+        <source>请载入固件文件</source>
+        <translation>Please Load The Firmware</translation>
+    </message>
+    <message>
+        <source>警告</source>
+        <translation>Warning</translation>
+    </message>
+    <message>
+        <source>无法打开升级串口，请重启FPV设备！</source>
+        <translation>unable to open the upgrade serial port, please restart the FPV device!</translation>
+    </message>
+    <message>
+        <source>升级串口无法通信，请等待或重启FPV设备,并重新插拔设备侧USB！</source>
+        <translation>The upgrade serial port cannot communicate. Please wait or restart the FPV device, and re-plug the USB on the device side!</translation>
+    </message>
+    <message>
+        <source>升级进行中，无法发送命令</source>
+        <translation>Upgrade in progress, Send command failed</translation>
+    </message>
+    <message>
+        <source>发送失败,请连接USB设备</source>
+        <translation>Send failed, Please connect USB device</translation>
+    </message>
+    <message>
+        <source>控制台命令：只发送了前%1个字节（共%2个）</source>
+        <translation>Console command: only the first %1 of %2 bytes were sent</translation>
+    </message>
+    <message>
+        <source>发送成功</source>
+        <translation>Send Success</translation>
+    </message>
+    <message>
+        <source>发送失败</source>
+        <translation>Send Failed</translation>
+    </message>
+    <message>
+        <source>正在升级中，是否结束？</source>
+        <translation>upgrading, are you ready to finish?</translation>
+    </message>
+    <message>
+        <source>升级固件文件名错误！</source>
+        <translation>The upgrade firmware file name is incorrect!</translation>
+    </message>
+    <message>
+        <source>升级固件与设备不匹配！请检查！</source>
+        <translation>The upgrade firmware does not match the device! Please check!</translation>
+    </message>
+    <message>
+        <source>升级固件版本过低！请检查！</source>
+        <translation>The upgrade firmware version is too low! Please check!</translation>
+    </message>
+    <message>
+        <source>升级中，请勿断电或重启！</source>
+        <translation>Upgrading,do not restart or turn power off!</translation>
+    </message>
+    <message>
+        <source>升级完成！</source>
+        <translation>upgrade finished!</translation>
+    </message>
+    <message>
+        <source>升级失败，请检查文件重新导入</source>
+        <translation>Upgrade failed, Please check the file and import it again</translation>
+    </message>
 </context>
 <context>
     <name>UpgradeProcess</name>
     <message>
         <source>升级错误：未知错误！请重启设备再次升级！</source>
         <translation>Upgrade error: Unknown error!</translation>
+    </message>
+    <message>
+        <source>连接设备</source>
+        <translation>Connect</translation>
+    </message>
+    <message>
+        <source>Tavio PC Tool open upgrade image file fail, please restart the Tavio PC Tool to upgrade again.</source>
+        <translation>Tavio PC Tool open upgrade image file fail, please restart the Tavio PC Tool to upgrade again.</translation>
+    </message>
+    <message>
+        <source>The FPV device failed to reboot correctly. Please restart the device and try the upgrade process again.</source>
+        <translation>The FPV device failed to reboot correctly. Please restart the device and try the upgrade process again.</translation>
+    </message>
+    <message>
+        <source>The FPV device did not come back after its reboot, please restart the device to upgrade again.</source>
+        <translation>The FPV device did not come back after its reboot, please restart the device to upgrade again.</translation>
+    </message>
+    <message>
+        <source>upgrade image transfer failed, please restart the device to upgrade again.</source>
+        <translation>upgrade image transfer failed, please restart the device to upgrade again.</translation>
+    </message>
+    <message>
+        <source>open upgrade firmware fail!</source>
+        <translation>open upgrade firmware fail!</translation>
+    </message>
+    <message>
+        <source>打开升级固件失败!</source>
+        <translation>Failed to open the firmware upgrade!</translation>
+    </message>
+    <message>
+        <source>FPV设备无法正确重启，请重启设备并重试升级。</source>
+        <translation>The FPV device failed to reboot correctly. Please reboot the device and try the upgrade again.</translation>
+    </message>
+    <message>
+        <source>waiting for reconnection...</source>
+        <translation>waiting for reconnection...</translation>
+    </message>
+    <message>
+        <source>FPV设备重启后未能重新连接，请重启设备再次升级。</source>
+        <translation>The FPV device did not reconnect after its reboot. Please restart the device and upgrade again.</translation>
+    </message>
+    <message>
+        <source>fpv reconnection successfully.</source>
+        <translation>fpv reconnection successfully.</translation>
+    </message>
+    <message>
+        <source>Tavio PC Tool打开升级固件失败，请重启Tavio PC Tool并再次升级。</source>
+        <translation>Tavio PC Tool open upgrade image file fail, please restart the Tavio PC Tool to upgrade again.</translation>
+    </message>
+    <message>
+        <source>upgrade firmware upload failed! re-uploading...</source>
+        <translation>upgrade firmware upload failed! re-uploading...</translation>
+    </message>
+    <message>
+        <source>upgrade firmware send start.</source>
+        <translation>upgrade firmware send start.</translation>
+    </message>
+    <message>
+        <source>upgrade firmware sending...</source>
+        <translation>upgrade firmware sending...</translation>
+    </message>
+    <message>
+        <source>upgrade firmware send end.</source>
+        <translation>upgrade firmware send end.</translation>
+    </message>
+    <message>
+        <source>entering the upgrade state.</source>
+        <translation>entering the upgrade state.</translation>
+    </message>
+    <message>
+        <source>升级固件传输失败，请重启设备再次升级。</source>
+        <translation>The firmware upgrade failed. Please restart the device and upgrade again.</translation>
+    </message>
+    <message>
+        <source>升级错误：未检测到SD卡！</source>
+        <translation>Upgrade Error: No SD card detected!</translation>
+    </message>
+    <message>
+        <source>升级错误：未连接到电脑</source>
+        <translation>Upgrade error: Not connected to computer</translation>
+    </message>
+    <message>
+        <source>升级错误：未找到升级固件，请检查升级固件是否正确！</source>
+        <translation>Upgrade error: The upgrade firmware is not found, please check whether the upgrade firmware is correct!</translation>
+    </message>
+    <message>
+        <source>升级错误：升级文件已损坏，请检查升级固件是否正确！</source>
+        <translation>Upgrade error: The upgrade file is damaged, please check whether the upgrade firmware is correct!</translation>
+    </message>
+    <message>
+        <source>升级错误：设备板型与升级固件不匹配，请检查升级固件是否正确！</source>
+        <translation>Upgrade error: The device board type does not match the upgrade firmware. Please check whether the upgrade firmware is correct!</translation>
+    </message>
+    <message>
+        <source>升级错误：升级固件版本号过低，请检查升级固件是否正确！</source>
+        <translation>Upgrade error: The upgrade firmware version is too low, please check whether the upgrade firmware is correct!</translation>
+    </message>
+    <message>
+        <source>升级错误：无效的升级方式！</source>
+        <translation>Upgrade error: Invalid upgrade method!</translation>
+    </message>
+    <message>
+        <source>升级错误：无效的升级固件类型，请检查升级固件是否正确！</source>
+        <translation>Upgrade error: Invalid upgrade firmware type, please check whether the upgrade firmware is correct!</translation>
+    </message>
+    <message>
+        <source>升级错误：Flash错误，请重启设备再次升级！</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>升级状态失败，请重启设备再次升级。</source>
+        <translation>The upgrade status failed. Please restart the device and upgrade again.</translation>
+    </message>
+    <message>
+        <source>upgrade timeout, please restart the device to upgrade again.</source>
+        <translation>upgrade timeout, please restart the device to upgrade again.</translation>
+    </message>
+    <message>
+        <source>升级超时，请重启设备再次升级。</source>
+        <translation>The upgrade has timed out. Please restart the device and upgrade again.</translation>
+    </message>
+    <message>
+        <source>abnormal termination, please restart the device to upgrade again.</source>
+        <translation>abnormal termination, please restart the device to upgrade again.</translation>
+    </message>
+    <message>
+        <source>异常终止，请重启设备再次升级。</source>
+        <translation>Abnormal termination, please restart the device and upgrade again.</translation>
     </message>
 </context>
 </TS>

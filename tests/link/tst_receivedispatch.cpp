@@ -52,6 +52,7 @@ private slots:
     void unknownCommand_isLoggedAndNotAcknowledged();
     void shortPayload_readsMissingBytesAsZero();
     void wrongCrc_isProcessedLikeAnyOther();
+    void halfFrameFromTheLastConnection_isDroppedOnOpen();
 
 private:
     std::unique_ptr<UsbVirtualSerial> m_link;
@@ -202,6 +203,15 @@ void TestReceiveDispatch::wrongCrc_isProcessedLikeAnyOther()
     bytes[33] = char(bytes[33] ^ 0x5A);
     m_link->receiveBytes(bytes);
     QVERIFY(m_link->waitForACK(16, 0));
+}
+
+void TestReceiveDispatch::halfFrameFromTheLastConnection_isDroppedOnOpen()
+{
+    const ar_upgrade_status report{};
+    m_link->receiveBytes(reply(AR_CMD_UPGRADE_STATUS, 8, report).left(40)); // the device reset mid-reply
+    m_link->openSerialPort(QStringLiteral("/nonexistent/port"));
+    m_link->receiveBytes(reply(AR_CMD_UPGRADE_STATUS, 9, report));
+    QVERIFY(m_link->waitForACK(9, 0));
 }
 
 QTEST_GUILESS_MAIN(TestReceiveDispatch)

@@ -8,6 +8,22 @@
 #include <QTemporaryDir>
 #include <memory>
 
+// Lists the simulator's port (its link path, while it exists) under the
+// identity the simulator has now, so a test can change it between reboots.
+class SimulatorPortLister : public SerialPortLister
+{
+public:
+    explicit SimulatorPortLister(const DeviceSimulator *sim) : m_sim(sim) {}
+    QList<SerialPortDescription> availablePorts() const override
+    {
+        const DeviceIdentity id = m_sim->identity();
+        return ExtraPortLister(nullptr, {m_sim->linkPath(), id.manufacturer, id.vendorId}).availablePorts();
+    }
+
+private:
+    const DeviceSimulator *m_sim;
+};
+
 // A simulated device on a pty, listed under its identity the way
 // `--port PATH --vid N` lists it, and the program's link to it.
 class SimulatedDevice
@@ -23,10 +39,7 @@ public:
     {
         if (!dir.isValid() || !sim.start(dir.filePath(QStringLiteral("device"))))
             return false;
-        const DeviceIdentity id = sim.identity();
-        ports = std::make_shared<ExtraPortLister>(
-            std::make_shared<FixedPortLister>(),
-            SerialPortDescription{sim.linkPath(), id.manufacturer, id.vendorId});
+        ports = std::make_shared<SimulatorPortLister>(&sim);
         link.reset(new UsbVirtualSerial(ports));
         return true;
     }
@@ -61,7 +74,7 @@ public:
 
     QTemporaryDir dir;
     DeviceSimulator sim;
-    std::shared_ptr<ExtraPortLister> ports;
+    std::shared_ptr<SimulatorPortLister> ports;
     std::unique_ptr<UsbVirtualSerial> link;
 };
 

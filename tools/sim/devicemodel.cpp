@@ -85,9 +85,12 @@ DeviceModel::Reply DeviceModel::respond(const ReceivedFrame &request, SimState &
         m_announcement = ProtocolFrame::readRecord<ar_file_info>(payload.constData(),
                                                                  payload.size());
         m_data.clear();
+        m_lastDataSeq.reset();
         break;
     case AR_CMD_SENDFILE_DATA:
-        m_data.append(payload);
+        if (m_lastDataSeq != request.header.seq)
+            m_data.append(payload);
+        m_lastDataSeq = request.header.seq;
         break;
     case AR_CMD_SENDFILE_END:
         reply.payload = finishFile(state);
@@ -106,6 +109,7 @@ void DeviceModel::powerCycle(SimState &state)
 {
     m_announcement = ar_file_info{};
     m_data.clear();
+    m_lastDataSeq.reset();
     state.script.restartStatus();
 }
 

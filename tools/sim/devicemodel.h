@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <optional>
 
 struct SimState;
 
@@ -36,6 +37,7 @@ private:
 
     ar_file_info m_announcement{};
     QByteArray m_data;
+    std::optional<quint32> m_lastDataSeq; // a retransmitted segment is not stored twice
 };
 
 #endif // DEVICEMODEL_H

@@ -126,6 +126,16 @@ void DeviceSimulator::setDuplicateReplies(bool duplicate)
     changeScript([&](SimScript &script) { script.shape().duplicate = duplicate; });
 }
 
+void DeviceSimulator::setAckSeqOffset(int offset)
+{
+    changeScript([&](SimScript &script) { script.shape().seqOffset = offset; });
+}
+
+void DeviceSimulator::corruptNextReplyLengths(int count)
+{
+    changeScript([&](SimScript &script) { script.shape().corruptLengths = qMax(0, count); });
+}
+
 void DeviceSimulator::setVerdicts(const QList<int> &verdicts)
 {
     changeScript([&](SimScript &script) { script.setVerdicts(verdicts); });

@@ -48,6 +48,10 @@ public:
     void setSplitReplies(bool split);
     // Both copies go out in one write, so one read sees two frames.
     void setDuplicateReplies(bool duplicate);
+    // Answers carry the request's sequence number plus `offset`.
+    void setAckSeqOffset(int offset);
+    // The next `count` replies carry an impossible length field.
+    void corruptNextReplyLengths(int count);
 
     // Verdicts for the next file-end requests; then the checksum rule again.
     void setVerdicts(const QList<int> &verdicts);

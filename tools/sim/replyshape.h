@@ -12,6 +12,8 @@ struct ReplyShape
     int garbageBytes = 0;
     bool split = false;
     bool duplicate = false;
+    qint32 seqOffset = 0;   // answers carry another request's sequence number
+    int corruptLengths = 0; // the next replies carry an impossible length
 };
 
 namespace ReplyShaping {

@@ -5,6 +5,7 @@
 #include "simstate.h"
 
 #include <QMutexLocker>
+#include <cstring>
 
 namespace {
 // A device reboots right after its acknowledgement has left; the simulator
@@ -87,7 +88,12 @@ void SimEngine::handle(const ReceivedFrame &frame)
         QMutexLocker lock(&m_state->mutex);
         m_state->frames.append(record);
         reply = replyTo(frame);
-        shape = m_state->script.shape();
+        ReplyShape &current = m_state->script.shape();
+        if (!reply.isEmpty() && current.corruptLengths > 0) {
+            --current.corruptLengths;
+            corruptLength(&reply);
+        }
+        shape = current;
     }
     if (!reply.isEmpty())
         m_replies.schedule(ReplyShaping::pieces(reply, shape), shape.delayMs,
@@ -100,7 +106,7 @@ QByteArray SimEngine::replyTo(const ReceivedFrame &frame)
     // A device on its way down answers nothing more.
     if (frame.header.type != AR_MSGTYPE_REQUEST || m_rebootPoll.isActive())
         return QByteArray();
-    const quint32 seq = frame.header.seq;
+    const quint32 seq = frame.header.seq + quint32(m_state->script.shape().seqOffset);
     switch (m_state->script.dispose(frame.header.command)) {
     case SimScript::Disposition::Ignore:
         return QByteArray();
@@ -117,6 +123,13 @@ QByteArray SimEngine::replyTo(const ReceivedFrame &frame)
         m_rebootPoll.start();
     }
     return ProtocolFrame::encode(frame.header.command, AR_MSGTYPE_ACK, seq, 0, answer.payload);
+}
+
+// A length field no device sends; the CRC is left as it was.
+void SimEngine::corruptLength(QByteArray *reply)
+{
+    const quint32 impossible = 0x7FFFFFF0u;
+    std::memcpy(reply->data() + offsetof(ar_protocol_t, length), &impossible, sizeof(impossible));
 }
 
 void SimEngine::checkRebootReady()

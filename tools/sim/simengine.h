@@ -37,6 +37,7 @@ signals:
     void rebooted(const QString &slavePath);
 
 private:
+    static void corruptLength(QByteArray *reply);
     void receive(const QByteArray &bytes);
     void handle(const ReceivedFrame &frame);
     // The reply frame, or nothing when the device stays quiet; the state

@@ -82,7 +82,7 @@ SimCommandLine::Outcome SimCommandLine::parse(const QStringList &arguments)
     m_error.clear();
     if (!m_parser.parse(arguments))
         return fail(m_parser.errorText());
-    if (m_parser.isSet(QStringLiteral("help")))
+    if (m_parser.isSet(QStringLiteral("help")) || m_parser.isSet(QStringLiteral("help-all")))
         return Outcome::ShowHelp;
     if (!m_parser.positionalArguments().isEmpty())
         return fail(

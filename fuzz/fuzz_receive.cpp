@@ -1,0 +1,179 @@
+// Fuzzes the receive path: arbitrary bytes, cut into arbitrary reads, go to
+// the link's receiveBytes() and, read for read, to a standalone assembler
+// whose buffer and frames can be checked.
+//
+// Input: one byte giving how many chunk-size bytes follow (1..MaxChunkSizes),
+// those bytes (each a read size of 1..255, 0 meaning "all that is left"),
+// used in turn; the rest of the input is the byte stream.
+
+#include "frameassembler.h"
+#include "fuzzsupport.h"
+#include "protocolframe.h"
+#include "serialportlister.h"
+#include "usbvirtualserial.h"
+
+#include <QCoreApplication>
+#include <QSet>
+
+#include <memory>
+#include <vector>
+
+namespace {
+
+constexpr int MaxChunkSizes = 8;
+constexpr int MaxBufferedBytes = ProtocolFrame::HeaderSize + int(FrameAssembler::MaxPayloadBytes);
+
+// A system without serial ports; the link is only ever fed by hand here.
+class NoPorts : public SerialPortLister
+{
+public:
+    QList<SerialPortDescription> availablePorts() const override { return {}; }
+};
+
+// The link and the assembler beside it see the same reads in the same order,
+// so the assembler's frames are exactly the frames the link dispatches.
+struct Receiver
+{
+    UsbVirtualSerial link{std::make_shared<NoPorts>()};
+    FrameAssembler mirror{FrameAssembler::Logging::Quiet};
+};
+
+Receiver *receiver = nullptr;
+
+// `count` zero bytes, without allocating them on every input.
+QByteArray zeros(int count)
+{
+    static const QByteArray block(MaxBufferedBytes, '\0');
+    return QByteArray::fromRawData(block.constData(), count);
+}
+
+// One input's stream: feeds it, checks every frame that comes out and keeps
+// their headers for the acknowledgement check.
+class StreamRun
+{
+public:
+    void feed(const QByteArray &bytes)
+    {
+        m_fed.append(bytes);
+        receiver->link.receiveBytes(bytes);
+        const QList<ReceivedFrame> frames = receiver->mirror.feed(bytes);
+        FUZZ_CHECK(receiver->mirror.bufferedBytes() <= MaxBufferedBytes);
+        for (const ReceivedFrame &frame : frames)
+            checkFrame(frame);
+    }
+
+    // Zero bytes complete whatever header is waiting and are themselves dropped
+    // as garbage, so the next input starts from an empty buffer.
+    void drain()
+    {
+        FrameAssembler &mirror = receiver->mirror;
+        while (mirror.bufferedBytes() > 0 && mirror.bufferedBytes() < ProtocolFrame::HeaderSize)
+            feed(zeros(ProtocolFrame::HeaderSize - mirror.bufferedBytes()));
+        const int buffered = mirror.bufferedBytes();
+        if (buffered == 0)
+            return;
+
+        // A whole header with a plausible length waits for its payload. Up to
+        // a mebibyte of zeros completes it; only the link is fed them, as the
+        // frame they complete is known from its header.
+        const ar_protocol_t header =
+            ProtocolFrame::decodeHeader(m_fed.constData() + m_fed.size() - buffered);
+        FUZZ_CHECK(header.magic == AR_PROTOCOL_MAGIC);
+        FUZZ_CHECK(header.length <= FrameAssembler::MaxPayloadBytes);
+        const int missing = ProtocolFrame::HeaderSize + int(header.length) - buffered;
+        FUZZ_CHECK(missing > 0);
+        receiver->link.receiveBytes(zeros(missing));
+        mirror.clear();
+        m_headers.push_back(header);
+    }
+
+    // Every dispatched frame has left its acknowledgement, if any; reading
+    // them all empties the link's table for the next input.
+    void checkAcknowledgements()
+    {
+        QSet<quint32> seqs;
+        for (const ar_protocol_t &header : m_headers)
+            seqs.insert(header.seq);
+        for (const quint32 seq : seqs) {
+            const bool positive = receiver->link.waitForACK(seq, 0);
+            const ar_protocol_t *last = lastHeaderWithSeq(seq);
+            if (isStatusReply(*last))
+                FUZZ_CHECK(positive);
+            if (positive)
+                FUZZ_CHECK(anyPositiveReply(seq));
+        }
+    }
+
+private:
+    // A frame is a run of the stream after the previous frame, and carries
+    // exactly the payload its header announces.
+    void checkFrame(const ReceivedFrame &frame)
+    {
+        FUZZ_CHECK(frame.header.magic == AR_PROTOCOL_MAGIC);
+        FUZZ_CHECK(frame.header.length <= FrameAssembler::MaxPayloadBytes);
+        FUZZ_CHECK(quint32(frame.payload.size()) == frame.header.length);
+        const QByteArray bytes = ProtocolFrame::headerBytes(frame.header) + frame.payload;
+        const int at = m_fed.indexOf(bytes, m_frameEnd);
+        FUZZ_CHECK(at >= 0);
+        m_frameEnd = at + bytes.size();
+        m_headers.push_back(frame.header);
+    }
+
+    static bool isStatusReply(const ar_protocol_t &header)
+    {
+        return header.command == AR_CMD_UPGRADE_STATUS && header.type == AR_MSGTYPE_ACK;
+    }
+
+    const ar_protocol_t *lastHeaderWithSeq(quint32 seq) const
+    {
+        for (auto it = m_headers.rbegin(); it != m_headers.rend(); ++it) {
+            if (it->seq == seq)
+                return &*it;
+        }
+        return nullptr;
+    }
+
+    bool anyPositiveReply(quint32 seq) const
+    {
+        for (const ar_protocol_t &header : m_headers) {
+            if (header.seq == seq && header.type == AR_MSGTYPE_ACK && header.command != 0)
+                return true;
+        }
+        return false;
+    }
+
+    QByteArray m_fed;
+    int m_frameEnd = 0;
+    std::vector<ar_protocol_t> m_headers;
+};
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
+{
+    FuzzSupport::silenceQtMessages();
+    new QCoreApplication(*argc, *argv); // lives as long as the process
+    receiver = new Receiver;
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    FuzzSupport::InputReader input(data, size);
+    std::vector<int> chunkSizes(input.takeByte() % MaxChunkSizes + 1);
+    for (int &chunkSize : chunkSizes)
+        chunkSize = input.takeByte();
+    const QByteArray stream = input.rest();
+
+    StreamRun run;
+    int offset = 0;
+    for (size_t i = 0; offset < stream.size(); ++i) {
+        const int chunkSize = chunkSizes[i % chunkSizes.size()];
+        const int length = chunkSize == 0 ? stream.size() - offset : chunkSize;
+        run.feed(stream.mid(offset, length));
+        offset += length;
+    }
+    run.drain();
+    run.checkAcknowledgements();
+    return 0;
+}

@@ -1,0 +1,60 @@
+#ifndef FUZZSUPPORT_H
+#define FUZZSUPPORT_H
+
+#include <QByteArray>
+#include <QtGlobal>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+
+// Helpers shared by the fuzz targets.
+
+// A broken expectation is a finding: report it and abort, so that libFuzzer
+// saves the input that caused it.
+#define FUZZ_CHECK(condition)                                                        \
+    do {                                                                             \
+        if (!(condition)) {                                                          \
+            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__,    \
+                         #condition);                                                \
+            std::abort();                                                            \
+        }                                                                            \
+    } while (false)
+
+namespace FuzzSupport {
+
+// The code under test logs every step; formatting still happens, but nothing
+// is written, which keeps the targets fast and their output readable.
+inline void silenceQtMessages()
+{
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
+}
+
+// Reads the fuzzer's input front to back; an exhausted input reads as zero.
+class InputReader
+{
+public:
+    InputReader(const uint8_t *data, size_t size) : m_data(data), m_size(size) {}
+
+    bool atEnd() const { return m_position >= m_size; }
+    uint8_t takeByte() { return atEnd() ? 0 : m_data[m_position++]; }
+
+    // Up to `count` bytes.
+    QByteArray take(size_t count)
+    {
+        const size_t n = qMin(count, m_size - m_position);
+        const QByteArray bytes(reinterpret_cast<const char *>(m_data + m_position), int(n));
+        m_position += n;
+        return bytes;
+    }
+    QByteArray rest() { return take(m_size - m_position); }
+
+private:
+    const uint8_t *m_data;
+    size_t m_size;
+    size_t m_position = 0;
+};
+
+} // namespace FuzzSupport
+
+#endif // FUZZSUPPORT_H

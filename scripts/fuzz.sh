@@ -1,0 +1,95 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets (clang, AddressSanitizer, UndefinedBehaviorSanitizer)
+# and runs each for a while on a copy of its seed corpus. Prints executions,
+# coverage, corpus and findings per target; any finding fails the run, and its
+# input is kept in build-fuzz/findings/<target>/.
+# Usage: scripts/fuzz.sh [SECONDS_PER_TARGET]   (default 20)
+set -euo pipefail
+
+repo=$(cd "$(dirname "$0")/.." && pwd)
+seconds=${1:-20}
+build_dir=$repo/build-fuzz
+targets=(fuzz_receive fuzz_package fuzz_names)
+# A single input running this long counts as a hang.
+input_timeout_s=10
+
+case $seconds in
+    ''|*[!0-9]*) echo "usage: $0 [SECONDS_PER_TARGET]" >&2; exit 2 ;;
+esac
+
+clang_packages=(clang-14 libclang-rt-14-dev)
+missing=()
+for p in "${clang_packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "Installing missing packages: ${missing[*]}"
+    sudo_cmd=()
+    [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+    export DEBIAN_FRONTEND=noninteractive
+    "${sudo_cmd[@]}" apt-get update -qq
+    "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# The versioned names always exist once clang-14 is installed; they match
+# the installed fuzzer runtime.
+cc=$(command -v clang-14 || command -v clang)
+cxx=$(command -v clang++-14 || command -v clang++)
+CC=$cc CXX=$cxx "$repo/scripts/setup.sh" "$build_dir" -DTAVIO_FUZZ=ON -DTAVIO_SANITIZE=ON \
+    -DTAVIO_BUILD_TESTS=OFF -DCMAKE_BUILD_TYPE=Debug
+
+rm -rf "$build_dir/findings"
+work=$(mktemp -d "${TMPDIR:-/tmp}/tavio-fuzz.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+
+export ASAN_OPTIONS=detect_leaks=1
+export LSAN_OPTIONS=suppressions=$repo/tests/lsan.supp:print_suppressions=0
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+export QT_QPA_PLATFORM=offscreen
+
+# The value of `field` (e.g. "cov:") on the last status line of a log.
+status_field() {
+    grep -E '^#[0-9]+' "$1" | tail -n 1 | sed -nE "s/.* $2 ([^ ]+).*/\\1/p"
+}
+final_stat() {
+    sed -nE "s/^stat::$2: *([0-9]+).*/\\1/p" "$1" | tail -n 1
+}
+
+failed=0
+summary=$(printf '%-14s %12s %8s %6s %12s %9s' target executions exec/s cov corpus findings)
+for target in "${targets[@]}"; do
+    corpus=$work/$target/corpus
+    artifacts=$work/$target/artifacts/
+    log=$work/$target/log.txt
+    mkdir -p "$corpus" "$artifacts"
+    cp "$repo/fuzz/corpus/$target/"* "$corpus/"
+
+    echo "Fuzzing $target for ${seconds}s..."
+    status=0
+    "$build_dir/fuzz/$target" "$corpus" -dict="$repo/fuzz/$target.dict" \
+        -max_total_time="$seconds" -timeout="$input_timeout_s" -print_final_stats=1 \
+        -artifact_prefix="$artifacts" >"$log" 2>&1 || status=$?
+
+    findings=$(find "$artifacts" -type f | wc -l)
+    if [ "$status" -ne 0 ] || [ "$findings" -gt 0 ]; then
+        failed=1
+        findings=$((findings > 0 ? findings : 1))
+        mkdir -p "$build_dir/findings/$target"
+        cp "$artifacts"* "$build_dir/findings/$target/" 2>/dev/null || true
+        cp "$log" "$build_dir/findings/$target/log.txt"
+        echo "$target: FINDING (exit $status), log and inputs in $build_dir/findings/$target/"
+        echo "  reproduce with: $build_dir/fuzz/$target $build_dir/findings/$target/<input>"
+        grep -v -E '^#[0-9]+' "$log" | tail -n 40
+    fi
+    summary+=$'\n'$(printf '%-14s %12s %8s %6s %12s %9s' "$target" \
+        "$(final_stat "$log" number_of_executed_units)" "$(final_stat "$log" average_exec_per_sec)" \
+        "$(status_field "$log" cov:)" "$(status_field "$log" corp:)" "$findings")
+done
+
+echo
+echo "$summary"
+if [ "$failed" -ne 0 ]; then
+    echo "Fuzzing found problems (see above)." >&2
+    exit 1
+fi
+echo "No findings."

@@ -1,0 +1,253 @@
+#include "fixedportlister.h"
+#include "logcapture.h"
+#include "mainwindow.h"
+#include "settingpage.h"
+#include "sidebar.h"
+#include "sidebarmenuitem.h"
+#include "startup.h"
+#include "upgradepage.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <QtTest>
+
+namespace {
+
+std::unique_ptr<MainWindow> shownWindow()
+{
+    auto window = std::make_unique<MainWindow>(std::make_shared<FixedPortLister>());
+    window->show();
+    if (!QTest::qWaitForWindowExposed(window.get()))
+        return nullptr;
+    return window;
+}
+
+SideBarMenuItem *entry(MainWindow &window, int index)
+{
+    return window.findChild<SideBar *>()->menuItem(index);
+}
+
+bool isHighlighted(SideBarMenuItem *item)
+{
+    return item->styleSheet() == SideBarMenuItem::SelectedStyle
+           && item->findChild<QToolButton *>()->font().bold();
+}
+
+void click(SideBarMenuItem *item)
+{
+    QTest::mouseClick(item->findChild<QToolButton *>(), Qt::LeftButton);
+}
+
+template<typename T>
+T *titleBarPart(MainWindow &window, const char *name)
+{
+    return window.findChild<T *>(QLatin1String(name));
+}
+
+// The navigation log lines without their call-site prefix, in order.
+QStringList navigationLog()
+{
+    QStringList lines;
+    const QRegularExpression navigation(QStringLiteral("(sigMenuClicked i:|setCurrentIndex|bSelected).*$"));
+    for (const QString &message : LogCapture::messages()) {
+        const QRegularExpressionMatch match = navigation.match(message);
+        if (match.hasMatch())
+            lines << match.captured(0);
+    }
+    return lines;
+}
+
+// Mouse events made by hand: QTest's cannot hold buttons during a move, and
+// they take the point (0, 0) for "the widget's centre".
+void sendMouse(QWidget *widget, QEvent::Type type, const QPoint &pos, Qt::MouseButton button,
+               Qt::MouseButtons held)
+{
+    QMouseEvent event(type, pos, widget->mapToGlobal(pos), button, held, Qt::NoModifier);
+    QApplication::sendEvent(widget, &event);
+}
+
+void dragTo(MainWindow &window, const QPoint &globalPos, Qt::MouseButton button)
+{
+    sendMouse(&window, QEvent::MouseMove, window.mapFromGlobal(globalPos), Qt::NoButton, button);
+}
+
+} // namespace
+
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+
+    void shownWindow_isFramelessWithTheUpgradePageAndEntryHighlighted();
+    void clickingAnEntry_switchesPageBeforeMovingTheHighlight_data();
+    void clickingAnEntry_switchesPageBeforeMovingTheHighlight();
+    void pressAndMove_dragsOnlyFromTheTitleBar_data();
+    void pressAndMove_dragsOnlyFromTheTitleBar();
+    void titleBar_togglesMaximisedState_data();
+    void titleBar_togglesMaximisedState();
+    void closeButton_closesTheWindowAtOnce();
+    void languageChoice_retranslatesTheSideBarButNotTheTitle();
+
+private:
+    QTemporaryDir m_dir;
+};
+
+void TestMainWindow::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    QVERIFY(QDir::setCurrent(m_dir.path()));
+    Startup::initResources();
+}
+
+void TestMainWindow::shownWindow_isFramelessWithTheUpgradePageAndEntryHighlighted()
+{
+    const std::unique_ptr<MainWindow> window = shownWindow();
+    QVERIFY(window);
+
+    QVERIFY(window->windowFlags().testFlag(Qt::FramelessWindowHint));
+    QCOMPARE(window->size(), QSize(1100, 720));
+    QCOMPARE(window->currentPageIndex(), int(MainWindow::UpgradePageIndex));
+    QVERIFY(window->findChild<UpgradePage *>()->isVisible());
+    QVERIFY(!window->findChild<SettingPage *>()->isVisible());
+    QVERIFY(isHighlighted(entry(*window, MainWindow::UpgradePageIndex)));
+    QVERIFY(!isHighlighted(entry(*window, MainWindow::SettingPageIndex)));
+}
+
+void TestMainWindow::clickingAnEntry_switchesPageBeforeMovingTheHighlight_data()
+{
+    QTest::addColumn<int>("clicked");
+    QTest::addColumn<QStringList>("log");
+    QTest::newRow("other entry") << int(MainWindow::SettingPageIndex)
+                                 << QStringList{"sigMenuClicked i: 1", "setCurrentIndex 1",
+                                                "bSelected false", "bSelected true"};
+    QTest::newRow("selected entry") << int(MainWindow::UpgradePageIndex)
+                                    << QStringList{"sigMenuClicked i: 0", "setCurrentIndex 0",
+                                                   "bSelected true"};
+}
+
+void TestMainWindow::clickingAnEntry_switchesPageBeforeMovingTheHighlight()
+{
+    QFETCH(int, clicked);
+    QFETCH(QStringList, log);
+    const std::unique_ptr<MainWindow> window = shownWindow();
+    QVERIFY(window);
+    QSignalSpy emitted(window->findChild<SideBar *>(), &SideBar::sigMenuClicked);
+    LogCapture capture;
+
+    click(entry(*window, clicked));
+    QCOMPARE(emitted.count(), 1);
+    QCOMPARE(emitted.first().first().toInt(), clicked);
+    QCOMPARE(window->currentPageIndex(), clicked);
+    QCOMPARE(navigationLog(), log);
+    for (int i : {MainWindow::UpgradePageIndex, MainWindow::SettingPageIndex})
+        QCOMPARE(isHighlighted(entry(*window, i)), i == clicked);
+}
+
+void TestMainWindow::pressAndMove_dragsOnlyFromTheTitleBar_data()
+{
+    QTest::addColumn<QString>("target"); // object name; empty: the window itself
+    QTest::addColumn<QPoint>("pressAt");
+    QTest::addColumn<int>("button");
+    QTest::addColumn<bool>("drags");
+    QTest::newRow("title label") << "titleLabel" << QPoint(5, 5) << int(Qt::LeftButton) << true;
+    QTest::newRow("title bar beside the corner") << "" << QPoint(1, 0) << int(Qt::LeftButton) << true;
+    QTest::newRow("window's top-left pixel") << "" << QPoint(0, 0) << int(Qt::LeftButton) << false;
+    QTest::newRow("title bar button") << "btnMinimize" << QPoint(5, 5) << int(Qt::LeftButton) << false;
+    QTest::newRow("right button") << "titleLabel" << QPoint(5, 5) << int(Qt::RightButton) << false;
+    QTest::newRow("below the title bar") << "" << QPoint(300, MainWindow::TitleBarHeight + 20)
+                                         << int(Qt::LeftButton) << false;
+}
+
+void TestMainWindow::pressAndMove_dragsOnlyFromTheTitleBar()
+{
+    QFETCH(QString, target);
+    QFETCH(QPoint, pressAt);
+    QFETCH(int, button);
+    QFETCH(bool, drags);
+    const QPoint start(200, 150);
+    const QPoint offset(60, 40);
+    const std::unique_ptr<MainWindow> window = shownWindow();
+    QVERIFY(window);
+    window->move(start);
+    QTRY_COMPARE(window->pos(), start);
+    QWidget *widget = target.isEmpty() ? window.get() : window->findChild<QWidget *>(target);
+    QVERIFY(widget);
+    const auto mouseButton = Qt::MouseButton(button);
+
+    sendMouse(widget, QEvent::MouseButtonPress, pressAt, mouseButton, mouseButton);
+    dragTo(*window, widget->mapToGlobal(pressAt) + offset, mouseButton);
+    const QPoint expected = drags ? start + offset : start;
+    QTRY_COMPARE(window->pos(), expected);
+
+    sendMouse(widget, QEvent::MouseButtonRelease, pressAt + offset, mouseButton, Qt::NoButton);
+    dragTo(*window, widget->mapToGlobal(pressAt) + 2 * offset, mouseButton);
+    QTest::qWait(50);
+    QCOMPARE(window->pos(), expected); // the release ended any drag
+}
+
+void TestMainWindow::titleBar_togglesMaximisedState_data()
+{
+    QTest::addColumn<bool>("useButton");
+    QTest::newRow("double-click on the title") << false;
+    QTest::newRow("□ button") << true;
+}
+
+void TestMainWindow::titleBar_togglesMaximisedState()
+{
+    QFETCH(bool, useButton);
+    const std::unique_ptr<MainWindow> window = shownWindow();
+    QVERIFY(window);
+    const auto toggle = [&] {
+        if (useButton)
+            QTest::mouseClick(titleBarPart<QPushButton>(*window, "btnMaximize"), Qt::LeftButton);
+        else
+            QTest::mouseDClick(titleBarPart<QLabel>(*window, "titleLabel"), Qt::LeftButton);
+    };
+
+    toggle();
+    QVERIFY(window->windowState().testFlag(Qt::WindowMaximized));
+    toggle();
+    QVERIFY(!window->windowState().testFlag(Qt::WindowMaximized));
+}
+
+void TestMainWindow::closeButton_closesTheWindowAtOnce()
+{
+    const std::unique_ptr<MainWindow> window = shownWindow();
+    QVERIFY(window);
+    QTest::mouseClick(titleBarPart<QPushButton>(*window, "btnClose"), Qt::LeftButton);
+    QVERIFY(!window->isVisible());
+}
+
+void TestMainWindow::languageChoice_retranslatesTheSideBarButNotTheTitle()
+{
+    // The two entries, then the version.
+    const QMap<int, QStringList> texts{
+        {SettingPage::English, {"Upgrade", "Setting", "Version: V1.1.6"}},
+        {SettingPage::Chinese, {"升级固件", "设置", "版本号：V1.1.6"}}};
+    const std::unique_ptr<MainWindow> window = shownWindow();
+    QVERIFY(window);
+    auto *combo = window->findChild<QComboBox *>(QStringLiteral("cmbLanguageList"));
+    const QLayout *sideBarLayout =
+        window->findChild<SideBar *>()->findChild<QVBoxLayout *>(QStringLiteral("mainLayout"));
+    const int sideBarItems = sideBarLayout->count();
+
+    for (int index : {SettingPage::English, SettingPage::Chinese}) {
+        combo->setCurrentIndex(index);
+        emit combo->activated(index);
+        QCoreApplication::processEvents(); // the language-change events are posted
+        QCOMPARE(entry(*window, MainWindow::UpgradePageIndex)->text(), texts[index].at(0));
+        QCOMPARE(entry(*window, MainWindow::SettingPageIndex)->text(), texts[index].at(1));
+        QCOMPARE(window->findChild<QLabel *>(QStringLiteral("versionlabel"))->text(), texts[index].at(2));
+        QCOMPARE(sideBarLayout->count(), sideBarItems); // the version keeps its place
+        QCOMPARE(titleBarPart<QLabel>(*window, "titleLabel")->text(), QStringLiteral("Tavio PC Tool"));
+    }
+}
+
+QTEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"

@@ -1,0 +1,309 @@
+#include "expectedboxes.h"
+#include "logcapture.h"
+#include "settingpage.h"
+#include "startup.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QToolButton>
+#include <QtTest>
+
+namespace {
+
+const char SideBarContext[] = "SideBar";
+const char SettingSource[] = "设置";
+const QString SettingEnglish = QStringLiteral("Setting");
+
+QString translatedSetting()
+{
+    return QCoreApplication::translate(SideBarContext, SettingSource);
+}
+
+// What the next start will read: the file itself, not this process's settings cache.
+QString savedLanguage()
+{
+    QFile file(QStringLiteral("setting.ini"));
+    if (!file.open(QIODevice::ReadOnly))
+        return QString();
+    const QRegularExpression lang(QStringLiteral("^lang=(.*)$"), QRegularExpression::MultilineOption);
+    return lang.match(QString::fromUtf8(file.readAll())).captured(1);
+}
+
+// Picks a language the way the user does: the entry becomes current and the
+// combo box reports it as activated (also when it was already current).
+void choose(SettingPage &page, int index)
+{
+    auto *combo = page.findChild<QComboBox *>(QStringLiteral("cmbLanguageList"));
+    combo->setCurrentIndex(index);
+    emit combo->activated(index);
+}
+
+// A catalogue that translates every text of one context to "marked".
+class MarkerTranslator : public QTranslator
+{
+public:
+    explicit MarkerTranslator(const char *context) : m_context(context) {}
+    QString translate(const char *context, const char *, const char *, int) const override
+    {
+        return QLatin1String(context) == m_context ? QStringLiteral("marked") : QString();
+    }
+    bool isEmpty() const override { return false; }
+
+private:
+    QLatin1String m_context;
+};
+
+class LineSource : public QObject
+{
+    Q_OBJECT
+signals:
+    void line(const QString &text);
+};
+
+QStringList logLines(SettingPage &page)
+{
+    return page.findChild<QPlainTextEdit *>()->toPlainText().split(QLatin1Char('\n'));
+}
+
+} // namespace
+
+class TestSettingPage : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+
+    void savedLanguage_selectsTheListEntry_data();
+    void savedLanguage_selectsTheListEntry();
+    void choosingLanguage_storesItAndInstallsItsCatalogue_data();
+    void choosingLanguage_storesItAndInstallsItsCatalogue();
+    void repeatedChoices_onlyTheLastCatalogueApplies_data();
+    void repeatedChoices_onlyTheLastCatalogueApplies();
+    void startupCatalogue_appliesUntilTheFirstChoice();
+    void languageChange_retranslatesTheFormButNotTheLanguageNames();
+
+    void logLine_isStampedWithTheLocalTime();
+    void logView_scrollsToTheNewestLine();
+    void logLinesFromAnotherThread_arriveInOrder();
+
+    void emptyConsoleLine_warnsAndSendsNothing();
+    void consoleLine_isSentAsTypedAndKept_data();
+    void consoleLine_isSentAsTypedAndKept();
+
+private:
+    QTemporaryDir m_dir;
+};
+
+void TestSettingPage::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    QVERIFY(QDir::setCurrent(m_dir.path()));
+    Startup::initResources();
+}
+
+void TestSettingPage::init()
+{
+    QFile::remove(QStringLiteral("setting.ini"));
+}
+
+void TestSettingPage::savedLanguage_selectsTheListEntry_data()
+{
+    QTest::addColumn<QString>("saved"); // null: no "lang" key
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("no key") << QString() << "中文";
+    QTest::newRow("english") << "english" << "English";
+    QTest::newRow("chinese") << "chinese" << "中文";
+    QTest::newRow("English is not english") << "English" << "中文";
+}
+
+void TestSettingPage::savedLanguage_selectsTheListEntry()
+{
+    QFETCH(QString, saved);
+    QFETCH(QString, shown);
+    if (!saved.isNull())
+        QSettings(QStringLiteral("setting.ini"), QSettings::IniFormat).setValue(QStringLiteral("lang"), saved);
+
+    SettingPage page;
+    QCOMPARE(page.findChild<QComboBox *>(QStringLiteral("cmbLanguageList"))->currentText(), shown);
+    QCOMPARE(translatedSetting(), QString::fromUtf8(SettingSource)); // selecting is no choice
+}
+
+void TestSettingPage::choosingLanguage_storesItAndInstallsItsCatalogue_data()
+{
+    QTest::addColumn<int>("index");
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<QString>("setting");
+    QTest::newRow("English") << int(SettingPage::English) << "english" << SettingEnglish;
+    QTest::newRow("中文") << int(SettingPage::Chinese) << "chinese" << QString::fromUtf8(SettingSource);
+}
+
+void TestSettingPage::choosingLanguage_storesItAndInstallsItsCatalogue()
+{
+    QFETCH(int, index);
+    QFETCH(QString, stored);
+    QFETCH(QString, setting);
+    LogCapture log;
+    {
+        SettingPage page;
+        choose(page, index);
+        QCOMPARE(savedLanguage(), stored);
+        QCOMPARE(translatedSetting(), setting);
+        QVERIFY(LogCapture::contains(QStringLiteral("language change, index: %1").arg(index)));
+    }
+    QCOMPARE(translatedSetting(), QString::fromUtf8(SettingSource)); // gone with the page
+}
+
+void TestSettingPage::repeatedChoices_onlyTheLastCatalogueApplies_data()
+{
+    QTest::addColumn<QList<int>>("choices");
+    const int en = SettingPage::English;
+    const int cn = SettingPage::Chinese;
+    QTest::newRow("en cn en cn") << QList<int>{en, cn, en, cn};
+    QTest::newRow("cn en cn en") << QList<int>{cn, en, cn, en};
+    QTest::newRow("en en cn") << QList<int>{en, en, cn};
+}
+
+// Every choice takes the previous catalogue out, so none of them outlives the page.
+void TestSettingPage::repeatedChoices_onlyTheLastCatalogueApplies()
+{
+    QFETCH(QList<int>, choices);
+    {
+        SettingPage page;
+        for (int index : choices) {
+            choose(page, index);
+            const bool english = index == SettingPage::English;
+            QCOMPARE(translatedSetting(), english ? SettingEnglish : QString::fromUtf8(SettingSource));
+            QCOMPARE(savedLanguage(), english ? QStringLiteral("english") : QStringLiteral("chinese"));
+        }
+    }
+    QCOMPARE(translatedSetting(), QString::fromUtf8(SettingSource));
+}
+
+void TestSettingPage::startupCatalogue_appliesUntilTheFirstChoice()
+{
+    const char context[] = "Startup";
+    auto *startup = new MarkerTranslator(context);
+    QCoreApplication::installTranslator(startup);
+    QPointer<QTranslator> watch(startup);
+    SettingPage page;
+    page.adoptTranslator(startup);
+    QCOMPARE(QCoreApplication::translate(context, "text"), QStringLiteral("marked"));
+
+    choose(page, SettingPage::Chinese);
+    QVERIFY(watch.isNull());
+    QCOMPARE(QCoreApplication::translate(context, "text"), QStringLiteral("text"));
+}
+
+void TestSettingPage::languageChange_retranslatesTheFormButNotTheLanguageNames()
+{
+    SettingPage page;
+    MarkerTranslator marker("SettingPage");
+    QCoreApplication::installTranslator(&marker);
+    QCoreApplication::processEvents(); // the language-change event is posted
+
+    QCOMPARE(page.findChild<QPushButton *>(QStringLiteral("btnLog"))->text(), QStringLiteral("marked"));
+    QCOMPARE(page.findChild<QLabel *>(QStringLiteral("label_2"))->text(), QStringLiteral("marked"));
+    auto *combo = page.findChild<QComboBox *>(QStringLiteral("cmbLanguageList"));
+    QCOMPARE(combo->itemText(SettingPage::Chinese), QStringLiteral("中文"));
+    QCOMPARE(combo->itemText(SettingPage::English), QStringLiteral("English"));
+}
+
+void TestSettingPage::logLine_isStampedWithTheLocalTime()
+{
+    SettingPage page;
+    const QTime before = QTime::currentTime();
+    page.handleLogMessage(QStringLiteral("step 3: send file"));
+
+    const QStringList lines = logLines(page);
+    QCOMPARE(lines.size(), 1);
+    const QRegularExpressionMatch match =
+        QRegularExpression(QStringLiteral("^\\[(\\d\\d:\\d\\d:\\d\\d)\\] step 3: send file$")).match(lines.first());
+    QVERIFY2(match.hasMatch(), qPrintable(lines.first()));
+    const QTime stamped = QTime::fromString(match.captured(1), QStringLiteral("hh:mm:ss"));
+    QVERIFY(qAbs(before.secsTo(stamped)) <= 1);
+}
+
+void TestSettingPage::logView_scrollsToTheNewestLine()
+{
+    constexpr int lineCount = 200;
+    SettingPage page;
+    page.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&page));
+    for (int i = 0; i < lineCount; ++i)
+        page.handleLogMessage(QStringLiteral("line %1").arg(i));
+    QScrollBar *scrollBar = page.findChild<QPlainTextEdit *>()->verticalScrollBar();
+    QVERIFY(scrollBar->maximum() > 0);
+
+    scrollBar->setValue(0); // the user scrolled back
+    page.handleLogMessage(QStringLiteral("newest"));
+    QCOMPARE(scrollBar->value(), scrollBar->maximum());
+}
+
+void TestSettingPage::logLinesFromAnotherThread_arriveInOrder()
+{
+    constexpr int lineCount = 100;
+    SettingPage page;
+    LineSource source;
+    connect(&source, &LineSource::line, &page, &SettingPage::handleLogMessage);
+    std::unique_ptr<QThread> worker(QThread::create([&source] {
+        for (int i = 0; i < lineCount; ++i)
+            emit source.line(QString::number(i));
+    }));
+    worker->start();
+    QVERIFY(worker->wait());
+
+    QTRY_COMPARE(page.findChild<QPlainTextEdit *>()->blockCount(), lineCount);
+    const QStringList lines = logLines(page);
+    for (int i = 0; i < lineCount; ++i)
+        QVERIFY2(lines.at(i).endsWith(QStringLiteral("] %1").arg(i)), qPrintable(lines.at(i)));
+}
+
+void TestSettingPage::emptyConsoleLine_warnsAndSendsNothing()
+{
+    ExpectedBoxes boxes;
+    boxes.expect(QStringLiteral("提示"), QStringLiteral("请输入指令"));
+    SettingPage page;
+    QSignalSpy sent(&page, &SettingPage::sendTextToDevice);
+
+    QTest::mouseClick(page.findChild<QToolButton *>(QStringLiteral("SerialSendBtn")), Qt::LeftButton);
+    VERIFY_BOXES(boxes);
+    QCOMPARE(sent.count(), 0);
+}
+
+void TestSettingPage::consoleLine_isSentAsTypedAndKept_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::newRow("spaced hex") << " 4F 54 52 41 ";
+    QTest::newRow("packed hex") << "4f545241";
+    QTest::newRow("no hex digit") << "xyz";
+    QTest::newRow("one space") << " ";
+}
+
+void TestSettingPage::consoleLine_isSentAsTypedAndKept()
+{
+    QFETCH(QString, typed);
+    ExpectedBoxes boxes;
+    SettingPage page;
+    QSignalSpy sent(&page, &SettingPage::sendTextToDevice);
+    auto *lineEdit = page.findChild<QLineEdit *>(QStringLiteral("lineEdit"));
+    QTest::keyClicks(lineEdit, typed);
+
+    QTest::mouseClick(page.findChild<QToolButton *>(QStringLiteral("SerialSendBtn")), Qt::LeftButton);
+    VERIFY_BOXES(boxes);
+    QCOMPARE(sent.count(), 1);
+    QCOMPARE(sent.first().first().toString(), typed);
+    QCOMPARE(lineEdit->text(), typed);
+}
+
+QTEST_MAIN(TestSettingPage)
+#include "tst_settingpage.moc"

@@ -1,0 +1,99 @@
+#include "settingpage.h"
+
+#include "logging.h"
+#include "messageboxes.h"
+#include "ui_settingpage.h"
+
+#include <QScrollBar>
+#include <QSettings>
+#include <QTime>
+
+namespace {
+const char SettingsFile[] = "setting.ini";
+const char LanguageKey[] = "lang";
+const char EnglishValue[] = "english";
+const char ChineseValue[] = "chinese";
+const char EnglishCatalogue[] = ":lang_en.qm";
+const char ChineseCatalogue[] = ":lang_cn.qm";
+const char LogTimeFormat[] = "[hh:mm:ss] ";
+} // namespace
+
+SettingPage::SettingPage(QWidget *parent)
+    : QWidget(parent)
+    , ui(new Ui::SettingPage)
+{
+    LOG_INFO << "SettingPage start";
+    ui->setupUi(this);
+    pageInit();
+    LOG_INFO << "SettingPage end";
+}
+
+SettingPage::~SettingPage() = default;
+
+void SettingPage::adoptTranslator(QTranslator *startup)
+{
+    m_startupTranslator.reset(startup);
+}
+
+// Selecting the saved language here is no user choice: start-up has already
+// installed its catalogue.
+void SettingPage::pageInit()
+{
+    setting = std::make_unique<QSettings>(QString::fromLatin1(SettingsFile), QSettings::IniFormat);
+    ui->cmbLanguageList->insertItem(Chinese, tr("中文"));
+    ui->cmbLanguageList->insertItem(English, tr("English"));
+    const QString key = QString::fromLatin1(LanguageKey);
+    if (setting->contains(key)) {
+        const bool english = setting->value(key).toString() == QLatin1String(EnglishValue);
+        ui->cmbLanguageList->setCurrentIndex(english ? English : Chinese);
+    }
+}
+
+void SettingPage::handleLogMessage(const QString &message)
+{
+    ui->plainTextEdit->appendPlainText(QTime::currentTime().toString(QString::fromLatin1(LogTimeFormat))
+                                       + message);
+    QScrollBar *scrollBar = ui->plainTextEdit->verticalScrollBar();
+    scrollBar->setValue(scrollBar->maximum());
+}
+
+void SettingPage::changeEvent(QEvent *event)
+{
+    if (event->type() == QEvent::LanguageChange)
+        ui->retranslateUi(this);
+    QWidget::changeEvent(event);
+}
+
+void SettingPage::on_btnLog_clicked()
+{
+    LOG_INFO << "log btn clicked";
+}
+
+// Only one catalogue applies at a time: the start-up one and the previous
+// choice are taken out before the new one goes in. Every widget, this page
+// included, retranslates itself on the resulting language-change event.
+void SettingPage::on_cmbLanguageList_activated(int index)
+{
+    LOG_INFO << "language change, index:" << index;
+    const bool english = index == English;
+    m_startupTranslator.reset();
+    QCoreApplication::removeTranslator(&m_translator);
+    // A catalogue that fails to load leaves the Chinese source texts.
+    m_translator.load(QString::fromLatin1(english ? EnglishCatalogue : ChineseCatalogue));
+    setting->setValue(QString::fromLatin1(LanguageKey),
+                      QString::fromLatin1(english ? EnglishValue : ChineseValue));
+    setting->sync();
+    QCoreApplication::installTranslator(&m_translator);
+}
+
+void SettingPage::on_SerialSendBtn_clicked()
+{
+    const QString text = ui->lineEdit->text();
+    LOG_INFO << "on pushButton clicked" << text;
+    if (text.isEmpty()) {
+        MessageBoxes::warning(this, tr("提示"), tr("请输入指令"));
+        return;
+    }
+    emit sendTextToDevice(text);
+    LOG_INFO << "sendTextToDevice";
+}

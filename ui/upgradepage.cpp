@@ -1,0 +1,342 @@
+// The upgrade page: construction, device presence, connecting and
+// disconnecting, language change and shutdown.
+#include "upgradepage.h"
+#include "ui_upgradepage.h"
+
+#include "logging.h"
+#include "messageboxes.h"
+#include "settingpage.h"
+#include "upgradeprocess.h"
+#include "usbcheck.h"
+#include "usbvirtualserial.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QFileDialog>
+#include <QThread>
+#include <cstring>
+
+namespace {
+constexpr int NoTemperature = -100;      // the link has no device-information reply
+constexpr int InfoWaitPasses = 10;
+constexpr int InfoWaitPassMs = 100;
+constexpr int NamePauseMs = 200;         // lets a 7541/7542 unit settle before it is named
+constexpr int IdentityLabelWidth = 700;
+constexpr unsigned FindDeviceTransmissions = 1;
+const QLatin1String NoDeviceText("NO Device");
+const QString DegreesCelsius = QStringLiteral("\u00B0C");
+
+const char PageStyle[] = "font-size:9pt;font-weight:normal;";
+const char NameStyle[] = "font-size: 10pt !important;font-weight: bold !important;";
+const char ConnectionButtonStyle[] =
+    "font-size: 10pt !important;font-weight: bold !important;color: rgb(255, 255, 255); "
+    "background-color: rgb(43, 63, 77); border: none; border-radius: 2px;";
+const char ActionButtonStyle[] =
+    "QToolButton {    font-size: 9pt;    font-weight: bold;    color: rgb(255, 255, 255);    "
+    "background-color: rgb(59, 128, 245);    border: none;    border-radius: 3px;}"
+    "QToolButton:disabled {    font-size: 9pt;    font-weight: bold;    color: rgb(255, 255, 255);    "
+    "background-color: gray;    border: none;    border-radius: 3px;}";
+
+// The device's text fields need not end in a NUL inside their capacity.
+template <std::size_t N>
+QString fieldText(const char (&field)[N])
+{
+    return QString::fromUtf8(field, int(qstrnlen(field, N)));
+}
+} // namespace
+
+UpgradePage::UpgradePage(QWidget *parent, UsbVirtualSerial *usbVirtualSerial,
+                         SettingPage *settingPage, std::shared_ptr<const UpgradeClock> clock)
+    : QWidget(parent)
+    , ui(new Ui::UpgradePage)
+    , m_usbVirtualSerial(usbVirtualSerial)
+    , m_settingPage(settingPage)
+    , m_fileChooser([] { return QFileDialog::getOpenFileName(nullptr); })
+{
+    Q_ASSERT(usbVirtualSerial);
+    ui->setupUi(this);
+    setAttribute(Qt::WA_StyledBackground);
+    ui->lbNote->clear();
+    ui->progressBar->setFormat(QString());
+
+    m_upgradeprocess = new UpgradeProcess(m_usbVirtualSerial, std::move(clock));
+    if (m_settingPage)
+        connect(m_upgradeprocess, &UpgradeProcess::logMessage, m_settingPage,
+                &SettingPage::handleLogMessage, Qt::QueuedConnection);
+
+    m_worker = new UsbCheck(m_usbVirtualSerial);
+    m_detectThread = new QThread(this);
+    m_worker->moveToThread(m_detectThread);
+
+    connectSignals();
+    applyStyleSheets();
+}
+
+UpgradePage::~UpgradePage()
+{
+    delete ui;
+    LOG_INFO << "#Upgrade process finished. Releasing resources...";
+    // The pool task uses the worker and the link: it must be over first.
+    if (futureWatcher.isRunning()) {
+        m_upgradeprocess->resetUpgradeParameters(1);
+        futureWatcher.waitForFinished();
+    }
+    delete m_upgradeprocess;
+    setUpgradeFlag(false);
+    if (m_detectThread->isRunning()) {
+        m_detectThread->quit();
+        m_detectThread->wait();
+    } else if (!m_detectThread->isFinished()) {
+        delete m_worker; // never started: nothing will delete it on finish
+    }
+    LOG_INFO << "#m_upgradeFlag" << m_upgradeFlag;
+}
+
+void UpgradePage::connectSignals()
+{
+    connect(m_detectThread, &QThread::started, m_worker, &UsbCheck::startDetection);
+    connect(m_worker, &UsbCheck::deviceDetected, this, &UpgradePage::handleDeviceDetected);
+    connect(m_detectThread, &QThread::finished, m_worker, &QObject::deleteLater);
+    // The worker speaks from the pool thread: these arrive queued.
+    connect(m_upgradeprocess, &UpgradeProcess::sigUpgradeProcessHint, this,
+            &UpgradePage::on_upgrade_process_hint);
+    connect(m_upgradeprocess, &UpgradeProcess::sigUpgProg, this, &UpgradePage::onUpgradeProgress);
+    connect(&futureWatcher, &QFutureWatcher<void>::finished, this, &UpgradePage::onUpgradeFinished);
+    if (m_settingPage)
+        connect(m_settingPage, &SettingPage::sendTextToDevice, this,
+                &UpgradePage::handleTextFromSettingPage);
+    connect(m_usbVirtualSerial, &UsbVirtualSerial::sig_sendtextstatus, this,
+            &UpgradePage::handleSenderTextstatus);
+}
+
+void UpgradePage::applyStyleSheets()
+{
+    setStyleSheet(QLatin1String(PageStyle));
+    ui->lbConnNote->setStyleSheet(QLatin1String(NameStyle));
+    ui->label_3->setStyleSheet(QLatin1String(NameStyle));
+    ui->btnConnDevice->setStyleSheet(QLatin1String(ConnectionButtonStyle));
+    ui->btnDisConnDevice->setStyleSheet(QLatin1String(ConnectionButtonStyle));
+    ui->btnSelectBinFile->setStyleSheet(QLatin1String(ActionButtonStyle));
+    ui->btnUpgrade->setStyleSheet(QLatin1String(ActionButtonStyle));
+}
+
+void UpgradePage::setFileChooser(FileChooser chooser)
+{
+    m_fileChooser = std::move(chooser);
+}
+
+// ---- showing and presence ----------------------------------------------------------
+
+void UpgradePage::showEvent(QShowEvent *event)
+{
+    if (m_upgradeFlag) {
+        showUpgradePanel();
+        ui->btnConnDevice->hide();
+        ui->btnUsb->hide();
+    } else {
+        if (!m_detectThread->isRunning())
+            m_detectThread->start(QThread::InheritPriority);
+        enterDeviceConnNotePage();
+    }
+    QWidget::showEvent(event);
+}
+
+void UpgradePage::enterDeviceConnNotePage()
+{
+    ui->widgetUpg->hide();
+    ui->widgetConn->show();
+    ui->btnConnDevice->show();
+    ui->btnUsb->hide();
+}
+
+void UpgradePage::showUpgradePanel()
+{
+    ui->widgetConn->hide();
+    ui->widgetUpg->show();
+}
+
+QString UpgradePage::defaultDeviceName(int vid) const
+{
+    switch (vid) {
+    case 0:
+        return tr("NO Device");
+    case AR_FPV_BOARD_TYPE_L_GND401_OLD:
+    case AR_FPV_BOARD_TYPE_L_GND401_NEW:
+    case AR_FPV_BOARD_TYPE_GT_GND:
+    case AR_FPV_BOARD_TYPE_GND_EX1:
+    case AR_FPV_BOARD_TYPE_GND_EX3:
+    case AR_FPV_BOARD_TYPE_GND_EX5:
+        return tr("Merlow Gnd");
+    case AR_FPV_BOARD_TYPE_L_SKY402:
+    case AR_FPV_BOARD_TYPE_H_SKY482:
+    case AR_FPV_BOARD_TYPE_GT_SKY:
+    case AR_FPV_BOARD_TYPE_SKY_EX2:
+    case AR_FPV_BOARD_TYPE_SKY_EX4:
+    case AR_FPV_BOARD_TYPE_SKY_EX6:
+        return tr("Merlow Sky");
+    default:
+        return tr("Merlow FPV");
+    }
+}
+
+void UpgradePage::handleDeviceDetected(quint16 vid)
+{
+    m_usbVirtualSerial->set_usb_vid(vid);
+    m_device_type = vid;
+    const bool newDevice = vid != m_previousVid;
+    m_previousVid = vid;
+    // These two units keep their own name, whatever the settings file says.
+    if (vid == AR_FPV_BOARD_TYPE_GND_EX5 || vid == AR_FPV_BOARD_TYPE_SKY_EX6) {
+        if (newDevice) {
+            QThread::msleep(NamePauseMs);
+            ui->lbConnNote->setText(defaultDeviceName(vid));
+        }
+        return;
+    }
+    const QString configured = m_config.getDeviceName(vid);
+    ui->lbConnNote->setText(configured.isEmpty() ? defaultDeviceName(vid) : configured);
+}
+
+// ---- connecting ----------------------------------------------------------------------
+
+void UpgradePage::warnUnlessWarningShown(const QString &title, const QString &text)
+{
+    if (m_isUsbWarningShown)
+        return;
+    m_isUsbWarningShown = true;
+    LOG_DEBUG << "m_isUsbWarningShown:" << m_isUsbWarningShown;
+    MessageBoxes::warning(this, title, text);
+    m_isUsbWarningShown = false;
+    LOG_DEBUG << "m_isUsbWarningShown:" << m_isUsbWarningShown;
+}
+
+void UpgradePage::on_btnConnDevice_clicked()
+{
+    if (ui->lbConnNote->text().compare(NoDeviceText, Qt::CaseInsensitive) == 0) {
+        warnUnlessWarningShown(tr("提示"), tr("请连接USB设备"));
+        return;
+    }
+    if (sendComandSafe(AR_COMMAND_FIND_DEVICE, FindDeviceTransmissions, true) != 0)
+        return;
+    enterUpgPage(m_usbVirtualSerial->get_usb_vid());
+}
+
+void UpgradePage::enterUpgPage(int usb_vid)
+{
+    LOG_INFO << "usb_vid " << usb_vid;
+    if (m_upgradeFlag) {
+        showUpgradePanel();
+        LOG_INFO << "enterUpgPage m_upgradeFlag " << m_upgradeFlag;
+        return;
+    }
+
+    char firmware[sizeof m_firmware] = {};
+    char serialNumber[sizeof m_sn_num] = {};
+    char hardwareVersion[sizeof m_hw_ver] = {};
+    int temperature = NoTemperature;
+    m_usbVirtualSerial->getDeviceInfo(firmware, serialNumber, hardwareVersion, &temperature);
+    if (temperature == NoTemperature) {
+        // Every pass counts, also one whose reply still says "not known".
+        for (int count = 1; count <= InfoWaitPasses; ++count) {
+            QThread::msleep(InfoWaitPassMs);
+            if (m_usbVirtualSerial->getDeviceInfoFlag()) {
+                m_usbVirtualSerial->getDeviceInfo(firmware, serialNumber, hardwareVersion,
+                                                  &temperature);
+                if (temperature != NoTemperature)
+                    break;
+            } else {
+                QCoreApplication::processEvents();
+                LOG_INFO << "chip_temperature" << temperature << "count " << count;
+            }
+        }
+        m_usbVirtualSerial->setDeviceInfoFlag(false);
+        if (temperature == NoTemperature) {
+            MessageBoxes::warning(this, tr("提示"), tr("请连接USB设备"));
+            return;
+        }
+    }
+    LOG_INFO << "chip_temperature" << temperature;
+    LOG_INFO << "enterUpgPage m_upgradeFlag " << m_upgradeFlag;
+
+    showUpgradePanel();
+    ui->btnUpgrade->setEnabled(false);
+    ui->btnSelectBinFile->setEnabled(true);
+    ui->lbNote->clear();
+    onUpgradeProgress(0);
+    ui->progressBar->setFormat(tr("请载入固件文件"));
+    for (QLabel *label : {ui->lbHardware, ui->lbSn, ui->lbFirmware, ui->lbChipTemp})
+        label->setFixedWidth(IdentityLabelWidth);
+
+    std::memcpy(m_firmware, firmware, sizeof m_firmware);
+    std::memcpy(m_sn_num, serialNumber, sizeof m_sn_num);
+    std::memcpy(m_hw_ver, hardwareVersion, sizeof m_hw_ver);
+    m_chip_temperature = temperature;
+
+    const QString firmwareStr = firmwareText();
+    LOG_DEBUG << "firmwareStr" << firmwareStr;
+    const QString deviceName = getDeviceName(firmwareStr);
+    if (!deviceName.isEmpty())
+        ui->label_3->setText(deviceName);
+    showIdentity();
+}
+
+QString UpgradePage::firmwareText() const
+{
+    return fieldText(m_firmware);
+}
+
+void UpgradePage::showIdentity()
+{
+    ui->lbHardware->setText(fieldText(m_hw_ver));
+    ui->lbSn->setText(fieldText(m_sn_num));
+    ui->lbFirmware->setText(firmwareText());
+    if (m_chip_temperature != NoTemperature)
+        ui->lbChipTemp->setText(QString::number(m_chip_temperature) + DegreesCelsius);
+}
+
+void UpgradePage::on_btnDisConnDevice_clicked()
+{
+    if (is_continue_upgrading_hint() == KeepUpgrading)
+        return;
+    m_usbVirtualSerial->searchUsbVirtualSerialPort(true);
+    if (m_usbVirtualSerial->SerialPortIsOpen())
+        m_usbVirtualSerial->closeSerialPort();
+    m_usbVirtualSerial->stopSerialRecv();
+    m_usbVirtualSerial->resetDeviceInfoPara();
+    m_usbVirtualSerial->set_usb_vid(0);
+    setUpgradeFlag(false);
+    m_upgradeprocess->resetUpgradeParameters(1);
+    m_upgrade_device_vid = 0;
+    enterDeviceConnNotePage();
+    waitForRunningTask();
+}
+
+void UpgradePage::on_btnUsb_clicked()
+{
+    LOG_INFO << "on_btnUsb_clicked";
+    enterDeviceConnNotePage();
+}
+
+void UpgradePage::on_btnQA_clicked()
+{
+}
+
+// ---- language and closing ------------------------------------------------------------
+
+void UpgradePage::changeEvent(QEvent *event)
+{
+    if (event->type() == QEvent::LanguageChange) {
+        ui->retranslateUi(this);
+        LOG_INFO << "changeEvent m_device_type " << m_device_type;
+        // The other units get their name back with the next presence report.
+        if (m_device_type == AR_FPV_BOARD_TYPE_GND_EX5 || m_device_type == AR_FPV_BOARD_TYPE_SKY_EX6)
+            ui->lbConnNote->setText(defaultDeviceName(m_device_type));
+        showIdentity();
+    }
+    QWidget::changeEvent(event);
+}
+
+void UpgradePage::closeEvent(QCloseEvent *event)
+{
+    event->ignore();
+}

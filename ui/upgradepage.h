@@ -1,0 +1,130 @@
+#ifndef UPGRADEPAGE_H
+#define UPGRADEPAGE_H
+
+#include "deviceconfig.h"
+#include "upgradeclock.h"
+
+#include <QFutureWatcher>
+#include <QWidget>
+#include <functional>
+#include <memory>
+
+class QThread;
+class SettingPage;
+class UpgradeProcess;
+class UsbCheck;
+class UsbVirtualSerial;
+
+namespace Ui {
+class UpgradePage;
+}
+
+// The program's main page: shows the attached device, connects to it, takes
+// a firmware file that fits the device and runs the upgrade on the worker.
+class UpgradePage : public QWidget
+{
+    Q_OBJECT
+
+public:
+    // Answers of is_continue_upgrading_hint().
+    enum UpgradingAnswer {
+        EndUpgrading = 0,  // no upgrade runs, or the user chose to end it
+        KeepUpgrading = 1,
+    };
+
+    // Picks the firmware file; an empty path means the user cancelled.
+    using FileChooser = std::function<QString()>;
+
+    // The link is required and must outlive the page; the settings page may be null.
+    UpgradePage(QWidget *parent, UsbVirtualSerial *usbVirtualSerial, SettingPage *settingPage,
+                std::shared_ptr<const UpgradeClock> clock = std::make_shared<SystemClock>());
+    ~UpgradePage() override;
+
+    void enterDeviceConnNotePage();
+    void enterUpgPage(int usb_vid);
+    int is_continue_upgrading_hint();
+    bool getUpgradeFlag() const { return m_upgradeFlag; }
+    void setUpgradeFlag(bool flag) { m_upgradeFlag = flag; }
+    // Replaces the platform's open-file dialog.
+    void setFileChooser(FileChooser chooser);
+
+    // The firmware rules, applied to this page's device.
+    bool isPackageNameValid(const QString &filePath) const;
+    Q_INVOKABLE int checkPrefixAndVersion(const char *firmware, const QString &fileName) const;
+    Q_INVOKABLE int checkFirmware(const char *firmware) const;
+    QString getDeviceName(const QString &firmwareStr) const;
+
+    // Sends one payload-less command to the device, reopening its port first.
+    // 0 when acknowledged, -1 otherwise. A missing port is always reported in a
+    // box; a port that does not open or answer only when isPopUpWarning.
+    int send_comand(int command, unsigned int retryNum, bool isPopUpWarning);
+    int sendComandSafe(int command, unsigned int retryNum, bool isPopUpWarning);
+
+signals:
+    // For a sender thread of console commands; nothing emits it yet.
+    void sigSendTextToThread(const QString &text);
+
+public slots:
+    void onUpgradeProgress(int percent);
+    void upgradeImageProcess();
+    void upgradeImageProcess_tarel_sky(const QString &upgradeFirmwarePath,
+                                       const QString &upgradeFirmwareName);
+    void on_upgrade_process_hint(const QString &message, bool isHint);
+    void onUpgradeFinished();
+    void handleDeviceDetected(quint16 vid);
+    void handleTextFromSettingPage(const QString &text);
+    void handleSenderTextstatus(int sendtextstatus);
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    void changeEvent(QEvent *event) override;
+
+private slots:
+    void on_btnConnDevice_clicked();
+    void on_btnDisConnDevice_clicked();
+    void on_btnSelectBinFile_clicked();
+    void on_btnUpgrade_clicked();
+    void on_btnUsb_clicked();
+    void on_btnQA_clicked();
+
+private:
+    void applyStyleSheets();
+    void connectSignals();
+    void showUpgradePanel();
+    void showIdentity();
+    QString defaultDeviceName(int vid) const;
+    QString firmwareText() const;
+    // Shows a port warning unless one is already open.
+    void warnUnlessWarningShown(const QString &title, const QString &text);
+    bool reopenPort(const QString &portName);
+    void reportTruncatedCommand(int decodedBytes);
+    // False when the user keeps the running upgrade; otherwise it has ended.
+    bool mayInterruptUpgrade();
+    void waitForRunningTask();
+    void launch(std::function<void()> task);
+
+    int m_device_type = 0;
+    bool m_upgradeFlag = false;
+    QString m_filePath;
+    QString m_fileName;
+    char m_hw_ver[32] = {};
+    char m_sn_num[32] = {};
+    char m_firmware[64] = {};
+    int m_chip_temperature = 0;
+    bool m_isUsbWarningShown = false;
+    Ui::UpgradePage *ui;
+    UpgradeProcess *m_upgradeprocess = nullptr;
+    QFutureWatcher<void> futureWatcher;
+    UsbVirtualSerial *m_usbVirtualSerial;
+    SettingPage *m_settingPage;
+    QThread *m_detectThread = nullptr;
+    UsbCheck *m_worker = nullptr;
+    DeviceConfig m_config;
+
+    quint16 m_previousVid = 0;      // the identifier the presence handler saw last
+    bool m_endingSequence = false;  // reports of a sequence being ended are dropped
+    FileChooser m_fileChooser;
+};
+
+#endif // UPGRADEPAGE_H

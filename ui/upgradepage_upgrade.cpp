@@ -1,0 +1,201 @@
+// The upgrade page: choosing the firmware file, starting the upgrade on the
+// pool and following the worker's reports.
+#include "upgradepage.h"
+#include "ui_upgradepage.h"
+
+#include "firmwarerules.h"
+#include "logging.h"
+#include "messageboxes.h"
+#include "upgradeprocess.h"
+#include "usbvirtualserial.h"
+
+#include <QEventLoop>
+#include <QtConcurrent>
+
+namespace {
+const QLatin1String MultiImageMarker("Merlow_R_Sky_");
+constexpr int MinimumShownProgress = 5; // the first steps show as 5 %
+constexpr int ProgressComplete = 100;
+} // namespace
+
+// ---- firmware rules -----------------------------------------------------------------
+
+bool UpgradePage::isPackageNameValid(const QString &filePath) const
+{
+    return FirmwareRules::isPackageNameValid(filePath);
+}
+
+int UpgradePage::checkPrefixAndVersion(const char *firmware, const QString &fileName) const
+{
+    return FirmwareRules::checkPrefixAndVersion(firmware, fileName);
+}
+
+int UpgradePage::checkFirmware(const char *firmware) const
+{
+    return FirmwareRules::checkFirmware(firmware);
+}
+
+QString UpgradePage::getDeviceName(const QString &firmwareStr) const
+{
+    return FirmwareRules::getDeviceName(firmwareStr);
+}
+
+// ---- confirmation and ending a sequence ---------------------------------------------
+
+int UpgradePage::is_continue_upgrading_hint()
+{
+    if (!m_upgradeFlag)
+        return EndUpgrading;
+    if (MessageBoxes::question(this, tr("提示"), tr("正在升级中，是否结束？"))) {
+        LOG_INFO << "cancel upgrade";
+        return EndUpgrading;
+    }
+    LOG_INFO << "continue upgrade";
+    return KeepUpgrading;
+}
+
+bool UpgradePage::mayInterruptUpgrade()
+{
+    if (is_continue_upgrading_hint() == KeepUpgrading)
+        return false;
+    // Two sequences must never run on the worker at once.
+    if (futureWatcher.isRunning()) {
+        m_upgradeprocess->resetUpgradeParameters(1);
+        waitForRunningTask();
+    }
+    if (m_upgradeFlag) {
+        setUpgradeFlag(false);
+        ui->lbNote->clear();
+    }
+    return true;
+}
+
+// The sequence ends after the step in progress. The page stays painted but
+// takes no input meanwhile, and the ended sequence's last reports are dropped:
+// the user has already chosen to end it.
+void UpgradePage::waitForRunningTask()
+{
+    if (!futureWatcher.isRunning())
+        return;
+    QEventLoop loop;
+    connect(&futureWatcher, &QFutureWatcher<void>::finished, &loop, &QEventLoop::quit);
+    setEnabled(false);
+    m_endingSequence = true;
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    m_endingSequence = false;
+    setEnabled(true);
+}
+
+// ---- choosing the file --------------------------------------------------------------
+
+void UpgradePage::on_btnSelectBinFile_clicked()
+{
+    LOG_INFO << "on_btnSelectBinFile_clicked";
+    if (!mayInterruptUpgrade())
+        return;
+    // Kept apart until accepted: a refused or cancelled choice changes nothing.
+    const QString filePath = m_fileChooser();
+    const QString fileName = filePath.mid(filePath.lastIndexOf(QLatin1Char('/')) + 1);
+    LOG_INFO << "filePath" << fileName;
+    if (fileName.isEmpty())
+        return;
+    if (!isPackageNameValid(fileName)) {
+        MessageBoxes::warning(this, tr("警告"), tr("升级固件文件名错误！"));
+        return;
+    }
+    const int ret = checkPrefixAndVersion(m_firmware, fileName);
+    LOG_INFO << "###ret" << ret;
+    if (ret == FirmwareRules::CheckFormatError) {
+        MessageBoxes::warning(this, tr("警告"), tr("升级固件与设备不匹配！请检查！"));
+        return;
+    }
+    if (ret == FirmwareRules::CheckVersionError) {
+        MessageBoxes::warning(this, tr("警告"), tr("升级固件版本过低！请检查！"));
+        return;
+    }
+    m_filePath = filePath;
+    m_fileName = fileName;
+    m_upgradeprocess->setBinFilePath(m_filePath, m_fileName);
+    LOG_INFO << "filePath" << m_filePath;
+    ui->progressBar->setFormat(m_fileName);
+    ui->btnUpgrade->setEnabled(true);
+}
+
+// ---- the upgrade --------------------------------------------------------------------
+
+void UpgradePage::on_btnUpgrade_clicked()
+{
+    if (!mayInterruptUpgrade())
+        return;
+    ui->lbNote->setText(tr("升级中，请勿断电或重启！"));
+    setUpgradeFlag(true);
+    LOG_INFO << "!!!!m_upgradeFlag " << m_upgradeFlag;
+
+    if (firmwareText().contains(MultiImageMarker)) {
+        LOG_INFO << "Found 'Merlow_R_Sky_' in firmware.";
+    } else {
+        LOG_WARNING << "no Found 'Merlow_R_Sky_' in firmware." << "target" << MultiImageMarker
+                    << "m_firmware" << firmwareText();
+    }
+    m_upgrade_device_vid = m_device_type;
+    if (FirmwareRules::isMultiImageLine(m_device_type, m_firmware)) {
+        LOG_INFO << "tarel sky m_upgradeFlag" << m_upgradeFlag << "m_device_type" << m_device_type;
+        upgradeImageProcess_tarel_sky(m_filePath, m_fileName);
+    } else {
+        LOG_INFO << "#### EDU upgrade" << m_upgradeFlag;
+        upgradeImageProcess();
+    }
+}
+
+void UpgradePage::launch(std::function<void()> task)
+{
+    futureWatcher.setFuture(QtConcurrent::run(std::move(task)));
+}
+
+void UpgradePage::upgradeImageProcess()
+{
+    UpgradeProcess *worker = m_upgradeprocess;
+    launch([worker] { worker->upgradeProcess(); });
+}
+
+void UpgradePage::upgradeImageProcess_tarel_sky(const QString &upgradeFirmwarePath,
+                                                const QString &upgradeFirmwareName)
+{
+    LOG_INFO << "upgradeFirmwarePath" << upgradeFirmwarePath;
+    LOG_INFO << "upgradeFirmwareName" << upgradeFirmwareName;
+    UpgradeProcess *worker = m_upgradeprocess;
+    launch([worker, upgradeFirmwarePath] { worker->upgradeProcess_tarel_sky(upgradeFirmwarePath); });
+}
+
+void UpgradePage::onUpgradeProgress(int percent)
+{
+    if (m_endingSequence)
+        return;
+    const int shown = (percent >= 1 && percent < MinimumShownProgress) ? MinimumShownProgress : percent;
+    ui->progressBar->setValue(shown);
+    ui->progressBar->setFormat(QStringLiteral("%1%").arg(shown));
+    if (shown >= ProgressComplete) {
+        ui->lbNote->setText(tr("升级完成！"));
+        setUpgradeFlag(false);
+        ui->btnSelectBinFile->setEnabled(true);
+        ui->btnUpgrade->setEnabled(false);
+    }
+}
+
+void UpgradePage::on_upgrade_process_hint(const QString &message, bool isHint)
+{
+    if (m_endingSequence)
+        return;
+    if (isHint) {
+        MessageBoxes::warning(this, tr("警告"), message);
+        ui->lbNote->setText(message);
+        setUpgradeFlag(false);
+    } else {
+        ui->lbNote->setText(tr("升级失败，请检查文件重新导入"));
+        ui->btnSelectBinFile->setEnabled(true);
+    }
+}
+
+void UpgradePage::onUpgradeFinished()
+{
+}
