@@ -17,9 +17,14 @@ case "${1:-}" in
     --real) mode=real; shift ;;
 esac
 
-"$repo/scripts/setup.sh" "$repo/build" -DTAVIO_BUILD_TESTS=OFF
-build="$repo/build"
-run_dir="$repo/run"
+# TAVIO_BUILD_DIR names an existing build to use instead (the test command's
+# check of this script); TAVIO_RUN_DIR another working folder.
+build=${TAVIO_BUILD_DIR:-}
+if [ -z "$build" ]; then
+    build="$repo/build"
+    "$repo/scripts/setup.sh" "$build" -DTAVIO_BUILD_TESTS=OFF
+fi
+run_dir=${TAVIO_RUN_DIR:-$repo/run}
 mkdir -p "$run_dir"
 cd "$run_dir"
 

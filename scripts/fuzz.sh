@@ -17,25 +17,12 @@ case $seconds in
     ''|*[!0-9]*) echo "usage: $0 [SECONDS_PER_TARGET]" >&2; exit 2 ;;
 esac
 
-clang_packages=(clang-14 libclang-rt-14-dev)
-missing=()
-for p in "${clang_packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    echo "Installing missing packages: ${missing[*]}"
-    sudo_cmd=()
-    [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
-    export DEBIAN_FRONTEND=noninteractive
-    "${sudo_cmd[@]}" apt-get update -qq
-    "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
-
 # The versioned names always exist once clang-14 is installed; they match
 # the installed fuzzer runtime.
-cc=$(command -v clang-14 || command -v clang)
-cxx=$(command -v clang++-14 || command -v clang++)
-CC=$cc CXX=$cxx "$repo/scripts/setup.sh" "$build_dir" -DTAVIO_FUZZ=ON -DTAVIO_SANITIZE=ON \
+cc=clang-14
+cxx=clang++-14
+TAVIO_EXTRA_PACKAGES="clang-14 libclang-rt-14-dev" TAVIO_BUILD_TARGETS="${targets[*]}" \
+    CC=$cc CXX=$cxx "$repo/scripts/setup.sh" "$build_dir" -DTAVIO_FUZZ=ON -DTAVIO_SANITIZE=ON \
     -DTAVIO_BUILD_TESTS=OFF -DCMAKE_BUILD_TYPE=Debug
 
 rm -rf "$build_dir/findings"

@@ -2,6 +2,8 @@
 # Installs the Debian packages the build needs (only those missing), then
 # configures and builds the project into the given folder.
 # Usage: scripts/setup.sh BUILD_DIR [extra cmake arguments...]
+# TAVIO_EXTRA_PACKAGES adds Debian packages; TAVIO_BUILD_TARGETS limits the
+# build to the named targets.
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
@@ -9,7 +11,7 @@ build_dir=$1
 shift
 
 packages=(build-essential cmake qtbase5-dev libqt5serialport5-dev qttools5-dev
-          qttools5-dev-tools xvfb xauth)
+          qttools5-dev-tools xvfb xauth ${TAVIO_EXTRA_PACKAGES:-})
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -24,4 +26,6 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 cmake -S "$repo" -B "$build_dir" -DTAVIO_WERROR=ON "$@" >/dev/null
-cmake --build "$build_dir" --parallel "$(nproc)"
+targets=()
+for target in ${TAVIO_BUILD_TARGETS:-}; do targets+=(--target "$target"); done
+cmake --build "$build_dir" --parallel "$(nproc)" "${targets[@]}"

@@ -185,6 +185,8 @@ void UpgradePage::handleDeviceDetected(quint16 vid)
     m_device_type = vid;
     const bool newDevice = vid != m_previousVid;
     m_previousVid = vid;
+    if (newDevice)
+        LOG_INFO << "device detected, vendor identifier" << vid; // once per change, not every poll
     // These two units keep their own name, whatever the settings file says.
     if (vid == AR_FPV_BOARD_TYPE_GND_EX5 || vid == AR_FPV_BOARD_TYPE_SKY_EX6) {
         if (newDevice) {

@@ -13,15 +13,15 @@ class UpgradeRecorder
 public:
     explicit UpgradeRecorder(UpgradeProcess *worker)
     {
-        QObject::connect(worker, &UpgradeProcess::sigUpgProg, worker, [this](int value) {
+        QObject::connect(worker, &UpgradeProcess::sigUpgProg, &m_context, [this](int value) {
             QMutexLocker lock(&m_mutex);
             m_progress.append(value);
         }, Qt::DirectConnection);
-        QObject::connect(worker, &UpgradeProcess::logMessage, worker, [this](const QString &text) {
+        QObject::connect(worker, &UpgradeProcess::logMessage, &m_context, [this](const QString &text) {
             QMutexLocker lock(&m_mutex);
             m_view.append(text);
         }, Qt::DirectConnection);
-        QObject::connect(worker, &UpgradeProcess::sigUpgradeProcessHint, worker,
+        QObject::connect(worker, &UpgradeProcess::sigUpgradeProcessHint, &m_context,
                          [this](const QString &text, bool isHint) {
             QMutexLocker lock(&m_mutex);
             m_hints.append(text);
@@ -35,6 +35,7 @@ public:
     bool hintsFlaggedAsHints() const { QMutexLocker lock(&m_mutex); return m_allHints; }
 
 private:
+    QObject m_context; // the connections end with the recorder
     mutable QMutex m_mutex;
     QList<int> m_progress;
     QStringList m_view;

@@ -1,0 +1,142 @@
+#include "faultinjection.h"
+#include "logsystem.h"
+#include "simulateddevice.h"
+#include "upgradeprocess.h"
+#include "upgraderecorder.h"
+
+#include <QDir>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QtConcurrent>
+#include <QtTest>
+
+namespace {
+constexpr int FastFactor = 100;
+constexpr int RebootDelayMs = 100;
+constexpr int DefaultUpgrades = 24;     // the test command's short soak; TAVIO_SOAK_UPGRADES=200 for the full one
+constexpr int WarmUpUpgrades = 4;       // memory is compared from here on
+constexpr qint64 MaxGrowthKiB = 16 * 1024;
+constexpr quint32 DefaultSeed = 20261206;
+
+// Faults whose outcome comes within a second of fast time.
+const QStringList QuickFaults = {
+    QStringLiteral("healthy"), QStringLiteral("vanish 115"), QStringLiteral("vanish 116"),
+    QStringLiteral("vanish 117"), QStringLiteral("duplicates"), QStringLiteral("late"),
+    QStringLiteral("bad length"), QStringLiteral("refusal"), QStringLiteral("other seq")};
+
+qint64 statusKiB(const char *field)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith(field))
+            return line.mid(int(qstrlen(field))).trimmed().split(' ').first().toLongLong();
+    return -1;
+}
+
+int openDescriptors()
+{
+    return QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).size();
+}
+
+QString expectedHint(const QString &fault)
+{
+    for (const Faults::Fault &f : Faults::all())
+        if (f.name == fault)
+            return f.hint;
+    return QString();
+}
+} // namespace
+
+// Many upgrades in a row, each with a seeded random fault, through one link
+// and one worker, logging into a real log.txt.
+class TestSoak : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void consecutiveUpgrades_endAsTheirFaultsSayAndLeaveNothingBehind();
+};
+
+void TestSoak::consecutiveUpgrades_endAsTheirFaultsSayAndLeaveNothingBehind()
+{
+    const int upgrades = qEnvironmentVariableIsSet("TAVIO_SOAK_UPGRADES")
+            ? qMax(WarmUpUpgrades + 1, qEnvironmentVariableIntValue("TAVIO_SOAK_UPGRADES")) : DefaultUpgrades;
+    const quint32 seed = qEnvironmentVariableIsSet("TAVIO_SOAK_SEED")
+            ? quint32(qEnvironmentVariableIntValue("TAVIO_SOAK_SEED")) : DefaultSeed;
+    QRandomGenerator random(seed);
+
+    SimulatedDevice device;
+    QVERIFY(device.start());
+    QVERIFY(QDir::setCurrent(device.dir.path()));
+    qInstallMessageHandler(customMessageHandler); // the program's own log.txt
+    device.sim.setRebootDelay(RebootDelayMs);
+    UpgradeProcess worker(device.link.get(), std::make_shared<ScaledClock>(FastFactor));
+    const QByteArray image(3000, 'i');
+    QFile file(QStringLiteral("Merlow_R_Sky_1_0_6.img"));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(image);
+    file.close();
+
+    qint64 rssAfterWarmUp = 0;
+    int descriptorsAfterWarmUp = 0;
+    QMap<QString, int> outcomes;
+    for (int i = 0; i < upgrades; ++i) {
+        const QString fault = QuickFaults.at(int(random.bounded(quint32(QuickFaults.size()))));
+        UpgradeRecorder recorder(&worker);
+        device.link->closeSerialPort();
+        QTRY_VERIFY(device.sim.isPresent());
+        QVERIFY(device.open());
+        QCOMPARE(device.link->commandSerialSend(AR_COMMAND_FIND_DEVICE, 1, 2, 0, nullptr, 0, 1, 2000), 0);
+        worker.setBinFilePath(QDir::current().filePath(file.fileName()), file.fileName());
+        m_upgrade_device_vid = device.sim.identity().vendorId;
+        Faults::inject(fault, &device.sim, FastFactor);
+
+        QFuture<void> task = QtConcurrent::run(&worker, &UpgradeProcess::upgradeProcess);
+        QTRY_VERIFY_WITH_TIMEOUT(task.isFinished(), 30000);
+        const QString hint = expectedHint(fault);
+        QVERIFY2(recorder.hints() == (hint.isEmpty() ? QStringList() : QStringList{hint}),
+                 qPrintable(QStringLiteral("upgrade %1 (%2, seed %3): %4")
+                                .arg(i).arg(fault).arg(seed).arg(recorder.hints().join(QLatin1Char('|')) + QLatin1Char('\n') + recorder.view().join(QLatin1Char('\n')))));
+        if (hint.isEmpty())
+            QCOMPARE(device.sim.receivedFiles().last().data, image);
+        QVERIFY(!worker.isSequenceRunning());
+        ++outcomes[hint.isEmpty() ? QStringLiteral("succeeded") : hint];
+
+        Faults::heal(&device.sim, RebootDelayMs);
+        device.sim.clearFrames();
+        if (i + 1 == WarmUpUpgrades) {
+            rssAfterWarmUp = statusKiB("VmRSS:");
+            descriptorsAfterWarmUp = openDescriptors();
+        }
+    }
+    const qint64 rssAtEnd = statusKiB("VmRSS:");
+    const int descriptorsAtEnd = openDescriptors();
+    qInstallMessageHandler(nullptr);
+    LogSystem::instance()->shutdown();
+
+    qInfo("soak: %d upgrades, seed %u; RSS %lld KiB after warm-up, %lld KiB at the end; %d descriptors, then %d",
+          upgrades, seed, rssAfterWarmUp, rssAtEnd, descriptorsAfterWarmUp, descriptorsAtEnd);
+    for (auto it = outcomes.cbegin(); it != outcomes.cend(); ++it)
+        qInfo("soak outcome: %s x %d", qPrintable(it.key()), it.value());
+    QVERIFY(rssAtEnd - rssAfterWarmUp < MaxGrowthKiB);
+    QVERIFY(descriptorsAtEnd <= descriptorsAfterWarmUp);
+
+    // The log stays under its limit and holds whole lines only.
+    QFile log(QStringLiteral("log.txt"));
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    QVERIFY(log.size() <= LogSystem::MaxFileBytes);
+    const QRegularExpression wholeLine(QStringLiteral(
+        "^\\[\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\]\\[(DEBUG|INFO|WARNING|ERROR|FATAL)\\] "));
+    int lines = 0;
+    while (!log.atEnd()) {
+        const QByteArray line = log.readLine();
+        QVERIFY2(line.endsWith('\n') && wholeLine.match(QString::fromUtf8(line)).hasMatch(), line.constData());
+        ++lines;
+    }
+    QVERIFY(lines > upgrades);
+}
+
+QTEST_GUILESS_MAIN(TestSoak)
+#include "tst_soak.moc"
