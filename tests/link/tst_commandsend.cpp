@@ -49,6 +49,7 @@ private slots:
     void sequenceNumbersBeyond16Bits_areStillAcknowledged();
     void payload_reachesTheDeviceWhole();
     void nullPayload_writesOnlyTheHeaderButKeepsItsLength();
+    void rawWriters_writeWithoutWaitingForAnAcknowledgement();
     void vanishingDevice_isReportedOnceAndFailsFast();
     void rebootedDevice_isFoundAgainUnderItsIdentity();
 
@@ -247,6 +248,48 @@ void TestCommandSend::nullPayload_writesOnlyTheHeaderButKeepsItsLength()
     const ar_protocol_t second = ProtocolFrame::decodeHeader(wire.constData() + ProtocolFrame::HeaderSize);
     QCOMPARE(second.length, 28u);
     QCOMPARE(second.retry, 1u);
+}
+
+// Everything readable from the pty master within a short while.
+static QByteArray drain(int fd, int expected)
+{
+    QByteArray bytes;
+    QDeadlineTimer deadline(2000);
+    while (bytes.size() < expected && !deadline.hasExpired()) {
+        char chunk[256];
+        const ssize_t n = ::read(fd, chunk, sizeof(chunk));
+        if (n > 0)
+            bytes.append(chunk, int(n));
+        else
+            QThread::msleep(5);
+    }
+    return bytes;
+}
+
+void TestCommandSend::rawWriters_writeWithoutWaitingForAnAcknowledgement()
+{
+    PseudoTerminal pty;
+    QString error;
+    QVERIFY2(pty.open(&error), qPrintable(error));
+    UsbVirtualSerial link(std::make_shared<FixedPortLister>());
+    QVERIFY(link.openSerialPort(pty.slavePath()));
+
+    ar_protocol_t head = ProtocolFrame::makeHeader(AR_CMD_REMOTE_UPGRADE, 1, 2, 0, 0, 7);
+    QCOMPARE(link.SerialSend_V1(head, nullptr, 0), qint64(ProtocolFrame::HeaderSize));
+    QCOMPARE(drain(pty.masterFd(), ProtocolFrame::HeaderSize), ProtocolFrame::headerBytes(head));
+
+    char payload[] = "raw";
+    QCOMPARE(link.SerialSend(payload, 3), qint64(3));
+    QCOMPARE(drain(pty.masterFd(), 3), QByteArray("raw"));
+
+    link.sendAckResponse(42);
+    const QByteArray ack = drain(pty.masterFd(), ProtocolFrame::HeaderSize);
+    QCOMPARE(ack.size(), ProtocolFrame::HeaderSize);
+    const ar_protocol_t header = ProtocolFrame::decodeHeader(ack.constData());
+    QCOMPARE(header.command, quint32(AR_CMD_ACK));
+    QCOMPARE(header.type, quint16(AR_MSGTYPE_ACK));
+    QCOMPARE(header.seq, 42u);
+    QVERIFY(ProtocolFrame::crcMatches(header, nullptr, 0));
 }
 
 void TestCommandSend::vanishingDevice_isReportedOnceAndFailsFast()
