@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QFile>
+#include <QSaveFile>
 #include <QThread>
 
 namespace {
@@ -126,10 +127,13 @@ void LogSystem::rotateLog(QFile &file)
         }
     }
     const QByteArray tail = file.readAll();
-    file.resize(0);
-    file.seek(0);
-    file.write(tail);
     file.close();
+    // Replace the file in one step, so a reader never sees it half written.
+    QSaveFile trimmed(file.fileName());
+    if (trimmed.open(QIODevice::WriteOnly)) {
+        trimmed.write(tail);
+        trimmed.commit();
+    }
 }
 
 QString LogSystem::levelWord(QtMsgType type)

@@ -38,7 +38,8 @@ public:
     // afterwards are written straight through. Safe to call more than once.
     void shutdown();
 
-    // Cuts a closed log file to its newest TrimmedFileBytes, starting at a full line.
+    // Cuts a closed log file to its newest TrimmedFileBytes, starting at a
+    // full line; the file is replaced at once, never seen half written.
     static void rotateLog(QFile &file);
 
     static QString levelWord(QtMsgType type);

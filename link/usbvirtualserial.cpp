@@ -219,45 +219,44 @@ void UsbVirtualSerial::stopSerialRecv()
 
 // ---- sending -------------------------------------------------------------------
 
-UsbVirtualSerial::WriteResult UsbVirtualSerial::writeToPort(const QByteArray &bytes,
-                                                            int flushTimeoutMs)
+QList<UsbVirtualSerial::QueuedWrite> UsbVirtualSerial::queueWrites(const QList<QByteArray> &runs)
 {
-    Q_ASSERT(QThread::currentThread() != this); // the wait below needs the link thread running
-    WriteResult result;
-    quint64 writeMark = 0;
-    QString error;
-    result.accepted = onLinkThread([&] {
-        const qint64 accepted = m_channel->write(bytes, &writeMark);
-        if (accepted < 0)
-            error = m_channel->errorString();
-        return accepted;
+    Q_ASSERT(QThread::currentThread() != this); // the waits that follow need the link thread running
+    return onLinkThread([&] {
+        QList<QueuedWrite> writes;
+        for (const QByteArray &run : runs) {
+            QueuedWrite write;
+            write.size = run.size();
+            write.accepted = m_channel->write(run, &write.mark);
+            if (write.accepted < 0)
+                write.error = m_channel->errorString();
+            writes.append(write);
+        }
+        return writes;
     });
-    if (result.accepted < 0) {
-        LOG_CRITICAL << "Write failed:" << error;
-        return result;
-    }
-    if (result.accepted < bytes.size()) {
-        LOG_CRITICAL << "Partial write:" << result.accepted << "bytes written.";
-        return result;
-    }
-    result.complete = true;
-    result.flushed = m_channel->waitUntilWritten(writeMark, flushTimeoutMs);
-    return result;
 }
 
-// Writes one run of a transmission; a write that does not reach the device
-// in time makes the link reopen the port. False only when the write failed.
-bool UsbVirtualSerial::writeTransmission(const QByteArray &bytes, const char *successText)
+bool UsbVirtualSerial::checkAccepted(const QueuedWrite &write)
 {
-    const WriteResult result = writeToPort(bytes, WriteCompletionTimeoutMs);
-    if (!result.complete)
-        return result.accepted >= 0;
-    LOG_INFO << successText << result.accepted << "bytes written." << "ret " << int(result.flushed);
-    if (!result.flushed) {
+    if (write.accepted < 0) {
+        LOG_CRITICAL << "Write failed:" << write.error;
+        return false;
+    }
+    if (write.accepted < write.size) {
+        LOG_CRITICAL << "Partial write:" << write.accepted << "bytes written.";
+        return false;
+    }
+    return true;
+}
+
+void UsbVirtualSerial::confirmTransmission(const QueuedWrite &write, const char *successText)
+{
+    const bool flushed = m_channel->waitUntilWritten(write.mark, WriteCompletionTimeoutMs);
+    LOG_INFO << successText << write.accepted << "bytes written." << "ret " << int(flushed);
+    if (!flushed) {
         LOG_INFO << "Data sent isWritable:" << int(onLinkThread([&] { return m_channel->isWritable(); }));
         reopenSerialPort();
     }
-    return true;
 }
 
 qint32 UsbVirtualSerial::commandSerialSend(unsigned int cmd, quint16 type, quint16 format,
@@ -280,10 +279,21 @@ qint32 UsbVirtualSerial::commandSerialSend(unsigned int cmd, quint16 type, quint
         LOG_INFO << "sendHeader.command:" << cmd << "sendHeader.seq: " << seq
                  << "sendHeader.crc32: " << header.crc32 << "retryNumber" << retryNumber;
 
-        if (!writeTransmission(ProtocolFrame::headerBytes(header), "sendHeader Data sent successfully:"))
-            return -1;
+        QList<QByteArray> runs{ProtocolFrame::headerBytes(header)};
         if (date)
-            writeTransmission(payload, "Data sent successfully:");
+            runs.append(payload);
+        const QList<QueuedWrite> writes = queueWrites(runs);
+        // A header that cannot be written ends the request; a payload that
+        // cannot is left to the acknowledgement to decide.
+        if (writes.first().accepted < 0) {
+            checkAccepted(writes.first());
+            return -1;
+        }
+        for (int i = 0; i < writes.size(); ++i) {
+            if (checkAccepted(writes.at(i)))
+                confirmTransmission(writes.at(i), i == 0 ? "sendHeader Data sent successfully:"
+                                                         : "Data sent successfully:");
+        }
 
         if (waitForACK(seq, int(timeout_ms))) {
             m_seq.fetch_add(1);
@@ -332,18 +342,24 @@ void UsbVirtualSerial::sendAckResponse(uint32_t seq)
     LOG_INFO << "ack_header.command:" << header.command;
 }
 
+qint64 UsbVirtualSerial::rawWrite(const QByteArray &bytes)
+{
+    const QueuedWrite write = queueWrites({bytes}).first();
+    if (checkAccepted(write)) {
+        m_channel->waitUntilWritten(write.mark, RawWriteCompletionTimeoutMs);
+        LOG_INFO << "Data sent successfully:" << write.accepted << "bytes written.";
+    }
+    return write.accepted;
+}
+
 qint64 UsbVirtualSerial::SerialSend(char *data, qint64 len)
 {
-    const WriteResult result = writeToPort(QByteArray::fromRawData(data, int(len)),
-                                           RawWriteCompletionTimeoutMs);
-    if (result.complete)
-        LOG_INFO << "Data sent successfully:" << result.accepted << "bytes written.";
-    return result.accepted;
+    return rawWrite(QByteArray::fromRawData(data, int(len)));
 }
 
 qint64 UsbVirtualSerial::SerialSend_V1(ar_protocol_t head, char *data, qint64 len)
 {
-    qint64 total = qMax<qint64>(0, SerialSend(reinterpret_cast<char *>(&head), sizeof(head)));
+    qint64 total = qMax<qint64>(0, rawWrite(ProtocolFrame::headerBytes(head)));
     if (data)
         total += qMax<qint64>(0, SerialSend(data, len));
     return total;

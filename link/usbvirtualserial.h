@@ -111,14 +111,23 @@ protected:
     void run() override;
 
 private:
-    struct WriteResult
+    // One run of bytes handed to the port.
+    struct QueuedWrite
     {
+        qint64 size = 0;
         qint64 accepted = -1; // -1: the write failed
-        bool complete = false; // the whole run was accepted
-        bool flushed = false;  // and reached the device in time
+        quint64 mark = 0;     // what waitUntilWritten() waits for
+        QString error;
     };
-    WriteResult writeToPort(const QByteArray &bytes, int flushTimeoutMs);
-    bool writeTransmission(const QByteArray &bytes, const char *successText);
+    // Queues one or two runs (header and payload) in a single call to the
+    // link's thread, so a frame costs one hand-over, not two.
+    QList<QueuedWrite> queueWrites(const QList<QByteArray> &runs);
+    // Logs a failed or short write; true when the whole run was accepted.
+    static bool checkAccepted(const QueuedWrite &write);
+    // Waits until a transmission's run has reached the device; a run that
+    // does not in time makes the link reopen the port.
+    void confirmTransmission(const QueuedWrite &write, const char *successText);
+    qint64 rawWrite(const QByteArray &bytes);
     void dispatchFrame(const ReceivedFrame &frame);
     template <typename Function>
     auto onLinkThread(Function function) -> decltype(function());

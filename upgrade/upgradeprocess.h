@@ -132,7 +132,7 @@ private:
     bool reopenImageFile();
     bool rebootIntoUpgradeState();
     bool reconnectAfterReboot();
-    void sendAnnouncement(ar_file_info *fileinfo);
+    void sendAnnouncement(ar_file_info *fileinfo, const QString &targetName, const QString &localPath);
     void sendSegment(qint64 segmentLength, int imgType, bool firstSegment);
     void sendFirstSegment(int segLength, int imgType);
     double sendNextSegment(int segLength, int imgType);

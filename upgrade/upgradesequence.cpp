@@ -30,7 +30,10 @@ void UpgradeProcess::runSteps(const std::function<void()> &step)
 {
     while (bRun.load()) {
         step();
-        m_clock->sleep(StepPauseMs);
+        // Data steps wait for their acknowledgements already; a pause after
+        // each segment would only slow the transfer down.
+        if (getUpgStep() != AR_CMD_SENDFILE_DATA)
+            m_clock->sleep(StepPauseMs);
     }
 }
 
@@ -133,8 +136,11 @@ bool UpgradeProcess::reopenImageFile()
     return false;
 }
 
-void UpgradeProcess::sendAnnouncement(ar_file_info *fileinfo)
+void UpgradeProcess::sendAnnouncement(ar_file_info *fileinfo, const QString &targetName,
+                                      const QString &localPath)
 {
+    LOG_INFO << "filePath " << FileAnnouncement::targetPath(targetName) << "fileinfo.fileDir "
+             << localPath << "fileinfo.length " << fileinfo->length;
     setUpgStep(AR_CMD_SENDFILE_START);
     commandUpgSendRecv(AR_CMD_SENDFILE_START, AR_MSGTYPE_REQUEST, AR_FMT_BINARY,
                        reinterpret_cast<char *>(fileinfo), sizeof(*fileinfo));
@@ -226,9 +232,7 @@ void UpgradeProcess::upgCommandProcess(ar_upgrade_status *upgradestatus, int seg
         ar_file_info fileinfo = FileAnnouncement::make(*binFile, binFileName, binFilePath,
                                                        SingleImageSaveAs);
         LOG_INFO << "upgrade1 binFilePath" << binFilePath << "binFileName" << binFileName;
-        LOG_INFO << "filePath " << FileAnnouncement::targetPath(binFileName) << "fileinfo.fileDir "
-                 << binFilePath << "fileinfo.length " << fileinfo.length;
-        sendAnnouncement(&fileinfo);
+        sendAnnouncement(&fileinfo, binFileName, binFilePath);
         return;
     }
     case AR_CMD_SENDFILE_START:

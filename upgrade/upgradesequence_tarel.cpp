@@ -115,9 +115,7 @@ void UpgradeProcess::upgCommandProcess_tarel_sky(ar_upgrade_status *upgradestatu
         binFileName = partName;
         LOG_INFO << "upgrade3 upgradeFirmwarePath" << upgradeFirmwarePath << "binFileName" << binFileName;
         LOG_INFO << "### saveAsFile SubImgType" << upgradeFirmwareType;
-        LOG_INFO << "filePath " << FileAnnouncement::targetPath(partName) << "fileinfo.fileDir "
-                 << upgradeFirmwarePath << "fileinfo.length " << fileinfo.length;
-        sendAnnouncement(&fileinfo);
+        sendAnnouncement(&fileinfo, partName, upgradeFirmwarePath);
         return;
     }
     case AR_CMD_SENDFILE_START:

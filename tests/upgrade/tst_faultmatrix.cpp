@@ -3,6 +3,7 @@
 #include "simulateddevice.h"
 #include "upgradeprocess.h"
 #include "upgraderecorder.h"
+#include "upgraderun.h"
 
 #include <QtConcurrent>
 #include <QtTest>
@@ -87,11 +88,8 @@ void TestFaultMatrix::connectAndPrepare()
 
 bool TestFaultMatrix::runUpgrade()
 {
-    QFuture<void> task = QtConcurrent::run(m_worker.get(), &UpgradeProcess::upgradeProcess);
-    QDeadlineTimer deadline(60000);
-    while (!task.isFinished() && !deadline.hasExpired())
-        QTest::qWait(10);
-    return task.isFinished();
+    return UpgradeRun::finish(QtConcurrent::run(m_worker.get(), &UpgradeProcess::upgradeProcess),
+                              m_worker.get());
 }
 
 void TestFaultMatrix::fault_endsCleanlyAndTheNextUpgradeSucceeds_data()

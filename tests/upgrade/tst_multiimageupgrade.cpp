@@ -3,6 +3,7 @@
 #include "simulateddevice.h"
 #include "upgradeprocess.h"
 #include "upgraderecorder.h"
+#include "upgraderun.h"
 
 #include <QtConcurrent>
 #include <QtTest>
@@ -19,14 +20,6 @@ QByteArray partData(char seed, int size = PartBytes)
     return bytes;
 }
 
-QList<quint32> phases(const QList<quint32> &commands)
-{
-    QList<quint32> out;
-    for (quint32 command : commands)
-        if (out.isEmpty() || out.last() != command)
-            out.append(command);
-    return out;
-}
 } // namespace
 
 // Upgrades from a multi-image package against the simulated device.
@@ -100,16 +93,9 @@ QString TestMultiImageUpgrade::writePackage(const QList<QPair<IMG_TYPE, QByteArr
 
 bool TestMultiImageUpgrade::runPackage(const QString &path, int timeoutMs)
 {
-    QFuture<void> task = QtConcurrent::run(m_worker.get(), &UpgradeProcess::upgradeProcess_tarel_sky, path);
-    QDeadlineTimer deadline(timeoutMs);
-    while (!task.isFinished() && !deadline.hasExpired())
-        QTest::qWait(10);
-    if (!task.isFinished()) {
-        m_worker->resetUpgradeParameters(1);
-        task.waitForFinished();
-        return false;
-    }
-    return !m_worker->isSequenceRunning();
+    return UpgradeRun::finish(QtConcurrent::run(m_worker.get(), &UpgradeProcess::upgradeProcess_tarel_sky, path),
+                              m_worker.get(), timeoutMs)
+            && !m_worker->isSequenceRunning();
 }
 
 void TestMultiImageUpgrade::threeParts_goLastFirstAndOnlyTheApplicationReboots()
@@ -137,7 +123,7 @@ void TestMultiImageUpgrade::threeParts_goLastFirstAndOnlyTheApplicationReboots()
     }
     const QList<quint32> part = {AR_CMD_REMOTE_UPGRADE, AR_CMD_SENDFILE_START, AR_CMD_SENDFILE_DATA,
                                  AR_CMD_SENDFILE_END};
-    QCOMPARE(phases(m_device->commands()),
+    QCOMPARE(UpgradeRun::phases(m_device->commands()),
              part + part + QList<quint32>{AR_COMMAND_GET_ACTIVE} + part + QList<quint32>{AR_COMMAND_GET_ACTIVE});
     QTRY_COMPARE(m_device->sim.rebootModes(), (QStringList{"clean", "normal"}));
     QCOMPARE(m_recorder->progress(), (QList<int>{33, 33, 66, 66, 99, 99, 100}));

@@ -3,6 +3,7 @@
 #include "simulateddevice.h"
 #include "upgradeprocess.h"
 #include "upgraderecorder.h"
+#include "upgraderun.h"
 
 #include <QCryptographicHash>
 #include <QtConcurrent>
@@ -13,14 +14,6 @@ constexpr int FastFactor = 100;
 constexpr int RebootDelayMs = 150;
 const QString TransferFailedHint = QStringLiteral("升级固件传输失败，请重启设备再次升级。");
 
-QByteArray patternBytes(int size)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (int i = 0; i < size; ++i)
-        bytes[i] = char((i * 131 + 7) >> 1);
-    return bytes;
-}
-
 QList<quint32> payloadSizes(const QList<SimFrameRecord> &frames)
 {
     QList<quint32> sizes;
@@ -29,15 +22,6 @@ QList<quint32> payloadSizes(const QList<SimFrameRecord> &frames)
     return sizes;
 }
 
-// Consecutive repeats collapsed: the order of the phases of an exchange.
-QList<quint32> phases(const QList<quint32> &commands)
-{
-    QList<quint32> out;
-    for (quint32 command : commands)
-        if (out.isEmpty() || out.last() != command)
-            out.append(command);
-    return out;
-}
 } // namespace
 
 // Upgrades of one image file against the simulated device, on a fast clock.
@@ -118,24 +102,17 @@ void TestSingleImageUpgrade::prepare(int receiveMaxSize, const QByteArray &image
 
 bool TestSingleImageUpgrade::runUpgrade(int timeoutMs)
 {
-    QFuture<void> task = QtConcurrent::run(m_worker.get(), &UpgradeProcess::upgradeProcess);
-    QDeadlineTimer deadline(timeoutMs);
-    while (!task.isFinished() && !deadline.hasExpired())
-        QTest::qWait(10);
-    if (!task.isFinished()) {
-        m_worker->resetUpgradeParameters(1);
-        task.waitForFinished();
-        return false;
-    }
-    return !m_worker->isSequenceRunning() && m_worker->getUpgStep() == -1;
+    return UpgradeRun::finish(QtConcurrent::run(m_worker.get(), &UpgradeProcess::upgradeProcess),
+                              m_worker.get(), timeoutMs)
+            && !m_worker->isSequenceRunning() && m_worker->getUpgStep() == -1;
 }
 
 void TestSingleImageUpgrade::completeUpgrade_followsTheExchangeAndDeliversTheImage()
 {
-    prepare(1024, patternBytes(2560));
+    prepare(1024, UpgradeRun::pattern(2560));
     QVERIFY(runUpgrade());
 
-    QCOMPARE(phases(m_device->commands()),
+    QCOMPARE(UpgradeRun::phases(m_device->commands()),
              (QList<quint32>{AR_COMMAND_GET_ACTIVE, AR_CMD_REMOTE_UPGRADE, AR_CMD_SENDFILE_START,
                              AR_CMD_SENDFILE_DATA, AR_CMD_SENDFILE_END, AR_CMD_UPGRADE_STATUS}));
     const SimFrameRecord reboot = m_device->framesOf(AR_COMMAND_GET_ACTIVE).first();
@@ -184,7 +161,7 @@ void TestSingleImageUpgrade::segmentation_followsTheDeviceSegmentLength()
     QFETCH(int, fileSize);
     QFETCH(QList<quint32>, frames);
     QFETCH(QList<int>, transferProgress);
-    prepare(receiveMaxSize, patternBytes(fileSize));
+    prepare(receiveMaxSize, UpgradeRun::pattern(fileSize));
     QVERIFY(runUpgrade());
     QCOMPARE(payloadSizes(m_device->framesOf(AR_CMD_SENDFILE_DATA)), frames);
     QCOMPARE(m_device->sim.receivedFiles().last().data, m_image);
@@ -194,7 +171,7 @@ void TestSingleImageUpgrade::segmentation_followsTheDeviceSegmentLength()
 
 void TestSingleImageUpgrade::refusedFiveTimes_thenAccepted_resendsTheWholeFile()
 {
-    prepare(1024, patternBytes(3000));
+    prepare(1024, UpgradeRun::pattern(3000));
     m_device->sim.setVerdicts({-1, -1, -1, -1, -1, 0});
     QVERIFY(runUpgrade());
     QCOMPARE(m_device->framesOf(AR_CMD_SENDFILE_START).size(), 6);
@@ -224,7 +201,7 @@ void TestSingleImageUpgrade::transferFailures_endWithTheTransferHint()
     QFETCH(QList<int>, verdicts);
     QFETCH(bool, silentFileEnd);
     QFETCH(int, announcements);
-    prepare(1024, patternBytes(1500));
+    prepare(1024, UpgradeRun::pattern(1500));
     m_device->sim.setVerdicts(verdicts);
     m_device->sim.setSilent(silentFileEnd, AR_CMD_SENDFILE_END);
     QVERIFY(runUpgrade());
@@ -238,7 +215,7 @@ void TestSingleImageUpgrade::transferFailures_endWithTheTransferHint()
 
 void TestSingleImageUpgrade::failedDataFrame_isCaughtByTheDeviceVerdict()
 {
-    prepare(1024, patternBytes(4096));
+    prepare(1024, UpgradeRun::pattern(4096));
     m_device->sim.dropNextAcks(5, AR_CMD_SENDFILE_DATA); // the first data frame is lost for good
     QVERIFY(runUpgrade());
     QVERIFY(LogCapture::contains(QStringLiteral("commandSerialSend send err, ret  -1")));
@@ -253,7 +230,7 @@ void TestSingleImageUpgrade::failedDataFrame_isCaughtByTheDeviceVerdict()
 
 void TestSingleImageUpgrade::refusedDataFrame_endsAsUnknownError()
 {
-    prepare(1024, patternBytes(4096));
+    prepare(1024, UpgradeRun::pattern(4096));
     m_device->sim.refuseNext(1, AR_CMD_SENDFILE_DATA);
     QVERIFY(runUpgrade());
     QCOMPARE(m_recorder->hints(), QStringList{QStringLiteral("升级错误：未知错误！请重启设备再次升级！")});
@@ -262,7 +239,7 @@ void TestSingleImageUpgrade::refusedDataFrame_endsAsUnknownError()
 
 void TestSingleImageUpgrade::rebootNeverConfirmed_givesUpAfterSixtyRepeats()
 {
-    prepare(1024, patternBytes(100));
+    prepare(1024, UpgradeRun::pattern(100));
     m_device->sim.setSilent(true, AR_COMMAND_GET_ACTIVE);
     QVERIFY(runUpgrade(60000));
     const QStringList sleeps = LogCapture::matching(QStringLiteral("]  sleep "));
@@ -278,7 +255,7 @@ void TestSingleImageUpgrade::rebootNeverConfirmed_givesUpAfterSixtyRepeats()
 
 void TestSingleImageUpgrade::deviceNeverReturns_endsWithTheReconnectionHint()
 {
-    prepare(1024, patternBytes(100));
+    prepare(1024, UpgradeRun::pattern(100));
     m_device->sim.setRebootDelay(24 * 3600 * 1000);
     QElapsedTimer timer;
     timer.start();
@@ -308,7 +285,7 @@ void TestSingleImageUpgrade::statusPhaseFailures()
     QFETCH(QList<SimScript::StatusStep>, script);
     QFETCH(QString, hint);
     QFETCH(int, lastProgress);
-    prepare(1024, patternBytes(700));
+    prepare(1024, UpgradeRun::pattern(700));
     m_device->sim.setStatusScript(script);
     QVERIFY(runUpgrade());
     QCOMPARE(m_recorder->hints(), QStringList{hint}); // reported once
@@ -317,7 +294,7 @@ void TestSingleImageUpgrade::statusPhaseFailures()
 
 void TestSingleImageUpgrade::resetFromOutside_endsAfterTheStepInProgress()
 {
-    prepare(1024, patternBytes(300 * 1024));
+    prepare(1024, UpgradeRun::pattern(300 * 1024));
     m_device->sim.setReplyDelay(2);
     QFuture<void> task = QtConcurrent::run(m_worker.get(), &UpgradeProcess::upgradeProcess);
     QTRY_VERIFY_WITH_TIMEOUT(m_device->framesOf(AR_CMD_SENDFILE_DATA).size() > 20, 20000);
@@ -360,7 +337,7 @@ void TestSingleImageUpgrade::announcement_cutsLongNamesAndFallsBackToThePath()
     QFETCH(QString, fileName);
     QFETCH(QString, givenName);
     QFETCH(QByteArray, devicePath);
-    prepare(1024, patternBytes(64), fileName);
+    prepare(1024, UpgradeRun::pattern(64), fileName);
     m_worker->setBinFilePath(m_imagePath, givenName);
     QVERIFY(runUpgrade());
     const ar_file_info info = m_device->sim.receivedFiles().last().announcement;

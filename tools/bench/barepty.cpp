@@ -1,0 +1,166 @@
+#include "barepty.h"
+
+#include "frameassembler.h"
+#include "protocolframe.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+constexpr int WaitForever = -1;
+
+QString systemError(const char *call)
+{
+    return QStringLiteral("%1: %2").arg(QLatin1String(call),
+                                        QString::fromLocal8Bit(std::strerror(errno)));
+}
+
+// Waits until `fd` is ready for `events`; false when `stopFd` (ignored when
+// negative) becomes readable first.
+bool waitReady(int fd, short events, int stopFd)
+{
+    for (;;) {
+        pollfd fds[] = {{fd, events, 0}, {stopFd, POLLIN, 0}};
+        if (::poll(fds, 2, WaitForever) < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        return fds[1].revents == 0;
+    }
+}
+
+bool wouldBlock()
+{
+    return errno == EAGAIN || errno == EWOULDBLOCK;
+}
+
+// Reads exactly `size` bytes. A blocking descriptor simply blocks in read();
+// a non-blocking one waits in poll(), where `stopFd` can end the wait.
+bool readExact(int fd, char *data, size_t size, int stopFd)
+{
+    while (size > 0) {
+        const ssize_t n = ::read(fd, data, size);
+        if (n > 0) {
+            data += n;
+            size -= size_t(n);
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else if (n < 0 && wouldBlock()) {
+            if (!waitReady(fd, POLLIN, stopFd))
+                return false;
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool writeAll(int fd, const char *data, size_t size, int stopFd)
+{
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n > 0) {
+            data += n;
+            size -= size_t(n);
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else if (n < 0 && wouldBlock()) {
+            if (!waitReady(fd, POLLOUT, stopFd))
+                return false;
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+void closeDescriptor(int *fd)
+{
+    if (*fd >= 0)
+        ::close(*fd);
+    *fd = -1;
+}
+
+bool makeRaw(int fd)
+{
+    termios mode;
+    if (::tcgetattr(fd, &mode) != 0)
+        return false;
+    ::cfmakeraw(&mode);
+    return ::tcsetattr(fd, TCSANOW, &mode) == 0;
+}
+} // namespace
+
+BarePtyPair::~BarePtyPair()
+{
+    stop();
+}
+
+bool BarePtyPair::start(QString *error)
+{
+    stop();
+    if (!m_pty.open(error))
+        return false;
+    const QByteArray slave = m_pty.slavePath().toLocal8Bit();
+    m_client = ::open(slave.constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (m_client < 0 || !makeRaw(m_client)) {
+        *error = systemError("open slave");
+        stop();
+        return false;
+    }
+    if (::pipe2(m_stopPipe, O_CLOEXEC) != 0) {
+        *error = systemError("pipe");
+        stop();
+        return false;
+    }
+    m_device = std::thread([this] { serve(); });
+    return true;
+}
+
+bool BarePtyPair::roundTrip(const QByteArray &frame)
+{
+    char answer[ProtocolFrame::HeaderSize];
+    return writeAll(m_client, frame.constData(), size_t(frame.size()), -1)
+        && readExact(m_client, answer, sizeof(answer), -1);
+}
+
+void BarePtyPair::serve()
+{
+    const int master = m_pty.masterFd();
+    const int stopFd = m_stopPipe[0];
+    std::vector<char> payload;
+    char header[ProtocolFrame::HeaderSize];
+    while (readExact(master, header, sizeof(header), stopFd)) {
+        const ar_protocol_t request = ProtocolFrame::decodeHeader(header);
+        if (request.length > FrameAssembler::MaxPayloadBytes)
+            return; // not a frame of ours: the stream is lost
+        payload.resize(request.length);
+        if (!readExact(master, payload.data(), payload.size(), stopFd))
+            return;
+        const QByteArray ack = ProtocolFrame::encode(request.command, AR_MSGTYPE_ACK, request.seq, 0);
+        if (!writeAll(master, ack.constData(), size_t(ack.size()), stopFd))
+            return;
+    }
+}
+
+void BarePtyPair::stop()
+{
+    if (m_device.joinable()) {
+        const char wake = 0;
+        // A pipe with room for a byte cannot refuse it; the device thread ends its wait.
+        const bool woken = ::write(m_stopPipe[1], &wake, 1) == 1;
+        Q_ASSERT(woken);
+        Q_UNUSED(woken);
+        m_device.join();
+    }
+    closeDescriptor(&m_client);
+    closeDescriptor(&m_stopPipe[0]);
+    closeDescriptor(&m_stopPipe[1]);
+    m_pty.close();
+}
