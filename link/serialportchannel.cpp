@@ -71,6 +71,9 @@ qint64 SerialPortChannel::write(const QByteArray &bytes, quint64 *writeMark)
     if (!isOpen())
         return -1;
     const qint64 accepted = m_port->write(bytes);
+    // Hand the bytes to the device now rather than on the next pass of the
+    // event loop: a request then waits only for its acknowledgement.
+    m_port->flush();
     QMutexLocker lock(&m_writeMutex);
     if (accepted > 0)
         m_queued += quint64(accepted);

@@ -57,6 +57,20 @@ void SettingPage::handleLogMessage(const QString &message)
     scrollBar->setValue(scrollBar->maximum());
 }
 
+// While the page is hidden the log view scrolls with the range of a view one
+// line high, and showing it does not recompute that range: lines logged
+// meanwhile would leave the newest one alone at the top of an empty view.
+// Switching the scroll mode there and back makes the view recompute it.
+void SettingPage::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    QPlainTextEdit *view = ui->plainTextEdit;
+    view->setCenterOnScroll(!view->centerOnScroll());
+    view->setCenterOnScroll(!view->centerOnScroll());
+    QScrollBar *scrollBar = view->verticalScrollBar();
+    scrollBar->setValue(scrollBar->maximum());
+}
+
 void SettingPage::changeEvent(QEvent *event)
 {
     if (event->type() == QEvent::LanguageChange)

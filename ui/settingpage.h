@@ -38,6 +38,7 @@ public slots:
 
 protected:
     void changeEvent(QEvent *event) override;
+    void showEvent(QShowEvent *event) override;
 
 private slots:
     void on_btnLog_clicked();

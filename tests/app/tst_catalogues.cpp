@@ -1,6 +1,7 @@
 #include "startup.h"
 
 #include <QProcess>
+#include <QRawFont>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTranslator>
@@ -81,6 +82,7 @@ private slots:
     void initTestCase();
     void english_translatesEveryText();
     void chinese_keepsEveryTextButTheShortenedUnknownError();
+    void embeddedFont_drawsEveryCharacterOfBothLanguages();
 
 private:
     QList<Text> m_texts;
@@ -130,5 +132,22 @@ void TestCatalogues::chinese_keepsEveryTextButTheShortenedUnknownError()
     QVERIFY2(changed.isEmpty(), qPrintable(changed.join('\n')));
 }
 
-QTEST_GUILESS_MAIN(TestCatalogues)
+void TestCatalogues::embeddedFont_drawsEveryCharacterOfBothLanguages()
+{
+    QFile fontFile(QStringLiteral(":/res/fonts/OPPOSANS-R.TTF"));
+    QVERIFY(fontFile.open(QIODevice::ReadOnly));
+    const QRawFont font(fontFile.readAll(), 12);
+    QVERIFY(font.isValid());
+    QString missing;
+    for (const Text &text : m_texts) {
+        const QString english = m_english.translate(text.context.toUtf8(), text.source.toUtf8());
+        for (const QChar c : text.source + english) {
+            if (!c.isSpace() && !font.supportsCharacter(c) && !missing.contains(c))
+                missing += c;
+        }
+    }
+    QVERIFY2(missing.isEmpty(), qPrintable(QStringLiteral("not in the font: ") + missing));
+}
+
+QTEST_MAIN(TestCatalogues)
 #include "tst_catalogues.moc"

@@ -14,6 +14,7 @@
 #include <QTemporaryDir>
 #include <QThread>
 #include <QToolButton>
+#include <QTextBlock>
 #include <QtTest>
 
 namespace {
@@ -94,6 +95,7 @@ private slots:
 
     void logLine_isStampedWithTheLocalTime();
     void logView_scrollsToTheNewestLine();
+    void linesLoggedWhileHidden_showFromTheNewestWhenThePageOpens();
     void logLinesFromAnotherThread_arriveInOrder();
 
     void emptyConsoleLine_warnsAndSendsNothing();
@@ -247,6 +249,27 @@ void TestSettingPage::logView_scrollsToTheNewestLine()
     scrollBar->setValue(0); // the user scrolled back
     page.handleLogMessage(QStringLiteral("newest"));
     QCOMPARE(scrollBar->value(), scrollBar->maximum());
+}
+
+void TestSettingPage::linesLoggedWhileHidden_showFromTheNewestWhenThePageOpens()
+{
+    constexpr int lineCount = 200;
+    SettingPage page;
+    page.resize(1000, 600);
+    page.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&page));
+    page.hide(); // the user is on the upgrade page while the lines come in
+    for (int i = 0; i < lineCount; ++i)
+        page.handleLogMessage(QStringLiteral("line %1").arg(i));
+    page.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&page));
+    QPlainTextEdit *view = page.findChild<QPlainTextEdit *>();
+    QScrollBar *scrollBar = view->verticalScrollBar();
+    // Many lines fit the view: the range is lines less a page, not lines less one.
+    QVERIFY2(scrollBar->maximum() < lineCount - 1, qPrintable(QString::number(scrollBar->maximum())));
+    QCOMPARE(scrollBar->value(), scrollBar->maximum());
+    QVERIFY(view->cursorForPosition(QPoint(1, view->viewport()->height() - 5)).block().text().endsWith(
+        QStringLiteral("line 199")));
 }
 
 void TestSettingPage::logLinesFromAnotherThread_arriveInOrder()

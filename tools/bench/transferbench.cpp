@@ -236,16 +236,6 @@ private:
     QByteArray m_imageMd5;
 };
 
-// The worker sleeps UpgradeProcess::StepPauseMs (on its clock) after every
-// step, and each data segment is one step: the least time the data phase of
-// the image spends asleep.
-double stepPauseSeconds(int segmentLength)
-{
-    const qint64 segments = (ImageMiB * MiB + segmentLength - 1) / segmentLength;
-    const int pauseMs = ScaledClock(FastClockFactor).realMs(UpgradeProcess::StepPauseMs);
-    return double(segments * pauseMs) / MillisecondsPerSecond;
-}
-
 bool printTransferTable(const QString &title, const QList<TransferResult> &results)
 {
     printLine(QString());
@@ -258,8 +248,7 @@ bool printTransferTable(const QString &title, const QList<TransferResult> &resul
                        {QStringLiteral("raw MiB/s"), 9},
                        {QStringLiteral("upgrade MiB/s"), 13},
                        {QStringLiteral("upgrade/raw"), 11},
-                       {QStringLiteral("phase s"), 7},
-                       {QStringLiteral("pauses s"), 8}});
+                       {QStringLiteral("phase s"), 7}});
     table.printHeader();
     bool valid = true;
     for (const TransferResult &r : results) {
@@ -269,8 +258,7 @@ bool printTransferTable(const QString &title, const QList<TransferResult> &resul
                         QString::number(r.resent),
                         fixed(r.mibPerSecond.reference, 2), fixed(r.mibPerSecond.subject, 2),
                         fixed(r.mibPerSecond.subject / r.mibPerSecond.reference, 3),
-                        fixed(ImageMiB / r.mibPerSecond.subject, 2),
-                        fixed(stepPauseSeconds(r.segmentLength), 2)});
+                        fixed(ImageMiB / r.mibPerSecond.subject, 2)});
     }
     return valid;
 }
@@ -443,13 +431,9 @@ int main(int argc, char *argv[])
 
     TransferBench bench(imagePath);
     printLine(QStringLiteral("Data phase of a %1 MiB upgrade (first to last data frame as the device "
-                             "saw them), medians of %2 interleaved rounds. phase s: its length; "
-                             "pauses s: the part of it the worker sleeps between segments "
-                             "(%3 ms per segment on a clock %4x fast).")
+                             "saw them), medians of %2 interleaved rounds. phase s: its length.")
                   .arg(ImageMiB)
-                  .arg(rounds)
-                  .arg(ScaledClock(FastClockFactor).realMs(UpgradeProcess::StepPauseMs))
-                  .arg(FastClockFactor));
+                  .arg(rounds));
     const QList<TransferResult> results = measureAll(bench, rounds);
     bool valid = printTransferTable(QStringLiteral("Log messages dropped:"), results);
 
