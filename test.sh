@@ -11,7 +11,8 @@ jobs=$(nproc)
 (cd "$repo/build-test" && ctest --output-on-failure --parallel "$jobs")
 "$repo/scripts/check-run.sh" "$repo/build-test"
 
-"$repo/scripts/setup.sh" "$repo/build-asan" -DTAVIO_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
+"$repo/scripts/setup.sh" "$repo/build-asan" -DTAVIO_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug \
+    -DTAVIO_BUILD_EXTRAS=OFF
 (cd "$repo/build-asan" && ctest --output-on-failure --parallel "$jobs")
 "$repo/scripts/fuzz.sh" 20
 echo "All tests passed (normal and sanitizer builds, fuzz targets)."

@@ -120,7 +120,11 @@ void TestSoak::consecutiveUpgrades_endAsTheirFaultsSayAndLeaveNothingBehind()
           upgrades, seed, rssAfterWarmUp, rssAtEnd, descriptorsAfterWarmUp, descriptorsAtEnd);
     for (auto it = outcomes.cbegin(); it != outcomes.cend(); ++it)
         qInfo("soak outcome: %s x %d", qPrintable(it.key()), it.value());
+#ifndef __SANITIZE_ADDRESS__
+    // AddressSanitizer holds freed memory in quarantine, so resident size says
+    // nothing there; its leak check covers that build instead.
     QVERIFY(rssAtEnd - rssAfterWarmUp < MaxGrowthKiB);
+#endif
     QVERIFY(descriptorsAtEnd <= descriptorsAfterWarmUp);
 
     // The log stays under its limit and holds whole lines only.
