@@ -24,6 +24,20 @@ struct Fault
     int vanishes; // times the port is lost besides the reboot's own
 };
 
+// The settings page's log-view line that goes with each outcome.
+inline QString viewLineFor(const QString &hint)
+{
+    if (hint == TransferFailed)
+        return QStringLiteral("upgrade image transfer failed, please restart the device to upgrade again.");
+    if (hint == Timeout)
+        return QStringLiteral("upgrade timeout, please restart the device to upgrade again.");
+    if (hint == NotBack)
+        return QStringLiteral("The FPV device did not come back after its reboot, please restart the device to upgrade again.");
+    if (hint == UnknownError)
+        return QStringLiteral("upgrade error: unknown error!");
+    return QStringLiteral("upgrade successfully!");
+}
+
 inline const QList<Fault> &all()
 {
     static const QList<Fault> faults = {

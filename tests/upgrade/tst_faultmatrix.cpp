@@ -120,6 +120,8 @@ void TestFaultMatrix::fault_endsCleanlyAndTheNextUpgradeSucceeds()
     QVERIFY(runUpgrade());
     QCOMPARE(m_recorder->hints(), hint.isEmpty() ? QStringList() : QStringList{hint});
     QCOMPARE(m_recorder->progress().contains(100), hint.isEmpty());
+    QVERIFY(m_recorder->view().contains(Faults::viewLineFor(hint)));
+    QVERIFY(!m_device->link->isSerialRecvStarted()); // the worker's reset stopped reception
     if (hint.isEmpty())
         QCOMPARE(sim.receivedFiles().last().data, image());
     QVERIFY(!m_worker->isSequenceRunning());
