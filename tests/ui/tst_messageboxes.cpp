@@ -1,0 +1,75 @@
+#include "messageboxes.h"
+
+#include <QAbstractButton>
+#include <QTimer>
+#include <QtTest>
+
+// The real boxes, answered with the keyboard as a user would.
+class TestMessageBoxes : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void question_keysAndButtons_data();
+    void question_keysAndButtons();
+    void warning_closesWithOk();
+};
+
+namespace {
+// Acts on the modal box once it is open.
+void whenBoxOpens(std::function<void(QMessageBox *)> action)
+{
+    QTimer::singleShot(50, [action] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        QVERIFY(box);
+        action(box);
+    });
+}
+} // namespace
+
+void TestMessageBoxes::question_keysAndButtons_data()
+{
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<bool>("yes");
+    QTest::newRow("Enter ends the upgrade") << "enter" << true;
+    QTest::newRow("Escape ends the upgrade") << "escape" << true;
+    QTest::newRow("Yes") << "yes" << true;
+    QTest::newRow("No keeps it running") << "no" << false;
+}
+
+void TestMessageBoxes::question_keysAndButtons()
+{
+    QFETCH(QString, answer);
+    QFETCH(bool, yes);
+    QString title;
+    QString text;
+    whenBoxOpens([&](QMessageBox *box) {
+        title = box->windowTitle();
+        text = box->text();
+        QCOMPARE(box->icon(), QMessageBox::Warning);
+        if (answer == QLatin1String("enter"))
+            QTest::keyClick(box, Qt::Key_Return);
+        else if (answer == QLatin1String("escape"))
+            QTest::keyClick(box, Qt::Key_Escape);
+        else
+            box->button(answer == QLatin1String("yes") ? QMessageBox::Yes : QMessageBox::No)->click();
+    });
+    QCOMPARE(MessageBoxes::question(nullptr, QStringLiteral("提示"), QStringLiteral("正在升级中，是否结束？")), yes);
+    QCOMPARE(title, QStringLiteral("提示"));
+    QCOMPARE(text, QStringLiteral("正在升级中，是否结束？"));
+}
+
+void TestMessageBoxes::warning_closesWithOk()
+{
+    QStringList buttons;
+    whenBoxOpens([&](QMessageBox *box) {
+        for (QAbstractButton *button : box->buttons())
+            buttons.append(box->standardButton(button) == QMessageBox::Ok ? QStringLiteral("ok") : QStringLiteral("other"));
+        QTest::keyClick(box, Qt::Key_Return);
+    });
+    MessageBoxes::warning(nullptr, QStringLiteral("警告"), QStringLiteral("升级固件文件名错误！"));
+    QCOMPARE(buttons, QStringList{QStringLiteral("ok")});
+}
+
+QTEST_MAIN(TestMessageBoxes)
+#include "tst_messageboxes.moc"
