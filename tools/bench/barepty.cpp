@@ -7,7 +7,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
-#include <termios.h>
 #include <unistd.h>
 #include <vector>
 
@@ -40,19 +39,21 @@ bool wouldBlock()
     return errno == EAGAIN || errno == EWOULDBLOCK;
 }
 
-// Reads exactly `size` bytes. A blocking descriptor simply blocks in read();
-// a non-blocking one waits in poll(), where `stopFd` can end the wait.
-bool readExact(int fd, char *data, size_t size, int stopFd)
+// Moves exactly `size` bytes with `transfer` (read or write). A blocking
+// descriptor simply blocks in the call; a non-blocking one waits in poll()
+// for `events`, where `stopFd` can end the wait.
+template <typename Data, typename Transfer>
+bool transferExact(int fd, Data *data, size_t size, short events, int stopFd, Transfer transfer)
 {
     while (size > 0) {
-        const ssize_t n = ::read(fd, data, size);
+        const ssize_t n = transfer(fd, data, size);
         if (n > 0) {
             data += n;
             size -= size_t(n);
         } else if (n < 0 && errno == EINTR) {
             continue;
         } else if (n < 0 && wouldBlock()) {
-            if (!waitReady(fd, POLLIN, stopFd))
+            if (!waitReady(fd, events, stopFd))
                 return false;
         } else {
             return false;
@@ -61,23 +62,14 @@ bool readExact(int fd, char *data, size_t size, int stopFd)
     return true;
 }
 
+bool readExact(int fd, char *data, size_t size, int stopFd)
+{
+    return transferExact(fd, data, size, POLLIN, stopFd, ::read);
+}
+
 bool writeAll(int fd, const char *data, size_t size, int stopFd)
 {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n > 0) {
-            data += n;
-            size -= size_t(n);
-        } else if (n < 0 && errno == EINTR) {
-            continue;
-        } else if (n < 0 && wouldBlock()) {
-            if (!waitReady(fd, POLLOUT, stopFd))
-                return false;
-        } else {
-            return false;
-        }
-    }
-    return true;
+    return transferExact(fd, data, size, POLLOUT, stopFd, ::write);
 }
 
 void closeDescriptor(int *fd)
@@ -87,14 +79,6 @@ void closeDescriptor(int *fd)
     *fd = -1;
 }
 
-bool makeRaw(int fd)
-{
-    termios mode;
-    if (::tcgetattr(fd, &mode) != 0)
-        return false;
-    ::cfmakeraw(&mode);
-    return ::tcsetattr(fd, TCSANOW, &mode) == 0;
-}
 } // namespace
 
 BarePtyPair::~BarePtyPair()
@@ -109,7 +93,7 @@ bool BarePtyPair::start(QString *error)
         return false;
     const QByteArray slave = m_pty.slavePath().toLocal8Bit();
     m_client = ::open(slave.constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (m_client < 0 || !makeRaw(m_client)) {
+    if (m_client < 0 || !PseudoTerminal::makeRaw(m_client)) {
         *error = systemError("open slave");
         stop();
         return false;

@@ -25,9 +25,11 @@ bool setMode(int fd, int statusFlags, int descriptorFlags)
         && ::fcntl(fd, F_SETFD, descriptor | descriptorFlags) == 0;
 }
 
+} // namespace
+
 // Raw mode for everyone who opens the slave before setting it up: no echo of
 // requests back to the program, no line editing of binary frames.
-bool makeRaw(int fd)
+bool PseudoTerminal::makeRaw(int fd)
 {
     termios mode;
     if (::tcgetattr(fd, &mode) != 0)
@@ -35,7 +37,6 @@ bool makeRaw(int fd)
     ::cfmakeraw(&mode);
     return ::tcsetattr(fd, TCSANOW, &mode) == 0;
 }
-} // namespace
 
 PseudoTerminal::~PseudoTerminal()
 {

@@ -24,6 +24,9 @@ public:
     int masterFd() const { return m_master; }
     QString slavePath() const { return m_slavePath; }
 
+    // Puts a terminal descriptor in raw mode; false on failure.
+    static bool makeRaw(int fd);
+
     // Bytes written to the master that the slave side has not read yet.
     int unreadBySlave() const;
 
