@@ -148,10 +148,14 @@ QString LogSystem::levelWord(QtMsgType type)
     return QStringLiteral("UNKNOWN");
 }
 
-QByteArray LogSystem::formatLine(const QDateTime &time, QtMsgType type, const QString &message)
+QString LogSystem::timestampNow()
 {
-    const QString line = QLatin1Char('[') + time.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz"))
-            + QStringLiteral("][") + levelWord(type) + QStringLiteral("] ") + message
+    return timestamps.text(QDateTime::currentMSecsSinceEpoch());
+}
+
+QByteArray LogSystem::formatLine(const QString &timestamp, QtMsgType type, const QString &message)
+{
+    const QString line = QLatin1Char('[') + timestamp + QStringLiteral("][") + levelWord(type) + QStringLiteral("] ") + message
             + QLatin1Char('\n');
     return line.toUtf8();
 }
@@ -163,5 +167,5 @@ void customMessageHandler(QtMsgType type, const QMessageLogContext &context, con
         return; // the sink is gone at process exit; there is nowhere left to write
     LogSystem *sink = LogSystem::instance();
     sink->ensureInitialized();
-    sink->append(LogSystem::formatLine(QDateTime::currentDateTime(), type, msg), type == QtFatalMsg);
+    sink->append(LogSystem::formatLine(sink->timestampNow(), type, msg), type == QtFatalMsg);
 }

@@ -1,6 +1,8 @@
 #ifndef LOGSYSTEM_H
 #define LOGSYSTEM_H
 
+#include "logtimestamp.h"
+
 #include <QByteArray>
 #include <QMutex>
 #include <QString>
@@ -8,7 +10,6 @@
 #include <QtGlobal>
 #include <atomic>
 
-class QDateTime;
 class QFile;
 class QThread;
 
@@ -43,7 +44,10 @@ public:
     static void rotateLog(QFile &file);
 
     static QString levelWord(QtMsgType type);
-    static QByteArray formatLine(const QDateTime &time, QtMsgType type, const QString &message);
+    // One line of the file: "[timestamp][LEVEL] message" and a line feed.
+    static QByteArray formatLine(const QString &timestamp, QtMsgType type, const QString &message);
+    // The time stamp of a line logged now.
+    QString timestampNow();
 
     // False once the sink has been destroyed at process exit.
     static bool isAlive();
@@ -55,6 +59,7 @@ private:
     void flushLoop();
     void writePending();
 
+    LogTimestamp timestamps;
     QMutex mutex;               // guards buffer
     QByteArray buffer;
     std::atomic<bool> initialized{false};

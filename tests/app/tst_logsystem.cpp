@@ -52,6 +52,7 @@ private slots:
     void formatLine_levelWords_data();
     void formatLine_levelWords();
     void formatLine_percentSignsStayAsWritten();
+    void timestamp_matchesLocalTimeThroughEverySecondChange();
 
     void prefixHelper_producesTheStartupExampleLine();
     void prefixHelper_everyLevel_data();
@@ -93,16 +94,33 @@ void TestLogSystem::formatLine_levelWords()
 {
     QFETCH(int, type);
     QFETCH(QString, word);
-    const QDateTime time(QDate(2025, 3, 1), QTime(14, 5, 9, 42));
-    QCOMPARE(LogSystem::formatLine(time, QtMsgType(type), QStringLiteral("text")),
+    QCOMPARE(LogSystem::formatLine(QStringLiteral("2025-03-01 14:05:09.042"), QtMsgType(type),
+                                   QStringLiteral("text")),
              QStringLiteral("[2025-03-01 14:05:09.042][%1] text\n").arg(word).toUtf8());
 }
 
 void TestLogSystem::formatLine_percentSignsStayAsWritten()
 {
-    const QDateTime time(QDate(2025, 3, 1), QTime(14, 5, 9, 42));
-    QCOMPARE(LogSystem::formatLine(time, QtInfoMsg, QStringLiteral("100% %1 %2 升级")),
+    QCOMPARE(LogSystem::formatLine(QStringLiteral("2025-03-01 14:05:09.042"), QtInfoMsg,
+                                   QStringLiteral("100% %1 %2 升级")),
              QStringLiteral("[2025-03-01 14:05:09.042][INFO] 100% %1 %2 升级\n").toUtf8());
+}
+
+// One stamp object through a run of times, as the sink uses it: within a
+// second, into the next, back in time, across the epoch and a year end. Each
+// must read as the local time formatted afresh.
+void TestLogSystem::timestamp_matchesLocalTimeThroughEverySecondChange()
+{
+    const qint64 base = QDateTime(QDate(2025, 3, 1), QTime(14, 5, 9, 42)).toMSecsSinceEpoch();
+    const qint64 yearEnd = QDateTime(QDate(2026, 12, 31), QTime(23, 59, 59, 998)).toMSecsSinceEpoch();
+    const QList<qint64> times = {base, base + 1, base + 957, base + 958, base - 43, base - 42,
+                                 base + 3600000, base, -1, 0, 999, 1000, yearEnd, yearEnd + 1,
+                                 yearEnd + 2, yearEnd + 1001};
+    LogTimestamp stamp;
+    for (qint64 msecs : times) {
+        QCOMPARE(stamp.text(msecs), QDateTime::fromMSecsSinceEpoch(msecs).toString(
+                                        QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz")));
+    }
 }
 
 static int logLanguageAsStartupDoes()
@@ -168,7 +186,7 @@ void TestLogSystem::flush_leavesAFileOfExactlyTheLimitAlone_thenTrimsPastIt()
     qInfo("before the limit");
     QTRY_VERIFY(readLog().endsWith("before the limit\n"));
     const QString message = QStringLiteral("limit line");
-    const qint64 lineSize = LogSystem::formatLine(QDateTime::currentDateTime(), QtInfoMsg, message).size();
+    const qint64 lineSize = LogSystem::formatLine(LogSystem::instance()->timestampNow(), QtInfoMsg, message).size();
     writeFile(QStringLiteral("log.txt"), numberedLines(LogSystem::MaxFileBytes - lineSize));
 
     qInfo("%s", qPrintable(message));
