@@ -72,12 +72,17 @@ qint64 SerialPortChannel::write(const QByteArray &bytes, quint64 *writeMark)
         return -1;
     const qint64 accepted = m_port->write(bytes);
     // Hand the bytes to the device now rather than on the next pass of the
-    // event loop: a request then waits only for its acknowledgement.
+    // event loop: a request then waits only for its acknowledgement. When the
+    // device took them all, a second flush settles the write at once instead
+    // of leaving the port to watch for room it no longer needs.
     m_port->flush();
+    if (m_port->bytesToWrite() == 0)
+        m_port->flush();
     QMutexLocker lock(&m_writeMutex);
     if (accepted > 0)
         m_queued += quint64(accepted);
     *writeMark = m_queued;
+    updateWritten();
     return accepted;
 }
 
@@ -100,10 +105,21 @@ bool SerialPortChannel::waitUntilWritten(quint64 writeMark, int timeoutMs)
     }
 }
 
-void SerialPortChannel::onBytesWritten(qint64 count)
+void SerialPortChannel::onBytesWritten()
 {
     QMutexLocker lock(&m_writeMutex);
-    m_written += quint64(count);
+    updateWritten();
+}
+
+// What the port no longer holds has gone to the device. The port announces
+// that only on its next pass of the event loop; counting it as soon as the
+// write returns spares the sender a wait for that pass.
+void SerialPortChannel::updateWritten()
+{
+    const quint64 written = m_queued - quint64(qMax<qint64>(0, m_port->bytesToWrite()));
+    if (written <= m_written)
+        return;
+    m_written = written;
     m_writeProgress.wakeAll();
 }
 

@@ -47,7 +47,8 @@ signals:
     void portLost(const QString &portName, const QString &error);
 
 private:
-    void onBytesWritten(qint64 count);
+    void onBytesWritten();
+    void updateWritten(); // with m_writeMutex held
     void onError(int error);
     void abandonPendingWrites();
 

@@ -219,21 +219,73 @@ void UsbVirtualSerial::stopSerialRecv()
 
 // ---- sending -------------------------------------------------------------------
 
+QList<UsbVirtualSerial::QueuedWrite> UsbVirtualSerial::writeRuns(const QList<QByteArray> &runs)
+{
+    // The runs go to the port in one write, so a frame reaches the device in
+    // one piece; each run keeps its own result and mark.
+    QByteArray bytes;
+    for (const QByteArray &run : runs)
+        bytes += run;
+    quint64 mark = 0;
+    const qint64 accepted = m_channel->write(bytes, &mark);
+    QList<QueuedWrite> writes;
+    qint64 start = 0; // of the run within `bytes`
+    for (const QByteArray &run : runs) {
+        QueuedWrite write;
+        write.size = run.size();
+        if (accepted < 0) {
+            write.error = m_channel->errorString();
+        } else {
+            write.accepted = qBound<qint64>(0, accepted - start, write.size);
+            write.mark = mark - quint64(accepted) + quint64(start + write.accepted);
+        }
+        start += write.size;
+        writes.append(write);
+    }
+    return writes;
+}
+
 QList<UsbVirtualSerial::QueuedWrite> UsbVirtualSerial::queueWrites(const QList<QByteArray> &runs)
 {
     Q_ASSERT(QThread::currentThread() != this); // the waits that follow need the link thread running
-    return onLinkThread([&] {
-        QList<QueuedWrite> writes;
-        for (const QByteArray &run : runs) {
-            QueuedWrite write;
-            write.size = run.size();
-            write.accepted = m_channel->write(run, &write.mark);
-            if (write.accepted < 0)
-                write.error = m_channel->errorString();
-            writes.append(write);
+    return onLinkThread([&] { return writeRuns(runs); });
+}
+
+void UsbVirtualSerial::postTransmission(quint64 id, const QList<QByteArray> &runs)
+{
+    QMetaObject::invokeMethod(m_channel, [this, id, runs] {
+        Transmission transmission;
+        transmission.writes = writeRuns(runs);
+        transmission.clean = true;
+        for (const QueuedWrite &write : qAsConst(transmission.writes)) {
+            transmission.clean = transmission.clean && write.accepted == write.size
+                    && m_channel->waitUntilWritten(write.mark, 0);
         }
-        return writes;
-    });
+        if (transmission.clean) {
+            for (int i = 0; i < transmission.writes.size(); ++i)
+                logTransmission(transmission.writes.at(i), i, true);
+        }
+        QMutexLocker lock(&ackMutex);
+        m_transmissions.insert(id, transmission);
+        // A clean transmission leaves the sender to its acknowledgement.
+        if (!transmission.clean)
+            ackArrived.wakeAll();
+    }, Qt::QueuedConnection);
+}
+
+UsbVirtualSerial::Transmission UsbVirtualSerial::takeTransmission(quint64 id)
+{
+    QDeadlineTimer deadline(WriteCompletionTimeoutMs);
+    QMutexLocker lock(&ackMutex);
+    while (!m_transmissions.contains(id)) {
+        if (!ackArrived.wait(&ackMutex, deadline) && !m_transmissions.contains(id)) {
+            Transmission lost; // the link's thread never got to it
+            lost.writes.append(QueuedWrite{});
+            lost.writes.first().error = QStringLiteral("the write was not carried out in time");
+            return lost;
+        }
+    }
+    return m_transmissions.take(id);
 }
 
 bool UsbVirtualSerial::checkAccepted(const QueuedWrite &write)
@@ -249,10 +301,16 @@ bool UsbVirtualSerial::checkAccepted(const QueuedWrite &write)
     return true;
 }
 
-void UsbVirtualSerial::confirmTransmission(const QueuedWrite &write, const char *successText)
+void UsbVirtualSerial::logTransmission(const QueuedWrite &write, int run, bool flushed)
+{
+    LOG_INFO << (run == 0 ? "sendHeader Data sent successfully:" : "Data sent successfully:")
+             << write.accepted << "bytes written." << "ret " << int(flushed);
+}
+
+void UsbVirtualSerial::confirmTransmission(const QueuedWrite &write, int run)
 {
     const bool flushed = m_channel->waitUntilWritten(write.mark, WriteCompletionTimeoutMs);
-    LOG_INFO << successText << write.accepted << "bytes written." << "ret " << int(flushed);
+    logTransmission(write, run, flushed);
     if (!flushed) {
         LOG_INFO << "Data sent isWritable:" << int(onLinkThread([&] { return m_channel->isWritable(); }));
         reopenSerialPort();
@@ -263,6 +321,7 @@ qint32 UsbVirtualSerial::commandSerialSend(unsigned int cmd, quint16 type, quint
                                            quint16 user_id, char *date, unsigned int len,
                                            unsigned int retryNumber, unsigned int timeout_ms)
 {
+    Q_ASSERT(QThread::currentThread() != this); // the wait needs the link thread running
     const unsigned int transmissions = qMax(1u, retryNumber);
     const quint32 seq = m_seq.load();
     ar_protocol_t header = ProtocolFrame::makeHeader(cmd, type, format, user_id, len, seq);
@@ -281,21 +340,29 @@ qint32 UsbVirtualSerial::commandSerialSend(unsigned int cmd, quint16 type, quint
 
         QList<QByteArray> runs{ProtocolFrame::headerBytes(header)};
         if (date)
-            runs.append(payload);
-        const QList<QueuedWrite> writes = queueWrites(runs);
-        // A header that cannot be written ends the request; a payload that
-        // cannot is left to the acknowledgement to decide.
-        if (writes.first().accepted < 0) {
-            checkAccepted(writes.first());
-            return -1;
-        }
-        for (int i = 0; i < writes.size(); ++i) {
-            if (checkAccepted(writes.at(i)))
-                confirmTransmission(writes.at(i), i == 0 ? "sendHeader Data sent successfully:"
-                                                         : "Data sent successfully:");
+            runs.append(QByteArray(payload.constData(), payload.size())); // the caller's buffer moves on
+        // The frame is written on the link's thread while this one waits for
+        // its acknowledgement: a clean write needs nothing more from here.
+        const quint64 id = m_transmissionCount.fetch_add(1);
+        postTransmission(id, runs);
+        AckResult ack = waitForAck(seq, int(timeout_ms), id);
+        const Transmission transmission = takeTransmission(id);
+        if (!transmission.clean) {
+            // A header that cannot be written ends the request; a payload that
+            // cannot is left to the acknowledgement to decide.
+            if (transmission.writes.first().accepted < 0) {
+                checkAccepted(transmission.writes.first());
+                return -1;
+            }
+            for (int i = 0; i < transmission.writes.size(); ++i) {
+                if (checkAccepted(transmission.writes.at(i)))
+                    confirmTransmission(transmission.writes.at(i), i);
+            }
+            if (ack == AckResult::None)
+                ack = waitForAck(seq, int(timeout_ms), NoTransmission);
         }
 
-        if (waitForACK(seq, int(timeout_ms))) {
+        if (ack == AckResult::Positive) {
             m_seq.fetch_add(1);
             return 0;
         }
@@ -310,6 +377,11 @@ qint32 UsbVirtualSerial::commandSerialSend(unsigned int cmd, quint16 type, quint
 
 bool UsbVirtualSerial::waitForACK(quint32 seq, int timeoutMs)
 {
+    return waitForAck(seq, timeoutMs, NoTransmission) == AckResult::Positive;
+}
+
+UsbVirtualSerial::AckResult UsbVirtualSerial::waitForAck(quint32 seq, int timeoutMs, quint64 transmission)
+{
     QDeadlineTimer deadline(qMax(0, timeoutMs));
     QMutexLocker lock(&ackMutex);
     for (;;) {
@@ -319,14 +391,18 @@ bool UsbVirtualSerial::waitForACK(quint32 seq, int timeoutMs)
             ackStatus.erase(entry);
             if (positive) {
                 LOG_INFO_JOINED("###wait success get seq ") << seq;
-                return true;
+                return AckResult::Positive;
             }
             LOG_INFO_JOINED("###wait fail get seq ") << seq << "ackStatus.contains "
                     << ackStatus.contains(seq) << "ackStatus.value" << ackStatus.value(seq);
-            return false;
+            return AckResult::Negative;
         }
+        // A transmission that did not go out cleanly needs its sender.
+        const auto written = m_transmissions.constFind(transmission);
+        if (written != m_transmissions.constEnd() && !written->clean)
+            return AckResult::None;
         if (!ackArrived.wait(&ackMutex, deadline) && !ackStatus.contains(seq))
-            return false;
+            return AckResult::None;
     }
 }
 

@@ -5,6 +5,7 @@
 #include "frameassembler.h"
 #include "serialportlister.h"
 
+#include <QHash>
 #include <QMap>
 #include <QMutex>
 #include <QSemaphore>
@@ -119,14 +120,32 @@ private:
         quint64 mark = 0;     // what waitUntilWritten() waits for
         QString error;
     };
-    // Queues one or two runs (header and payload) in a single call to the
-    // link's thread, so a frame costs one hand-over, not two.
+    // One transmission of a request, written on the link's thread.
+    struct Transmission
+    {
+        QList<QueuedWrite> writes;
+        bool clean = false; // every run accepted whole and passed to the device
+    };
+    enum class AckResult { Positive, Negative, None };
+    static constexpr quint64 NoTransmission = ~quint64(0);
+
+    // Link thread: writes the runs (header and payload) to the port in one piece.
+    QList<QueuedWrite> writeRuns(const QList<QByteArray> &runs);
+    // Any other thread: writeRuns() on the link's thread, waited for.
     QList<QueuedWrite> queueWrites(const QList<QByteArray> &runs);
+    // Hands the runs to the link's thread without waiting. The outcome is kept
+    // as transmission `id`; one that did not go out cleanly wakes the sender.
+    void postTransmission(quint64 id, const QList<QByteArray> &runs);
+    Transmission takeTransmission(quint64 id);
+    // Waits for the acknowledgement of `seq`; a transmission `transmission`
+    // that did not go out cleanly ends the wait early with None.
+    AckResult waitForAck(quint32 seq, int timeoutMs, quint64 transmission);
     // Logs a failed or short write; true when the whole run was accepted.
     static bool checkAccepted(const QueuedWrite &write);
+    static void logTransmission(const QueuedWrite &write, int run, bool flushed);
     // Waits until a transmission's run has reached the device; a run that
     // does not in time makes the link reopen the port.
-    void confirmTransmission(const QueuedWrite &write, const char *successText);
+    void confirmTransmission(const QueuedWrite &write, int run);
     qint64 rawWrite(const QByteArray &bytes);
     void dispatchFrame(const ReceivedFrame &frame);
     template <typename Function>
@@ -151,6 +170,8 @@ private:
     QMutex ackMutex;
     QWaitCondition ackArrived;
     QMap<quint32, bool> ackStatus;
+    QHash<quint64, Transmission> m_transmissions; // outcomes not yet taken by their senders
+    std::atomic<quint64> m_transmissionCount{0};
 
     std::atomic<quint32> m_seq{0};
     std::atomic<int> m_vid{0};

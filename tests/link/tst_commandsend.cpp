@@ -48,6 +48,7 @@ private slots:
     void lateReplyToAFailedRequest_doesNotAcknowledgeTheNext();
     void sequenceNumbersBeyond16Bits_areStillAcknowledged();
     void payload_reachesTheDeviceWhole();
+    void frameLargerThanThePortTakesAtOnce_isAcknowledgedOnFirstTransmission();
     void nullPayload_writesOnlyTheHeaderButKeepsItsLength();
     void rawWriters_writeWithoutWaitingForAnAcknowledgement();
     void vanishingDevice_isReportedOnceAndFailsFast();
@@ -221,6 +222,27 @@ void TestCommandSend::payload_reachesTheDeviceWhole()
     QCOMPARE(frame.length, quint32(payload.size()));
     QCOMPARE(frame.payload, payload);
     QVERIFY(frame.crcValid);
+}
+
+// A frame the pty cannot take in one write leaves the rest to the link's
+// thread; the sender waits for it to go out, then for the acknowledgement,
+// which may already have arrived. Repeated, so an acknowledgement that
+// overtakes the end of the write is met as well.
+void TestCommandSend::frameLargerThanThePortTakesAtOnce_isAcknowledgedOnFirstTransmission()
+{
+    constexpr int Sends = 12;
+    constexpr int LargestFrame = 1048576;
+    const QByteArray payload(LargestFrame, '\x5a');
+    for (int i = 0; i < Sends; ++i)
+        QCOMPARE(send(*m_device->link, AR_CMD_SENDFILE_DATA, 5, 2000, payload), 0);
+    const auto frames = m_device->sim.frames();
+    QCOMPARE(frames.size(), Sends);
+    QCOMPARE(retries(frames), QList<quint32>(QVector<quint32>(Sends, 0u).toList()));
+    QCOMPARE(LogCapture::count(QStringLiteral("Retry")), 0);
+    QCOMPARE(LogCapture::count(QStringLiteral("Data sent successfully: 1048576 bytes written. ret  1")),
+             Sends);
+    QCOMPARE(LogCapture::count(QStringLiteral("sendHeader Data sent successfully: 36 bytes written. ret  1")),
+             Sends);
 }
 
 void TestCommandSend::nullPayload_writesOnlyTheHeaderButKeepsItsLength()

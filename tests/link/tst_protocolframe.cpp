@@ -13,6 +13,8 @@ private slots:
     void crcCheckValue_twoRunsSplitAnywhere_data();
     void crcCheckValue_twoRunsSplitAnywhere();
     void crc_nullRunsAreSkipped();
+    void crc_matchesBytewiseReference_data();
+    void crc_matchesBytewiseReference();
     void crc_tableMatchesReflectedPolynomial();
     void payloadFrame_crcCoversHeaderThenPayload();
     void retransmission_differsOnlyInRetryAndCrc();
@@ -69,6 +71,40 @@ void TestProtocolFrame::crc_nullRunsAreSkipped()
     QCOMPARE(ProtocolFrame::crc32(nullptr, 5, "123456789", 9), 0xCBF43926u);
     QCOMPARE(ProtocolFrame::crc32("123456789", 9, nullptr, 7), 0xCBF43926u);
     QCOMPARE(ProtocolFrame::crc32(nullptr, 3, nullptr, 3), 0u);
+}
+
+void TestProtocolFrame::crc_matchesBytewiseReference_data()
+{
+    QTest::addColumn<int>("length");
+    QTest::addColumn<int>("offset"); // of the data from an aligned address
+    QTest::addColumn<int>("split");  // where the second run begins
+    for (int length : {1, 7, 8, 9, 15, 16, 17, 36, 1024, 51200}) {
+        for (int offset : {0, 1, 3, 7}) {
+            QTest::addRow("%d bytes at +%d", length, offset) << length << offset << 0;
+            QTest::addRow("%d bytes at +%d split", length, offset) << length << offset << length / 3;
+        }
+    }
+}
+
+// The folded loop against one byte at a time, on data where every byte counts.
+void TestProtocolFrame::crc_matchesBytewiseReference()
+{
+    QFETCH(int, length);
+    QFETCH(int, offset);
+    QFETCH(int, split);
+    QByteArray buffer(length + offset, Qt::Uninitialized);
+    QRandomGenerator random(quint32(length * 8 + offset));
+    for (char &byte : buffer)
+        byte = char(random.bounded(256));
+    const char *data = buffer.constData() + offset;
+
+    quint32 table[256];
+    ProtocolFrame::buildCrcTable(table);
+    quint32 c = 0xFFFFFFFFu;
+    for (int i = 0; i < length; ++i)
+        c = table[(c ^ quint8(data[i])) & 0xFFu] ^ (c >> 8);
+
+    QCOMPARE(ProtocolFrame::crc32(data, quint32(split), data + split, quint32(length - split)), ~c);
 }
 
 void TestProtocolFrame::crc_tableMatchesReflectedPolynomial()

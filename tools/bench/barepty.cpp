@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -147,4 +148,47 @@ void BarePtyPair::stop()
     closeDescriptor(&m_stopPipe[0]);
     closeDescriptor(&m_stopPipe[1]);
     m_pty.close();
+}
+
+RelayedPtyPair::RelayedPtyPair(BarePtyPair *pair)
+    : m_pair(pair)
+    , m_thread([this] { relay(); })
+{
+}
+
+RelayedPtyPair::~RelayedPtyPair()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_stopping = true;
+    }
+    m_changed.notify_all();
+    m_thread.join();
+}
+
+bool RelayedPtyPair::roundTrip(const QByteArray &frame)
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_frame = &frame;
+    m_answered = false;
+    m_changed.notify_all();
+    m_changed.wait(lock, [this] { return m_answered; });
+    return m_succeeded;
+}
+
+void RelayedPtyPair::relay()
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    for (;;) {
+        m_changed.wait(lock, [this] { return m_frame != nullptr || m_stopping; });
+        if (m_stopping)
+            return;
+        const QByteArray *frame = std::exchange(m_frame, nullptr);
+        lock.unlock();
+        const bool succeeded = m_pair->roundTrip(*frame);
+        lock.lock();
+        m_succeeded = succeeded;
+        m_answered = true;
+        m_changed.notify_all();
+    }
 }

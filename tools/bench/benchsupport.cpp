@@ -42,23 +42,29 @@ double median(std::vector<double> samples)
     return (below + *middle) / 2;
 }
 
+std::vector<double> interleavedMedians(int rounds, const std::vector<Sampler> &samplers, bool *valid)
+{
+    std::vector<std::vector<double>> pools(samplers.size());
+    *valid = true;
+    for (int round = 0; round < rounds; ++round) {
+        for (size_t i = 0; i < samplers.size(); ++i) {
+            const std::vector<double> samples = samplers[i]();
+            *valid = *valid && !samples.empty();
+            pools[i].insert(pools[i].end(), samples.begin(), samples.end());
+        }
+    }
+    std::vector<double> medians;
+    for (const std::vector<double> &pool : pools)
+        medians.push_back(median(pool));
+    return medians;
+}
+
 Medians compareInterleaved(int rounds, const Sampler &reference, const Sampler &subject)
 {
-    std::vector<double> referenceSamples;
-    std::vector<double> subjectSamples;
     Medians result;
-    result.valid = true;
-    const auto collect = [&result](const Sampler &sampler, std::vector<double> *pool) {
-        const std::vector<double> samples = sampler();
-        result.valid = result.valid && !samples.empty();
-        pool->insert(pool->end(), samples.begin(), samples.end());
-    };
-    for (int round = 0; round < rounds; ++round) {
-        collect(reference, &referenceSamples);
-        collect(subject, &subjectSamples);
-    }
-    result.reference = median(referenceSamples);
-    result.subject = median(subjectSamples);
+    const std::vector<double> medians = interleavedMedians(rounds, {reference, subject}, &result.valid);
+    result.reference = medians[0];
+    result.subject = medians[1];
     return result;
 }
 

@@ -37,9 +37,11 @@ struct Medians
     bool valid = false; // both sides gave samples in every round
 };
 
-// Alternates the two sides round after round and takes the median of each
-// side's pooled samples, so that load from elsewhere on the machine weighs
-// on both alike.
+// Runs the samplers in turn, round after round, and takes the median of each
+// one's pooled samples, so that load from elsewhere on the machine weighs on
+// all alike. `*valid` is cleared when a sampler gave no samples in a round.
+std::vector<double> interleavedMedians(int rounds, const std::vector<Sampler> &samplers, bool *valid);
+// The same for a reference and a subject.
 Medians compareInterleaved(int rounds, const Sampler &reference, const Sampler &subject);
 
 // ---- logging ---------------------------------------------------------------------
