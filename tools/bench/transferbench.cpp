@@ -1,7 +1,8 @@
 // tavio-bench-transfer: the data phase of a whole upgrade through the
 // simulated device against stop-and-wait over a bare pty pair at the same
-// frame size, measured in the same run; then the peak memory of upgrades of a
-// small and a large image, each in a fresh process of its own.
+// frame size, directly and through one thread hand-over each way, measured in
+// the same run; then the peak memory of upgrades of a small and a large
+// image, each in a fresh process of its own.
 
 #include "barepty.h"
 #include "benchsupport.h"
