@@ -26,8 +26,10 @@ extern std::atomic<int> m_upgrade_device_vid;
 
 // The serial link to the device. It owns a thread of its own, on which the
 // serial port lives: opens, closes, reads and writes of every other thread are
-// handed to it and waited for, so the port is never touched by two threads.
-// Received bytes are reassembled and dispatched on that thread as they arrive.
+// handed to it, in order, so the port is never touched by two threads. Opens,
+// closes and raw writes are waited for; a request's frame is not, its sender
+// waits for the acknowledgement instead. Received bytes are reassembled and
+// dispatched on that thread as they arrive.
 class UsbVirtualSerial : public QThread
 {
     Q_OBJECT
