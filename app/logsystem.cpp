@@ -155,8 +155,8 @@ QString LogSystem::timestampNow()
 
 QByteArray LogSystem::formatLine(const QString &timestamp, QtMsgType type, const QString &message)
 {
-    const QString line = QLatin1Char('[') + timestamp + QStringLiteral("][") + levelWord(type) + QStringLiteral("] ") + message
-            + QLatin1Char('\n');
+    const QString line = QLatin1Char('[') + timestamp + QStringLiteral("][") + levelWord(type)
+            + QStringLiteral("] ") + message + QLatin1Char('\n');
     return line.toUtf8();
 }
 

@@ -219,20 +219,31 @@ void UsbVirtualSerial::stopSerialRecv()
 
 // ---- sending -------------------------------------------------------------------
 
-QList<UsbVirtualSerial::QueuedWrite> UsbVirtualSerial::writeRuns(const QList<QByteArray> &runs)
+UsbVirtualSerial::JoinedRuns UsbVirtualSerial::joinRuns(const QList<QByteArray> &runs)
 {
-    // The runs go to the port in one write, so a frame reaches the device in
-    // one piece; each run keeps its own result and mark.
-    QByteArray bytes;
+    // One copy, made here: the caller's buffers may change once it returns.
+    JoinedRuns joined;
+    int total = 0;
     for (const QByteArray &run : runs)
-        bytes += run;
-    quint64 mark = 0;
-    const qint64 accepted = m_channel->write(bytes, &mark);
-    QList<QueuedWrite> writes;
-    qint64 start = 0; // of the run within `bytes`
+        total += run.size();
+    joined.bytes.reserve(total);
     for (const QByteArray &run : runs) {
+        joined.bytes.append(run.constData(), run.size());
+        joined.sizes.append(run.size());
+    }
+    return joined;
+}
+
+// The frame goes to the port in one write, so it reaches the device in one piece.
+QList<UsbVirtualSerial::QueuedWrite> UsbVirtualSerial::writeRuns(const JoinedRuns &runs)
+{
+    quint64 mark = 0;
+    const qint64 accepted = m_channel->write(runs.bytes, &mark);
+    QList<QueuedWrite> writes;
+    qint64 start = 0; // of the run within the joined bytes
+    for (qint64 size : runs.sizes) {
         QueuedWrite write;
-        write.size = run.size();
+        write.size = size;
         if (accepted < 0) {
             write.error = m_channel->errorString();
         } else {
@@ -248,14 +259,15 @@ QList<UsbVirtualSerial::QueuedWrite> UsbVirtualSerial::writeRuns(const QList<QBy
 QList<UsbVirtualSerial::QueuedWrite> UsbVirtualSerial::queueWrites(const QList<QByteArray> &runs)
 {
     Q_ASSERT(QThread::currentThread() != this); // the waits that follow need the link thread running
-    return onLinkThread([&] { return writeRuns(runs); });
+    const JoinedRuns joined = joinRuns(runs);
+    return onLinkThread([&] { return writeRuns(joined); });
 }
 
 void UsbVirtualSerial::postTransmission(quint64 id, const QList<QByteArray> &runs)
 {
-    QMetaObject::invokeMethod(m_channel, [this, id, runs] {
+    QMetaObject::invokeMethod(m_channel, [this, id, joined = joinRuns(runs)] {
         Transmission transmission;
-        transmission.writes = writeRuns(runs);
+        transmission.writes = writeRuns(joined);
         transmission.clean = true;
         for (const QueuedWrite &write : qAsConst(transmission.writes)) {
             transmission.clean = transmission.clean && write.accepted == write.size
@@ -340,7 +352,7 @@ qint32 UsbVirtualSerial::commandSerialSend(unsigned int cmd, quint16 type, quint
 
         QList<QByteArray> runs{ProtocolFrame::headerBytes(header)};
         if (date)
-            runs.append(QByteArray(payload.constData(), payload.size())); // the caller's buffer moves on
+            runs.append(payload);
         // The frame is written on the link's thread while this one waits for
         // its acknowledgement: a clean write needs nothing more from here.
         const quint64 id = m_transmissionCount.fetch_add(1);

@@ -131,8 +131,17 @@ private:
     enum class AckResult { Positive, Negative, None };
     static constexpr quint64 NoTransmission = ~quint64(0);
 
-    // Link thread: writes the runs (header and payload) to the port in one piece.
-    QList<QueuedWrite> writeRuns(const QList<QByteArray> &runs);
+    // Runs (header and payload) joined on the caller's thread for one write.
+    struct JoinedRuns
+    {
+        QByteArray bytes;
+        QList<qint64> sizes; // of each run, in order
+    };
+    static JoinedRuns joinRuns(const QList<QByteArray> &runs);
+
+    // Link thread: writes the runs to the port in one piece; each run keeps
+    // its own result and mark.
+    QList<QueuedWrite> writeRuns(const JoinedRuns &runs);
     // Any other thread: writeRuns() on the link's thread, waited for.
     QList<QueuedWrite> queueWrites(const QList<QByteArray> &runs);
     // Hands the runs to the link's thread without waiting. The outcome is kept
