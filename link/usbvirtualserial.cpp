@@ -7,6 +7,7 @@
 #include <QDeadlineTimer>
 #include <cstring>
 #include <type_traits>
+#include <utility>
 
 std::atomic<int> m_upgrade_device_vid{0};
 
@@ -268,6 +269,7 @@ void UsbVirtualSerial::postTransmission(quint64 id, const QList<QByteArray> &run
     QMetaObject::invokeMethod(m_channel, [this, id, joined = joinRuns(runs)] {
         Transmission transmission;
         transmission.writes = writeRuns(joined);
+        transmission.writtenAt = QDeadlineTimer::current();
         transmission.clean = true;
         for (const QueuedWrite &write : qAsConst(transmission.writes)) {
             transmission.clean = transmission.clean && write.accepted == write.size
@@ -279,8 +281,9 @@ void UsbVirtualSerial::postTransmission(quint64 id, const QList<QByteArray> &run
         }
         QMutexLocker lock(&ackMutex);
         m_transmissions.insert(id, transmission);
-        // A clean transmission leaves the sender to its acknowledgement.
-        if (!transmission.clean)
+        // A clean transmission leaves the sender to its acknowledgement,
+        // unless it has been waiting for the write to begin counting.
+        if (!transmission.clean || std::exchange(m_senderAwaitsWrite, false))
             ackArrived.wakeAll();
     }, Qt::QueuedConnection);
 }
@@ -394,7 +397,9 @@ bool UsbVirtualSerial::waitForACK(quint32 seq, int timeoutMs)
 
 UsbVirtualSerial::AckResult UsbVirtualSerial::waitForAck(quint32 seq, int timeoutMs, quint64 transmission)
 {
-    QDeadlineTimer deadline(qMax(0, timeoutMs));
+    const int waitMs = qMax(0, timeoutMs);
+    QDeadlineTimer deadline(waitMs); // until the write is known
+    const QDeadlineTimer writeLimit(WriteCompletionTimeoutMs);
     QMutexLocker lock(&ackMutex);
     for (;;) {
         const auto entry = ackStatus.find(seq);
@@ -409,12 +414,28 @@ UsbVirtualSerial::AckResult UsbVirtualSerial::waitForAck(quint32 seq, int timeou
                     << ackStatus.contains(seq) << "ackStatus.value" << ackStatus.value(seq);
             return AckResult::Negative;
         }
-        // A transmission that did not go out cleanly needs its sender.
-        const auto written = m_transmissions.constFind(transmission);
-        if (written != m_transmissions.constEnd() && !written->clean)
+        bool counting = true; // the deadline is the acknowledgement's own
+        if (transmission != NoTransmission) {
+            // The wait counts from the moment the frame went to the port,
+            // however long the link's thread took to get to it.
+            const auto written = m_transmissions.constFind(transmission);
+            if (written != m_transmissions.constEnd()) {
+                if (!written->clean)
+                    return AckResult::None; // it needs its sender
+                deadline = written->writtenAt + waitMs;
+            } else {
+                counting = false;
+                if (deadline.hasExpired()) {
+                    if (writeLimit.hasExpired())
+                        return AckResult::None;
+                    m_senderAwaitsWrite = true; // the link's thread wakes this wait when it writes
+                    deadline = writeLimit;
+                }
+            }
+        }
+        if (counting && deadline.hasExpired())
             return AckResult::None;
-        if (!ackArrived.wait(&ackMutex, deadline) && !ackStatus.contains(seq))
-            return AckResult::None;
+        ackArrived.wait(&ackMutex, deadline);
     }
 }
 

@@ -5,6 +5,7 @@
 #include "frameassembler.h"
 #include "serialportlister.h"
 
+#include <QDeadlineTimer>
 #include <QHash>
 #include <QMap>
 #include <QMutex>
@@ -127,6 +128,7 @@ private:
     {
         QList<QueuedWrite> writes;
         bool clean = false; // every run accepted whole and passed to the device
+        QDeadlineTimer writtenAt; // when it was handed to the port
     };
     enum class AckResult { Positive, Negative, None };
     static constexpr quint64 NoTransmission = ~quint64(0);
@@ -148,8 +150,9 @@ private:
     // as transmission `id`; one that did not go out cleanly wakes the sender.
     void postTransmission(quint64 id, const QList<QByteArray> &runs);
     Transmission takeTransmission(quint64 id);
-    // Waits for the acknowledgement of `seq`; a transmission `transmission`
-    // that did not go out cleanly ends the wait early with None.
+    // Waits for the acknowledgement of `seq`, `timeoutMs` from the moment
+    // transmission `transmission` went to the port; one that did not go out
+    // cleanly ends the wait early with None.
     AckResult waitForAck(quint32 seq, int timeoutMs, quint64 transmission);
     // Logs a failed or short write; true when the whole run was accepted.
     static bool checkAccepted(const QueuedWrite &write);
@@ -182,6 +185,7 @@ private:
     QWaitCondition ackArrived;
     QMap<quint32, bool> ackStatus;
     QHash<quint64, Transmission> m_transmissions; // outcomes not yet taken by their senders
+    bool m_senderAwaitsWrite = false;              // a sender's wait passed before its write
     std::atomic<quint64> m_transmissionCount{0};
 
     std::atomic<quint32> m_seq{0};

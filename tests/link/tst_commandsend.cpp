@@ -42,6 +42,7 @@ private slots:
     void silentDevice_transmitsUpToTheCountWithRisingRetry();
     void silentDevice_atTheRealTimeout_takesFiveTimesTwoSeconds();
     void negativeAck_endsItsWaitAtOnce();
+    void busyLinkThread_doesNotShortenTheAcknowledgementWait();
     void droppedAcks_areRecoveredByRetransmission();
     void replyShapes_stillAcknowledge_data();
     void replyShapes_stillAcknowledge();
@@ -151,6 +152,19 @@ void TestCommandSend::negativeAck_endsItsWaitAtOnce()
     QVERIFY2(timer.elapsed() < 2000, qPrintable(QString::number(timer.elapsed())));
     QCOMPARE(retries(m_device->sim.frames()), (QList<quint32>{0, 1, 2}));
     QCOMPARE(LogCapture::count(QStringLiteral("###wait fail get seq")), 2);
+}
+
+// The acknowledgement wait counts from the moment the frame goes to the port:
+// a link thread kept busy for longer than the wait costs no transmission.
+void TestCommandSend::busyLinkThread_doesNotShortenTheAcknowledgementWait()
+{
+    UsbVirtualSerial &link = *m_device->link;
+    auto *busy = new QObject;
+    busy->moveToThread(&link);
+    QMetaObject::invokeMethod(busy, [] { QThread::msleep(3 * ShortAckMs); }, Qt::QueuedConnection);
+    QCOMPARE(send(link, AR_CMD_UPGRADE_STATUS, 1, ShortAckMs), 0);
+    busy->deleteLater();
+    QCOMPARE(retries(m_device->sim.frames()), QList<quint32>{0});
 }
 
 void TestCommandSend::droppedAcks_areRecoveredByRetransmission()
