@@ -117,6 +117,12 @@ signals:
     void onTimerTrig();
     void logMessage(const QString &message);
     void sigUpgradeProcessHint(const QString &message, bool isHint = true);
+    // The upgrade could not start (a package that cannot be split): nothing
+    // was sent to the device. The message is translated and names the problem.
+    void sigUpgradeNotStarted(const QString &message);
+    // What the sequence is waiting for, with the seconds waited (translated);
+    // an empty text when that wait is over.
+    void sigUpgradeWaiting(const QString &status);
 
 private slots:
     void onsendUpgradeProcess(ar_upgrade_status upgradestatus);
