@@ -72,7 +72,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     writePackage(package);
 
     QStringList outPaths{EarlierPath};
-    const int listed = PackageSplitter::upgradeImag_parse_tarel_sky(PackageName, outPaths);
+    PackageSplitter::SplitError error = PackageSplitter::SplitError::None;
+    const int listed
+        = PackageSplitter::upgradeImag_parse_tarel_sky(PackageName, outPaths, QString(), &error);
 
     FUZZ_CHECK(listed >= 0 && listed <= IMG_MAX_SUB_IMAGES);
     FUZZ_CHECK(listed == outPaths.size() - 1);
@@ -84,9 +86,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         FUZZ_CHECK(part.canonicalPath() == here);
     }
 
+    // A split that lists nothing says why and leaves no part file behind.
     const QStringList parts = partFiles();
+    FUZZ_CHECK((listed > 0) == (error == PackageSplitter::SplitError::None));
+    if (listed == 0)
+        FUZZ_CHECK(parts.isEmpty());
     if (!headerIsAccepted(package))
-        FUZZ_CHECK(listed == 0 && parts.isEmpty());
+        FUZZ_CHECK(error == PackageSplitter::SplitError::BadHeader
+            || error == PackageSplitter::SplitError::BadMagic
+            || error == PackageSplitter::SplitError::BadCount);
     FUZZ_CHECK(parts.size() <= IMG_MAX_SUB_IMAGES);
     for (const QString &part : parts) {
         // A sub-image is a run of the package's bytes, never more.

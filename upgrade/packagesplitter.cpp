@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QVector>
 
 static_assert(Q_BYTE_ORDER == Q_LITTLE_ENDIAN,
     "the package header is read as a byte image of little-endian fields");
@@ -15,22 +16,73 @@ namespace {
 // size is split with bounded memory.
 constexpr qint64 CopyChunkSize = 64 * 1024;
 
-// Copies `length` bytes from the current position of `from` to `to` and
-// returns how many were written; stops early at a short read or write.
-qint64 copyBytes(QIODevice &from, QIODevice &to, qint64 length)
+enum class PartOutcome { Extracted, SeekFailed, CannotCreate, ShortRead, ShortWrite };
+
+// Copies `length` bytes from the current position of `from` to `to`, counting
+// what was written in `copied`; stops early at a short read or write.
+PartOutcome copyBytes(QIODevice &from, QIODevice &to, qint64 length, qint64 &copied)
 {
     QByteArray chunk(int(qMin(length, CopyChunkSize)), Qt::Uninitialized);
-    qint64 copied = 0;
+    copied = 0;
     while (copied < length) {
         const qint64 got = from.read(chunk.data(), qMin(length - copied, CopyChunkSize));
         if (got <= 0)
-            break;
+            return PartOutcome::ShortRead;
         const qint64 written = to.write(chunk.constData(), got);
         copied += qMax(written, qint64(0));
         if (written != got)
-            break;
+            return PartOutcome::ShortWrite;
     }
-    return copied;
+    return PartOutcome::Extracted;
+}
+
+// A descriptor that passed every check, to be extracted.
+struct PartPlan
+{
+    int index;
+    qint64 offset;
+    qint64 length;
+    QString path;
+    int upgrade; // the descriptor's flag as it stands; nonzero lists the part
+};
+
+// Writes one part; `written` gains its path as soon as the file is opened, so
+// a part that failed halfway is removed with the others. The caller logs, so
+// the log prefix names the splitter's entry point.
+PartOutcome extractPart(QFile &input, const PartPlan &part, QStringList &written, qint64 &copied)
+{
+    copied = 0;
+    if (!input.seek(part.offset))
+        return PartOutcome::SeekFailed;
+    // Unbuffered, so a full disk shows up as a short write here rather
+    // than unnoticed at close.
+    QFile file(part.path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
+        return PartOutcome::CannotCreate;
+    // Two descriptors of the same fixed name write the same file.
+    if (!written.contains(part.path))
+        written.append(part.path);
+    return copyBytes(input, file, part.length, copied);
+}
+
+// Removes the files and returns those that are still there.
+QStringList removeFiles(const QStringList &paths)
+{
+    QStringList kept;
+    for (const QString &path : paths) {
+        if (!QFile::remove(path))
+            kept.append(path);
+    }
+    return kept;
+}
+
+using SplitError = PackageSplitter::SplitError;
+
+int rejected(SplitError *error, SplitError reason)
+{
+    if (error)
+        *error = reason;
+    return 0;
 }
 
 enum class NameTest { Contains, Is, EndsWith };
@@ -80,37 +132,39 @@ bool matches(const NameRule &rule, const QString &name)
 
 } // namespace
 
-int PackageSplitter::upgradeImag_parse_tarel_sky(
-    const QString &input_img_path, QStringList &outPaths)
+int PackageSplitter::upgradeImag_parse_tarel_sky(const QString &input_img_path,
+    QStringList &outPaths, const QString &outputDir, SplitError *error)
 {
-    int listed = 0;
     LOG_INFO << "upgradeImag_parse_tarel_sky";
 
     QFile input(input_img_path);
     if (!input.open(QIODevice::ReadOnly)) {
         LOG_WARNING << "Failed to open input image:" << input.errorString();
-        return 0;
+        return rejected(error, SplitError::CannotOpen);
     }
     IMG_HEAD_INFO_EX header;
     if (input.read(reinterpret_cast<char *>(&header), sizeof(header)) != qint64(sizeof(header))) {
         qWarning() << "Invalid image header";
-        return 0;
+        return rejected(error, SplitError::BadHeader);
     }
     if (header.u32magic != IMG_PACKAGE_MAGIC) {
         LOG_WARNING << "Invalid magic number";
-        return 0;
+        return rejected(error, SplitError::BadMagic);
     }
     // The count byte is signed: a negative one turns into a huge count here
     // and is rejected as such.
     const quint32 numFiles = quint32(qint32(header.subImgNum));
     if (numFiles == 0 || numFiles > quint32(IMG_MAX_SUB_IMAGES)) {
         LOG_WARNING << "Invalid number of sub-images:" << numFiles;
-        return 0;
+        return rejected(error, SplitError::BadCount);
     }
 
-    const QDir outputDir(QDir::currentPath());
+    // Every descriptor is checked against the package before anything is
+    // written, so a damaged package costs no copying.
+    const QDir dir(outputDir.isEmpty() ? QDir::currentPath() : QDir(outputDir).absolutePath());
     const qint64 packageSize = input.size();
     const int last = int(numFiles) - 1;
+    QVector<PartPlan> plan;
     for (int i = 0; i <= last; ++i) {
         const IMG_SUB_IMG_INFO_T &info = header.subImgInfo[i];
         // Type 0 (boot) and offset 0 mark entries that are never extracted.
@@ -118,11 +172,7 @@ int PackageSplitter::upgradeImag_parse_tarel_sky(
             LOG_INFO << "Skipping invalid subimage at index" << i;
             continue;
         }
-        const QString partPath = outputDir.filePath(partFileName(i, info.s8imgType));
-        if (!input.seek(info.u32subimgoffset)) {
-            LOG_WARNING << "Seek failed for subimage" << i << "at offset" << info.u32subimgoffset;
-            continue;
-        }
+        const QString partPath = dir.filePath(partFileName(i, info.s8imgType));
 
         // A sub-image runs up to the next descriptor's offset; the last one
         // runs to the end of the package.
@@ -136,36 +186,62 @@ int PackageSplitter::upgradeImag_parse_tarel_sky(
             }
             length = next - offset;
         }
-        // Checked before the part file is opened, so a short sub-image leaves
-        // an existing part file of the same name as it was.
         const qint64 remaining = packageSize - offset;
         if (length < 0 || remaining < length) {
             LOG_WARNING << "Read incomplete data for" << partPath << "(expected:" << length
                         << "actual:" << qMax(remaining, qint64(0)) << ")";
-            continue;
+            return rejected(error, SplitError::Damaged);
         }
-
-        // Unbuffered, so a full disk shows up as a short write here rather
-        // than unnoticed at close.
-        QFile part(partPath);
-        if (!part.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
-            LOG_WARNING << "Failed to create output file:" << partPath;
-            continue;
-        }
-        const qint64 written = copyBytes(input, part, length);
-        if (written < length)
-            LOG_WARNING << "Write failed for" << partPath;
-        else
-            LOG_INFO << "Extracted:" << partPath << "Size:" << written << "bytes";
-
-        LOG_INFO << "#subImgInfo" << i << "is upgrade" << int(info.s8upgrade);
-        // A part whose write came up short is listed all the same.
-        if (info.s8upgrade != 0) {
-            outPaths.append(partPath);
-            ++listed;
-        }
+        plan.append({i, offset, length, partPath, int(info.s8upgrade)});
     }
-    return listed;
+
+    QStringList written;
+    QStringList listed;
+    SplitError failure = SplitError::None;
+    for (const PartPlan &part : qAsConst(plan)) {
+        qint64 copied = 0;
+        const PartOutcome outcome = extractPart(input, part, written, copied);
+        switch (outcome) {
+        case PartOutcome::SeekFailed:
+            LOG_WARNING << "Seek failed for subimage" << part.index << "at offset" << part.offset;
+            failure = SplitError::Damaged;
+            break;
+        case PartOutcome::CannotCreate:
+            LOG_WARNING << "Failed to create output file:" << part.path;
+            failure = SplitError::CannotWrite;
+            break;
+        case PartOutcome::ShortRead:
+            LOG_WARNING << "Read incomplete data for" << part.path << "(expected:" << part.length
+                        << "actual:" << copied << ")";
+            failure = SplitError::Damaged;
+            break;
+        case PartOutcome::ShortWrite:
+            LOG_WARNING << "Write failed for" << part.path;
+            failure = SplitError::CannotWrite;
+            break;
+        case PartOutcome::Extracted:
+            LOG_INFO << "Extracted:" << part.path << "Size:" << copied << "bytes";
+            break;
+        }
+        if (failure != SplitError::None)
+            break;
+        LOG_INFO << "#subImgInfo" << part.index << "is upgrade" << part.upgrade;
+        if (part.upgrade != 0)
+            listed.append(part.path);
+    }
+    if (failure == SplitError::None && listed.isEmpty())
+        failure = SplitError::NothingToSend;
+    // Nothing partial stays behind, nor parts nobody will send.
+    if (failure != SplitError::None) {
+        const QStringList kept = removeFiles(written);
+        if (!kept.isEmpty())
+            LOG_WARNING << "Cannot remove part files:" << kept;
+        return rejected(error, failure);
+    }
+    outPaths += listed;
+    if (error)
+        *error = SplitError::None;
+    return listed.size();
 }
 
 IMG_TYPE PackageSplitter::getImgTypeFromFileName(const QString &upgradeFirmwareName)

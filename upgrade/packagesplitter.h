@@ -12,11 +12,26 @@
 class PackageSplitter
 {
 public:
-    // Writes one part file per usable descriptor into the current working
-    // directory, appends the paths of the parts marked for upgrade to
-    // outPaths (which is not cleared) in descriptor order and returns how
-    // many it appended. A rejected package writes nothing and returns 0.
-    static int upgradeImag_parse_tarel_sky(const QString &input_img_path, QStringList &outPaths);
+    // How a split ended; every value but None lists nothing.
+    enum class SplitError {
+        None, // at least one part was listed
+        CannotOpen, // the package file cannot be opened
+        BadHeader, // the file is shorter than the package header
+        BadMagic, // the header does not start with the package magic
+        BadCount, // the descriptor count is outside 1..IMG_MAX_SUB_IMAGES
+        Damaged, // a sub-image lies beyond the end of the package or cannot be read
+        CannotWrite, // a part file cannot be created or written in full
+        NothingToSend, // the package is valid but marks no part for upgrade
+    };
+
+    // Writes one part file per usable descriptor into `outputDir` (which must
+    // exist; empty means the current working directory), appends the paths of
+    // the parts marked for upgrade to outPaths (which is not cleared) in
+    // descriptor order and returns how many it appended. Any other outcome
+    // returns 0, leaves outPaths as it was and removes every part file this
+    // call wrote; `error` (when given) says why.
+    static int upgradeImag_parse_tarel_sky(const QString &input_img_path, QStringList &outPaths,
+        const QString &outputDir = QString(), SplitError *error = nullptr);
 
     // The image type that a part file's name stands for; only the file-name
     // component counts.

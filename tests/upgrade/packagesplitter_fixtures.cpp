@@ -14,6 +14,23 @@ void captureMessage(QtMsgType type, const QMessageLogContext &, const QString &t
 }
 } // namespace
 
+char *toString(PackageSplitter::SplitError error)
+{
+    using E = PackageSplitter::SplitError;
+    const char *name = "?";
+    switch (error) {
+    case E::None: name = "None"; break;
+    case E::CannotOpen: name = "CannotOpen"; break;
+    case E::BadHeader: name = "BadHeader"; break;
+    case E::BadMagic: name = "BadMagic"; break;
+    case E::BadCount: name = "BadCount"; break;
+    case E::Damaged: name = "Damaged"; break;
+    case E::CannotWrite: name = "CannotWrite"; break;
+    case E::NothingToSend: name = "NothingToSend"; break;
+    }
+    return qstrdup(name);
+}
+
 const QString SplitterPrefix
     = QStringLiteral("^\\[func: upgradeImag_parse_tarel_sky , line: \\d+ \\]  ");
 const QString IncompleteRead

@@ -2,6 +2,9 @@
 #define PACKAGESPLITTER_FIXTURES_H
 
 #include "packagebuilder.h"
+#include "packagesplitter.h"
+
+#include <QMetaType>
 
 #include <QString>
 #include <QStringList>
@@ -12,6 +15,11 @@
 
 // Helpers of the package splitter test: the captured log, sub-image bytes
 // and packages, and the files of the working directory.
+
+Q_DECLARE_METATYPE(PackageSplitter::SplitError)
+// Found by QCOMPARE through argument-dependent lookup, so a failed comparison
+// names the error codes.
+char *toString(PackageSplitter::SplitError error);
 
 struct LogLine
 {

@@ -17,17 +17,17 @@ private slots:
     void init();
     void cleanup();
 
+    void split_partsEqualTheSubImages_data();
     void split_partsEqualTheSubImages();
     void split_appendsOnlyUpgradePartsAndCountsThem();
     void split_typeZeroAtFirstDescriptorIsSkipped();
     void split_zeroOffsetInTheMiddleFailsTheDescriptorBefore();
     void split_twoOtherPartsShareOneFileAndAreListedTwice();
-    void split_lastOffsetBeyondEndIsAnIncompleteRead();
-    void split_shortSubImageLeavesExistingPartFileAlone();
-    void split_uncreatablePartFileSkipsOnlyThatPart();
     void split_otherTypesUseIndexedNames();
-    void rejectedPackage_writesNothingAndKeepsOutPaths_data();
-    void rejectedPackage_writesNothingAndKeepsOutPaths();
+    void rejectedPackage_leavesNoPartAndKeepsOutPaths_data();
+    void rejectedPackage_leavesNoPartAndKeepsOutPaths();
+    void unwritablePart_rejectsAndRemovesWrittenParts_data();
+    void unwritablePart_rejectsAndRemovesWrittenParts();
 
     void imageType_fromFileName_data();
     void imageType_fromFileName();
@@ -41,7 +41,8 @@ private slots:
 
 private:
     QString writePackage(const QByteArray &bytes);
-    int split(const QByteArray &package, QStringList &outPaths);
+    int split(const QByteArray &package, QStringList &outPaths,
+        const QString &outputDir = QString(), PackageSplitter::SplitError *error = nullptr);
     QString toolPath() const;
 
     QString m_originalDir;
@@ -79,9 +80,11 @@ QString TestPackageSplitter::writePackage(const QByteArray &bytes)
     return PackageBuilder::writeBytes(path, bytes) ? path : QString();
 }
 
-int TestPackageSplitter::split(const QByteArray &package, QStringList &outPaths)
+int TestPackageSplitter::split(const QByteArray &package, QStringList &outPaths,
+    const QString &outputDir, PackageSplitter::SplitError *error)
 {
-    return PackageSplitter::upgradeImag_parse_tarel_sky(writePackage(package), outPaths);
+    return PackageSplitter::upgradeImag_parse_tarel_sky(
+        writePackage(package), outPaths, outputDir, error);
 }
 
 // Tests are built into <build>/tests, the tool into <build>.
@@ -91,8 +94,21 @@ QString TestPackageSplitter::toolPath() const
         .absoluteFilePath(QStringLiteral("tavio-make-package"));
 }
 
+void TestPackageSplitter::split_partsEqualTheSubImages_data()
+{
+    QTest::addColumn<bool>("intoFolder");
+    QTest::newRow("current directory") << false;
+    QTest::newRow("given folder") << true;
+}
+
 void TestPackageSplitter::split_partsEqualTheSubImages()
 {
+    QFETCH(bool, intoFolder);
+    const QString folder = intoFolder ? m_input->filePath(QStringLiteral("parts")) : QString();
+    QVERIFY(!intoFolder || QDir().mkdir(folder));
+    const auto partPath = [&](const QString &name) {
+        return intoFolder ? QDir(folder).filePath(name) : outputPath(name);
+    };
     const QByteArray app = pattern(AppSize, 1);
     const QByteArray fpga = pattern(SmallSize, 2);
     const QByteArray sensor = pattern(1, 3);
@@ -102,21 +118,25 @@ void TestPackageSplitter::split_partsEqualTheSubImages()
     builder.addPart(IMG_TAREL_8333_SENSOR, sensor);
 
     QStringList outPaths;
-    QCOMPARE(split(builder.bytes(), outPaths), 3);
+    auto error = PackageSplitter::SplitError::NothingToSend;
+    QCOMPARE(split(builder.bytes(), outPaths, folder, &error), 3);
+    QCOMPARE(error, PackageSplitter::SplitError::None);
     QCOMPARE(outPaths,
-        QStringList({outputPath("app.bin"), outputPath("fpga.bin"), outputPath("sensor.bin")}));
-    QCOMPARE(readFile(outputPath("app.bin")), app);
-    QCOMPARE(readFile(outputPath("fpga.bin")), fpga);
-    QCOMPARE(readFile(outputPath("sensor.bin")), sensor);
+        QStringList({partPath("app.bin"), partPath("fpga.bin"), partPath("sensor.bin")}));
+    QCOMPARE(readFile(partPath("app.bin")), app);
+    QCOMPARE(readFile(partPath("fpga.bin")), fpga);
+    QCOMPARE(readFile(partPath("sensor.bin")), sensor);
+    QCOMPARE(outputFiles(),
+        intoFolder ? QStringList() : QStringList({"app.bin", "fpga.bin", "sensor.bin"}));
 
     QCOMPARE(capturedLines().first().type, QtInfoMsg);
     QVERIFY(QRegularExpression(SplitterPrefix + "upgradeImag_parse_tarel_sky$")
                 .match(capturedLines().first().text)
                 .hasMatch());
     QVERIFY_LOGGED(QtInfoMsg,
-        QStringLiteral("Extracted: \"%1\" Size: %2 bytes").arg(outputPath("app.bin")).arg(AppSize));
+        QStringLiteral("Extracted: \"%1\" Size: %2 bytes").arg(partPath("app.bin")).arg(AppSize));
     QVERIFY_LOGGED(
-        QtInfoMsg, QStringLiteral("Extracted: \"%1\" Size: 1 bytes").arg(outputPath("sensor.bin")));
+        QtInfoMsg, QStringLiteral("Extracted: \"%1\" Size: 1 bytes").arg(partPath("sensor.bin")));
     for (const LogLine &line : capturedLines())
         QVERIFY2(line.type == QtInfoMsg, qPrintable(line.text));
 }
@@ -184,57 +204,6 @@ void TestPackageSplitter::split_twoOtherPartsShareOneFileAndAreListedTwice()
     QCOMPARE(readFile(outputPath("other.bin")), second);
 }
 
-// The descriptor before it runs up to that offset and so past the end too.
-void TestPackageSplitter::split_lastOffsetBeyondEndIsAnIncompleteRead()
-{
-    const int beyond = 100;
-    PackageBuilder builder;
-    builder.addPart(IMG_TAREL_APP, pattern(SmallSize, 1));
-    builder.addPart(IMG_TAREL_8333_SENSOR, pattern(SmallSize, 2));
-    const quint32 size = quint32(builder.bytes().size());
-    const QByteArray package = edited(
-        builder, [&](IMG_HEAD_INFO_EX &h) { h.subImgInfo[1].u32subimgoffset = size + beyond; });
-
-    QStringList outPaths;
-    QCOMPARE(split(package, outPaths), 0);
-    QCOMPARE(outPaths, QStringList());
-    QCOMPARE(outputFiles(), QStringList());
-    QVERIFY_LOGGED(QtWarningMsg,
-        IncompleteRead.arg(outputPath("app.bin")).arg(2 * SmallSize + beyond).arg(2 * SmallSize));
-    QVERIFY_LOGGED(QtWarningMsg, IncompleteRead.arg(outputPath("sensor.bin")).arg(-beyond).arg(0));
-}
-
-void TestPackageSplitter::split_shortSubImageLeavesExistingPartFileAlone()
-{
-    const int present = 5;
-    const PackageBuilder builder = appFpgaSensor();
-    const int fpgaOffset = int(builder.header().subImgInfo[1].u32subimgoffset);
-    const QByteArray kept("kept from an earlier split");
-    QVERIFY(PackageBuilder::writeBytes(outputPath("fpga.bin"), kept));
-
-    QStringList outPaths;
-    QCOMPARE(split(builder.bytes().left(fpgaOffset + present), outPaths), 1);
-    QCOMPARE(outPaths, QStringList{outputPath("app.bin")});
-    QCOMPARE(readFile(outputPath("fpga.bin")), kept);
-    QCOMPARE(outputFiles(), QStringList({"app.bin", "fpga.bin"}));
-    QVERIFY_LOGGED(
-        QtWarningMsg, IncompleteRead.arg(outputPath("fpga.bin")).arg(SmallSize).arg(present));
-    QVERIFY_LOGGED(
-        QtWarningMsg, IncompleteRead.arg(outputPath("sensor.bin")).arg(present - SmallSize).arg(0));
-}
-
-void TestPackageSplitter::split_uncreatablePartFileSkipsOnlyThatPart()
-{
-    const PackageBuilder builder = appFpgaSensor();
-    QVERIFY(QDir::current().mkdir(QStringLiteral("fpga.bin")));
-
-    QStringList outPaths;
-    QCOMPARE(split(builder.bytes(), outPaths), 2);
-    QCOMPARE(outPaths, QStringList({outputPath("app.bin"), outputPath("sensor.bin")}));
-    QVERIFY_LOGGED(QtWarningMsg,
-        QStringLiteral("Failed to create output file: \"%1\"").arg(outputPath("fpga.bin")));
-}
-
 void TestPackageSplitter::split_otherTypesUseIndexedNames()
 {
     const QByteArray negative = pattern(SmallSize, 3);
@@ -253,52 +222,133 @@ void TestPackageSplitter::split_otherTypesUseIndexedNames()
     QCOMPARE(readFile(outputPath("part2_type-3.bin")), negative);
 }
 
-void TestPackageSplitter::rejectedPackage_writesNothingAndKeepsOutPaths_data()
+// The rows are made before the test enters its working directory; "<dir>" in
+// a message stands for it.
+static QString inWorkDir(QString message)
 {
+    return message.replace(QLatin1String("<dir>"), QDir::currentPath());
+}
+
+void TestPackageSplitter::rejectedPackage_leavesNoPartAndKeepsOutPaths_data()
+{
+    using E = PackageSplitter::SplitError;
     QTest::addColumn<bool>("exists");
     QTest::addColumn<QByteArray>("package");
+    QTest::addColumn<PackageSplitter::SplitError>("error");
     QTest::addColumn<QString>("message");
     QTest::addColumn<bool>("withPrefix");
 
-    PackageBuilder builder;
-    builder.addPart(IMG_TAREL_APP, pattern(SmallSize, 1));
+    PackageBuilder single;
+    single.addPart(IMG_TAREL_APP, pattern(SmallSize, 1));
     const auto withCount = [&](qint8 count) {
-        return edited(builder, [=](IMG_HEAD_INFO_EX &h) { h.subImgNum = count; });
+        return edited(single, [=](IMG_HEAD_INFO_EX &h) { h.subImgNum = count; });
     };
     const QString badCount = QStringLiteral("Invalid number of sub-images: %1");
+    const PackageBuilder three = appFpgaSensor();
+    const QByteArray whole = three.bytes();
+    const int fpgaOffset = int(three.header().subImgInfo[1].u32subimgoffset);
+    const int beyond = 100;
+    const int present = 5;
+    PackageBuilder notForUpgrade;
+    notForUpgrade.addPart(IMG_TAREL_APP, pattern(SmallSize, 1), false);
+    notForUpgrade.addPart(IMG_TAREL_FPGA, pattern(SmallSize, 2), false);
 
-    QTest::newRow("missing file") << false << QByteArray()
+    QTest::newRow("missing file") << false << QByteArray() << E::CannotOpen
                                   << "Failed to open input image: \"No such file or directory\""
                                   << true;
-    QTest::newRow("empty file") << true << QByteArray() << "Invalid image header" << false;
+    QTest::newRow("empty file") << true << QByteArray() << E::BadHeader << "Invalid image header"
+                                << false;
     QTest::newRow("header one byte short")
-        << true << builder.bytes().left(int(sizeof(IMG_HEAD_INFO_EX)) - 1) << "Invalid image header"
-        << false;
-    QTest::newRow("wrong magic") << true << edited(builder, [](IMG_HEAD_INFO_EX &h) {
+        << true << single.bytes().left(int(sizeof(IMG_HEAD_INFO_EX)) - 1) << E::BadHeader
+        << "Invalid image header" << false;
+    QTest::newRow("wrong magic") << true << edited(single, [](IMG_HEAD_INFO_EX &h) {
         h.u32magic = IMG_PACKAGE_MAGIC + 1;
-    }) << "Invalid magic number" << true;
-    QTest::newRow("no sub-images") << true << withCount(0) << badCount.arg(0) << true;
+    }) << E::BadMagic << "Invalid magic number" << true;
+    QTest::newRow("no sub-images")
+        << true << withCount(0) << E::BadCount << badCount.arg(0) << true;
     QTest::newRow("six sub-images")
-        << true << withCount(IMG_MAX_SUB_IMAGES + 1) << badCount.arg(6) << true;
+        << true << withCount(IMG_MAX_SUB_IMAGES + 1) << E::BadCount << badCount.arg(6) << true;
     QTest::newRow("count byte 0x80")
-        << true << withCount(-128) << badCount.arg(4294967168u) << true;
-    QTest::newRow("count byte 0xff") << true << withCount(-1) << badCount.arg(4294967295u) << true;
+        << true << withCount(-128) << E::BadCount << badCount.arg(4294967168u) << true;
+    QTest::newRow("count byte 0xff")
+        << true << withCount(-1) << E::BadCount << badCount.arg(4294967295u) << true;
+    // The parts before a damaged sub-image are not left behind either.
+    QTest::newRow("last sub-image starts past the end")
+        << true << edited(single, [&](IMG_HEAD_INFO_EX &h) {
+               h.subImgInfo[0].u32subimgoffset = quint32(single.bytes().size() + beyond);
+           }) << E::Damaged << IncompleteRead.arg("<dir>/app.bin").arg(-beyond).arg(0) << true;
+    QTest::newRow("middle sub-image runs past the end")
+        << true << edited(three, [&](IMG_HEAD_INFO_EX &h) {
+               h.subImgInfo[2].u32subimgoffset = quint32(whole.size() + beyond);
+           }) << E::Damaged
+        << IncompleteRead.arg("<dir>/fpga.bin").arg(2 * SmallSize + beyond).arg(2 * SmallSize)
+        << true;
+    QTest::newRow("cut inside the middle sub-image")
+        << true << whole.left(fpgaOffset + present) << E::Damaged
+        << IncompleteRead.arg("<dir>/fpga.bin").arg(SmallSize).arg(present) << true;
+    // Both parts are extracted, then removed: nobody will send them.
+    QTest::newRow("no part for upgrade") << true << notForUpgrade.bytes() << E::NothingToSend
+                                         << "#subImgInfo 1 is upgrade 0" << true;
 }
 
-void TestPackageSplitter::rejectedPackage_writesNothingAndKeepsOutPaths()
+void TestPackageSplitter::rejectedPackage_leavesNoPartAndKeepsOutPaths()
 {
     QFETCH(bool, exists);
     QFETCH(QByteArray, package);
+    QFETCH(PackageSplitter::SplitError, error);
     QFETCH(QString, message);
     QFETCH(bool, withPrefix);
     const QString path
         = exists ? writePackage(package) : m_input->filePath(QStringLiteral("absent.img"));
 
     QStringList outPaths{QStringLiteral("earlier.bin")};
-    QCOMPARE(PackageSplitter::upgradeImag_parse_tarel_sky(path, outPaths), 0);
+    auto got = PackageSplitter::SplitError::None;
+    QCOMPARE(PackageSplitter::upgradeImag_parse_tarel_sky(path, outPaths, QString(), &got), 0);
+    QCOMPARE(got, error);
     QCOMPARE(outPaths, QStringList{"earlier.bin"});
     QCOMPARE(outputFiles(), QStringList());
-    QVERIFY_LOGGED(QtWarningMsg, message, withPrefix);
+    // A valid package that lists nothing is no warning.
+    const QtMsgType level = error == PackageSplitter::SplitError::NothingToSend ? QtInfoMsg
+                                                                               : QtWarningMsg;
+    QVERIFY_LOGGED(level, inWorkDir(message), withPrefix);
+}
+
+void TestPackageSplitter::unwritablePart_rejectsAndRemovesWrittenParts_data()
+{
+    QTest::addColumn<bool>("diskFull");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QStringList>("left");
+
+    // The directory is not the splitter's to remove; a part cut short by a
+    // full disk is.
+    QTest::newRow("part name taken by a directory")
+        << false << "Failed to create output file: \"<dir>/fpga.bin\"" << QStringList{"fpga.bin"};
+    QTest::newRow("disk full") << true << "Write failed for \"<dir>/fpga.bin\"" << QStringList();
+}
+
+// The application part before it is written and removed again, the sensor
+// part after it never written.
+void TestPackageSplitter::unwritablePart_rejectsAndRemovesWrittenParts()
+{
+    QFETCH(bool, diskFull);
+    QFETCH(QString, message);
+    QFETCH(QStringList, left);
+    const QString fullDevice = QStringLiteral("/dev/full");
+    if (diskFull && !QFileInfo::exists(fullDevice))
+        QSKIP("needs /dev/full");
+    // Opening /dev/full for writing works; every write fails with ENOSPC.
+    QVERIFY(diskFull ? QFile::link(fullDevice, outputPath("fpga.bin"))
+                     : QDir::current().mkdir(QStringLiteral("fpga.bin")));
+
+    QStringList outPaths{QStringLiteral("earlier.bin")};
+    auto error = PackageSplitter::SplitError::None;
+    QCOMPARE(split(appFpgaSensor().bytes(), outPaths, QString(), &error), 0);
+    QCOMPARE(error, PackageSplitter::SplitError::CannotWrite);
+    QCOMPARE(outPaths, QStringList{"earlier.bin"});
+    QCOMPARE(outputFiles(), left);
+    QVERIFY_LOGGED(QtInfoMsg,
+        inWorkDir(QStringLiteral("Extracted: \"<dir>/app.bin\" Size: %1 bytes").arg(SmallSize)));
+    QVERIFY_LOGGED(QtWarningMsg, inWorkDir(message));
 }
 
 void TestPackageSplitter::imageType_fromFileName_data()
