@@ -2,6 +2,21 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="en_US" sourcelanguage="zh_CN">
 <context>
+    <name>ConsoleCommand</name>
+    <message>
+        <source>命令中没有字节：请输入十六进制字节，如 4F 54</source>
+        <translation>The command holds no bytes: enter hex bytes such as 4F 54</translation>
+    </message>
+    <message>
+        <source>命令无效：%1 中的 %2 不是十六进制数字（0-9、A-F）</source>
+        <translation>Invalid command: %2 in %1 is not a hex digit (0-9, A-F)</translation>
+    </message>
+    <message>
+        <source>命令无效：%1 的位数为奇数，每个字节需要两位十六进制数字</source>
+        <translation>Invalid command: %1 has an odd number of digits; each byte takes two hex digits</translation>
+    </message>
+</context>
+<context>
     <name>MainWindow</name>
     <message>
         <source>MainWindow</source>

@@ -7,6 +7,7 @@
 #include "upgradepage.h"
 #include "usbvirtualserial.h"
 
+#include <QCloseEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMouseEvent>
@@ -120,6 +121,14 @@ void MainWindow::slotOnMenuClicked(int index)
 {
     rightLayout->setCurrentIndex(index);
     LOG_INFO << "setCurrentIndex" << rightLayout->currentIndex();
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    if (m_upgradePage->mayClose())
+        event->accept();
+    else
+        event->ignore();
 }
 
 bool MainWindow::isInTitleBar(const QPoint &windowPos) const

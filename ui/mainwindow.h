@@ -42,6 +42,8 @@ public slots:
     void slotOnMenuClicked(int index);
 
 protected:
+    // During an upgrade the user is asked first, as Disconnect asks.
+    void closeEvent(QCloseEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
     void mouseDoubleClickEvent(QMouseEvent *event) override;

@@ -101,6 +101,10 @@ void UpgradePage::connectSignals()
     connect(m_upgradeprocess, &UpgradeProcess::sigUpgradeProcessHint, this,
             &UpgradePage::on_upgrade_process_hint);
     connect(m_upgradeprocess, &UpgradeProcess::sigUpgProg, this, &UpgradePage::onUpgradeProgress);
+    connect(m_upgradeprocess, &UpgradeProcess::sigUpgradeWaiting, this,
+            &UpgradePage::onUpgradeWaiting, Qt::QueuedConnection);
+    connect(m_upgradeprocess, &UpgradeProcess::sigUpgradeNotStarted, this,
+            &UpgradePage::onUpgradeNotStarted, Qt::QueuedConnection);
     connect(&futureWatcher, &QFutureWatcher<void>::finished, this, &UpgradePage::onUpgradeFinished);
     if (m_settingPage)
         connect(m_settingPage, &SettingPage::sendTextToDevice, this,
@@ -300,6 +304,12 @@ void UpgradePage::on_btnDisConnDevice_clicked()
 {
     if (is_continue_upgrading_hint() == KeepUpgrading)
         return;
+    disconnectDevice();
+}
+
+// Disconnect's work, also done when the window closes during an upgrade.
+void UpgradePage::disconnectDevice()
+{
     m_usbVirtualSerial->searchUsbVirtualSerialPort(true);
     if (m_usbVirtualSerial->SerialPortIsOpen())
         m_usbVirtualSerial->closeSerialPort();
@@ -336,6 +346,16 @@ void UpgradePage::changeEvent(QEvent *event)
         showIdentity();
     }
     QWidget::changeEvent(event);
+}
+
+bool UpgradePage::mayClose()
+{
+    if (!m_upgradeFlag)
+        return true;
+    if (is_continue_upgrading_hint() == KeepUpgrading)
+        return false;
+    disconnectDevice();
+    return true;
 }
 
 void UpgradePage::closeEvent(QCloseEvent *event)

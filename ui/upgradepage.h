@@ -43,6 +43,9 @@ public:
     void enterDeviceConnNotePage();
     void enterUpgPage(int usb_vid);
     int is_continue_upgrading_hint();
+    // Asked before the window closes: false when the user keeps the running
+    // upgrade; otherwise any upgrade has ended, as a disconnect ends it.
+    bool mayClose();
     bool getUpgradeFlag() const { return m_upgradeFlag; }
     void setUpgradeFlag(bool flag) { m_upgradeFlag = flag; }
     // Replaces the platform's open-file dialog.
@@ -60,6 +63,13 @@ public:
     int send_comand(int command, unsigned int retryNum, bool isPopUpWarning);
     int sendComandSafe(int command, unsigned int retryNum, bool isPopUpWarning);
 
+    // A worker hint: a box and the note (isHint), or the failure note. Not a
+    // slot: the form's auto-connection would look for a sender by its name.
+    void on_upgrade_process_hint(const QString &message, bool isHint);
+
+    // The page's worker, for tests that speak in its place.
+    UpgradeProcess *worker() const { return m_upgradeprocess; }
+
 signals:
     // For a sender thread of console commands; nothing emits it yet.
     void sigSendTextToThread(const QString &text);
@@ -69,8 +79,9 @@ public slots:
     void upgradeImageProcess();
     void upgradeImageProcess_tarel_sky(const QString &upgradeFirmwarePath,
                                        const QString &upgradeFirmwareName);
-    void on_upgrade_process_hint(const QString &message, bool isHint);
     void onUpgradeFinished();
+    void onUpgradeWaiting(const QString &status);
+    void onUpgradeNotStarted(const QString &message);
     void handleDeviceDetected(quint16 vid);
     void handleTextFromSettingPage(const QString &text);
     void handleSenderTextstatus(int sendtextstatus);
@@ -92,6 +103,9 @@ private:
     void applyStyleSheets();
     void connectSignals();
     void showUpgradePanel();
+    // Ends any upgrade, closes the port and returns to the connect prompt.
+    void disconnectDevice();
+    QString upgradingNote() const;
     void showIdentity();
     QString defaultDeviceName(int vid) const;
     QString firmwareText() const;
@@ -124,6 +138,7 @@ private:
 
     quint16 m_previousVid = 0;      // the identifier the presence handler saw last
     bool m_endingSequence = false;  // reports of a sequence being ended are dropped
+    QString m_noteBeforeUpgrade;    // put back when an upgrade does not start
     FileChooser m_fileChooser;
 };
 

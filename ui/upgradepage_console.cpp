@@ -2,6 +2,7 @@
 // command sender. Both reopen the device's port before they send.
 #include "upgradepage.h"
 
+#include "consolecommand.h"
 #include "logging.h"
 #include "messageboxes.h"
 #include "settingpage.h"
@@ -73,8 +74,14 @@ int UpgradePage::sendComandSafe(int command, unsigned int retryNum, bool isPopUp
 void UpgradePage::handleTextFromSettingPage(const QString &text)
 {
     LOG_DEBUG << "get upgrade flag:" << m_upgradeFlag << " text " << text;
-    // Hex digit pairs become bytes; anything else typed is skipped.
-    const QByteArray decoded = QByteArray::fromHex(text.toUtf8());
+    // A typo is reported before anything else: no state makes it sendable.
+    QByteArray decoded;
+    QString error;
+    if (!ConsoleCommand::parse(text, &decoded, &error)) {
+        LOG_WARNING << "console command refused:" << error;
+        MessageBoxes::warning(this, tr("警告"), error);
+        return;
+    }
     const QByteArray payload = decoded.left(ConsoleRecordBytes);
     FPV_UPGRADE_SENDER_TEXT_t record{};
     std::memcpy(&record, payload.constData(), std::size_t(payload.size()));
@@ -83,7 +90,7 @@ void UpgradePage::handleTextFromSettingPage(const QString &text)
         MessageBoxes::warning(this, tr("警告"), tr("升级进行中，无法发送命令"));
         return;
     }
-    LOG_DEBUG << "send data:" << payload.constData() << "size" << text.size();
+    LOG_DEBUG << "send data:" << payload.toHex(' ') << "size" << payload.size();
 
     const QString portName = m_usbVirtualSerial->searchUsbVirtualSerialPort(true);
     if (portName.isEmpty()) {

@@ -127,8 +127,10 @@ void UpgradePage::on_btnUpgrade_clicked()
 {
     if (!mayInterruptUpgrade())
         return;
-    ui->lbNote->setText(tr("升级中，请勿断电或重启！"));
+    m_noteBeforeUpgrade = ui->lbNote->text();
+    ui->lbNote->setText(upgradingNote());
     setUpgradeFlag(true);
+    onUpgradeProgress(0); // empty until the first report, not full from the last upgrade
     LOG_INFO << "!!!!m_upgradeFlag " << m_upgradeFlag;
 
     if (firmwareText().contains(MultiImageMarker)) {
@@ -198,4 +200,32 @@ void UpgradePage::on_upgrade_process_hint(const QString &message, bool isHint)
 
 void UpgradePage::onUpgradeFinished()
 {
+}
+
+QString UpgradePage::upgradingNote() const
+{
+    return tr("升级中，请勿断电或重启！");
+}
+
+void UpgradePage::onUpgradeWaiting(const QString &status)
+{
+    if (m_endingSequence || !m_upgradeFlag)
+        return;
+    ui->lbNote->setText(status.isEmpty() ? upgradingNote() : status);
+}
+
+// Nothing was sent: the page goes back to the file just chosen, ready for
+// another try, before the box holds the user's attention.
+void UpgradePage::onUpgradeNotStarted(const QString &message)
+{
+    if (m_endingSequence || !m_upgradeFlag)
+        return;
+    LOG_WARNING << "upgrade not started:" << message;
+    setUpgradeFlag(false);
+    ui->lbNote->setText(m_noteBeforeUpgrade);
+    ui->progressBar->setValue(0);
+    ui->progressBar->setFormat(m_fileName);
+    ui->btnUpgrade->setEnabled(true);
+    ui->btnSelectBinFile->setEnabled(true);
+    MessageBoxes::warning(this, tr("警告"), message);
 }

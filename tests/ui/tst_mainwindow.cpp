@@ -1,11 +1,14 @@
+#include "expectedboxes.h"
 #include "fixedportlister.h"
 #include "logcapture.h"
 #include "mainwindow.h"
 #include "settingpage.h"
 #include "sidebar.h"
 #include "sidebarmenuitem.h"
+#include "simulateddevice.h"
 #include "startup.h"
 #include "upgradepage.h"
+#include "upgradeprocess.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -17,9 +20,11 @@
 
 namespace {
 
-std::unique_ptr<MainWindow> shownWindow()
+constexpr int AwayRebootMs = 600000; // the device stays away while the test acts
+
+std::unique_ptr<MainWindow> shownWindow(SharedPortLister ports = std::make_shared<FixedPortLister>())
 {
-    auto window = std::make_unique<MainWindow>(std::make_shared<FixedPortLister>());
+    auto window = std::make_unique<MainWindow>(std::move(ports));
     window->show();
     if (!QTest::qWaitForWindowExposed(window.get()))
         return nullptr;
@@ -92,6 +97,7 @@ private slots:
     void titleBar_togglesMaximisedState_data();
     void titleBar_togglesMaximisedState();
     void closeButton_closesTheWindowAtOnce();
+    void closeDuringAnUpgrade_asksAndEndsTheUpgradeOnYes();
     void languageChoice_retranslatesTheSideBarButNotTheTitle();
 
 private:
@@ -218,10 +224,58 @@ void TestMainWindow::titleBar_togglesMaximisedState()
 
 void TestMainWindow::closeButton_closesTheWindowAtOnce()
 {
+    ExpectedBoxes boxes; // none: no upgrade runs
     const std::unique_ptr<MainWindow> window = shownWindow();
     QVERIFY(window);
     QTest::mouseClick(titleBarPart<QPushButton>(*window, "btnClose"), Qt::LeftButton);
+    VERIFY_BOXES(boxes);
     QVERIFY(!window->isVisible());
+}
+
+// The upgrade waits out the device's reboot (seconds on the real clock, and
+// the device stays away), so it runs while the test closes.
+void TestMainWindow::closeDuringAnUpgrade_asksAndEndsTheUpgradeOnYes()
+{
+    const QString title = QStringLiteral("提示");
+    const QString question = QStringLiteral("正在升级中，是否结束？");
+    QTemporaryDir images;
+    QFile image(images.filePath(QStringLiteral("Merlow_R_Sky_1_0_6.img")));
+    QVERIFY(image.open(QIODevice::WriteOnly));
+    image.write(QByteArray(1024, '\x5A'));
+    image.close();
+    SimulatedDevice device;
+    QVERIFY(device.start());
+    device.sim.setRebootDelay(AwayRebootMs);
+    LogCapture log;
+    ExpectedBoxes boxes;
+    const std::unique_ptr<MainWindow> window = shownWindow(device.ports);
+    QVERIFY(window);
+    auto *page = window->findChild<UpgradePage *>();
+    page->handleDeviceDetected(device.sim.identity().vendorId);
+    page->findChild<QToolButton *>(QStringLiteral("btnConnDevice"))->click();
+    page->setFileChooser([&image] { return image.fileName(); });
+    page->findChild<QToolButton *>(QStringLiteral("btnSelectBinFile"))->click();
+    page->findChild<QToolButton *>(QStringLiteral("btnUpgrade"))->click();
+    VERIFY_BOXES(boxes);
+    QVERIFY(page->getUpgradeFlag());
+    QTRY_VERIFY(page->worker()->beRun()); // a reset before the sequence starts would be lost
+
+    boxes.expect(title, question, QMessageBox::No);
+    QTest::mouseClick(titleBarPart<QPushButton>(*window, "btnClose"), Qt::LeftButton);
+    VERIFY_BOXES(boxes);
+    QVERIFY(window->isVisible());
+    QVERIFY(page->getUpgradeFlag());
+    QVERIFY(page->worker()->isSequenceRunning());
+
+    boxes.expect(title, question, QMessageBox::Yes);
+    QVERIFY(window->close());
+    VERIFY_BOXES(boxes);
+    QVERIFY(!window->isVisible());
+    QVERIFY(!page->getUpgradeFlag());
+    // Ended and waited for before the window went.
+    QVERIFY(!page->worker()->isSequenceRunning());
+    QVERIFY(log.contains(QStringLiteral("upgrade finished")));
+    QCOMPARE(m_upgrade_device_vid.load(), 0);
 }
 
 void TestMainWindow::languageChoice_retranslatesTheSideBarButNotTheTitle()

@@ -1,3 +1,4 @@
+#include "consolecommand.h"
 #include "upgradepage_fixture.h"
 
 #include <QLineEdit>
@@ -17,6 +18,19 @@ QByteArray record(const QByteArray &start)
 {
     return start + QByteArray(RecordBytes - start.size(), '\0');
 }
+
+// Counts the link's port searches.
+class CountingPortLister : public FixedPortLister
+{
+public:
+    using FixedPortLister::FixedPortLister;
+    QList<SerialPortDescription> availablePorts() const override
+    {
+        ++searches;
+        return FixedPortLister::availablePorts();
+    }
+    mutable std::atomic<int> searches{0};
+};
 
 QByteArray countingBytes(int size)
 {
@@ -41,6 +55,8 @@ private slots:
     void console_longerThanTheRecord_sendsItsStartAndSaysSo();
     void console_typedOnTheSettingsPage_reachesTheDevice();
     void console_duringAnUpgrade_isRefusedEvenWithoutDevice();
+    void console_malformed_warnsAndTouchesNoPort_data();
+    void console_malformed_warnsAndTouchesNoPort();
     void console_withoutDevice_asksForItAndSendsNothing();
     void console_whileAPortWarningIsOpen_addsNoSecondBox();
     void console_refusedFiveTimes_warnsOnce();
@@ -75,7 +91,7 @@ void TestUpgradeConsole::console_sendsTheTypedHexAsTheRecord_data()
     QTest::newRow("with spaces") << "4F 54 52 41" << record(otra);
     QTest::newRow("without spaces") << "4F545241" << record(otra);
     QTest::newRow("lower case") << "4f545241" << record(otra);
-    QTest::newRow("no hex digit") << "xyz!" << record(QByteArray());
+    QTest::newRow("groups of two bytes") << "4F54 5241" << record(otra);
     QTest::newRow("exactly the record")
         << QString::fromLatin1(countingBytes(RecordBytes).toHex()) << countingBytes(RecordBytes);
 }
@@ -89,7 +105,7 @@ void TestUpgradeConsole::console_sendsTheTypedHexAsTheRecord()
     f->boxes.expect(Hint, SendSucceeded);
     page->handleTextFromSettingPage(typed);
     VERIFY_BOXES(f->boxes);
-    const QList<SimFrameRecord> sent = f->device->framesOf(AR_COMMAND_SEND_TEXT);
+    const QList<SimFrameRecord> sent = firstTransmissions(f->device->framesOf(AR_COMMAND_SEND_TEXT));
     QCOMPARE(sent.size(), 1);
     QCOMPARE(sent.first().length, quint32(RecordBytes));
     QCOMPARE(sent.first().payload, payload);
@@ -104,7 +120,7 @@ void TestUpgradeConsole::console_longerThanTheRecord_sendsItsStartAndSaysSo()
     f->boxes.expect(Hint, SendSucceeded);
     page->handleTextFromSettingPage(QString::fromLatin1(typed.toHex(' ')));
     VERIFY_BOXES(f->boxes);
-    const QList<SimFrameRecord> sent = f->device->framesOf(AR_COMMAND_SEND_TEXT);
+    const QList<SimFrameRecord> sent = firstTransmissions(f->device->framesOf(AR_COMMAND_SEND_TEXT));
     QCOMPARE(sent.size(), 1);
     QCOMPARE(sent.first().payload, typed.left(RecordBytes));
     const QString view = f->settingPage->findChild<QPlainTextEdit *>()->toPlainText();
@@ -120,7 +136,7 @@ void TestUpgradeConsole::console_typedOnTheSettingsPage_reachesTheDevice()
     f->boxes.expect(Hint, SendSucceeded);
     f->settingPage->findChild<QToolButton *>(QStringLiteral("SerialSendBtn"))->click();
     VERIFY_BOXES(f->boxes);
-    const QList<SimFrameRecord> sent = f->device->framesOf(AR_COMMAND_SEND_TEXT);
+    const QList<SimFrameRecord> sent = firstTransmissions(f->device->framesOf(AR_COMMAND_SEND_TEXT));
     QCOMPARE(sent.size(), 1);
     QCOMPARE(sent.first().payload, record(QByteArray::fromHex("4F54")));
 }
@@ -132,6 +148,36 @@ void TestUpgradeConsole::console_duringAnUpgrade_isRefusedEvenWithoutDevice()
     f->boxes.expect(Warning, UpgradeRunning);
     page->handleTextFromSettingPage(QStringLiteral("4F 54 52 41"));
     VERIFY_BOXES(f->boxes);
+}
+
+void TestUpgradeConsole::console_malformed_warnsAndTouchesNoPort_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<bool>("upgrading");
+    QTest::newRow("odd digits") << "4F 54 5" << false;
+    QTest::newRow("hex prefix") << "0x4F" << false;
+    QTest::newRow("only whitespace") << " \t " << false;
+    // The typo is what the user must fix first, upgrade or not.
+    QTest::newRow("odd digits during an upgrade") << "4F5" << true;
+}
+
+void TestUpgradeConsole::console_malformed_warnsAndTouchesNoPort()
+{
+    QFETCH(QString, typed);
+    QFETCH(bool, upgrading);
+    auto ports = std::make_shared<CountingPortLister>(
+        QList<SerialPortDescription>{{MissingPortPath, QString(), AR_FPV_BOARD_TYPE_GT_SKY}});
+    f->plainPorts = ports;
+    UpgradePage *page = f->makePage();
+    page->setUpgradeFlag(upgrading);
+    QByteArray bytes;
+    QString error;
+    QVERIFY(!ConsoleCommand::parse(typed, &bytes, &error));
+    const int searchesBefore = ports->searches.load();
+    f->boxes.expect(Warning, error);
+    page->handleTextFromSettingPage(typed);
+    VERIFY_BOXES(f->boxes);
+    QCOMPARE(ports->searches.load(), searchesBefore);
 }
 
 void TestUpgradeConsole::console_withoutDevice_asksForItAndSendsNothing()
@@ -162,7 +208,10 @@ void TestUpgradeConsole::console_refusedFiveTimes_warnsOnce()
     f->boxes.expect(Warning, SendFailed);
     page->handleTextFromSettingPage(QStringLiteral("4F 54 52 41"));
     VERIFY_BOXES(f->boxes);
-    QCOMPARE(f->device->framesOf(AR_COMMAND_SEND_TEXT).size(), ConsoleTransmissions);
+    // Every transmission the link allows, all of the one request.
+    const QList<SimFrameRecord> sent = f->device->framesOf(AR_COMMAND_SEND_TEXT);
+    QCOMPARE(sent.size(), ConsoleTransmissions);
+    QCOMPARE(firstTransmissions(sent).size(), 1);
 }
 
 void TestUpgradeConsole::console_silentDevice_warnsOnceAfterFiveTransmissions()
@@ -174,7 +223,10 @@ void TestUpgradeConsole::console_silentDevice_warnsOnceAfterFiveTransmissions()
     f->boxes.expect(Warning, SendFailed);
     page->handleTextFromSettingPage(QStringLiteral("4F 54 52 41"));
     VERIFY_BOXES(f->boxes);
-    QCOMPARE(f->device->framesOf(AR_COMMAND_SEND_TEXT).size(), ConsoleTransmissions);
+    // Every transmission the link allows, all of the one request.
+    const QList<SimFrameRecord> sent = f->device->framesOf(AR_COMMAND_SEND_TEXT);
+    QCOMPARE(sent.size(), ConsoleTransmissions);
+    QCOMPARE(firstTransmissions(sent).size(), 1);
 }
 
 // ---- the page command sender --------------------------------------------------------

@@ -1,5 +1,6 @@
 #include "packagebuilder.h"
 #include "upgradepage_fixture.h"
+#include "upgradeprocess.h"
 
 #include <QElapsedTimer>
 
@@ -7,13 +8,25 @@ using namespace PageTexts;
 
 namespace {
 constexpr int FastFactor = 100;       // the worker's 5 s pauses take 50 ms
+// A waiting upgrade gives up on the device after 300 s of its time: 30 s
+// here, longer than any test takes to act on it, however loaded the machine.
+constexpr int WaitingFactor = 10;
 constexpr int QuickRebootMs = 200;
-constexpr int AwayRebootMs = 5000;    // the device stays away while a test acts
+constexpr int AwayRebootMs = 600000;  // the device stays away while a test acts
 constexpr int UpgradeTimeoutMs = 30000;
 constexpr int NamePauseMs = 200;
 const QString ImageName = QStringLiteral("Merlow_R_Sky_1_0_6.img");
 const QString WaitingForDevice = QStringLiteral("waiting for fpv reconnection");
 const QString SequenceEnded = QStringLiteral("upgrade finished");
+const QString NotStartedMessage = QStringLiteral("升级包格式错误，未发送任何数据。");
+const QString WaitingStatus = QStringLiteral("正在等待设备重启……已等待35秒");
+
+// The note while an upgrade runs: the upgrading text, or what the worker is
+// waiting for (it reports its waits as they go on).
+bool notesAnUpgrade(const QString &note)
+{
+    return note == Upgrading || note.startsWith(QStringLiteral("正在等待"));
+}
 
 QByteArray patternBytes(int size, int seed = 7)
 {
@@ -57,6 +70,7 @@ private slots:
     void showing_startsPresencePolling();
     void showing_duringAnUpgrade_keepsTheUpgradePanel();
     void closeRequest_isRefused();
+    void construction_leavesNoSlotToAutoConnect();
 
     void connect_withoutDevice_warnsOnceAndSendsNothing_data();
     void connect_withoutDevice_warnsOnceAndSendsNothing();
@@ -72,10 +86,15 @@ private slots:
 
     void upgrade_throughThePage_takesTheRouteAndCompletes_data();
     void upgrade_throughThePage_takesTheRouteAndCompletes();
+    void upgradeAgain_startsFromAnEmptyBar();
     void progress_isShownAndCompletes_data();
     void progress_isShownAndCompletes();
     void hint_showsItsBoxThenTheNote();
     void failureReport_offersANewFileChoice();
+    void waitingReport_showsInTheNoteWhileUpgrading_data();
+    void waitingReport_showsInTheNoteWhileUpgrading();
+    void notStarted_returnsToTheChosenFile_data();
+    void notStarted_returnsToTheChosenFile();
 
     void confirmationNo_keepsTheUpgradeRunning_data();
     void confirmationNo_keepsTheUpgradeRunning();
@@ -91,6 +110,9 @@ private:
                           std::shared_ptr<const UpgradeClock> clock);
     // An upgrade whose device is away rebooting, so the sequence waits.
     void startWaitingUpgrade();
+    // A reset that comes before the sequence has started is lost: a test
+    // that ends a fresh upgrade waits for it first.
+    void waitUntilTheSequenceRuns();
 
     std::unique_ptr<PageFixture> f;
 };
@@ -118,10 +140,15 @@ void TestUpgradePage::connectAndChoose(quint16 vid, const QByteArray &image, int
     QVERIFY(f->widget<QToolButton>("btnUpgrade")->isEnabled());
 }
 
+void TestUpgradePage::waitUntilTheSequenceRuns()
+{
+    QTRY_VERIFY(f->page->worker()->beRun());
+}
+
 void TestUpgradePage::startWaitingUpgrade()
 {
     connectAndChoose(AR_FPV_BOARD_TYPE_GT_SKY, patternBytes(1024), AwayRebootMs,
-                     std::make_shared<ScaledClock>(FastFactor));
+                     std::make_shared<ScaledClock>(WaitingFactor));
     f->click("btnUpgrade");
     QTRY_VERIFY(f->log.contains(WaitingForDevice));
     QVERIFY(f->page->getUpgradeFlag());
@@ -231,6 +258,15 @@ void TestUpgradePage::closeRequest_isRefused()
     page->show();
     QVERIFY(!page->close());
     QVERIFY(page->isVisible());
+}
+
+// The form connects on_<widget>_<signal> slots by name and warns about any
+// other slot named like that.
+void TestUpgradePage::construction_leavesNoSlotToAutoConnect()
+{
+    f->makePage();
+    const QStringList warnings = f->log.matching(QStringLiteral("connectSlotsByName"));
+    QVERIFY2(warnings.isEmpty(), qPrintable(warnings.join(QLatin1Char('\n'))));
 }
 
 // ---- connect ------------------------------------------------------------------------
@@ -429,6 +465,25 @@ void TestUpgradePage::upgrade_throughThePage_takesTheRouteAndCompletes()
     QCOMPARE(received, expected);
 }
 
+void TestUpgradePage::upgradeAgain_startsFromAnEmptyBar()
+{
+    connectAndChoose(AR_FPV_BOARD_TYPE_GT_SKY, patternBytes(1024), QuickRebootMs,
+                     std::make_shared<ScaledClock>(FastFactor));
+    f->click("btnUpgrade");
+    QTRY_COMPARE_WITH_TIMEOUT(f->text("lbNote"), Finished, UpgradeTimeoutMs);
+    QCOMPARE(f->bar()->value(), 100);
+
+    f->device->sim.setRebootDelay(AwayRebootMs); // the next upgrade waits for it
+    f->click("btnSelectBinFile");
+    QCOMPARE(f->bar()->format(), ImageName);
+    f->click("btnUpgrade");
+    QVERIFY(f->page->getUpgradeFlag());
+    QCOMPARE(f->bar()->value(), 0);
+    QCOMPARE(f->bar()->format(), QStringLiteral("0%"));
+    VERIFY_BOXES(f->boxes);
+    waitUntilTheSequenceRuns();
+}
+
 void TestUpgradePage::progress_isShownAndCompletes_data()
 {
     QTest::addColumn<int>("reported");
@@ -489,6 +544,70 @@ void TestUpgradePage::failureReport_offersANewFileChoice()
     QVERIFY(page->getUpgradeFlag());
 }
 
+void TestUpgradePage::waitingReport_showsInTheNoteWhileUpgrading_data()
+{
+    QTest::addColumn<bool>("upgrading");
+    QTest::addColumn<QStringList>("reports");
+    QTest::addColumn<QString>("note");
+    QTest::newRow("a wait is shown") << true << QStringList{WaitingStatus} << WaitingStatus;
+    QTest::newRow("its end brings the upgrading note back")
+        << true << QStringList{WaitingStatus, QString()} << Upgrading;
+    QTest::newRow("ignored without an upgrade") << false << QStringList{WaitingStatus} << Finished;
+}
+
+void TestUpgradePage::waitingReport_showsInTheNoteWhileUpgrading()
+{
+    QFETCH(bool, upgrading);
+    QFETCH(QStringList, reports);
+    QFETCH(QString, note);
+    UpgradePage *page = f->makePage();
+    page->onUpgradeProgress(100); // a note that an ignored report must leave alone
+    page->setUpgradeFlag(upgrading);
+    for (const QString &report : reports)
+        emit page->worker()->sigUpgradeWaiting(report);
+    QCoreApplication::sendPostedEvents(page, QEvent::MetaCall); // they arrive queued
+    QCOMPARE(f->text("lbNote"), note);
+    VERIFY_BOXES(f->boxes);
+}
+
+void TestUpgradePage::notStarted_returnsToTheChosenFile_data()
+{
+    QTest::addColumn<bool>("afterAnUpgrade");
+    QTest::addColumn<QString>("noteBefore");
+    QTest::newRow("first upgrade") << false << QString();
+    QTest::newRow("after a finished upgrade") << true << Finished;
+}
+
+// The sequence waits out its reboot pause (5 s on this clock) and reports
+// nothing meanwhile; the test speaks for it.
+void TestUpgradePage::notStarted_returnsToTheChosenFile()
+{
+    QFETCH(bool, afterAnUpgrade);
+    QFETCH(QString, noteBefore);
+    connectAndChoose(AR_FPV_BOARD_TYPE_GT_SKY, patternBytes(64), AwayRebootMs,
+                     std::make_shared<SystemClock>());
+    if (afterAnUpgrade) {
+        f->page->onUpgradeProgress(100);
+        f->click("btnSelectBinFile"); // the same file again
+    }
+    f->click("btnUpgrade");
+    QVERIFY(f->page->getUpgradeFlag());
+    waitUntilTheSequenceRuns();
+
+    QString noteWhileShown;
+    f->boxes.expect(Warning, NotStartedMessage);
+    f->boxes.whileShown([&] { noteWhileShown = f->text("lbNote"); });
+    emit f->page->worker()->sigUpgradeNotStarted(NotStartedMessage);
+    QTRY_VERIFY(f->boxes.problems().isEmpty());
+    QVERIFY(!f->page->getUpgradeFlag());
+    QCOMPARE(noteWhileShown, noteBefore);
+    QCOMPARE(f->text("lbNote"), noteBefore);
+    QCOMPARE(f->bar()->value(), 0);
+    QCOMPARE(f->bar()->format(), ImageName);
+    QVERIFY(f->widget<QToolButton>("btnUpgrade")->isEnabled());
+    QVERIFY(f->widget<QToolButton>("btnSelectBinFile")->isEnabled());
+}
+
 // ---- confirmation while upgrading ---------------------------------------------------
 
 void TestUpgradePage::confirmationNo_keepsTheUpgradeRunning_data()
@@ -508,7 +627,7 @@ void TestUpgradePage::confirmationNo_keepsTheUpgradeRunning()
     f->click(qPrintable(button));
     VERIFY_BOXES(f->boxes);
     QVERIFY(f->page->getUpgradeFlag());
-    QCOMPARE(f->text("lbNote"), Upgrading);
+    QVERIFY2(notesAnUpgrade(f->text("lbNote")), qPrintable(f->text("lbNote")));
     QVERIFY(f->shown("widgetUpg"));
     QCOMPARE(f->chooserCalls, choicesBefore);
     QCOMPARE(f->log.count(SequenceEnded), 0);
@@ -552,6 +671,7 @@ void TestUpgradePage::confirmationYes_endsTheSequenceBeforeTheAction()
         const int ended = firstIndexOf(lines, SequenceEnded);
         QVERIFY(ended >= 0);
         QVERIFY(ended < lines.lastIndexOf(QRegularExpression(QStringLiteral(".*#### EDU upgrade.*"))));
+        waitUntilTheSequenceRuns();
     }
     if (connectPromptAfter) {
         QVERIFY(!f->device->link->SerialPortIsOpen());
