@@ -282,10 +282,6 @@
         <translation>Tavio PC Tool打开升级固件失败，请重启Tavio PC Tool并再次升级。</translation>
     </message>
     <message>
-        <source>upgrade firmware upload failed! re-uploading...</source>
-        <translation>upgrade firmware upload failed! re-uploading...</translation>
-    </message>
-    <message>
         <source>upgrade firmware send start.</source>
         <translation>upgrade firmware send start.</translation>
     </message>
@@ -360,6 +356,42 @@
     <message>
         <source>异常终止，请重启设备再次升级。</source>
         <translation>异常终止，请重启设备再次升级。</translation>
+    </message>
+    <message>
+        <source>the device reported no usable maximum segment length, please restart the device and connect again.</source>
+        <translation>the device reported no usable maximum segment length, please restart the device and connect again.</translation>
+    </message>
+    <message>
+        <source>设备报告的最大数据长度无效，无法升级，请重启设备后重新连接。</source>
+        <translation>设备报告的最大数据长度无效，无法升级，请重启设备后重新连接。</translation>
+    </message>
+    <message>
+        <source>正在等待设备重启，已等待%1秒</source>
+        <translation>正在等待设备重启，已等待%1秒</translation>
+    </message>
+    <message>
+        <source>正在等待设备的校验结果，已等待%1秒</source>
+        <translation>正在等待设备的校验结果，已等待%1秒</translation>
+    </message>
+    <message>
+        <source>无法打开升级包，请检查升级固件是否正确！</source>
+        <translation>无法打开升级包，请检查升级固件是否正确！</translation>
+    </message>
+    <message>
+        <source>升级包格式错误，请检查升级固件是否正确！</source>
+        <translation>升级包格式错误，请检查升级固件是否正确！</translation>
+    </message>
+    <message>
+        <source>升级包已损坏或不完整，请检查升级固件是否正确！</source>
+        <translation>升级包已损坏或不完整，请检查升级固件是否正确！</translation>
+    </message>
+    <message>
+        <source>无法写出升级包的分区文件，请检查磁盘空间！</source>
+        <translation>无法写出升级包的分区文件，请检查磁盘空间！</translation>
+    </message>
+    <message>
+        <source>升级包中没有需要升级的固件，请检查升级固件是否正确！</source>
+        <translation>升级包中没有需要升级的固件，请检查升级固件是否正确！</translation>
     </message>
 </context>
 </TS>

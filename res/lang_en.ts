@@ -282,10 +282,6 @@
         <translation>Tavio PC Tool open upgrade image file fail, please restart the Tavio PC Tool to upgrade again.</translation>
     </message>
     <message>
-        <source>upgrade firmware upload failed! re-uploading...</source>
-        <translation>upgrade firmware upload failed! re-uploading...</translation>
-    </message>
-    <message>
         <source>upgrade firmware send start.</source>
         <translation>upgrade firmware send start.</translation>
     </message>
@@ -360,6 +356,42 @@
     <message>
         <source>异常终止，请重启设备再次升级。</source>
         <translation>Abnormal termination, please restart the device and upgrade again.</translation>
+    </message>
+    <message>
+        <source>the device reported no usable maximum segment length, please restart the device and connect again.</source>
+        <translation>the device reported no usable maximum segment length, please restart the device and connect again.</translation>
+    </message>
+    <message>
+        <source>设备报告的最大数据长度无效，无法升级，请重启设备后重新连接。</source>
+        <translation>The device reported an invalid maximum data length, so it cannot be upgraded. Please restart the device and connect again.</translation>
+    </message>
+    <message>
+        <source>正在等待设备重启，已等待%1秒</source>
+        <translation>Waiting for the device to restart, %1 s so far</translation>
+    </message>
+    <message>
+        <source>正在等待设备的校验结果，已等待%1秒</source>
+        <translation>Waiting for the device&apos;s verdict, %1 s so far</translation>
+    </message>
+    <message>
+        <source>无法打开升级包，请检查升级固件是否正确！</source>
+        <translation>The upgrade package cannot be opened, please check whether the upgrade firmware is correct!</translation>
+    </message>
+    <message>
+        <source>升级包格式错误，请检查升级固件是否正确！</source>
+        <translation>The upgrade package is not in a valid format, please check whether the upgrade firmware is correct!</translation>
+    </message>
+    <message>
+        <source>升级包已损坏或不完整，请检查升级固件是否正确！</source>
+        <translation>The upgrade package is damaged or incomplete, please check whether the upgrade firmware is correct!</translation>
+    </message>
+    <message>
+        <source>无法写出升级包的分区文件，请检查磁盘空间！</source>
+        <translation>The parts of the upgrade package cannot be written, please check the free disk space!</translation>
+    </message>
+    <message>
+        <source>升级包中没有需要升级的固件，请检查升级固件是否正确！</source>
+        <translation>The upgrade package holds no firmware to upgrade, please check whether the upgrade firmware is correct!</translation>
     </message>
 </context>
 </TS>

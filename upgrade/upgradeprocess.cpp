@@ -2,6 +2,7 @@
 
 #include "logging.h"
 #include "usbvirtualserial.h"
+#include "waitreport.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -92,6 +93,8 @@ qint32 UpgradeProcess::commandUpgSendRecv(unsigned int cmd, unsigned short type,
                                           unsigned short format, char *date,
                                           unsigned int dataLenght)
 {
+    if (!bRun.load())
+        return -1; // an ended sequence sends nothing more
     return m_upgUsbVirtualSerial->commandSerialSend(cmd, type, format, 0, date, dataLenght,
                                                     RequestTransmissions,
                                                     unsigned(m_clock->realMs(AckTimeoutMs)));
@@ -108,6 +111,8 @@ int UpgradeProcess::commandSendWithFileRecv(unsigned int cmd, unsigned int type,
 
     unsigned int left = segmentLen;
     do {
+        if (!bRun.load())
+            return -1; // an ended sequence sends nothing more
         const qint64 read = file->read(buffer.data(), qMin<qint64>(segUnitLength, left));
         const unsigned frameBytes = unsigned(qMax<qint64>(0, read));
         const qint32 ret = m_upgUsbVirtualSerial->commandSerialSend(
@@ -126,6 +131,7 @@ int UpgradeProcess::commandSendWithFileRecv(unsigned int cmd, unsigned int type,
 
 int UpgradeProcess::waitReceiveDateResponse()
 {
+    const auto report = waitReport(WaitKind::DeviceVerdict);
     const bool arrived = waitFor([this] { return m_receiveStatus.load() != NoVerdict; },
                                  VerdictPolls * VerdictPollMs);
     if (!arrived)
@@ -136,6 +142,7 @@ int UpgradeProcess::waitReceiveDateResponse()
 
 bool UpgradeProcess::waitSerialResponse()
 {
+    const auto report = waitReport(WaitKind::DeviceRestart);
     QDeadlineTimer limit(m_clock->realMs(ReconnectLimitMs));
     bool opened = false;
     while (bRun.load() && !limit.hasExpired()) {
@@ -143,6 +150,8 @@ bool UpgradeProcess::waitSerialResponse()
         if (!name.isEmpty() && m_upgUsbVirtualSerial->openSerialPort(name)) {
             LOG_INFO << "SerialPort Open!!!!!!";
             pause(PortSettleMs);
+            if (!bRun.load())
+                break;
             // A port that was still on its way out fails while settling: wait on.
             if (m_upgUsbVirtualSerial->SerialPortIsOpen()) {
                 reConnStat.store(1);
@@ -198,11 +207,32 @@ bool UpgradeProcess::beginSequence()
     }
     m_sequenceRunning.store(true);
     m_sequenceThread.store(QThread::currentThread());
+    clearUpgradeState();
+    return true;
+}
+
+// Nothing of an earlier upgrade may decide this one: a status, verdict or
+// clock left from it would end a healthy upgrade at once.
+void UpgradeProcess::clearUpgradeState()
+{
+    {
+        QMutexLocker lock(&m_statusMutex);
+        upgrade_status = ar_upgrade_status{};
+    }
+    allSendLen = 0;
+    setUpgStep(-1);
+    bUpgReboot.store(false);
+    reConnStat.store(0);
+    m_rebootFlag.store(0);
+    m_receiveStatus.store(NoVerdict);
+    m_lastStatus = -1;
+    m_lastPercent = -1;
+    m_lastStatusTime = QDateTime();
+    m_resend = 0;
+    m_fileAccepted.store(false);
+    m_negativeReported.store(false);
     m_cancelled.store(false);
     m_pendingFinish.store(0);
-    m_negativeReported.store(false);
-    m_resend = 0;
-    return true;
 }
 
 void UpgradeProcess::endSequence(int upgrade_finish, bool reset)
@@ -210,6 +240,10 @@ void UpgradeProcess::endSequence(int upgrade_finish, bool reset)
     QMutexLocker lock(&m_lifecycleMutex);
     m_sequenceRunning.store(false);
     m_sequenceThread.store(nullptr);
+    // A device the user let go is not held: the sequence may have opened its
+    // port again before it saw the cancel.
+    if (m_cancelled.load())
+        m_upgUsbVirtualSerial->closeSerialPort();
     if (reset)
         finishReset(qMax(upgrade_finish, m_pendingFinish.load()));
 }

@@ -2,6 +2,7 @@
 #define UPGRADEPROCESS_H
 
 #include "ARNetType.h"
+#include "packagesplitter.h"
 #include "upgradeclock.h"
 
 #include <QDateTime>
@@ -16,6 +17,7 @@
 class QFile;
 class QThread;
 class UsbVirtualSerial;
+class WaitReport;
 
 // The upgrade worker. It holds the state of the upgrade in progress, takes the
 // device's replies from the link, and runs the upgrade sequences on the
@@ -49,6 +51,7 @@ public:
     static constexpr int MaxResends = 5;
     static constexpr int NoVerdict = -2;
     static constexpr int STATUS_TIMEOUT = 120; // seconds a status may stand still
+    static constexpr int WaitReportIntervalMs = 5000; // a long wait is told at least this often
 
     explicit UpgradeProcess(UsbVirtualSerial *serial,
                             std::shared_ptr<const UpgradeClock> clock = std::make_shared<SystemClock>(),
@@ -90,8 +93,14 @@ public:
     void recordUpgradeStatus(int status, int percent);
 
     // Multi-image packages: splitting into part files and naming their types.
-    Q_INVOKABLE int upgradeImag_parse_tarel_sky(const QString &input_img_path, QStringList &outPaths);
+    // Splits into `outputDir` (empty: the working directory); `error` says why a package was rejected.
+    Q_INVOKABLE int upgradeImag_parse_tarel_sky(const QString &input_img_path, QStringList &outPaths,
+                                                const QString &outputDir = QString(),
+                                                PackageSplitter::SplitError *error = nullptr);
     Q_INVOKABLE IMG_TYPE getImgTypeFromFileName(const QString &upgradeFirmwareName);
+    // Where a package's parts are written while it is upgraded: a folder of
+    // the program's own below this one, removed when the upgrade ends.
+    static QString partsFolderTemplate();
     // Only the application part makes the device reboot into its upgrade state.
     static bool partReboots(int imgType) { return imgType == IMG_TAREL_APP; }
     // Evaluates one status report of the status phase; true when it ended the sequence.
@@ -131,19 +140,32 @@ private slots:
     void onUpgreceiveDateInfo(int status);
 
 private:
+    // What a file-end verdict leads to.
+    enum class Verdict { Accepted, Resend, Failed };
+    // What a sequence waits for, as the user is told.
+    enum class WaitKind { DeviceRestart, DeviceVerdict };
+
     // Sequence helpers shared by both sequences.
     bool beginSequence();
+    void clearUpgradeState();
     void endSequence(int upgrade_finish, bool reset);
     bool openImageFile(const QString &path);
     bool reopenImageFile();
+    bool requestReboot(const char *mode);
     bool rebootIntoUpgradeState();
     bool reconnectAfterReboot();
     void sendAnnouncement(ar_file_info *fileinfo, const QString &targetName, const QString &localPath);
-    void sendSegment(qint64 segmentLength, int imgType, bool firstSegment);
+    bool sendSegment(qint64 segmentLength, int imgType);
     void sendFirstSegment(int segLength, int imgType);
     double sendNextSegment(int segLength, int imgType);
-    int endFileAndWaitForVerdict(bool lastPart);
+    Verdict endFileAndActOnVerdict(int progressBeforeVerdict);
     void endWithFailure(const QString &logText, const QString &hint);
+    void endWithTransferFailure();
+    bool checkSegmentLength();
+    void reportSplitFailure(PackageSplitter::SplitError error);
+    void reportWaiting(WaitKind kind, qint64 seconds);
+    // Tells the user what the sequence waits for until the result goes.
+    std::unique_ptr<WaitReport> waitReport(WaitKind kind);
     void reportNegativeStatusOnce(int status, int percent);
     void runSteps(const std::function<void()> &step);
     void finishReset(int upgrade_finish);
@@ -176,7 +198,8 @@ private:
     std::shared_ptr<const UpgradeClock> m_clock;
     QMutex m_wakeMutex;
     QWaitCondition m_wakeUp;
-    int m_resend = 0;                          // whole-file resends of this upgrade
+    int m_resend = 0;                          // whole-file resends of this file or part
+    std::atomic<bool> m_fileAccepted{false};   // the device accepted the file or part just sent
     QMutex m_lifecycleMutex;                   // orders a sequence's end against an outside reset
     std::atomic<bool> m_sequenceRunning{false};
     std::atomic<bool> m_negativeReported{false}; // a device failure is reported once

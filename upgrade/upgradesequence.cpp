@@ -5,6 +5,7 @@
 #include "fileannouncement.h"
 #include "logging.h"
 #include "usbvirtualserial.h"
+#include "waitreport.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -18,17 +19,20 @@ const char *const ReconnectFailureLog = QT_TRANSLATE_NOOP(
     "UpgradeProcess", "The FPV device did not come back after its reboot, please restart the device to upgrade again.");
 const char *const TransferFailureLog = QT_TRANSLATE_NOOP(
     "UpgradeProcess", "upgrade image transfer failed, please restart the device to upgrade again.");
+const char *const SegmentLengthFailureLog = QT_TRANSLATE_NOOP(
+    "UpgradeProcess", "the device reported no usable maximum segment length, please restart the device and connect again.");
 constexpr int SingleImageType = IMG_UNKNOWN;   // data frames with the ordinary acknowledgement wait
 constexpr int SingleImageSaveAs = 1;
 constexpr int ProgressTransferStart = 5;
 constexpr int ProgressTransferSpan = 10;
 constexpr int ProgressTransferEnd = 15;
-constexpr int ProgressComplete = 100;
 } // namespace
 
 void UpgradeProcess::runSteps(const std::function<void()> &step)
 {
     while (bRun.load()) {
+        if (!checkSegmentLength())
+            return;
         step();
         // Data steps wait for their acknowledgements already; a pause after
         // each segment would only slow the transfer down.
@@ -42,10 +46,6 @@ void UpgradeProcess::upgradeProcess()
     if (!beginSequence())
         return;
     setRun(true);
-    {
-        QMutexLocker lock(&m_statusMutex);
-        upgrade_status = ar_upgrade_status{};
-    }
     runSteps([this] {
         ar_upgrade_status snapshot = latestStatus();
         LOG_INFO << "run #upgrade_status.percent " << snapshot.percent << "m_segLength " << m_segLength.load();
@@ -61,6 +61,42 @@ void UpgradeProcess::endWithFailure(const QString &logText, const QString &hint)
     emit logMessage(tr(logText.toUtf8().constData()));
     emit sigUpgradeProcessHint(hint, true);
     setRun(false);
+}
+
+void UpgradeProcess::endWithTransferFailure()
+{
+    endWithFailure(QString::fromLatin1(TransferFailureLog), tr("升级固件传输失败，请重启设备再次升级。"));
+}
+
+// A device that reports no positive segment length would be sent empty
+// frames for ever: such an upgrade ends before anything more is sent.
+bool UpgradeProcess::checkSegmentLength()
+{
+    const int segLength = m_segLength.load();
+    if (segLength > 0)
+        return true;
+    LOG_CRITICAL << "invalid maximum segment length reported by the device:" << segLength;
+    endWithFailure(QString::fromLatin1(SegmentLengthFailureLog),
+                   tr("设备报告的最大数据长度无效，无法升级，请重启设备后重新连接。"));
+    return false;
+}
+
+void UpgradeProcess::reportWaiting(WaitKind kind, qint64 seconds)
+{
+    if (kind == WaitKind::DeviceRestart) {
+        emit logMessage(QStringLiteral("waiting for the device to restart... %1 s").arg(seconds));
+        emit sigUpgradeWaiting(tr("正在等待设备重启，已等待%1秒").arg(seconds));
+    } else {
+        emit logMessage(QStringLiteral("waiting for the device's verdict... %1 s").arg(seconds));
+        emit sigUpgradeWaiting(tr("正在等待设备的校验结果，已等待%1秒").arg(seconds));
+    }
+}
+
+std::unique_ptr<WaitReport> UpgradeProcess::waitReport(WaitKind kind)
+{
+    return std::make_unique<WaitReport>(
+        *m_clock, WaitReportIntervalMs, [this, kind](qint64 seconds) { reportWaiting(kind, seconds); },
+        [this] { emit sigUpgradeWaiting(QString()); });
 }
 
 bool UpgradeProcess::openImageFile(const QString &path)
@@ -80,13 +116,26 @@ bool UpgradeProcess::openImageFile(const QString &path)
     return true;
 }
 
+// Reopens the port and asks the device to reboot into `mode`, unless the
+// sequence has been ended meanwhile; false then.
+bool UpgradeProcess::requestReboot(const char *mode)
+{
+    if (!bRun.load())
+        return false;
+    m_upgUsbVirtualSerial->reopenSerialPort();
+    upgReboot(mode);
+    return true;
+}
+
 // Asks the device to reboot into its upgrade state until it confirms, then
-// closes the port while it restarts. False when it never confirmed. Each
-// request is followed by a full pause: the device needs it to go away.
+// closes the port while it restarts. False when it never confirmed or the
+// sequence was ended. Each request is followed by a full pause: the device
+// needs it to go away.
 bool UpgradeProcess::rebootIntoUpgradeState()
 {
-    m_upgUsbVirtualSerial->reopenSerialPort();
-    upgReboot("clean");
+    const auto report = waitReport(WaitKind::DeviceRestart);
+    if (!requestReboot("clean"))
+        return false;
     pause(RebootPauseMs);
     for (int sleepcount = 0; m_rebootFlag.load() == 0;) {
         if (!bRun.load())
@@ -94,8 +143,8 @@ bool UpgradeProcess::rebootIntoUpgradeState()
         pause(RebootPauseMs);
         ++sleepcount;
         LOG_INFO << "sleep " << sleepcount * RebootPauseMs / 1000;
-        m_upgUsbVirtualSerial->reopenSerialPort();
-        upgReboot("clean");
+        if (!requestReboot("clean"))
+            return false;
         if (sleepcount > RebootRepeats) {
             endWithFailure(QString::fromLatin1(RebootFailureLog),
                            tr("FPV设备无法正确重启，请重启设备并重试升级。"));
@@ -146,19 +195,21 @@ void UpgradeProcess::sendAnnouncement(ar_file_info *fileinfo, const QString &tar
                        reinterpret_cast<char *>(fileinfo), sizeof(*fileinfo));
 }
 
-// Sends one segment from the file position. Bytes read count as sent even
-// when a frame fails: the device's verdict on the whole file catches a gap,
-// and the count always reaches the end of the file.
-void UpgradeProcess::sendSegment(qint64 segmentLength, int imgType, bool firstSegment)
+// Sends one segment from the file position. A frame that fails after all
+// its transmissions means the device or its port is gone: the transfer ends
+// at once instead of writing the rest of the file into a dead port. False then.
+bool UpgradeProcess::sendSegment(qint64 segmentLength, int imgType)
 {
     const qint64 start = binFile->pos();
     const int ret = commandSendWithFileRecv(AR_CMD_SENDFILE_DATA, AR_MSGTYPE_REQUEST, AR_FMT_BINARY,
                                             binFile, unsigned(segmentLength), unsigned(imgType));
-    if (firstSegment && ret <= 0) {
-        emit logMessage(tr("upgrade firmware upload failed! re-uploading..."));
-        LOG_WARNING << "send file error";
-    }
     allSendLen += quint64(binFile->pos() - start);
+    if (ret >= 0)
+        return true;
+    LOG_WARNING << "send file error";
+    if (bRun.load()) // not when the sequence was ended from outside
+        endWithTransferFailure();
+    return false;
 }
 
 void UpgradeProcess::sendFirstSegment(int segLength, int imgType)
@@ -171,8 +222,8 @@ void UpgradeProcess::sendFirstSegment(int segLength, int imgType)
         segment = binFile->size();
         setUpgStep(AR_CMD_SENDFILE_END);
     }
-    sendSegment(segment, imgType, true);
-    LOG_INFO << "send len" << allSendLen;
+    if (sendSegment(segment, imgType))
+        LOG_INFO << "send len" << allSendLen;
 }
 
 // Sends the next segment; returns the share of the file sent so far in percent.
@@ -186,13 +237,16 @@ double UpgradeProcess::sendNextSegment(int segLength, int imgType)
         setUpgStep(AR_CMD_SENDFILE_END);
     }
     const qint64 left = size - binFile->pos();
-    sendSegment(segLength < left ? segLength : left, imgType, false);
-    LOG_INFO << "all send len" << allSendLen;
+    if (sendSegment(segLength < left ? segLength : left, imgType))
+        LOG_INFO << "all send len" << allSendLen;
     return size != 0 ? double(allSendLen) / double(size) * 100.0 : 0.0;
 }
 
-// Ends the file and waits for the device's verdict on it.
-int UpgradeProcess::endFileAndWaitForVerdict(bool lastPart)
+// Ends the file, shows `progressBeforeVerdict` (when not negative) and acts
+// on the device's verdict: a refusal sends the whole file again, at most
+// MaxResends times; a last refusal, another verdict or none ends the upgrade
+// with the transfer failure.
+UpgradeProcess::Verdict UpgradeProcess::endFileAndActOnVerdict(int progressBeforeVerdict)
 {
     emit logMessage(tr("upgrade firmware send end."));
     emit logMessage(tr("entering the upgrade state."));
@@ -200,9 +254,24 @@ int UpgradeProcess::endFileAndWaitForVerdict(bool lastPart)
     m_receiveStatus.store(NoVerdict); // the verdict must answer this end of file
     commandUpgSendRecv(AR_CMD_SENDFILE_END, AR_MSGTYPE_REQUEST, AR_FMT_BINARY, nullptr, 0);
     m_upgUsbVirtualSerial->startSerialRecv();
-    if (lastPart)
-        emit sigUpgProg(ProgressComplete);
-    return waitReceiveDateResponse();
+    if (progressBeforeVerdict >= 0)
+        emit sigUpgProg(progressBeforeVerdict);
+    const int verdict = waitReceiveDateResponse();
+    if (!bRun.load())
+        return Verdict::Failed; // ended meanwhile; whoever ended it has said why
+    if (verdict == 0) {
+        m_fileAccepted.store(true);
+        return Verdict::Accepted;
+    }
+    if (verdict == -1 && m_resend < MaxResends) {
+        ++m_resend;
+        allSendLen = 0;
+        setUpgStep(AR_CMD_REMOTE_UPGRADE);
+        LOG_INFO << "########========######## RESEND retry count" << m_resend;
+        return Verdict::Resend;
+    }
+    endWithTransferFailure();
+    return Verdict::Failed;
 }
 
 void UpgradeProcess::upgCommandProcess(ar_upgrade_status *upgradestatus, int segLength)
@@ -240,29 +309,16 @@ void UpgradeProcess::upgCommandProcess(ar_upgrade_status *upgradestatus, int seg
         return;
     case AR_CMD_SENDFILE_DATA: {
         const double transProgress = sendNextSegment(segLength, SingleImageType);
-        if (binFile->size() != 0) {
+        if (bRun.load() && binFile->size() != 0) {
             emit sigUpgProg(int(transProgress / 100 * ProgressTransferSpan + ProgressTransferStart));
             LOG_INFO << "send file data... transProgress " << transProgress;
         }
         return;
     }
-    case AR_CMD_SENDFILE_END: {
-        const int verdict = endFileAndWaitForVerdict(false);
-        emit sigUpgProg(ProgressTransferEnd);
-        if (verdict == -1 && m_resend < MaxResends) {
-            ++m_resend;
-            allSendLen = 0;
-            setUpgStep(AR_CMD_REMOTE_UPGRADE);
-            LOG_INFO << "########========######## RESEND retry count" << m_resend;
-            return;
-        }
-        if (verdict == 0) {
+    case AR_CMD_SENDFILE_END:
+        if (endFileAndActOnVerdict(ProgressTransferEnd) == Verdict::Accepted)
             setUpgStep(AR_CMD_UPGRADE_STATUS);
-            return;
-        }
-        endWithFailure(QString::fromLatin1(TransferFailureLog), tr("升级固件传输失败，请重启设备再次升级。"));
         return;
-    }
     case AR_CMD_UPGRADE_STATUS: {
         bool needReboot = false;
         if (evaluateStatus(*upgradestatus, &needReboot))

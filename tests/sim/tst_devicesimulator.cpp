@@ -231,6 +231,20 @@ void TestDeviceSimulator::scriptedVerdicts_overrideThenChecksumRuleReturns()
         verdicts << replyStatus(*end);
     }
     QCOMPARE(verdicts, QList<int>({Refused, UPGRATE_ERR_BAD_FILE, 0, Refused, 0}));
+
+    // A file end sent again (its acknowledgement came late) is answered with
+    // the verdict already given: it takes no scripted verdict and is no new file.
+    m_sim->setVerdicts({Refused, 0});
+    QVERIFY(transferFile(*m_client, good, {data}));
+    const int files = m_sim->receivedFiles().size();
+    m_client->send(AR_CMD_SENDFILE_END, m_seq, QByteArray(), 1);
+    const QList<ReceivedFrame> again = m_client->receive(1);
+    QCOMPARE(again.size(), 1);
+    QCOMPARE(replyStatus(again.first()), Refused);
+    QCOMPARE(m_sim->receivedFiles().size(), files);
+    const auto next = transferFile(*m_client, good, {data});
+    QVERIFY(next);
+    QCOMPARE(replyStatus(*next), 0);
 }
 
 void TestDeviceSimulator::upgradeStatus_walksScriptAndRepeatsLast_data()

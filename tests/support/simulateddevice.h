@@ -72,6 +72,17 @@ public:
         return out;
     }
 
+    // First transmissions of `command`: one per request, however often a
+    // late acknowledgement on a loaded machine made the link send it again.
+    QList<SimFrameRecord> requestsOf(quint32 command) const
+    {
+        QList<SimFrameRecord> out;
+        for (const SimFrameRecord &frame : framesOf(command))
+            if (frame.retry == 0)
+                out.append(frame);
+        return out;
+    }
+
     QTemporaryDir dir;
     DeviceSimulator sim;
     std::shared_ptr<SimulatorPortLister> ports;

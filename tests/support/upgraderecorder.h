@@ -27,12 +27,22 @@ public:
             m_hints.append(text);
             m_allHints &= isHint;
         }, Qt::DirectConnection);
+        QObject::connect(worker, &UpgradeProcess::sigUpgradeNotStarted, &m_context, [this](const QString &text) {
+            QMutexLocker lock(&m_mutex);
+            m_notStarted.append(text);
+        }, Qt::DirectConnection);
+        QObject::connect(worker, &UpgradeProcess::sigUpgradeWaiting, &m_context, [this](const QString &text) {
+            QMutexLocker lock(&m_mutex);
+            m_waiting.append(text);
+        }, Qt::DirectConnection);
     }
 
     QList<int> progress() const { QMutexLocker lock(&m_mutex); return m_progress; }
     QStringList view() const { QMutexLocker lock(&m_mutex); return m_view; }
     QStringList hints() const { QMutexLocker lock(&m_mutex); return m_hints; }
     bool hintsFlaggedAsHints() const { QMutexLocker lock(&m_mutex); return m_allHints; }
+    QStringList notStarted() const { QMutexLocker lock(&m_mutex); return m_notStarted; }
+    QStringList waiting() const { QMutexLocker lock(&m_mutex); return m_waiting; }
 
 private:
     QObject m_context; // the connections end with the recorder
@@ -40,6 +50,8 @@ private:
     QList<int> m_progress;
     QStringList m_view;
     QStringList m_hints;
+    QStringList m_notStarted;
+    QStringList m_waiting;
     bool m_allHints = true;
 };
 

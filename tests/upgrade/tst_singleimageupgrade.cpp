@@ -6,6 +6,7 @@
 #include "upgraderun.h"
 
 #include <QCryptographicHash>
+#include <QElapsedTimer>
 #include <QtConcurrent>
 #include <QtTest>
 
@@ -39,13 +40,17 @@ private slots:
     void refusedFiveTimes_thenAccepted_resendsTheWholeFile();
     void transferFailures_endWithTheTransferHint_data();
     void transferFailures_endWithTheTransferHint();
-    void failedDataFrame_isCaughtByTheDeviceVerdict();
+    void deadLink_endsTheTransferAtOnce_data();
+    void deadLink_endsTheTransferAtOnce();
     void refusedDataFrame_endsAsUnknownError();
     void rebootNeverConfirmed_givesUpAfterSixtyRepeats();
     void deviceNeverReturns_endsWithTheReconnectionHint();
     void statusPhaseFailures_data();
     void statusPhaseFailures();
     void resetFromOutside_endsAfterTheStepInProgress();
+    void cancelDuringTheRebootPause_sendsNothingMoreAndLetsThePortGo();
+    void unusableSegmentLength_endsBeforeAnythingIsSent_data();
+    void unusableSegmentLength_endsBeforeAnythingIsSent();
     void announcement_cutsLongNamesAndFallsBackToThePath_data();
     void announcement_cutsLongNamesAndFallsBackToThePath();
 
@@ -128,7 +133,7 @@ void TestSingleImageUpgrade::completeUpgrade_followsTheExchangeAndDeliversTheIma
     QCOMPARE(info.saveAsFile, 1);
     QCOMPARE(QString::fromUtf8(info.filePath), QStringLiteral("/tmp/pc/Merlow_R_Sky_1_0_6.img"));
     QCOMPARE(QString::fromUtf8(info.fileDir), m_imagePath);
-    QCOMPARE(payloadSizes(m_device->framesOf(AR_CMD_SENDFILE_DATA)), (QList<quint32>{1024, 1024, 512}));
+    QCOMPARE(payloadSizes(m_device->requestsOf(AR_CMD_SENDFILE_DATA)), (QList<quint32>{1024, 1024, 512}));
 
     QCOMPARE(m_recorder->progress(), (QList<int>{5, 13, 15, 15, 20, 40, 60, 80, 100}));
     QVERIFY(m_recorder->hints().isEmpty());
@@ -163,7 +168,7 @@ void TestSingleImageUpgrade::segmentation_followsTheDeviceSegmentLength()
     QFETCH(QList<int>, transferProgress);
     prepare(receiveMaxSize, UpgradeRun::pattern(fileSize));
     QVERIFY(runUpgrade());
-    QCOMPARE(payloadSizes(m_device->framesOf(AR_CMD_SENDFILE_DATA)), frames);
+    QCOMPARE(payloadSizes(m_device->requestsOf(AR_CMD_SENDFILE_DATA)), frames);
     QCOMPARE(m_device->sim.receivedFiles().last().data, m_image);
     QCOMPARE(m_recorder->progress().mid(0, transferProgress.size()), transferProgress);
     QCOMPARE(m_recorder->progress().last(), 100);
@@ -174,9 +179,9 @@ void TestSingleImageUpgrade::refusedFiveTimes_thenAccepted_resendsTheWholeFile()
     prepare(1024, UpgradeRun::pattern(3000));
     m_device->sim.setVerdicts({-1, -1, -1, -1, -1, 0});
     QVERIFY(runUpgrade());
-    QCOMPARE(m_device->framesOf(AR_CMD_SENDFILE_START).size(), 6);
-    QCOMPARE(m_device->framesOf(AR_CMD_REMOTE_UPGRADE).size(), 1);
-    QCOMPARE(m_device->framesOf(AR_COMMAND_GET_ACTIVE).size(), 1);
+    QCOMPARE(m_device->requestsOf(AR_CMD_SENDFILE_START).size(), 6);
+    QCOMPARE(m_device->requestsOf(AR_CMD_REMOTE_UPGRADE).size(), 1);
+    QCOMPARE(m_device->requestsOf(AR_COMMAND_GET_ACTIVE).size(), 1);
     const QStringList resends = LogCapture::matching(QStringLiteral("RESEND retry count"));
     QCOMPARE(resends.size(), 5);
     QVERIFY(resends.last().endsWith(QStringLiteral("RESEND retry count 5")));
@@ -208,24 +213,40 @@ void TestSingleImageUpgrade::transferFailures_endWithTheTransferHint()
     QCOMPARE(m_recorder->hints(), QStringList{TransferFailedHint});
     QVERIFY(m_recorder->view().contains(
         QStringLiteral("upgrade image transfer failed, please restart the device to upgrade again.")));
-    QCOMPARE(m_device->framesOf(AR_CMD_SENDFILE_START).size(), announcements);
+    QCOMPARE(m_device->requestsOf(AR_CMD_SENDFILE_START).size(), announcements);
     QVERIFY(m_device->framesOf(AR_CMD_UPGRADE_STATUS).isEmpty());
     QVERIFY(!m_recorder->progress().contains(100));
+    // The bar shows the end of file before the verdict is waited for.
+    QCOMPARE(m_recorder->progress().last(), 15);
 }
 
-void TestSingleImageUpgrade::failedDataFrame_isCaughtByTheDeviceVerdict()
+void TestSingleImageUpgrade::deadLink_endsTheTransferAtOnce_data()
 {
-    prepare(1024, UpgradeRun::pattern(4096));
-    m_device->sim.dropNextAcks(5, AR_CMD_SENDFILE_DATA); // the first data frame is lost for good
+    QTest::addColumn<bool>("vanish"); // else the device keeps silent about data frames
+    QTest::newRow("data frame never acknowledged") << false;
+    QTest::newRow("device gone mid-transfer") << true;
+}
+
+// Nothing more is written into a port that is gone, and no verdict is waited for.
+void TestSingleImageUpgrade::deadLink_endsTheTransferAtOnce()
+{
+    QFETCH(bool, vanish);
+    prepare(1024, UpgradeRun::pattern(1024 * 1024));
+    DeviceSimulator &sim = m_device->sim;
+    auto dataFrames = std::make_shared<int>(0);
+    QObject::connect(&sim, &DeviceSimulator::frameReceived, &sim, [&sim, vanish, dataFrames](const SimFrameRecord &frame) {
+        if (frame.command != AR_CMD_SENDFILE_DATA || ++*dataFrames != 350)
+            return;
+        sim.setSilent(true);
+        if (vanish)
+            QMetaObject::invokeMethod(&sim, [&sim] { sim.vanish(); }, Qt::QueuedConnection);
+    }, Qt::DirectConnection);
     QVERIFY(runUpgrade());
-    QVERIFY(LogCapture::contains(QStringLiteral("commandSerialSend send err, ret  -1")));
-    QVERIFY(m_recorder->view().contains(QStringLiteral("upgrade firmware upload failed! re-uploading...")));
-    const auto files = m_device->sim.receivedFiles();
-    QCOMPARE(files.size(), 2);
-    QCOMPARE(files.first().verdict, -1);
-    QCOMPARE(files.last().data, m_image);
-    QCOMPARE(LogCapture::count(QStringLiteral("RESEND retry count")), 1);
-    QCOMPARE(m_recorder->progress().last(), 100);
+    QCOMPARE(m_recorder->hints(), QStringList{TransferFailedHint});
+    QCOMPARE(LogCapture::count(QStringLiteral("commandSerialSend send err")), 1);
+    QCOMPARE(LogCapture::count(QStringLiteral("waitReceiveDateResponse")), 0);
+    QVERIFY(m_device->framesOf(AR_CMD_SENDFILE_END).isEmpty());
+    QVERIFY(!m_recorder->progress().contains(100));
 }
 
 void TestSingleImageUpgrade::refusedDataFrame_endsAsUnknownError()
@@ -251,6 +272,21 @@ void TestSingleImageUpgrade::rebootNeverConfirmed_givesUpAfterSixtyRepeats()
     QVERIFY(m_recorder->view().contains(QStringLiteral(
         "The FPV device failed to reboot correctly. Please restart the device and try the upgrade process again.")));
     QVERIFY(m_device->framesOf(AR_CMD_REMOTE_UPGRADE).isEmpty());
+
+    // The user is told what is waited for, with the seconds waited, all along.
+    const QStringList waits = m_recorder->view().filter(QStringLiteral("waiting for the device to restart... "));
+    QVERIFY2(waits.size() > 100, qPrintable(QString::number(waits.size())));
+    QCOMPARE(waits.first(), QStringLiteral("waiting for the device to restart... 0 s"));
+    int previous = -1;
+    for (const QString &line : waits) {
+        const int seconds = line.section(QLatin1Char(' '), -2, -2).toInt();
+        QVERIFY2(seconds >= previous, qPrintable(line));
+        previous = seconds;
+    }
+    QVERIFY(previous >= 900); // a silent device is given its full quarter of an hour
+    const QStringList labels = m_recorder->waiting();
+    QCOMPARE(labels.first(), QStringLiteral("正在等待设备重启，已等待0秒"));
+    QVERIFY(labels.last().isEmpty()); // the wait is over when the failure comes
 }
 
 void TestSingleImageUpgrade::deviceNeverReturns_endsWithTheReconnectionHint()
@@ -278,6 +314,7 @@ void TestSingleImageUpgrade::statusPhaseFailures_data()
     QTest::newRow("stuck at one percent") << Steps{{50, STAT_IN_PROGRESS}}
                                           << "升级超时，请重启设备再次升级。" << 50;
     QTest::newRow("unknown code") << Steps{{0, 7}} << "升级超时，请重启设备再次升级。" << 15;
+    QTest::newRow("stuck verifying") << Steps{{0, STAT_VERIFY_IMAGE}} << "升级超时，请重启设备再次升级。" << 15;
 }
 
 void TestSingleImageUpgrade::statusPhaseFailures()
@@ -290,6 +327,17 @@ void TestSingleImageUpgrade::statusPhaseFailures()
     QVERIFY(runUpgrade());
     QCOMPARE(m_recorder->hints(), QStringList{hint}); // reported once
     QCOMPARE(m_recorder->progress().last(), lastProgress);
+
+    // The next upgrade on the same worker starts afresh: a status or clock
+    // left from this one must not end a healthy upgrade.
+    m_recorder.reset(new UpgradeRecorder(m_worker.get()));
+    m_device->sim.setStatusScript({});
+    QVERIFY(m_device->open());
+    m_upgrade_device_vid = m_device->sim.identity().vendorId;
+    QVERIFY(runUpgrade());
+    QVERIFY2(m_recorder->hints().isEmpty(), qPrintable(m_recorder->hints().join(QLatin1Char('|'))));
+    QCOMPARE(m_recorder->progress().last(), 100);
+    QCOMPARE(m_device->sim.receivedFiles().last().data, m_image);
 }
 
 void TestSingleImageUpgrade::resetFromOutside_endsAfterTheStepInProgress()
@@ -318,6 +366,49 @@ void TestSingleImageUpgrade::resetFromOutside_endsAfterTheStepInProgress()
     QVERIFY(m_device->open());
     QVERIFY(runUpgrade(60000));
     QCOMPARE(m_device->sim.receivedFiles().last().data, m_image);
+}
+
+void TestSingleImageUpgrade::cancelDuringTheRebootPause_sendsNothingMoreAndLetsThePortGo()
+{
+    constexpr int SlowFactor = 2; // a pause of 2.5 s: the cancel surely falls inside it
+    prepare(1024, UpgradeRun::pattern(100));
+    m_worker.reset(new UpgradeProcess(m_device->link.get(), std::make_shared<ScaledClock>(SlowFactor)));
+    m_recorder.reset(new UpgradeRecorder(m_worker.get()));
+    m_worker->setBinFilePath(m_imagePath, QFileInfo(m_imagePath).fileName());
+    m_device->sim.setSilent(true, AR_COMMAND_GET_ACTIVE); // the reboot is never confirmed
+    QFuture<void> task = QtConcurrent::run(m_worker.get(), &UpgradeProcess::upgradeProcess);
+    // The first request has given up after its five transmissions: the pause follows.
+    QTRY_VERIFY_WITH_TIMEOUT(LogCapture::contains(QStringLiteral("max etry sent failed")), 20000);
+
+    QElapsedTimer sinceCancel;
+    sinceCancel.start();
+    m_device->link->closeSerialPort(); // the page's disconnect
+    m_worker->resetUpgradeParameters(1);
+    task.waitForFinished();
+    QVERIFY2(sinceCancel.elapsed() < 5000, qPrintable(QString::number(sinceCancel.elapsed())));
+    QCOMPARE(m_device->requestsOf(AR_COMMAND_GET_ACTIVE).size(), 1);
+    QVERIFY(!m_device->link->SerialPortIsOpen());
+    QVERIFY(m_recorder->hints().isEmpty());
+    QVERIFY(m_recorder->waiting().last().isEmpty());
+}
+
+void TestSingleImageUpgrade::unusableSegmentLength_endsBeforeAnythingIsSent_data()
+{
+    QTest::addColumn<int>("receiveMaxSize");
+    QTest::newRow("zero") << 0;
+    QTest::newRow("negative") << -5;
+}
+
+void TestSingleImageUpgrade::unusableSegmentLength_endsBeforeAnythingIsSent()
+{
+    QFETCH(int, receiveMaxSize);
+    prepare(receiveMaxSize, UpgradeRun::pattern(3000));
+    QVERIFY(runUpgrade(5000));
+    QCOMPARE(m_recorder->hints(), QStringList{QStringLiteral("设备报告的最大数据长度无效，无法升级，请重启设备后重新连接。")});
+    QVERIFY(m_recorder->view().contains(QStringLiteral(
+        "the device reported no usable maximum segment length, please restart the device and connect again.")));
+    QVERIFY(LogCapture::contains(QStringLiteral("invalid maximum segment length reported by the device:")));
+    QVERIFY(m_device->sim.frames().isEmpty());
 }
 
 void TestSingleImageUpgrade::announcement_cutsLongNamesAndFallsBackToThePath_data()

@@ -1,5 +1,6 @@
 #include "faultinjection.h"
 #include "logsystem.h"
+#include "packagebuilder.h"
 #include "simulateddevice.h"
 #include "upgradeprocess.h"
 #include "upgraderecorder.h"
@@ -49,8 +50,8 @@ QString expectedHint(const QString &fault)
 }
 } // namespace
 
-// Many upgrades in a row, each with a seeded random fault, through one link
-// and one worker, logging into a real log.txt.
+// Many upgrades in a row, single images and packages, each with a seeded
+// random fault, through one link and one worker, logging into a real log.txt.
 class TestSoak : public QObject
 {
     Q_OBJECT
@@ -70,6 +71,9 @@ void TestSoak::consecutiveUpgrades_endAsTheirFaultsSayAndLeaveNothingBehind()
     SimulatedDevice device;
     QVERIFY(device.start());
     QVERIFY(QDir::setCurrent(device.dir.path()));
+    QTemporaryDir tempDir; // the program's temporary folder: part folders must not pile up there
+    QVERIFY(tempDir.isValid());
+    qputenv("TMPDIR", QFile::encodeName(tempDir.path()));
     qInstallMessageHandler(customMessageHandler); // the program's own log.txt
     device.sim.setRebootDelay(RebootDelayMs);
     UpgradeProcess worker(device.link.get(), std::make_shared<ScaledClock>(FastFactor));
@@ -78,12 +82,17 @@ void TestSoak::consecutiveUpgrades_endAsTheirFaultsSayAndLeaveNothingBehind()
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write(image);
     file.close();
+    const QString packagePath = QDir::current().filePath(QStringLiteral("Merlow_R_Sky_1_0_7.img"));
+    PackageBuilder package;
+    package.addPart(IMG_TAREL_APP, image);
+    QVERIFY(package.write(packagePath));
 
     qint64 rssAfterWarmUp = 0;
     int descriptorsAfterWarmUp = 0;
     QMap<QString, int> outcomes;
     for (int i = 0; i < upgrades; ++i) {
         const QString fault = QuickFaults.at(int(random.bounded(quint32(QuickFaults.size()))));
+        const bool asPackage = random.bounded(2u) == 1;
         UpgradeRecorder recorder(&worker);
         device.link->closeSerialPort();
         QTRY_VERIFY(device.sim.isPresent());
@@ -93,15 +102,18 @@ void TestSoak::consecutiveUpgrades_endAsTheirFaultsSayAndLeaveNothingBehind()
         m_upgrade_device_vid = device.sim.identity().vendorId;
         Faults::inject(fault, &device.sim, FastFactor);
 
-        QFuture<void> task = QtConcurrent::run(&worker, &UpgradeProcess::upgradeProcess);
+        QFuture<void> task = asPackage
+                ? QtConcurrent::run(&worker, &UpgradeProcess::upgradeProcess_tarel_sky, packagePath)
+                : QtConcurrent::run(&worker, &UpgradeProcess::upgradeProcess);
         QTRY_VERIFY_WITH_TIMEOUT(task.isFinished(), 30000);
         const QString hint = expectedHint(fault);
         QVERIFY2(recorder.hints() == (hint.isEmpty() ? QStringList() : QStringList{hint}),
-                 qPrintable(QStringLiteral("upgrade %1 (%2, seed %3): %4")
-                                .arg(i).arg(fault).arg(seed).arg(recorder.hints().join(QLatin1Char('|')) + QLatin1Char('\n') + recorder.view().join(QLatin1Char('\n')))));
+                 qPrintable(QStringLiteral("upgrade %1 (%2%3, seed %4): %5")
+                                .arg(i).arg(fault, asPackage ? QStringLiteral(", package") : QString()).arg(seed).arg(recorder.hints().join(QLatin1Char('|')) + QLatin1Char('\n') + recorder.view().join(QLatin1Char('\n')))));
         if (hint.isEmpty())
             QCOMPARE(device.sim.receivedFiles().last().data, image);
         QVERIFY(!worker.isSequenceRunning());
+        QVERIFY(QDir(tempDir.path()).entryList({QStringLiteral("tavio-parts-*")}, QDir::AllEntries).isEmpty());
         ++outcomes[hint.isEmpty() ? QStringLiteral("succeeded") : hint];
 
         Faults::heal(&device.sim, RebootDelayMs);

@@ -93,7 +93,10 @@ DeviceModel::Reply DeviceModel::respond(const ReceivedFrame &request, SimState &
         m_lastDataSeq = request.header.seq;
         break;
     case AR_CMD_SENDFILE_END:
-        reply.payload = finishFile(state);
+        if (request.header.retry == 0 || m_lastEndSeq != request.header.seq)
+            m_lastEndReply = finishFile(state);
+        m_lastEndSeq = request.header.seq;
+        reply.payload = m_lastEndReply;
         return reply;
     case AR_CMD_UPGRADE_STATUS:
         reply.payload = upgradeStatus(state.script);
@@ -110,6 +113,7 @@ void DeviceModel::powerCycle(SimState &state)
     m_announcement = ar_file_info{};
     m_data.clear();
     m_lastDataSeq.reset();
+    m_lastEndSeq.reset();
     state.script.restartStatus();
 }
 

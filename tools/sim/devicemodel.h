@@ -38,6 +38,9 @@ private:
     ar_file_info m_announcement{};
     QByteArray m_data;
     std::optional<quint32> m_lastDataSeq; // a retransmitted segment is not stored twice
+    // A retransmitted file end gets the verdict already given, not a new one.
+    std::optional<quint32> m_lastEndSeq;
+    QByteArray m_lastEndReply;
 };
 
 #endif // DEVICEMODEL_H
