@@ -151,6 +151,7 @@ void UpgradePage::on_btnUpgrade_clicked()
 
 void UpgradePage::launch(std::function<void()> task)
 {
+    m_upgradeprocess->expectSequence(); // a Disconnect before the task starts still ends it
     futureWatcher.setFuture(QtConcurrent::run(std::move(task)));
 }
 

@@ -198,6 +198,17 @@ void UpgradeProcess::resetSendData()
     LOG_INFO << "resetSendData...";
 }
 
+void UpgradeProcess::expectSequence()
+{
+    QMutexLocker lock(&m_lifecycleMutex);
+    m_sequenceExpected.store(true);
+    m_cancelled.store(false);
+    m_pendingFinish.store(0);
+}
+
+// Starts a sequence with the run flag set, unless one runs already or the
+// sequence was cancelled before it got here; both under the lock that an
+// outside reset takes, so a cancel is never lost between the two.
 bool UpgradeProcess::beginSequence()
 {
     QMutexLocker lock(&m_lifecycleMutex);
@@ -205,9 +216,25 @@ bool UpgradeProcess::beginSequence()
         LOG_WARNING << "an upgrade sequence is already running";
         return false;
     }
+    const bool cancelledBeforeStart = m_sequenceExpected.exchange(false) && m_cancelled.load();
+    if (cancelledBeforeStart) {
+        finishReset(m_pendingFinish.load());
+        m_cancelled.store(false);
+        return false;
+    }
     m_sequenceRunning.store(true);
     m_sequenceThread.store(QThread::currentThread());
     clearUpgradeState();
+    setRun(true);
+    return true;
+}
+
+bool UpgradeProcess::resumeRun()
+{
+    QMutexLocker lock(&m_lifecycleMutex);
+    if (m_cancelled.load())
+        return false;
+    setRun(true);
     return true;
 }
 
@@ -251,8 +278,10 @@ void UpgradeProcess::endSequence(int upgrade_finish, bool reset)
 void UpgradeProcess::resetUpgradeParameters(int upgrade_finish)
 {
     QMutexLocker lock(&m_lifecycleMutex);
-    if (m_sequenceRunning.load() && m_sequenceThread.load() != QThread::currentThread()) {
-        // The sequence thread owns the file until its step ends; it resets then.
+    const bool outside = m_sequenceThread.load() != QThread::currentThread();
+    if ((m_sequenceRunning.load() || m_sequenceExpected.load()) && outside) {
+        // The sequence thread owns the file until its step ends; it resets
+        // then, or as soon as it starts when it has not yet.
         m_pendingFinish.store(qMax(m_pendingFinish.load(), upgrade_finish));
         m_cancelled.store(true);
         setRun(false);

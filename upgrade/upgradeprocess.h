@@ -65,6 +65,9 @@ public:
     int getUpgStep() const { return upgStep.load(); }
     void setUpgStep(int step) { upgStep.store(step); }
     void setBinFilePath(QString filePath, QString fileName);
+    // Called before a sequence is handed to a pool thread: a reset that comes
+    // before the sequence has started then cancels it instead of being lost.
+    void expectSequence();
     bool isSequenceRunning() const { return m_sequenceRunning.load(); }
     // True when the last sequence was ended from outside (the page's disconnect).
     bool wasCancelled() const { return m_cancelled.load(); }
@@ -147,6 +150,8 @@ private:
 
     // Sequence helpers shared by both sequences.
     bool beginSequence();
+    // Sets the run flag again for the next part, unless the package was cancelled.
+    bool resumeRun();
     void clearUpgradeState();
     void endSequence(int upgrade_finish, bool reset);
     bool openImageFile(const QString &path);
@@ -202,6 +207,7 @@ private:
     std::atomic<bool> m_fileAccepted{false};   // the device accepted the file or part just sent
     QMutex m_lifecycleMutex;                   // orders a sequence's end against an outside reset
     std::atomic<bool> m_sequenceRunning{false};
+    std::atomic<bool> m_sequenceExpected{false}; // handed to the pool, not yet started
     std::atomic<bool> m_negativeReported{false}; // a device failure is reported once
     std::atomic<QThread *> m_sequenceThread{nullptr};
     std::atomic<bool> m_cancelled{false};      // a reset from outside ended the sequence

@@ -45,7 +45,6 @@ void UpgradeProcess::upgradeProcess()
 {
     if (!beginSequence())
         return;
-    setRun(true);
     runSteps([this] {
         ar_upgrade_status snapshot = latestStatus();
         LOG_INFO << "run #upgrade_status.percent " << snapshot.percent << "m_segLength " << m_segLength.load();

@@ -103,7 +103,10 @@ void UpgradeProcess::upgradeProcess_tarel_sky(const QString &upgradeFirmwarePath
                  << "upgradeFirmwareType" << upgradeFirmwareType << "upgradeSubFirmwareNum"
                  << upgradeSubFirmwareNum;
 
-        setRun(true);
+        if (!resumeRun()) { // cancelled before this part
+            resetUpgradeParameters(qMax(1, m_pendingFinish.load()));
+            break;
+        }
         {
             QMutexLocker lock(&m_statusMutex);
             upgrade_status = ar_upgrade_status{};

@@ -24,6 +24,17 @@ private:
     const DeviceSimulator *m_sim;
 };
 
+// First transmissions only: a late acknowledgement on a loaded machine makes
+// the link send a request again, under the same sequence number.
+inline QList<SimFrameRecord> firstTransmissions(const QList<SimFrameRecord> &frames)
+{
+    QList<SimFrameRecord> out;
+    for (const SimFrameRecord &frame : frames)
+        if (frame.retry == 0)
+            out.append(frame);
+    return out;
+}
+
 // A simulated device on a pty, listed under its identity the way
 // `--port PATH --vid N` lists it, and the program's link to it.
 class SimulatedDevice
@@ -72,16 +83,8 @@ public:
         return out;
     }
 
-    // First transmissions of `command`: one per request, however often a
-    // late acknowledgement on a loaded machine made the link send it again.
-    QList<SimFrameRecord> requestsOf(quint32 command) const
-    {
-        QList<SimFrameRecord> out;
-        for (const SimFrameRecord &frame : framesOf(command))
-            if (frame.retry == 0)
-                out.append(frame);
-        return out;
-    }
+    // One frame per request of `command`, however often it was sent.
+    QList<SimFrameRecord> requestsOf(quint32 command) const { return firstTransmissions(framesOf(command)); }
 
     QTemporaryDir dir;
     DeviceSimulator sim;

@@ -105,7 +105,7 @@ void TestUpgradeConsole::console_sendsTheTypedHexAsTheRecord()
     f->boxes.expect(Hint, SendSucceeded);
     page->handleTextFromSettingPage(typed);
     VERIFY_BOXES(f->boxes);
-    const QList<SimFrameRecord> sent = firstTransmissions(f->device->framesOf(AR_COMMAND_SEND_TEXT));
+    const QList<SimFrameRecord> sent = f->device->requestsOf(AR_COMMAND_SEND_TEXT);
     QCOMPARE(sent.size(), 1);
     QCOMPARE(sent.first().length, quint32(RecordBytes));
     QCOMPARE(sent.first().payload, payload);
@@ -120,7 +120,7 @@ void TestUpgradeConsole::console_longerThanTheRecord_sendsItsStartAndSaysSo()
     f->boxes.expect(Hint, SendSucceeded);
     page->handleTextFromSettingPage(QString::fromLatin1(typed.toHex(' ')));
     VERIFY_BOXES(f->boxes);
-    const QList<SimFrameRecord> sent = firstTransmissions(f->device->framesOf(AR_COMMAND_SEND_TEXT));
+    const QList<SimFrameRecord> sent = f->device->requestsOf(AR_COMMAND_SEND_TEXT);
     QCOMPARE(sent.size(), 1);
     QCOMPARE(sent.first().payload, typed.left(RecordBytes));
     const QString view = f->settingPage->findChild<QPlainTextEdit *>()->toPlainText();
@@ -136,7 +136,7 @@ void TestUpgradeConsole::console_typedOnTheSettingsPage_reachesTheDevice()
     f->boxes.expect(Hint, SendSucceeded);
     f->settingPage->findChild<QToolButton *>(QStringLiteral("SerialSendBtn"))->click();
     VERIFY_BOXES(f->boxes);
-    const QList<SimFrameRecord> sent = firstTransmissions(f->device->framesOf(AR_COMMAND_SEND_TEXT));
+    const QList<SimFrameRecord> sent = f->device->requestsOf(AR_COMMAND_SEND_TEXT);
     QCOMPARE(sent.size(), 1);
     QCOMPARE(sent.first().payload, record(QByteArray::fromHex("4F54")));
 }

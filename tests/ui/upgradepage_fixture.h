@@ -29,17 +29,6 @@ const QString Finished = QStringLiteral("升级完成！");
 const QString LoadFirmware = QStringLiteral("请载入固件文件");
 } // namespace PageTexts
 
-// First transmissions only: a late acknowledgement on a loaded machine makes
-// the link send a request again, under the same sequence number.
-inline QList<SimFrameRecord> firstTransmissions(const QList<SimFrameRecord> &frames)
-{
-    QList<SimFrameRecord> out;
-    for (const SimFrameRecord &frame : frames)
-        if (frame.retry == 0)
-            out.append(frame);
-    return out;
-}
-
 // One test's world: a fresh working directory (for "setting.ini" and the
 // package part files), an optional simulated device, and the page on a link.
 class PageFixture

@@ -49,6 +49,7 @@ private slots:
     void statusPhaseFailures();
     void resetFromOutside_endsAfterTheStepInProgress();
     void cancelDuringTheRebootPause_sendsNothingMoreAndLetsThePortGo();
+    void cancelBeforeTheSequenceStarts_endsItAtOnce();
     void unusableSegmentLength_endsBeforeAnythingIsSent_data();
     void unusableSegmentLength_endsBeforeAnythingIsSent();
     void announcement_cutsLongNamesAndFallsBackToThePath_data();
@@ -390,6 +391,24 @@ void TestSingleImageUpgrade::cancelDuringTheRebootPause_sendsNothingMoreAndLetsT
     QVERIFY(!m_device->link->SerialPortIsOpen());
     QVERIFY(m_recorder->hints().isEmpty());
     QVERIFY(m_recorder->waiting().last().isEmpty());
+}
+
+// The page hands the sequence to the pool and the user disconnects before a
+// pool thread has taken it up.
+void TestSingleImageUpgrade::cancelBeforeTheSequenceStarts_endsItAtOnce()
+{
+    prepare(1024, UpgradeRun::pattern(100));
+    m_worker->expectSequence();
+    m_worker->resetUpgradeParameters(1);
+    QVERIFY(runUpgrade(5000));
+    QVERIFY(m_device->sim.frames().isEmpty());
+    QCOMPARE(m_upgrade_device_vid.load(), 0);
+
+    // The next upgrade is not taken for cancelled.
+    m_upgrade_device_vid = m_device->sim.identity().vendorId;
+    m_worker->expectSequence();
+    QVERIFY(runUpgrade());
+    QCOMPARE(m_device->sim.receivedFiles().last().data, m_image);
 }
 
 void TestSingleImageUpgrade::unusableSegmentLength_endsBeforeAnythingIsSent_data()
