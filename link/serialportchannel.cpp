@@ -71,17 +71,22 @@ qint64 SerialPortChannel::write(const QByteArray &bytes, quint64 *writeMark)
     if (!isOpen())
         return -1;
     const qint64 accepted = m_port->write(bytes);
+    {
+        // Counted before the flush: a flush that finds the port gone abandons
+        // these bytes with the rest, so nobody waits for them.
+        QMutexLocker lock(&m_writeMutex);
+        if (accepted > 0)
+            m_queued += quint64(accepted);
+        *writeMark = m_queued;
+    }
     // Hand the bytes to the device now rather than on the next pass of the
     // event loop: a request then waits only for its acknowledgement. When the
     // device took them all, a second flush settles the write at once instead
     // of leaving the port to watch for room it no longer needs.
     m_port->flush();
-    if (m_port->bytesToWrite() == 0)
+    if (isOpen() && m_port->bytesToWrite() == 0)
         m_port->flush();
     QMutexLocker lock(&m_writeMutex);
-    if (accepted > 0)
-        m_queued += quint64(accepted);
-    *writeMark = m_queued;
     updateWritten();
     return accepted;
 }

@@ -1,6 +1,7 @@
 #include "logcapture.h"
 #include "protocolframe.h"
 #include "pseudoterminal.h"
+#include "serialportchannel.h"
 #include "simulateddevice.h"
 
 #include <QElapsedTimer>
@@ -53,6 +54,7 @@ private slots:
     void nullPayload_writesOnlyTheHeaderButKeepsItsLength();
     void rawWriters_writeWithoutWaitingForAnAcknowledgement();
     void vanishingDevice_isReportedOnceAndFailsFast();
+    void portLostInsideAWrite_settlesThatWriteAtOnce();
     void rebootedDevice_isFoundAgainUnderItsIdentity();
 
 private:
@@ -326,6 +328,26 @@ void TestCommandSend::rawWriters_writeWithoutWaitingForAnAcknowledgement()
     QCOMPARE(header.type, quint16(AR_MSGTYPE_ACK));
     QCOMPARE(header.seq, 42u);
     QVERIFY(ProtocolFrame::crcMatches(header, nullptr, 0));
+}
+
+// The device hangs up before the port has noticed: the write itself finds the
+// port gone. Its bytes never reached the device, and whoever waits for them
+// learns so at once instead of after the write-completion timeout.
+void TestCommandSend::portLostInsideAWrite_settlesThatWriteAtOnce()
+{
+    PseudoTerminal pty;
+    QString error;
+    QVERIFY2(pty.open(&error), qPrintable(error));
+    SerialPortChannel channel;
+    QVERIFY(channel.open(pty.slavePath()));
+    pty.close();
+    quint64 mark = 0;
+    channel.write(QByteArray(4096, 'x'), &mark);
+    QVERIFY(!channel.isOpen());
+    QElapsedTimer timer;
+    timer.start();
+    QVERIFY(!channel.waitUntilWritten(mark, 5000));
+    QVERIFY2(timer.elapsed() < 1000, qPrintable(QString::number(timer.elapsed())));
 }
 
 void TestCommandSend::vanishingDevice_isReportedOnceAndFailsFast()

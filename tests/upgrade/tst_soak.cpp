@@ -105,11 +105,13 @@ void TestSoak::consecutiveUpgrades_endAsTheirFaultsSayAndLeaveNothingBehind()
         QFuture<void> task = asPackage
                 ? QtConcurrent::run(&worker, &UpgradeProcess::upgradeProcess_tarel_sky, packagePath)
                 : QtConcurrent::run(&worker, &UpgradeProcess::upgradeProcess);
-        QTRY_VERIFY_WITH_TIMEOUT(task.isFinished(), 30000);
+        const QString what = QStringLiteral("upgrade %1 (%2%3, seed %4)")
+                .arg(i).arg(fault, asPackage ? QStringLiteral(", package") : QString()).arg(seed);
+        QTRY_VERIFY2_WITH_TIMEOUT(task.isFinished(), qPrintable(what), 30000);
         const QString hint = expectedHint(fault);
         QVERIFY2(recorder.hints() == (hint.isEmpty() ? QStringList() : QStringList{hint}),
-                 qPrintable(QStringLiteral("upgrade %1 (%2%3, seed %4): %5")
-                                .arg(i).arg(fault, asPackage ? QStringLiteral(", package") : QString()).arg(seed).arg(recorder.hints().join(QLatin1Char('|')) + QLatin1Char('\n') + recorder.view().join(QLatin1Char('\n')))));
+                 qPrintable(what + QStringLiteral(": ") + recorder.hints().join(QLatin1Char('|')) + QLatin1Char('\n')
+                            + recorder.view().join(QLatin1Char('\n'))));
         if (hint.isEmpty())
             QCOMPARE(device.sim.receivedFiles().last().data, image);
         QVERIFY(!worker.isSequenceRunning());
