@@ -8,7 +8,6 @@
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QThread>
-#include <cstring>
 
 UpgradeProcess::UpgradeProcess(UsbVirtualSerial *serial, std::shared_ptr<const UpgradeClock> clock,
                                QObject *parent)
@@ -242,16 +241,7 @@ bool UpgradeProcess::resumeRun()
 // clock left from it would end a healthy upgrade at once.
 void UpgradeProcess::clearUpgradeState()
 {
-    {
-        QMutexLocker lock(&m_statusMutex);
-        upgrade_status = ar_upgrade_status{};
-    }
-    allSendLen = 0;
-    setUpgStep(-1);
-    bUpgReboot.store(false);
-    reConnStat.store(0);
-    m_rebootFlag.store(0);
-    m_receiveStatus.store(NoVerdict);
+    clearFileState();
     m_lastStatus = -1;
     m_lastPercent = -1;
     m_lastStatusTime = QDateTime();
@@ -290,12 +280,12 @@ void UpgradeProcess::resetUpgradeParameters(int upgrade_finish)
     finishReset(upgrade_finish);
 }
 
-void UpgradeProcess::finishReset(int upgrade_finish)
+// What one file or part of an upgrade leaves behind.
+void UpgradeProcess::clearFileState()
 {
-    setRun(false);
     {
         QMutexLocker lock(&m_statusMutex);
-        std::memset(&upgrade_status, 0, sizeof(upgrade_status));
+        upgrade_status = ar_upgrade_status{};
     }
     allSendLen = 0;
     setUpgStep(-1);
@@ -303,6 +293,12 @@ void UpgradeProcess::finishReset(int upgrade_finish)
     reConnStat.store(0);
     m_rebootFlag.store(0);
     m_receiveStatus.store(NoVerdict);
+}
+
+void UpgradeProcess::finishReset(int upgrade_finish)
+{
+    setRun(false);
+    clearFileState();
     if (binFile) {
         if (binFile->isOpen())
             binFile->close();

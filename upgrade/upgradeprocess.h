@@ -153,6 +153,7 @@ private:
     // Sets the run flag again for the next part, unless the package was cancelled.
     bool resumeRun();
     void clearUpgradeState();
+    void clearFileState();
     void endSequence(int upgrade_finish, bool reset);
     bool openImageFile(const QString &path);
     bool reopenImageFile();
