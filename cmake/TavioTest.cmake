@@ -3,6 +3,14 @@
 # Extra sources of a test live beside it as <name>_*.cpp. Each area links the
 # libraries it is given.
 function(tavio_add_qtests area libraries)
+    # The timeout only catches a hang. An unoptimised sanitizer build on a
+    # busy machine runs the long suites several times slower than a normal
+    # build, so it gets more room.
+    if(TAVIO_SANITIZE)
+        set(timeout 1200)
+    else()
+        set(timeout 300)
+    endif()
     file(GLOB test_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${area}/tst_*.cpp)
     foreach(source ${test_sources})
         get_filename_component(name ${source} NAME_WE)
@@ -16,7 +24,7 @@ function(tavio_add_qtests area libraries)
         add_test(NAME ${area}.${base} COMMAND ${name})
         set_tests_properties(${area}.${base} PROPERTIES
             LABELS ${area}
-            TIMEOUT 300
+            TIMEOUT ${timeout}
             ENVIRONMENT "QT_QPA_PLATFORM=offscreen;ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:fast_unwind_on_malloc=0;LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/lsan.supp:print_suppressions=0;UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1")
     endforeach()
 endfunction()
