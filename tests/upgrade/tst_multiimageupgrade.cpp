@@ -38,8 +38,6 @@ private slots:
     void partVerdict_isActedUpon_data();
     void partVerdict_isActedUpon();
     void partThatCannotBeOpened_endsThePackage();
-    void unusablePackage_isRefusedBeforeAnythingIsSent_data();
-    void unusablePackage_isRefusedBeforeAnythingIsSent();
     void cancelledPackage_leavesNoPartBehind();
     void everyDataFrame_waitsTheLongAcknowledgement();
 
@@ -196,35 +194,6 @@ void TestMultiImageUpgrade::partThatCannotBeOpened_endsThePackage()
     QCOMPARE(sim().receivedFiles().size(), 1);
     QVERIFY(device().framesOf(AR_COMMAND_GET_ACTIVE).isEmpty()); // the application part never started
     QVERIFY(!recorder().progress().contains(100));
-    QVERIFY(noPartsLeft());
-}
-
-void TestMultiImageUpgrade::unusablePackage_isRefusedBeforeAnythingIsSent_data()
-{
-    QTest::addColumn<QByteArray>("package");
-    QTest::addColumn<QString>("message");
-    PackageBuilder builder;
-    builder.addPart(IMG_TAREL_APP, partData('a'));
-    builder.addPart(IMG_TAREL_FPGA, partData('f'));
-    QByteArray wrongMagic = builder.bytes();
-    wrongMagic.replace(0, 4, "XXXX");
-    PackageBuilder nothingMarked;
-    nothingMarked.addPart(IMG_TAREL_APP, partData('a'), false);
-    QTest::newRow("wrong magic") << wrongMagic << QStringLiteral("升级包格式错误，请检查升级固件是否正确！");
-    QTest::newRow("no part to upgrade") << nothingMarked.bytes()
-                                        << QStringLiteral("升级包中没有需要升级的固件，请检查升级固件是否正确！");
-}
-
-void TestMultiImageUpgrade::unusablePackage_isRefusedBeforeAnythingIsSent()
-{
-    QFETCH(QByteArray, package);
-    QFETCH(QString, message);
-    QVERIFY(runPackage(m_rig->writeFile(PackageName, package), 5000));
-    QCOMPARE(recorder().notStarted(), QStringList{message});
-    QVERIFY(recorder().hints().isEmpty());
-    QVERIFY(recorder().progress().isEmpty());
-    QVERIFY(sim().frames().isEmpty());
-    QCOMPARE(m_upgrade_device_vid.load(), 0);
     QVERIFY(noPartsLeft());
 }
 
