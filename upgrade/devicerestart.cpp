@@ -43,7 +43,7 @@ bool DeviceRestart::rebootIntoUpgradeState()
             return false;
         if (sleepcount > UpgradeProcess::RebootRepeats) {
             m_worker.endWithFailure(QString::fromLatin1(RebootFailureLog),
-                           UpgradeProcess::tr("FPV设备无法正确重启，请重启设备并重试升级。"));
+                                    UpgradeProcess::tr("FPV设备无法正确重启，请重启设备并重试升级。"));
             return false;
         }
     }
@@ -60,7 +60,7 @@ bool DeviceRestart::reconnectAfterReboot()
     if (!m_worker.waitSerialResponse()) {
         if (m_worker.bRun.load())
             m_worker.endWithFailure(QString::fromLatin1(ReconnectFailureLog),
-                           UpgradeProcess::tr("FPV设备重启后未能重新连接，请重启设备再次升级。"));
+                                    UpgradeProcess::tr("FPV设备重启后未能重新连接，请重启设备再次升级。"));
         return false;
     }
     LOG_INFO << "fpv reconnection successfully.";

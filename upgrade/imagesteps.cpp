@@ -209,7 +209,7 @@ bool ImageSteps::checkSegmentLength()
         return true;
     LOG_CRITICAL << "invalid maximum segment length reported by the device:" << segLength;
     m_worker.endWithFailure(QString::fromLatin1(SegmentLengthFailureLog),
-                   UpgradeProcess::tr("设备报告的最大数据长度无效，无法升级，请重启设备后重新连接。"));
+                            UpgradeProcess::tr("设备报告的最大数据长度无效，无法升级，请重启设备后重新连接。"));
     return false;
 }
 
@@ -237,7 +237,7 @@ bool ImageSteps::reopenImageFile()
     if (file->isOpen() || file->open(QIODevice::ReadOnly))
         return true;
     m_worker.endWithFailure(QString::fromLatin1(OpenFailureLog),
-                   UpgradeProcess::tr("Tavio PC Tool打开升级固件失败，请重启Tavio PC Tool并再次升级。"));
+                            UpgradeProcess::tr("Tavio PC Tool打开升级固件失败，请重启Tavio PC Tool并再次升级。"));
     return false;
 }
 
@@ -306,5 +306,6 @@ ImageSteps::Verdict ImageSteps::endFileAndActOnVerdict()
 
 void ImageSteps::endWithTransferFailure()
 {
-    m_worker.endWithFailure(QString::fromLatin1(TransferFailureLog), UpgradeProcess::tr("升级固件传输失败，请重启设备再次升级。"));
+    m_worker.endWithFailure(QString::fromLatin1(TransferFailureLog),
+                            UpgradeProcess::tr("升级固件传输失败，请重启设备再次升级。"));
 }
