@@ -12,6 +12,7 @@
 class QThread;
 class SettingPage;
 class UpgradeProcess;
+enum class UpgradeKind;
 class UsbCheck;
 class UsbVirtualSerial;
 
@@ -116,7 +117,8 @@ private:
     // False when the user keeps the running upgrade; otherwise it has ended.
     bool mayInterruptUpgrade();
     void waitForRunningTask();
-    void launch(std::function<void()> task);
+    // Hands the chosen file to the worker and runs its upgrade on the pool.
+    void launch(const QString &path, UpgradeKind kind);
 
     int m_device_type = 0;
     bool m_upgradeFlag = false;

@@ -4,6 +4,7 @@
 #include "ui_upgradepage.h"
 
 #include "firmwarerules.h"
+#include "imageplan.h"
 #include "logging.h"
 #include "messageboxes.h"
 #include "upgradeprocess.h"
@@ -95,7 +96,7 @@ void UpgradePage::on_btnSelectBinFile_clicked()
         return;
     // Kept apart until accepted: a refused or cancelled choice changes nothing.
     const QString filePath = m_fileChooser();
-    const QString fileName = filePath.mid(filePath.lastIndexOf(QLatin1Char('/')) + 1);
+    const QString fileName = ImagePlan::fileNameOf(filePath);
     LOG_INFO << "filePath" << fileName;
     if (fileName.isEmpty())
         return;
@@ -113,9 +114,9 @@ void UpgradePage::on_btnSelectBinFile_clicked()
         MessageBoxes::warning(this, tr("警告"), tr("升级固件版本过低！请检查！"));
         return;
     }
+    // Kept here until Upgrade hands it to the worker.
     m_filePath = filePath;
     m_fileName = fileName;
-    m_upgradeprocess->setBinFilePath(m_filePath, m_fileName);
     LOG_INFO << "filePath" << m_filePath;
     ui->progressBar->setFormat(m_fileName);
     ui->btnUpgrade->setEnabled(true);
@@ -149,16 +150,16 @@ void UpgradePage::on_btnUpgrade_clicked()
     }
 }
 
-void UpgradePage::launch(std::function<void()> task)
+void UpgradePage::launch(const QString &path, UpgradeKind kind)
 {
     m_upgradeprocess->expectSequence(); // a Disconnect before the task starts still ends it
-    futureWatcher.setFuture(QtConcurrent::run(std::move(task)));
+    UpgradeProcess *worker = m_upgradeprocess;
+    futureWatcher.setFuture(QtConcurrent::run([worker, path, kind] { worker->upgradeFile(path, kind); }));
 }
 
 void UpgradePage::upgradeImageProcess()
 {
-    UpgradeProcess *worker = m_upgradeprocess;
-    launch([worker] { worker->upgradeProcess(); });
+    launch(m_filePath, UpgradeKind::SingleImage);
 }
 
 void UpgradePage::upgradeImageProcess_tarel_sky(const QString &upgradeFirmwarePath,
@@ -166,8 +167,7 @@ void UpgradePage::upgradeImageProcess_tarel_sky(const QString &upgradeFirmwarePa
 {
     LOG_INFO << "upgradeFirmwarePath" << upgradeFirmwarePath;
     LOG_INFO << "upgradeFirmwareName" << upgradeFirmwareName;
-    UpgradeProcess *worker = m_upgradeprocess;
-    launch([worker, upgradeFirmwarePath] { worker->upgradeProcess_tarel_sky(upgradeFirmwarePath); });
+    launch(upgradeFirmwarePath, UpgradeKind::Package);
 }
 
 void UpgradePage::onUpgradeProgress(int percent)

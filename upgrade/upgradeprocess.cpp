@@ -1,19 +1,24 @@
 #include "upgradeprocess.h"
 
+#include "imageplan.h"
+#include "imagesteps.h"
 #include "logging.h"
+#include "packagesequence.h"
 #include "usbvirtualserial.h"
 #include "waitreport.h"
 
-#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QFile>
-#include <QThread>
 
 UpgradeProcess::UpgradeProcess(UsbVirtualSerial *serial, std::shared_ptr<const UpgradeClock> clock,
                                QObject *parent)
     : QObject(parent)
     , m_upgUsbVirtualSerial(serial)
-    , m_clock(std::move(clock))
+    , m_clock(clock)
+    , m_status(*this, serial, std::move(clock))
+    , m_lifecycle({[this] { clearUpgradeState(); }, [this](bool run) { setRun(run); },
+                   [this](int upgradeFinish) { finishReset(upgradeFinish); },
+                   [serial] { serial->closeSerialPort(); }})
 {
     connect(serial, &UsbVirtualSerial::sig_sendUpgradeProcess, this,
             &UpgradeProcess::onsendUpgradeProcess, Qt::DirectConnection);
@@ -36,12 +41,6 @@ void UpgradeProcess::setRun(bool run)
 {
     bRun.store(run);
     wake();
-}
-
-void UpgradeProcess::setBinFilePath(QString filePath, QString fileName)
-{
-    binFilePath = std::move(filePath);
-    binFileName = std::move(fileName);
 }
 
 ar_upgrade_status UpgradeProcess::latestStatus() const
@@ -153,7 +152,6 @@ bool UpgradeProcess::waitSerialResponse()
                 break;
             // A port that was still on its way out fails while settling: wait on.
             if (m_upgUsbVirtualSerial->SerialPortIsOpen()) {
-                reConnStat.store(1);
                 opened = true;
                 break;
             }
@@ -162,20 +160,8 @@ bool UpgradeProcess::waitSerialResponse()
         LOG_INFO << "SerialPort not Open";
         pause(PortRetryMs);
     }
-    setResp(false);
     LOG_INFO << (opened ? "SerialPort is Open" : "SerialPort wait ended");
     return opened;
-}
-
-void UpgradeProcess::waitResponse()
-{
-    while (!bResponse.load()) {
-        QCoreApplication::processEvents();
-        if (!bRun.load())
-            return;
-        m_clock->sleep(ResponsePollMs);
-    }
-    setResp(false);
 }
 
 void UpgradeProcess::upgReboot(const char *reboot_mode)
@@ -197,90 +183,69 @@ void UpgradeProcess::resetSendData()
     LOG_INFO << "resetSendData...";
 }
 
-void UpgradeProcess::expectSequence()
-{
-    QMutexLocker lock(&m_lifecycleMutex);
-    m_sequenceExpected.store(true);
-    m_cancelled.store(false);
-    m_pendingFinish.store(0);
-}
+// ---- sequences ------------------------------------------------------------------
 
-// Starts a sequence with the run flag set, unless one runs already or the
-// sequence was cancelled before it got here; both under the lock that an
-// outside reset takes, so a cancel is never lost between the two.
-bool UpgradeProcess::beginSequence()
+void UpgradeProcess::upgradeFile(const QString &path, UpgradeKind kind)
 {
-    QMutexLocker lock(&m_lifecycleMutex);
-    if (m_sequenceRunning.load()) {
-        LOG_WARNING << "an upgrade sequence is already running";
-        return false;
+    if (kind == UpgradeKind::Package) {
+        PackageSequence(*this).run(path);
+        return;
     }
-    const bool cancelledBeforeStart = m_sequenceExpected.exchange(false) && m_cancelled.load();
-    if (cancelledBeforeStart) {
-        finishReset(m_pendingFinish.load());
-        m_cancelled.store(false);
-        return false;
-    }
-    m_sequenceRunning.store(true);
-    m_sequenceThread.store(QThread::currentThread());
-    clearUpgradeState();
-    setRun(true);
-    return true;
+    if (!m_lifecycle.begin())
+        return;
+    ImageSteps(*this, ImagePlan::singleImage(path)).run();
+    m_lifecycle.end(1, true);
+    LOG_INFO << "upgrade finished";
 }
 
-bool UpgradeProcess::resumeRun()
+void UpgradeProcess::upgCommandProcess(ar_upgrade_status *upgradestatus, int segLength)
 {
-    QMutexLocker lock(&m_lifecycleMutex);
-    if (m_cancelled.load())
-        return false;
-    setRun(true);
-    return true;
+    ImageSteps(*this, ImagePlan::singleImage(binFilePath)).step(*upgradestatus, segLength);
 }
 
-// Nothing of an earlier upgrade may decide this one: a status, verdict or
-// clock left from it would end a healthy upgrade at once.
+// The part's name and type follow from its path.
+void UpgradeProcess::upgCommandProcess_tarel_sky(ar_upgrade_status *upgradestatus, int segLength,
+                                                 const QString &upgradeFirmwarePath, const QString &,
+                                                 int, int upgradeSubFirmwareNum,
+                                                 int curSendUpgradeSubFirmwareNum)
+{
+    const ImagePlan plan = ImagePlan::packagePart(upgradeFirmwarePath, curSendUpgradeSubFirmwareNum,
+                                                  upgradeSubFirmwareNum);
+    ImageSteps(*this, plan).step(*upgradestatus, segLength);
+}
+
+int UpgradeProcess::upgradeImag_parse_tarel_sky(const QString &input_img_path, QStringList &outPaths,
+                                                const QString &outputDir,
+                                                PackageSplitter::SplitError *error)
+{
+    return PackageSplitter::upgradeImag_parse_tarel_sky(input_img_path, outPaths, outputDir, error);
+}
+
+IMG_TYPE UpgradeProcess::getImgTypeFromFileName(const QString &upgradeFirmwareName)
+{
+    return PackageSplitter::getImgTypeFromFileName(upgradeFirmwareName);
+}
+
+// ---- state between upgrades ------------------------------------------------------
+
 void UpgradeProcess::clearUpgradeState()
 {
     clearFileState();
-    m_lastStatus = -1;
-    m_lastPercent = -1;
-    m_lastStatusTime = QDateTime();
+    m_status.clear();
     m_resend = 0;
     m_fileAccepted.store(false);
-    m_negativeReported.store(false);
-    m_cancelled.store(false);
-    m_pendingFinish.store(0);
 }
 
-void UpgradeProcess::endSequence(int upgrade_finish, bool reset)
+void UpgradeProcess::startFile()
 {
-    QMutexLocker lock(&m_lifecycleMutex);
-    m_sequenceRunning.store(false);
-    m_sequenceThread.store(nullptr);
-    // A device the user let go is not held: the sequence may have opened its
-    // port again before it saw the cancel.
-    if (m_cancelled.load())
-        m_upgUsbVirtualSerial->closeSerialPort();
-    if (reset)
-        finishReset(qMax(upgrade_finish, m_pendingFinish.load()));
-}
-
-void UpgradeProcess::resetUpgradeParameters(int upgrade_finish)
-{
-    QMutexLocker lock(&m_lifecycleMutex);
-    const bool outside = m_sequenceThread.load() != QThread::currentThread();
-    if ((m_sequenceRunning.load() || m_sequenceExpected.load()) && outside) {
-        // The sequence thread owns the file until its step ends; it resets
-        // then, or as soon as it starts when it has not yet.
-        m_pendingFinish.store(qMax(m_pendingFinish.load(), upgrade_finish));
-        m_cancelled.store(true);
-        setRun(false);
-        return;
+    {
+        QMutexLocker lock(&m_statusMutex);
+        upgrade_status = ar_upgrade_status{};
     }
-    finishReset(upgrade_finish);
+    m_resend = 0;
+    m_fileAccepted.store(false);
 }
 
-// What one file or part of an upgrade leaves behind.
 void UpgradeProcess::clearFileState()
 {
     {
@@ -290,7 +255,6 @@ void UpgradeProcess::clearFileState()
     allSendLen = 0;
     setUpgStep(-1);
     bUpgReboot.store(false);
-    reConnStat.store(0);
     m_rebootFlag.store(0);
     m_receiveStatus.store(NoVerdict);
 }
@@ -326,7 +290,7 @@ void UpgradeProcess::onsendUpgradeProcess(ar_upgrade_status upgradestatus)
     if (upgradestatus.status < 0) {
         setRun(false);
         m_upgUsbVirtualSerial->stopSerialRecv();
-        reportNegativeStatusOnce(upgradestatus.status, upgradestatus.percent);
+        m_status.reportNegativeStatusOnce(upgradestatus.status, upgradestatus.percent);
     }
     wake();
 }
@@ -351,34 +315,30 @@ void UpgradeProcess::onUpgreceiveDateInfo(int status)
     wake();
 }
 
-// ---- control slots ---------------------------------------------------------------
+// ---- what the user is told -------------------------------------------------------
 
-void UpgradeProcess::onUpgStartCmd()
+void UpgradeProcess::endWithFailure(const QString &logText, const QString &hint)
 {
-    LOG_INFO << "get upg start command";
-    emit sigMessage(3, 1, tr("连接设备"));
-    onUpgSockConn();
+    LOG_CRITICAL << logText.toUtf8().constData();
+    emit logMessage(tr(logText.toUtf8().constData()));
+    emit sigUpgradeProcessHint(hint, true);
+    setRun(false);
 }
 
-void UpgradeProcess::onUpgSockConn()
+void UpgradeProcess::reportWaiting(WaitKind kind, qint64 seconds)
 {
-    setResp(true);
+    if (kind == WaitKind::DeviceRestart) {
+        emit logMessage(QStringLiteral("waiting for the device to restart... %1 s").arg(seconds));
+        emit sigUpgradeWaiting(tr("正在等待设备重启，已等待%1秒").arg(seconds));
+    } else {
+        emit logMessage(QStringLiteral("waiting for the device's verdict... %1 s").arg(seconds));
+        emit sigUpgradeWaiting(tr("正在等待设备的校验结果，已等待%1秒").arg(seconds));
+    }
 }
 
-void UpgradeProcess::onConnect()
+std::unique_ptr<WaitReport> UpgradeProcess::waitReport(WaitKind kind)
 {
-    reConnStat.store(1);
-    LOG_INFO << "connect";
-    setResp(true);
-}
-
-void UpgradeProcess::upgradeStart()
-{
-    LOG_INFO << "upgradeStart()";
-    setResp(true);
-    bUpgReboot.store(true);
-}
-
-void UpgradeProcess::onUpgCommand(int, char *, int)
-{
+    return std::make_unique<WaitReport>(
+        *m_clock, WaitReportIntervalMs, [this, kind](qint64 seconds) { reportWaiting(kind, seconds); },
+        [this] { emit sigUpgradeWaiting(QString()); });
 }

@@ -3,9 +3,10 @@
 
 #include "ARNetType.h"
 #include "packagesplitter.h"
+#include "sequencelifecycle.h"
+#include "statusevaluation.h"
 #include "upgradeclock.h"
 
-#include <QDateTime>
 #include <QMutex>
 #include <QObject>
 #include <QStringList>
@@ -15,13 +16,17 @@
 #include <memory>
 
 class QFile;
-class QThread;
 class UsbVirtualSerial;
 class WaitReport;
+
+// What an upgrade sends: one image file, or a multi-image package.
+enum class UpgradeKind { SingleImage, Package };
 
 // The upgrade worker. It holds the state of the upgrade in progress, takes the
 // device's replies from the link, and runs the upgrade sequences on the
 // calling thread (a pool thread). It talks to the pages only through signals.
+// The steps themselves are the step machine's (ImageSteps), driven for a
+// package by PackageSequence; this class offers them its primitives.
 //
 // The link's replies reach the worker's slots directly on the link's thread:
 // the slots only store words and the status record (under a lock) and wake
@@ -45,7 +50,6 @@ public:
     static constexpr int ReconnectLimitMs = 300000; // as long as the reboot loop waits for its notice
     static constexpr int RebootPauseMs = 5000;
     static constexpr int RebootRepeats = 60;
-    static constexpr int ResponsePollMs = 100;
     static constexpr int StatusPauseMs = 500;
     static constexpr int StepPauseMs = 10;
     static constexpr int MaxResends = 5;
@@ -58,19 +62,21 @@ public:
                             QObject *parent = nullptr);
     ~UpgradeProcess() override;
 
+    // Upgrades the file at `path`; the one way a file is handed to the worker.
+    void upgradeFile(const QString &path, UpgradeKind kind);
+
     void setRun(bool run);
     bool beRun() const { return bRun.load(); }
-    void setResp(bool sta) { bResponse.store(sta); }
-    bool beResp() const { return bResponse.load(); }
     int getUpgStep() const { return upgStep.load(); }
     void setUpgStep(int step) { upgStep.store(step); }
-    void setBinFilePath(QString filePath, QString fileName);
+    // The image that upgradeProcess() sends.
+    void setBinFilePath(const QString &filePath) { binFilePath = filePath; }
     // Called before a sequence is handed to a pool thread: a reset that comes
     // before the sequence has started then cancels it instead of being lost.
-    void expectSequence();
-    bool isSequenceRunning() const { return m_sequenceRunning.load(); }
+    void expectSequence() { m_lifecycle.expect(); }
+    bool isSequenceRunning() const { return m_lifecycle.isRunning(); }
     // True when the last sequence was ended from outside (the page's disconnect).
-    bool wasCancelled() const { return m_cancelled.load(); }
+    bool wasCancelled() const { return m_lifecycle.wasCancelled(); }
     ar_upgrade_status latestStatus() const;
 
     // Transfer primitives; they run on the sequence's thread and block it.
@@ -81,19 +87,24 @@ public:
                                 unsigned int segmentLen, unsigned int imgType);
     int waitReceiveDateResponse();
     bool waitSerialResponse();
-    void waitResponse();
     void upgReboot(const char *reboot_mode);
     void resetSendData();
     // Returns the worker to idle. Called while a sequence runs on another
     // thread, it ends the sequence and takes effect after the step in progress.
-    void resetUpgradeParameters(int upgrade_finish);
+    void resetUpgradeParameters(int upgrade_finish) { m_lifecycle.reset(upgrade_finish); }
 
+    // One step of the step machine, for a single image or a package's part.
     void upgCommandProcess(ar_upgrade_status *upgradestatus, int segLength);
     void upgCommandProcess_tarel_sky(ar_upgrade_status *upgradestatus, int segLength,
                                      const QString &upgradeFirmwarePath,
                                      const QString &upgradeFirmwareName, int upgradeFirmwareType,
                                      int upgradeSubFirmwareNum, int curSendUpgradeSubFirmwareNum);
-    void recordUpgradeStatus(int status, int percent);
+    void recordUpgradeStatus(int status, int percent) { m_status.recordUpgradeStatus(status, percent); }
+    // Evaluates one status report of the status phase; true when it ended the sequence.
+    bool evaluateStatus(const ar_upgrade_status &report, bool *needReboot)
+    {
+        return m_status.evaluateStatus(report, needReboot);
+    }
 
     // Multi-image packages: splitting into part files and naming their types.
     // Splits into `outputDir` (empty: the working directory); `error` says why a package was rejected.
@@ -101,32 +112,18 @@ public:
                                                 const QString &outputDir = QString(),
                                                 PackageSplitter::SplitError *error = nullptr);
     Q_INVOKABLE IMG_TYPE getImgTypeFromFileName(const QString &upgradeFirmwareName);
-    // Where a package's parts are written while it is upgraded: a folder of
-    // the program's own below this one, removed when the upgrade ends.
-    static QString partsFolderTemplate();
-    // Only the application part makes the device reboot into its upgrade state.
-    static bool partReboots(int imgType) { return imgType == IMG_TAREL_APP; }
-    // Evaluates one status report of the status phase; true when it ended the sequence.
-    bool evaluateStatus(const ar_upgrade_status &report, bool *needReboot);
 
 public slots:
     // The two upgrade sequences, run by the page on a pool thread.
-    void upgradeProcess();
-    void upgradeProcess_tarel_sky(const QString &upgradeFirmwarePath);
-
-    // Control slots kept for a remote start; nothing in the program uses them yet.
-    void onUpgStartCmd();
-    void onUpgSockConn();
-    void onConnect();
-    void upgradeStart();
-    void onUpgCommand(int command, char *data, int len);
+    void upgradeProcess() { upgradeFile(binFilePath, UpgradeKind::SingleImage); }
+    void upgradeProcess_tarel_sky(const QString &upgradeFirmwarePath)
+    {
+        upgradeFile(upgradeFirmwarePath, UpgradeKind::Package);
+    }
 
 signals:
-    void sig_PktParsed(int cmd, char *data, int len);
     void sigUpgProg(int value);
-    void sigMessage(int type, int value, QString msg);
     void sigUpgStart(bool);
-    void onTimerTrig();
     void logMessage(const QString &message);
     void sigUpgradeProcessHint(const QString &message, bool isHint = true);
     // The upgrade could not start (a package that cannot be split): nothing
@@ -143,38 +140,25 @@ private slots:
     void onUpgreceiveDateInfo(int status);
 
 private:
-    // What a file-end verdict leads to.
-    enum class Verdict { Accepted, Resend, Failed };
+    friend class DeviceRestart;
+    friend class ImageSteps;
+    friend class PackageSequence;
+
     // What a sequence waits for, as the user is told.
     enum class WaitKind { DeviceRestart, DeviceVerdict };
 
-    // Sequence helpers shared by both sequences.
-    bool beginSequence();
-    // Sets the run flag again for the next part, unless the package was cancelled.
-    bool resumeRun();
+    // Nothing of an earlier upgrade may decide this one: a status, verdict or
+    // clock left from it would end a healthy upgrade at once.
     void clearUpgradeState();
+    // What one file or part of an upgrade leaves behind.
     void clearFileState();
-    void endSequence(int upgrade_finish, bool reset);
-    bool openImageFile(const QString &path);
-    bool reopenImageFile();
-    bool requestReboot(const char *mode);
-    bool rebootIntoUpgradeState();
-    bool reconnectAfterReboot();
-    void sendAnnouncement(ar_file_info *fileinfo, const QString &targetName, const QString &localPath);
-    bool sendSegment(qint64 segmentLength, int imgType);
-    void sendFirstSegment(int segLength, int imgType);
-    double sendNextSegment(int segLength, int imgType);
-    Verdict endFileAndActOnVerdict(int progressBeforeVerdict);
+    // A new file or part starts: no status, resend or verdict of the last one.
+    void startFile();
+    void finishReset(int upgrade_finish);
     void endWithFailure(const QString &logText, const QString &hint);
-    void endWithTransferFailure();
-    bool checkSegmentLength();
-    void reportSplitFailure(PackageSplitter::SplitError error);
     void reportWaiting(WaitKind kind, qint64 seconds);
     // Tells the user what the sequence waits for until the result goes.
     std::unique_ptr<WaitReport> waitReport(WaitKind kind);
-    void reportNegativeStatusOnce(int status, int percent);
-    void runSteps(const std::function<void()> &step);
-    void finishReset(int upgrade_finish);
 
     // Waits up to `programMs` until `ready` holds, the run flag is cleared, or
     // a reply wakes it; true when `ready` holds.
@@ -184,35 +168,24 @@ private:
 
     std::atomic<int> upgStep{-1};
     std::atomic<bool> bRun{false};
-    std::atomic<bool> bResponse{false};
     std::atomic<bool> bUpgReboot{false};
     quint64 allSendLen = 0;
     QFile *binFile = nullptr;
     QString binFilePath;
-    QString binFileName;
     mutable QMutex m_statusMutex; // hands the status record between threads whole
     ar_upgrade_status upgrade_status{};
-    std::atomic<int> reConnStat{0};
     std::atomic<int> m_segLength{DefaultSegmentLength};
     std::atomic<int> m_rebootFlag{0};
     std::atomic<int> m_receiveStatus{NoVerdict};
     UsbVirtualSerial *m_upgUsbVirtualSerial;
-    int m_lastStatus = -1;
-    int m_lastPercent = -1;
-    QDateTime m_lastStatusTime;
 
     std::shared_ptr<const UpgradeClock> m_clock;
     QMutex m_wakeMutex;
     QWaitCondition m_wakeUp;
-    int m_resend = 0;                          // whole-file resends of this file or part
-    std::atomic<bool> m_fileAccepted{false};   // the device accepted the file or part just sent
-    QMutex m_lifecycleMutex;                   // orders a sequence's end against an outside reset
-    std::atomic<bool> m_sequenceRunning{false};
-    std::atomic<bool> m_sequenceExpected{false}; // handed to the pool, not yet started
-    std::atomic<bool> m_negativeReported{false}; // a device failure is reported once
-    std::atomic<QThread *> m_sequenceThread{nullptr};
-    std::atomic<bool> m_cancelled{false};      // a reset from outside ended the sequence
-    std::atomic<int> m_pendingFinish{0};
+    int m_resend = 0;                        // whole-file resends of this file or part
+    std::atomic<bool> m_fileAccepted{false}; // the device accepted the file or part just sent
+    StatusEvaluation m_status;
+    SequenceLifecycle m_lifecycle;
 };
 
 #endif // UPGRADEPROCESS_H

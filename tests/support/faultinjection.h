@@ -59,6 +59,14 @@ inline const QList<Fault> &all()
     return faults;
 }
 
+inline Fault byName(const QString &name)
+{
+    for (const Fault &fault : all())
+        if (fault.name == name)
+            return fault;
+    return {name, Success, 0};
+}
+
 // Makes `sim` show the fault; `clockFactor` is the speed of the upgrade's clock.
 inline void inject(const QString &name, DeviceSimulator *sim, int clockFactor)
 {

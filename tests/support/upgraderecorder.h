@@ -13,27 +13,15 @@ class UpgradeRecorder
 public:
     explicit UpgradeRecorder(UpgradeProcess *worker)
     {
-        QObject::connect(worker, &UpgradeProcess::sigUpgProg, &m_context, [this](int value) {
-            QMutexLocker lock(&m_mutex);
-            m_progress.append(value);
-        }, Qt::DirectConnection);
-        QObject::connect(worker, &UpgradeProcess::logMessage, &m_context, [this](const QString &text) {
-            QMutexLocker lock(&m_mutex);
-            m_view.append(text);
-        }, Qt::DirectConnection);
+        record(worker, &UpgradeProcess::sigUpgProg, &m_progress);
+        record(worker, &UpgradeProcess::logMessage, &m_view);
+        record(worker, &UpgradeProcess::sigUpgradeNotStarted, &m_notStarted);
+        record(worker, &UpgradeProcess::sigUpgradeWaiting, &m_waiting);
         QObject::connect(worker, &UpgradeProcess::sigUpgradeProcessHint, &m_context,
                          [this](const QString &text, bool isHint) {
             QMutexLocker lock(&m_mutex);
             m_hints.append(text);
             m_allHints &= isHint;
-        }, Qt::DirectConnection);
-        QObject::connect(worker, &UpgradeProcess::sigUpgradeNotStarted, &m_context, [this](const QString &text) {
-            QMutexLocker lock(&m_mutex);
-            m_notStarted.append(text);
-        }, Qt::DirectConnection);
-        QObject::connect(worker, &UpgradeProcess::sigUpgradeWaiting, &m_context, [this](const QString &text) {
-            QMutexLocker lock(&m_mutex);
-            m_waiting.append(text);
         }, Qt::DirectConnection);
     }
 
@@ -45,13 +33,19 @@ public:
     QStringList waiting() const { QMutexLocker lock(&m_mutex); return m_waiting; }
 
 private:
+    template <typename Signal, typename Value>
+    void record(UpgradeProcess *worker, Signal signal, QList<Value> *values)
+    {
+        QObject::connect(worker, signal, &m_context, [this, values](const Value &value) {
+            QMutexLocker lock(&m_mutex);
+            values->append(value);
+        }, Qt::DirectConnection);
+    }
+
     QObject m_context; // the connections end with the recorder
     mutable QMutex m_mutex;
     QList<int> m_progress;
-    QStringList m_view;
-    QStringList m_hints;
-    QStringList m_notStarted;
-    QStringList m_waiting;
+    QStringList m_view, m_hints, m_notStarted, m_waiting;
     bool m_allHints = true;
 };
 

@@ -1,11 +1,14 @@
 #ifndef UPGRADERUN_H
 #define UPGRADERUN_H
 
+#include "simulateddevice.h"
 #include "upgradeprocess.h"
+#include "upgraderecorder.h"
 
 #include <QDeadlineTimer>
 #include <QFuture>
 #include <QTest>
+#include <QtConcurrent>
 
 // Helpers of the tests that run whole upgrade sequences.
 namespace UpgradeRun {
@@ -43,6 +46,64 @@ inline QByteArray pattern(int size, char seed = 7)
         bytes[i] = char(seed + i * 131);
     return bytes;
 }
+
+// A worker on a fast clock and a simulated device it is connected to, as the
+// page connects: port open, reception on, identity asked for.
+struct WorkerOnDevice
+{
+    explicit WorkerOnDevice(const DeviceIdentity &identity = DeviceIdentity()) : device(identity) {}
+    ~WorkerOnDevice() { m_upgrade_device_vid = 0; }
+
+    bool start(int clockFactor, int rebootDelayMs)
+    {
+        if (!device.start())
+            return false;
+        device.sim.setRebootDelay(rebootDelayMs);
+        useClock(clockFactor);
+        return connect();
+    }
+    void useClock(int clockFactor)
+    {
+        recorder.reset();
+        worker.reset(new UpgradeProcess(device.link.get(), std::make_shared<ScaledClock>(clockFactor)));
+        recorder.reset(new UpgradeRecorder(worker.get()));
+    }
+    // Also names the device as the one being upgraded, as Upgrade does.
+    bool connect()
+    {
+        if (!device.open()
+            || device.link->commandSerialSend(AR_COMMAND_FIND_DEVICE, 1, 2, 0, nullptr, 0, 1, 2000) != 0)
+            return false;
+        m_upgrade_device_vid = device.sim.identity().vendorId;
+        device.sim.clearFrames();
+        return true;
+    }
+    QString writeFile(const QString &name, const QByteArray &bytes)
+    {
+        const QString path = device.dir.filePath(name);
+        QFile file(path);
+        return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() ? path : QString();
+    }
+    // Starts the sequence the page would start for `path`.
+    QFuture<void> launch(const QString &path, UpgradeKind kind)
+    {
+        UpgradeProcess *w = worker.get();
+        if (kind == UpgradeKind::Package)
+            return QtConcurrent::run(w, &UpgradeProcess::upgradeProcess_tarel_sky, path);
+        w->setBinFilePath(path);
+        return QtConcurrent::run(w, &UpgradeProcess::upgradeProcess);
+    }
+    // True when the sequence ended in time and left the worker idle.
+    bool run(const QString &path, UpgradeKind kind, int timeoutMs = 30000)
+    {
+        return finish(launch(path, kind), worker.get(), timeoutMs) && !worker->isSequenceRunning()
+                && worker->getUpgStep() == -1;
+    }
+
+    SimulatedDevice device;
+    std::unique_ptr<UpgradeProcess> worker;
+    std::unique_ptr<UpgradeRecorder> recorder;
+};
 
 } // namespace UpgradeRun
 

@@ -1,14 +1,11 @@
 #include "faultinjection.h"
 #include "logsystem.h"
 #include "packagebuilder.h"
-#include "simulateddevice.h"
-#include "upgradeprocess.h"
-#include "upgraderecorder.h"
+#include "upgraderun.h"
 
 #include <QDir>
 #include <QRandomGenerator>
 #include <QRegularExpression>
-#include <QtConcurrent>
 #include <QtTest>
 
 namespace {
@@ -40,14 +37,6 @@ int openDescriptors()
 {
     return QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).size();
 }
-
-QString expectedHint(const QString &fault)
-{
-    for (const Faults::Fault &f : Faults::all())
-        if (f.name == fault)
-            return f.hint;
-    return QString();
-}
 } // namespace
 
 // Many upgrades in a row, single images and packages, each with a seeded
@@ -68,58 +57,48 @@ void TestSoak::consecutiveUpgrades_endAsTheirFaultsSayAndLeaveNothingBehind()
             ? quint32(qEnvironmentVariableIntValue("TAVIO_SOAK_SEED")) : DefaultSeed;
     QRandomGenerator random(seed);
 
-    SimulatedDevice device;
-    QVERIFY(device.start());
+    UpgradeRun::WorkerOnDevice rig;
+    QVERIFY(rig.start(FastFactor, RebootDelayMs));
+    SimulatedDevice &device = rig.device;
     QVERIFY(QDir::setCurrent(device.dir.path()));
     QTemporaryDir tempDir; // the program's temporary folder: part folders must not pile up there
     QVERIFY(tempDir.isValid());
     qputenv("TMPDIR", QFile::encodeName(tempDir.path()));
     qInstallMessageHandler(customMessageHandler); // the program's own log.txt
-    device.sim.setRebootDelay(RebootDelayMs);
-    UpgradeProcess worker(device.link.get(), std::make_shared<ScaledClock>(FastFactor));
     const QByteArray image(3000, 'i');
-    QFile file(QStringLiteral("Merlow_R_Sky_1_0_6.img"));
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(image);
-    file.close();
-    const QString packagePath = QDir::current().filePath(QStringLiteral("Merlow_R_Sky_1_0_7.img"));
+    const QString imagePath = rig.writeFile(QStringLiteral("Merlow_R_Sky_1_0_6.img"), image);
     PackageBuilder package;
     package.addPart(IMG_TAREL_APP, image);
-    QVERIFY(package.write(packagePath));
+    const QString packagePath = rig.writeFile(QStringLiteral("Merlow_R_Sky_1_0_7.img"), package.bytes());
 
     qint64 rssAfterWarmUp = 0;
     int descriptorsAfterWarmUp = 0;
     QMap<QString, int> outcomes;
     for (int i = 0; i < upgrades; ++i) {
-        const QString fault = QuickFaults.at(int(random.bounded(quint32(QuickFaults.size()))));
+        const Faults::Fault fault = Faults::byName(QuickFaults.at(int(random.bounded(quint32(QuickFaults.size())))));
         const bool asPackage = random.bounded(2u) == 1;
-        UpgradeRecorder recorder(&worker);
+        UpgradeRecorder recorder(rig.worker.get());
         device.link->closeSerialPort();
         QTRY_VERIFY(device.sim.isPresent());
-        QVERIFY(device.open());
-        QCOMPARE(device.link->commandSerialSend(AR_COMMAND_FIND_DEVICE, 1, 2, 0, nullptr, 0, 1, 2000), 0);
-        worker.setBinFilePath(QDir::current().filePath(file.fileName()), file.fileName());
-        m_upgrade_device_vid = device.sim.identity().vendorId;
-        Faults::inject(fault, &device.sim, FastFactor);
+        QVERIFY(rig.connect());
+        Faults::inject(fault.name, &device.sim, FastFactor);
 
-        QFuture<void> task = asPackage
-                ? QtConcurrent::run(&worker, &UpgradeProcess::upgradeProcess_tarel_sky, packagePath)
-                : QtConcurrent::run(&worker, &UpgradeProcess::upgradeProcess);
+        QFuture<void> task = asPackage ? rig.launch(packagePath, UpgradeKind::Package)
+                                       : rig.launch(imagePath, UpgradeKind::SingleImage);
         const QString what = QStringLiteral("upgrade %1 (%2%3, seed %4)")
-                .arg(i).arg(fault, asPackage ? QStringLiteral(", package") : QString()).arg(seed);
+                .arg(i).arg(fault.name, asPackage ? QStringLiteral(", package") : QString()).arg(seed);
         QTRY_VERIFY2_WITH_TIMEOUT(task.isFinished(), qPrintable(what), 30000);
-        const QString hint = expectedHint(fault);
+        const QString &hint = fault.hint;
         QVERIFY2(recorder.hints() == (hint.isEmpty() ? QStringList() : QStringList{hint}),
                  qPrintable(what + QStringLiteral(": ") + recorder.hints().join(QLatin1Char('|')) + QLatin1Char('\n')
                             + recorder.view().join(QLatin1Char('\n'))));
         if (hint.isEmpty())
             QCOMPARE(device.sim.receivedFiles().last().data, image);
-        QVERIFY(!worker.isSequenceRunning());
+        QVERIFY(!rig.worker->isSequenceRunning());
         QVERIFY(QDir(tempDir.path()).entryList({QStringLiteral("tavio-parts-*")}, QDir::AllEntries).isEmpty());
         ++outcomes[hint.isEmpty() ? QStringLiteral("succeeded") : hint];
 
         Faults::heal(&device.sim, RebootDelayMs);
-        device.sim.clearFrames();
         if (i + 1 == WarmUpUpgrades) {
             rssAfterWarmUp = statusKiB("VmRSS:");
             descriptorsAfterWarmUp = openDescriptors();

@@ -72,7 +72,7 @@ bool runUpgrade(UsbVirtualSerial &link, const QString &imagePath, quint16 vid)
                      [&] { hinted = true; }, Qt::DirectConnection);
     if (!askIdentity(link))
         return false;
-    worker.setBinFilePath(imagePath, QFileInfo(imagePath).fileName());
+    worker.setBinFilePath(imagePath);
     m_upgrade_device_vid.store(vid);
     worker.upgradeProcess();
     return lastProgress.load() == ProgressComplete && !hinted.load();

@@ -1,5 +1,8 @@
 // The device's upgrade status codes: their texts, and the evaluation of one
 // status report during the status phase.
+#include "statusevaluation.h"
+
+#include "upgradeclock.h"
 #include "upgradeprocess.h"
 
 #include "logging.h"
@@ -44,26 +47,26 @@ const StatusTexts DeviceErrors[] = {
 const char StatusFailedText[] = "upgrade status failed, please restart the device to upgrade again.";
 } // namespace
 
-void UpgradeProcess::recordUpgradeStatus(int status, int percent)
+void StatusEvaluation::recordUpgradeStatus(int status, int percent)
 {
     switch (status) {
     case STAT_VERIFY_IMAGE:
         LOG_INFO << "upgrade firmware checking...";
-        emit logMessage(QStringLiteral("upgrade firmware checking..."));
+        emit m_worker.logMessage(QStringLiteral("upgrade firmware checking..."));
         return;
     case STAT_START:
         LOG_INFO << "check success, start upgrade.";
-        emit logMessage(QStringLiteral("check successfully!"));
-        emit logMessage(QStringLiteral("start upgrade."));
+        emit m_worker.logMessage(QStringLiteral("check successfully!"));
+        emit m_worker.logMessage(QStringLiteral("start upgrade."));
         return;
     case STAT_IN_PROGRESS:
         LOG_INFO << "upgrade progress ..." << percent << "%";
-        emit logMessage(QStringLiteral("upgrade progress %1%").arg(percent));
+        emit m_worker.logMessage(QStringLiteral("upgrade progress %1%").arg(percent));
         return;
     case STAT_DONE:
         LOG_INFO << "upgrade success!";
-        emit logMessage(QStringLiteral("upgrade progress %1%").arg(percent));
-        emit logMessage(QStringLiteral("upgrade successfully!"));
+        emit m_worker.logMessage(QStringLiteral("upgrade progress %1%").arg(percent));
+        emit m_worker.logMessage(QStringLiteral("upgrade successfully!"));
         return;
     default:
         break;
@@ -72,23 +75,30 @@ void UpgradeProcess::recordUpgradeStatus(int status, int percent)
         if (row.status != status)
             continue;
         LOG_INFO << row.logLine;
-        emit logMessage(QString::fromLatin1(row.viewText));
-        emit sigUpgradeProcessHint(tr(row.hint), true);
+        emit m_worker.logMessage(QString::fromLatin1(row.viewText));
+        emit m_worker.sigUpgradeProcessHint(UpgradeProcess::tr(row.hint), true);
         return;
     }
     LOG_CRITICAL << StatusFailedText;
-    emit logMessage(QString::fromLatin1(StatusFailedText));
-    emit sigUpgradeProcessHint(tr("升级状态失败，请重启设备再次升级。"), true);
+    emit m_worker.logMessage(QString::fromLatin1(StatusFailedText));
+    emit m_worker.sigUpgradeProcessHint(UpgradeProcess::tr("升级状态失败，请重启设备再次升级。"), true);
 }
 
-void UpgradeProcess::reportNegativeStatusOnce(int status, int percent)
+void StatusEvaluation::clear()
+{
+    m_lastStatus = -1;
+    m_lastPercent = -1;
+    m_lastStatusTime = QDateTime();
+    m_negativeReported.store(false);
+}
+
+void StatusEvaluation::reportNegativeStatusOnce(int status, int percent)
 {
     if (!m_negativeReported.exchange(true))
         recordUpgradeStatus(status, percent);
 }
 
-// Evaluates one status report; true when it ended the sequence.
-bool UpgradeProcess::evaluateStatus(const ar_upgrade_status &report, bool *needReboot)
+bool StatusEvaluation::evaluateStatus(const ar_upgrade_status &report, bool *needReboot)
 {
     const int stat = report.status;
     const int percent = report.percent;
@@ -107,13 +117,13 @@ bool UpgradeProcess::evaluateStatus(const ar_upgrade_status &report, bool *needR
 
     if (stat != STAT_DONE) {
         const qint64 elapsed = m_lastStatusTime.isValid() ? m_lastStatusTime.secsTo(now) : 0;
-        if (elapsed >= STATUS_TIMEOUT) {
+        if (elapsed >= UpgradeProcess::STATUS_TIMEOUT) {
             TAVIO_LOG_PREFIXED(qCritical().noquote())
                 << QStringLiteral("status stagnation timeout: current status [%1] duration %2 seconds")
                        .arg(stat).arg(elapsed);
-            emit logMessage(tr("upgrade timeout, please restart the device to upgrade again."));
-            emit sigUpgradeProcessHint(tr("升级超时，请重启设备再次升级。"), true);
-            setRun(false);
+            emit m_worker.logMessage(UpgradeProcess::tr("upgrade timeout, please restart the device to upgrade again."));
+            emit m_worker.sigUpgradeProcessHint(UpgradeProcess::tr("升级超时，请重启设备再次升级。"), true);
+            m_worker.setRun(false);
             return true;
         }
     }
@@ -121,23 +131,23 @@ bool UpgradeProcess::evaluateStatus(const ar_upgrade_status &report, bool *needR
     if (percent == -1) {
         TAVIO_LOG_PREFIXED(qCritical().noquote())
             << QStringLiteral("abnormal termination, upgrade status code: %1").arg(stat);
-        emit logMessage(tr("abnormal termination, please restart the device to upgrade again."));
-        emit sigUpgradeProcessHint(tr("异常终止，请重启设备再次升级。"), true);
-        emit sigUpgStart(false);
-        setRun(false);
+        emit m_worker.logMessage(UpgradeProcess::tr("abnormal termination, please restart the device to upgrade again."));
+        emit m_worker.sigUpgradeProcessHint(UpgradeProcess::tr("异常终止，请重启设备再次升级。"), true);
+        emit m_worker.sigUpgStart(false);
+        m_worker.setRun(false);
         return true;
     }
 
-    LOG_WARNING << "device upgrade bRun!" << bRun.load();
+    LOG_WARNING << "device upgrade bRun!" << m_worker.beRun();
     if (stat == STAT_DONE) {
-        m_upgUsbVirtualSerial->stopSerialRecv();
+        m_link->stopSerialRecv();
         *needReboot = true;
         recordUpgradeStatus(stat, percent);
         return false;
     }
     if (stat < 0) {
-        setRun(false);
-        m_upgUsbVirtualSerial->stopSerialRecv();
+        m_worker.setRun(false);
+        m_link->stopSerialRecv();
         LOG_WARNING << "device upgrade fail!";
         reportNegativeStatusOnce(stat, percent);
         return true;
