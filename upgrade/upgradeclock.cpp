@@ -23,6 +23,11 @@ int ScaledClock::realMs(int programMs) const
     return qMax(1, programMs / m_factor); // a pause never becomes a busy loop
 }
 
+int ScaledClock::replyWaitMs(int programMs) const
+{
+    return programMs / qMin(m_factor, MaxReplySpeedup);
+}
+
 QDateTime ScaledClock::now() const
 {
     return m_start.addMSecs(m_elapsed.elapsed() * m_factor);

@@ -13,6 +13,8 @@ class UpgradeClock
 public:
     virtual ~UpgradeClock() = default;
     virtual int realMs(int programMs) const = 0;
+    // How long a wait for the device's answer to one transmission really lasts.
+    virtual int replyWaitMs(int programMs) const { return realMs(programMs); }
     virtual QDateTime now() const = 0;
     void sleep(int programMs) const;
 };
@@ -31,7 +33,15 @@ class ScaledClock : public UpgradeClock
 public:
     explicit ScaledClock(int factor);
     int realMs(int programMs) const override;
+    // An answer is a round trip through the port and two threads, which takes
+    // real time however fast the clock runs: a wait for it is shortened by
+    // MaxReplySpeedup at most, so a busy machine does not turn an answer in
+    // time into a lost one (2 s becomes 100 ms: half a second for a request
+    // with its retransmissions).
+    int replyWaitMs(int programMs) const override;
     QDateTime now() const override;
+
+    static constexpr int MaxReplySpeedup = 20;
 
 private:
     int m_factor;

@@ -95,13 +95,13 @@ qint32 UpgradeProcess::commandUpgSendRecv(unsigned int cmd, unsigned short type,
         return -1; // an ended sequence sends nothing more
     return m_upgUsbVirtualSerial->commandSerialSend(cmd, type, format, 0, date, dataLenght,
                                                     RequestTransmissions,
-                                                    unsigned(m_clock->realMs(AckTimeoutMs)));
+                                                    unsigned(m_clock->replyWaitMs(AckTimeoutMs)));
 }
 
 int UpgradeProcess::commandSendWithFileRecv(unsigned int cmd, unsigned int type, unsigned int format,
                                             QFile *file, unsigned int segmentLen, unsigned int imgType)
 {
-    const unsigned timeoutMs = unsigned(m_clock->realMs(
+    const unsigned timeoutMs = unsigned(m_clock->replyWaitMs(
         imgType == IMG_TAREL_8333_SENSOR ? SensorAckTimeoutMs : AckTimeoutMs));
     const int segUnitLength = getSegmentLength();
     LOG_INFO << "segUnitLength" << segUnitLength;

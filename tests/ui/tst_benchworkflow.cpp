@@ -156,7 +156,7 @@ void TestBenchWorkflow::fault_endsCleanlyAndTheNextUpgradeSucceeds()
     DeviceSimulator &sim = f->device->sim;
     connectDevice();
     if (fault == QLatin1String("slow"))
-        sim.setReplyDelay(int(UpgradeProcess::AckTimeoutMs) / FastFactor / 2);
+        sim.setReplyDelay(ScaledClock(FastFactor).replyWaitMs(UpgradeProcess::AckTimeoutMs) / 2);
     Faults::inject(fault, &sim, FastFactor);
     sim.clearFrames();
     LogCapture::clear();

@@ -224,7 +224,7 @@ void TestMultiImageUpgrade::everyDataFrame_waitsTheLongAcknowledgement()
     timer.start();
     QVERIFY(runPackage(writePackage({{IMG_TAREL_APP, partData('a', 500)}})));
     QCOMPARE(device().framesOf(AR_CMD_SENDFILE_DATA).size(), int(UpgradeProcess::RequestTransmissions));
-    QVERIFY2(timer.elapsed() >= UpgradeProcess::RequestTransmissions * UpgradeProcess::SensorAckTimeoutMs / FastFactor,
+    QVERIFY2(timer.elapsed() >= UpgradeProcess::RequestTransmissions * ScaledClock(FastFactor).replyWaitMs(UpgradeProcess::SensorAckTimeoutMs),
              qPrintable(QString::number(timer.elapsed())));
 }
 
