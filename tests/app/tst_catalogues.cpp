@@ -45,7 +45,7 @@ QList<Text> extractTexts(QString *error)
     lupdate.setWorkingDirectory(root);
     lupdate.start(QStringLiteral("lupdate"),
                   {QStringLiteral("-silent"), QStringLiteral("-locations"), QStringLiteral("none"),
-                   QStringLiteral("app"), QStringLiteral("link"), QStringLiteral("upgrade"),
+                   QStringLiteral("log"), QStringLiteral("app"), QStringLiteral("link"), QStringLiteral("upgrade"),
                    QStringLiteral("ui"), QStringLiteral("-ts"), ts});
     if (!lupdate.waitForFinished(60000) || lupdate.exitCode() != 0) {
         *error = QStringLiteral("lupdate failed: ") + QString::fromLocal8Bit(lupdate.readAllStandardError());
