@@ -6,6 +6,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <cstring>
+
 namespace {
 const QString LogFile = QStringLiteral("log.txt");
 
@@ -26,11 +28,13 @@ void writeFile(const QString &path, const QByteArray &content)
 // (the last one cut short), each line told apart from the others.
 QByteArray numberedLines(qint64 size)
 {
-    QByteArray out;
-    out.reserve(int(size));
-    for (int i = 0; out.size() < size; ++i)
-        out += QStringLiteral("line %1\n").arg(i, 7, 10, QLatin1Char('0')).toLatin1();
-    out.truncate(int(size));
+    constexpr int LineBytes = 13;
+    QByteArray out(int(size), Qt::Uninitialized);
+    char line[LineBytes + 1];
+    for (int i = 0, at = 0; at < out.size(); ++i, at += LineBytes) {
+        qsnprintf(line, sizeof(line), "line %07d\n", i); // no allocation per line: fast under ASan
+        std::memcpy(out.data() + at, line, size_t(qMin(LineBytes, out.size() - at)));
+    }
     return out;
 }
 
