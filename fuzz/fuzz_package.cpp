@@ -40,20 +40,6 @@ QStringList partFiles()
     return files;
 }
 
-QByteArray contentsOf(const QString &path)
-{
-    QFile file(path);
-    FUZZ_CHECK(file.open(QIODevice::ReadOnly));
-    return file.readAll();
-}
-
-void writePackage(const QByteArray &bytes)
-{
-    QFile file(PackageName);
-    FUZZ_CHECK(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    FUZZ_CHECK(file.write(bytes) == bytes.size());
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
@@ -69,7 +55,10 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QByteArray package(reinterpret_cast<const char *>(data), int(size));
-    writePackage(package);
+    QFile packageFile(PackageName);
+    FUZZ_CHECK(packageFile.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    FUZZ_CHECK(packageFile.write(package) == package.size());
+    packageFile.close();
 
     QStringList outPaths{EarlierPath};
     PackageSplitter::SplitError error = PackageSplitter::SplitError::None;
@@ -98,8 +87,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     FUZZ_CHECK(parts.size() <= IMG_MAX_SUB_IMAGES);
     for (const QString &part : parts) {
         // A sub-image is a run of the package's bytes, never more.
-        FUZZ_CHECK(package.indexOf(contentsOf(part)) >= 0);
-        FUZZ_CHECK(QFile::remove(part));
+        QFile file(part);
+        FUZZ_CHECK(file.open(QIODevice::ReadOnly));
+        FUZZ_CHECK(package.indexOf(file.readAll()) >= 0);
+        FUZZ_CHECK(file.remove());
     }
     FUZZ_CHECK(QFile::remove(PackageName));
     return 0;

@@ -13,7 +13,7 @@
 #include "usbvirtualserial.h"
 
 #include <QCoreApplication>
-#include <QSet>
+#include <QHash>
 
 #include <memory>
 #include <vector>
@@ -32,13 +32,8 @@ public:
 
 // The link and the assembler beside it see the same reads in the same order,
 // so the assembler's frames are exactly the frames the link dispatches.
-struct Receiver
-{
-    UsbVirtualSerial link{std::make_shared<NoPorts>()};
-    FrameAssembler mirror{FrameAssembler::Logging::Quiet};
-};
-
-Receiver *receiver = nullptr;
+UsbVirtualSerial *link = nullptr;
+FrameAssembler *mirror = nullptr;
 
 // `count` zero bytes, without allocating them on every input.
 QByteArray zeros(int count)
@@ -52,27 +47,35 @@ QByteArray zeros(int count)
 class StreamRun
 {
 public:
+    // A frame is a run of the stream after the previous frame and carries
+    // exactly the payload its header announces; the buffer never holds more
+    // than one largest frame.
     void feed(const QByteArray &bytes)
     {
         m_fed.append(bytes);
-        receiver->link.receiveBytes(bytes);
-        const QList<ReceivedFrame> frames = receiver->mirror.feed(bytes);
-        FUZZ_CHECK(receiver->mirror.bufferedBytes() <= MaxBufferedBytes);
-        for (const ReceivedFrame &frame : frames)
-            checkFrame(frame);
+        link->receiveBytes(bytes);
+        for (const ReceivedFrame &frame : mirror->feed(bytes)) {
+            FUZZ_CHECK(frame.header.magic == AR_PROTOCOL_MAGIC);
+            FUZZ_CHECK(frame.header.length <= FrameAssembler::MaxPayloadBytes);
+            FUZZ_CHECK(quint32(frame.payload.size()) == frame.header.length);
+            const QByteArray whole = ProtocolFrame::headerBytes(frame.header) + frame.payload;
+            const int at = m_fed.indexOf(whole, m_frameEnd);
+            FUZZ_CHECK(at >= 0);
+            m_frameEnd = at + whole.size();
+            m_headers.push_back(frame.header);
+        }
+        FUZZ_CHECK(mirror->bufferedBytes() <= MaxBufferedBytes);
     }
 
     // Zero bytes complete whatever header is waiting and are themselves dropped
     // as garbage, so the next input starts from an empty buffer.
     void drain()
     {
-        FrameAssembler &mirror = receiver->mirror;
-        while (mirror.bufferedBytes() > 0 && mirror.bufferedBytes() < ProtocolFrame::HeaderSize)
-            feed(zeros(ProtocolFrame::HeaderSize - mirror.bufferedBytes()));
-        const int buffered = mirror.bufferedBytes();
+        while (mirror->bufferedBytes() > 0 && mirror->bufferedBytes() < ProtocolFrame::HeaderSize)
+            feed(zeros(ProtocolFrame::HeaderSize - mirror->bufferedBytes()));
+        const int buffered = mirror->bufferedBytes();
         if (buffered == 0)
             return;
-
         // A whole header with a plausible length waits for its payload. Up to
         // a mebibyte of zeros completes it; only the link is fed them, as the
         // frame they complete is known from its header.
@@ -82,66 +85,32 @@ public:
         FUZZ_CHECK(header.length <= FrameAssembler::MaxPayloadBytes);
         const int missing = ProtocolFrame::HeaderSize + int(header.length) - buffered;
         FUZZ_CHECK(missing > 0);
-        receiver->link.receiveBytes(zeros(missing));
-        mirror.clear();
+        link->receiveBytes(zeros(missing));
+        mirror->clear();
         m_headers.push_back(header);
     }
 
-    // Every dispatched frame has left its acknowledgement, if any; reading
-    // them all empties the link's table for the next input.
-    void checkAcknowledgements()
+    // Every positive acknowledgement comes from a real reply, and a status
+    // reply always acknowledges. Reading them all empties the link's table
+    // for the next input.
+    void checkAcknowledgements() const
     {
-        QSet<quint32> seqs;
-        for (const ar_protocol_t &header : m_headers)
-            seqs.insert(header.seq);
-        for (const quint32 seq : seqs) {
-            const bool positive = receiver->link.waitForACK(seq, 0);
-            const ar_protocol_t *last = lastHeaderWithSeq(seq);
-            if (isStatusReply(*last))
-                FUZZ_CHECK(positive);
-            if (positive)
-                FUZZ_CHECK(anyPositiveReply(seq));
+        struct Replies { bool positive = false; bool lastIsStatus = false; };
+        QHash<quint32, Replies> bySeq;
+        for (const ar_protocol_t &header : m_headers) {
+            Replies &replies = bySeq[header.seq];
+            const bool reply = header.type == AR_MSGTYPE_ACK;
+            replies.positive |= reply && header.command != 0;
+            replies.lastIsStatus = reply && header.command == AR_CMD_UPGRADE_STATUS;
+        }
+        for (auto it = bySeq.cbegin(); it != bySeq.cend(); ++it) {
+            const bool acknowledged = link->waitForACK(it.key(), 0);
+            FUZZ_CHECK(acknowledged || !it->lastIsStatus);
+            FUZZ_CHECK(!acknowledged || it->positive);
         }
     }
 
 private:
-    // A frame is a run of the stream after the previous frame, and carries
-    // exactly the payload its header announces.
-    void checkFrame(const ReceivedFrame &frame)
-    {
-        FUZZ_CHECK(frame.header.magic == AR_PROTOCOL_MAGIC);
-        FUZZ_CHECK(frame.header.length <= FrameAssembler::MaxPayloadBytes);
-        FUZZ_CHECK(quint32(frame.payload.size()) == frame.header.length);
-        const QByteArray bytes = ProtocolFrame::headerBytes(frame.header) + frame.payload;
-        const int at = m_fed.indexOf(bytes, m_frameEnd);
-        FUZZ_CHECK(at >= 0);
-        m_frameEnd = at + bytes.size();
-        m_headers.push_back(frame.header);
-    }
-
-    static bool isStatusReply(const ar_protocol_t &header)
-    {
-        return header.command == AR_CMD_UPGRADE_STATUS && header.type == AR_MSGTYPE_ACK;
-    }
-
-    const ar_protocol_t *lastHeaderWithSeq(quint32 seq) const
-    {
-        for (auto it = m_headers.rbegin(); it != m_headers.rend(); ++it) {
-            if (it->seq == seq)
-                return &*it;
-        }
-        return nullptr;
-    }
-
-    bool anyPositiveReply(quint32 seq) const
-    {
-        for (const ar_protocol_t &header : m_headers) {
-            if (header.seq == seq && header.type == AR_MSGTYPE_ACK && header.command != 0)
-                return true;
-        }
-        return false;
-    }
-
     QByteArray m_fed;
     int m_frameEnd = 0;
     std::vector<ar_protocol_t> m_headers;
@@ -153,7 +122,8 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
 {
     FuzzSupport::silenceQtMessages();
     new QCoreApplication(*argc, *argv); // lives as long as the process
-    receiver = new Receiver;
+    link = new UsbVirtualSerial(std::make_shared<NoPorts>());
+    mirror = new FrameAssembler(FrameAssembler::Logging::Quiet);
     return 0;
 }
 

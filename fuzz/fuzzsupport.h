@@ -8,17 +8,14 @@
 #include <cstdio>
 #include <cstdlib>
 
-// Helpers shared by the fuzz targets.
-
 // A broken expectation is a finding: report it and abort, so that libFuzzer
 // saves the input that caused it.
-#define FUZZ_CHECK(condition)                                                        \
-    do {                                                                             \
-        if (!(condition)) {                                                          \
-            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__,    \
-                         #condition);                                                \
-            std::abort();                                                            \
-        }                                                                            \
+#define FUZZ_CHECK(condition)                                                                    \
+    do {                                                                                         \
+        if (!(condition)) {                                                                      \
+            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition);   \
+            std::abort();                                                                        \
+        }                                                                                        \
     } while (false)
 
 namespace FuzzSupport {
@@ -36,16 +33,13 @@ class InputReader
 public:
     InputReader(const uint8_t *data, size_t size) : m_data(data), m_size(size) {}
 
-    bool atEnd() const { return m_position >= m_size; }
-    uint8_t takeByte() { return atEnd() ? 0 : m_data[m_position++]; }
-
+    uint8_t takeByte() { return m_position < m_size ? m_data[m_position++] : 0; }
     // Up to `count` bytes.
     QByteArray take(size_t count)
     {
         const size_t n = qMin(count, m_size - m_position);
-        const QByteArray bytes(reinterpret_cast<const char *>(m_data + m_position), int(n));
         m_position += n;
-        return bytes;
+        return QByteArray(reinterpret_cast<const char *>(m_data + m_position - n), int(n));
     }
     QByteArray rest() { return take(m_size - m_position); }
 

@@ -3,16 +3,7 @@
 #include "logging.h"
 #include "protocolframe.h"
 
-#include <cstring>
-
-namespace {
-quint32 wordAt(const QByteArray &bytes, int offset)
-{
-    quint32 word;
-    std::memcpy(&word, bytes.constData() + offset, sizeof(word));
-    return word;
-}
-} // namespace
+#include <QtEndian>
 
 FrameAssembler::FrameAssembler(Logging logging)
     : m_verbose(logging == Logging::Verbose)
@@ -27,7 +18,7 @@ QList<ReceivedFrame> FrameAssembler::feed(const QByteArray &bytes)
         LOG_INFO << "Received data chunk, buffer size:" << m_buffer.size();
 
     while (m_buffer.size() >= ProtocolFrame::HeaderSize) {
-        const quint32 magic = wordAt(m_buffer, 0);
+        const quint32 magic = qFromLittleEndian<quint32>(m_buffer.constData());
         if (magic != AR_PROTOCOL_MAGIC) {
             if (m_verbose)
                 LOG_WARNING << "Invalid magic number:" << magic;

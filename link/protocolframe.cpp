@@ -1,68 +1,13 @@
 #include "protocolframe.h"
 
+#include <zlib.h>
+
 static_assert(Q_BYTE_ORDER == Q_LITTLE_ENDIAN,
               "frames are sent as byte images of little-endian records");
 
 namespace ProtocolFrame {
 
-namespace {
-constexpr quint32 CrcPolynomial = 0xEDB88320u;
-constexpr int CrcSlices = 8; // bytes folded in per step of the sliced loop
-
-// The byte table followed by the tables of the sliced loop: slice k maps a
-// byte to its CRC contribution k bytes further on, so eight bytes are folded
-// in with eight independent lookups instead of a chain of eight.
-struct CrcTables
-{
-    quint32 slice[CrcSlices][256];
-
-    CrcTables()
-    {
-        buildCrcTable(slice[0]);
-        for (int k = 1; k < CrcSlices; ++k) {
-            for (int i = 0; i < 256; ++i)
-                slice[k][i] = (slice[k - 1][i] >> 8) ^ slice[0][slice[k - 1][i] & 0xFFu];
-        }
-    }
-};
-
-const CrcTables &crcTables()
-{
-    static const CrcTables tables;
-    return tables;
-}
-
-quint32 crcUpdate(quint32 c, const char *data, quint32 length)
-{
-    const auto &t = crcTables().slice;
-    const auto *bytes = reinterpret_cast<const unsigned char *>(data);
-    for (; length >= CrcSlices; length -= CrcSlices, bytes += CrcSlices) {
-        const quint32 low = c ^ (quint32(bytes[0]) | quint32(bytes[1]) << 8
-                                 | quint32(bytes[2]) << 16 | quint32(bytes[3]) << 24);
-        c = t[7][low & 0xFFu] ^ t[6][(low >> 8) & 0xFFu] ^ t[5][(low >> 16) & 0xFFu]
-                ^ t[4][low >> 24] ^ t[3][bytes[4]] ^ t[2][bytes[5]] ^ t[1][bytes[6]]
-                ^ t[0][bytes[7]];
-    }
-    for (; length > 0; --length, ++bytes)
-        c = t[0][(c ^ *bytes) & 0xFFu] ^ (c >> 8);
-    return c;
-}
-} // namespace
-
-void buildCrcTable(quint32 *table)
-{
-    for (quint32 i = 0; i < 256; ++i) {
-        quint32 c = i;
-        for (int bit = 0; bit < 8; ++bit)
-            c = (c & 1u) ? (c >> 1) ^ CrcPolynomial : c >> 1;
-        table[i] = c;
-    }
-}
-
-const quint32 *crcTable()
-{
-    return crcTables().slice[0];
-}
+static_assert(sizeof(z_crc_t) == sizeof(quint32), "zlib's CRC table holds 32-bit words");
 
 quint32 crc32(const char *data, quint32 length)
 {
@@ -71,12 +16,19 @@ quint32 crc32(const char *data, quint32 length)
 
 quint32 crc32(const char *data, quint32 length, const char *data1, quint32 length1)
 {
-    quint32 c = 0xFFFFFFFFu;
+    // zlib inverts the register on entry to and exit from every call, so the
+    // second run continues the first exactly as one run would.
+    uLong crc = ::crc32(0L, Z_NULL, 0);
     if (data)
-        c = crcUpdate(c, data, length);
+        crc = ::crc32(crc, reinterpret_cast<const Bytef *>(data), uInt(length));
     if (data1)
-        c = crcUpdate(c, data1, length1);
-    return ~c;
+        crc = ::crc32(crc, reinterpret_cast<const Bytef *>(data1), uInt(length1));
+    return quint32(crc);
+}
+
+const quint32 *crcTable()
+{
+    return reinterpret_cast<const quint32 *>(get_crc_table());
 }
 
 ar_protocol_t makeHeader(quint32 command, quint16 type, quint16 format, quint16 userId,

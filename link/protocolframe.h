@@ -13,12 +13,12 @@ namespace ProtocolFrame {
 
 constexpr int HeaderSize = int(sizeof(ar_protocol_t));
 
-// CRC-32 (reflected, polynomial 0xEDB88320, as zlib) over one or two byte
-// runs; a null run is skipped. The table is built once per process.
-const quint32 *crcTable();
-void buildCrcTable(quint32 *table);
+// CRC-32 (reflected, polynomial 0xEDB88320), computed by zlib, over one or
+// two byte runs continued without a restart; a null run is skipped.
 quint32 crc32(const char *data, quint32 length);
 quint32 crc32(const char *data, quint32 length, const char *data1, quint32 length1);
+// zlib's table of the byte-wise CRC-32 (256 entries).
+const quint32 *crcTable();
 
 // A zeroed header with the fixed fields of every frame filled in.
 ar_protocol_t makeHeader(quint32 command, quint16 type, quint16 format, quint16 userId,

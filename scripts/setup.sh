@@ -11,7 +11,7 @@ build_dir=$1
 shift
 
 packages=(build-essential cmake qtbase5-dev libqt5serialport5-dev qttools5-dev
-          qttools5-dev-tools xvfb xauth ${TAVIO_EXTRA_PACKAGES:-})
+          qttools5-dev-tools zlib1g-dev xvfb xauth ${TAVIO_EXTRA_PACKAGES:-})
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

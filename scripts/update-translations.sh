@@ -7,7 +7,7 @@
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 cd "$repo"
-sources=(app link upgrade ui)
+sources=(log app link upgrade ui)
 lupdate -silent -no-obsolete -locations none -disable-heuristic sametext -disable-heuristic similartext "${sources[@]}" -ts res/lang_en.ts res/lang_cn.ts
 
 # Chinese: every source is its own translation (the few deliberate

@@ -6,8 +6,6 @@
 namespace FileAnnouncement {
 
 namespace {
-constexpr qint64 DigestChunkBytes = 1 << 20;
-
 template <int N>
 void copyText(char (&field)[N], const QByteArray &text)
 {
@@ -18,12 +16,7 @@ void copyText(char (&field)[N], const QByteArray &text)
 QByteArray md5Hex(QFile &file)
 {
     QCryptographicHash hash(QCryptographicHash::Md5);
-    while (!file.atEnd()) {
-        const QByteArray chunk = file.read(DigestChunkBytes);
-        if (chunk.isEmpty())
-            break;
-        hash.addData(chunk);
-    }
+    hash.addData(&file); // reads the file in pieces to its end
     return hash.result().toHex();
 }
 

@@ -14,11 +14,9 @@ class TestStartup : public QObject
 
 private slots:
     void initTestCase();
-    void noLangKey_firstLogLineIsTheUnprefixedFontCheck();
-    void embeddedFont_becomesTheNinePointDefault();
+    void noLangKey_startsWithTheFontCheckAndTheEmbeddedFont();
     void savedLanguage_installsEnglishOnlyForExactlyEnglish_data();
     void savedLanguage_installsEnglishOnlyForExactlyEnglish();
-    void chineseCatalogue_keepsSourcesButShortensTheUnknownError();
 
 private:
     QTemporaryDir m_dir;
@@ -32,7 +30,9 @@ void TestStartup::initTestCase()
     Startup::initResources();
 }
 
-void TestStartup::noLangKey_firstLogLineIsTheUnprefixedFontCheck()
+// Without a saved language nothing is installed, the first log line is the
+// unprefixed font check, and the embedded font becomes the 9-point default.
+void TestStartup::noLangKey_startsWithTheFontCheckAndTheEmbeddedFont()
 {
     QSettings settings(QStringLiteral("setting.ini"), QSettings::IniFormat);
     QVERIFY(!Startup::installSavedLanguage(settings));
@@ -42,20 +42,16 @@ void TestStartup::noLangKey_firstLogLineIsTheUnprefixedFontCheck()
     QTRY_VERIFY(log.exists() && log.size() > 0);
     QVERIFY(log.open(QIODevice::ReadOnly));
     const QString firstLine = QString::fromUtf8(log.readLine());
-    QVERIFY2(QRegularExpression(QStringLiteral(
-                 "^\\[[-0-9 :.]{23}\\]\\[DEBUG\\] File exists: true\\n$"))
+    QVERIFY2(QRegularExpression(QStringLiteral("^\\[[-0-9 :.]{23}\\]\\[DEBUG\\] File exists: true\\n$"))
                  .match(firstLine).hasMatch(),
              qPrintable(firstLine));
-}
 
-void TestStartup::embeddedFont_becomesTheNinePointDefault()
-{
     const QFont font = QApplication::font();
     QCOMPARE(font.family(), QStringLiteral("OPPOSans R"));
+    QCOMPARE(QFontInfo(font).family(), QStringLiteral("OPPOSans R"));
     QCOMPARE(font.pointSize(), 9);
     QCOMPARE(font.weight(), 57);
     QVERIFY(!font.italic());
-    QCOMPARE(QFontInfo(font).family(), QStringLiteral("OPPOSans R"));
 }
 
 void TestStartup::savedLanguage_installsEnglishOnlyForExactlyEnglish_data()
@@ -82,20 +78,6 @@ void TestStartup::savedLanguage_installsEnglishOnlyForExactlyEnglish()
              english ? QStringLiteral("Setting") : QStringLiteral("设置"));
     if (translator)
         QCoreApplication::removeTranslator(translator.get());
-}
-
-void TestStartup::chineseCatalogue_keepsSourcesButShortensTheUnknownError()
-{
-    QTranslator chinese;
-    QVERIFY(chinese.load(QStringLiteral(":lang_cn.qm")));
-    QCOMPARE(chinese.translate("SideBar", "设置"), QStringLiteral("设置"));
-    QCOMPARE(chinese.translate("UpgradeProcess", "升级错误：未知错误！请重启设备再次升级！"),
-             QStringLiteral("升级错误：未知错误！"));
-
-    QTranslator english;
-    QVERIFY(english.load(QStringLiteral(":lang_en.qm")));
-    QCOMPARE(english.translate("UpgradeProcess", "升级错误：未知错误！请重启设备再次升级！"),
-             QStringLiteral("Upgrade error: Unknown error!"));
 }
 
 QTEST_MAIN(TestStartup)

@@ -9,12 +9,18 @@ QByteArray frame(quint32 command, quint32 seq, const QByteArray &payload = QByte
     return ProtocolFrame::encode(command, AR_MSGTYPE_ACK, seq, 0, payload);
 }
 
-QList<quint32> seqs(const QList<ReceivedFrame> &frames)
+QByteArray withLength(QByteArray frame, quint32 length)
 {
-    QList<quint32> out;
-    for (const ReceivedFrame &f : frames)
-        out.append(f.header.seq);
-    return out;
+    std::memcpy(frame.data() + offsetof(ar_protocol_t, length), &length, sizeof(length));
+    return frame;
+}
+
+QByteArrayList bytewise(const QByteArray &bytes)
+{
+    QByteArrayList reads;
+    for (const char byte : bytes)
+        reads.append(QByteArray(1, byte));
+    return reads;
 }
 } // namespace
 
@@ -23,102 +29,58 @@ class TestFrameAssembler : public QObject
     Q_OBJECT
 
 private slots:
-    void twoFramesInOneRead_areBothCut();
-    void frameSplitOverReads_isCutWhenItsLastByteArrives();
-    void garbageBeforeFrame_isSkipped_data();
-    void garbageBeforeFrame_isSkipped();
-    void noMagic_clearsLongBuffersAndKeepsShortOnes_data();
-    void noMagic_clearsLongBuffersAndKeepsShortOnes();
-    void magicSplitAcrossReadsAfterGarbage_isNotLost();
-    void impossibleLength_isSkippedLikeGarbage_data();
-    void impossibleLength_isSkippedLikeGarbage();
-    void payloadIsExactlyTheFrameLength();
+    void reads_yieldTheFramesTheyHold_data();
+    void reads_yieldTheFramesTheyHold();
 };
 
-void TestFrameAssembler::twoFramesInOneRead_areBothCut()
+void TestFrameAssembler::reads_yieldTheFramesTheyHold_data()
 {
+    QTest::addColumn<QByteArrayList>("reads");
+    QTest::addColumn<QList<quint32>>("seqs");
+    QTest::addColumn<int>("buffered"); // bytes left waiting afterwards
+
+    const auto row = [](const char *name, const QByteArrayList &reads, const QList<quint32> &seqs,
+                        int buffered) { QTest::newRow(name) << reads << seqs << buffered; };
+    const QByteArray status = frame(118, 2, QByteArray(72, 'a'));
+    const QByteArray reboot = frame(3, 4);
+    const QByteArray query = frame(60, 7);
+    row("two frames in one read", {frame(60, 1) + status}, {1, 2}, 0);
+    row("one byte per read", bytewise(frame(117, 5, QByteArray(80, 'v'))), {5}, 0);
+    row("three bytes of garbage first", {QByteArray("\x01\x02\x03") + query}, {7}, 0);
+    row("a partial magic first", {QByteArray("\x4F\x54\x52") + query}, {7}, 0);
+    row("garbage longer than a header first", {QByteArray(50, '\x55') + query}, {7}, 0);
+    row("magic split over reads after garbage",
+        {QByteArray(40, '\x22') + reboot.left(2), reboot.mid(2)}, {4}, 0);
+    row("35 bytes without magic wait", {QByteArray(35, '\x11')}, {}, 35);
+    row("36 bytes without magic go", {QByteArray(36, '\x11')}, {}, 0);
+    row("100 bytes without magic go", {QByteArray(100, '\x11')}, {}, 0);
+    row("length one past the largest frame",
+        {withLength(frame(118, 1), FrameAssembler::MaxPayloadBytes + 1) + status}, {2}, 0);
+    row("length that wraps a signed sum", {withLength(frame(118, 1), 0x7FFFFFFFu - 35) + status}, {2}, 0);
+    row("length that wraps below the header size", {withLength(frame(118, 1), 0xFFFFFFF0u) + status},
+        {2}, 0);
+    row("bytes after a frame wait", {frame(116, 3, "abc") + "tail"}, {3}, 4);
+}
+
+// Every frame is cut whole, with exactly the payload its header announces,
+// from the bytes that were fed.
+void TestFrameAssembler::reads_yieldTheFramesTheyHold()
+{
+    QFETCH(QByteArrayList, reads);
+    QFETCH(QList<quint32>, seqs);
+    QFETCH(int, buffered);
     FrameAssembler assembler(FrameAssembler::Logging::Quiet);
-    const auto frames = assembler.feed(frame(60, 1) + frame(118, 2, QByteArray(72, 'a')));
-    QCOMPARE(seqs(frames), (QList<quint32>{1, 2}));
-    QCOMPARE(frames.at(1).payload, QByteArray(72, 'a'));
-    QCOMPARE(assembler.bufferedBytes(), 0);
-}
-
-void TestFrameAssembler::frameSplitOverReads_isCutWhenItsLastByteArrives()
-{
-    FrameAssembler assembler(FrameAssembler::Logging::Quiet);
-    const QByteArray bytes = frame(117, 5, QByteArray(80, 'v'));
-    for (int i = 0; i < bytes.size() - 1; ++i)
-        QVERIFY(assembler.feed(bytes.mid(i, 1)).isEmpty());
-    QCOMPARE(seqs(assembler.feed(bytes.right(1))), QList<quint32>{5});
-}
-
-void TestFrameAssembler::garbageBeforeFrame_isSkipped_data()
-{
-    QTest::addColumn<QByteArray>("garbage");
-    QTest::newRow("three bytes") << QByteArray("\x01\x02\x03", 3);
-    QTest::newRow("a partial magic") << QByteArray("\x4F\x54\x52", 3);
-    QTest::newRow("longer than a header") << QByteArray(50, '\x55');
-}
-
-void TestFrameAssembler::garbageBeforeFrame_isSkipped()
-{
-    QFETCH(QByteArray, garbage);
-    FrameAssembler assembler(FrameAssembler::Logging::Quiet);
-    QCOMPARE(seqs(assembler.feed(garbage + frame(60, 7))), QList<quint32>{7});
-}
-
-void TestFrameAssembler::noMagic_clearsLongBuffersAndKeepsShortOnes_data()
-{
-    QTest::addColumn<int>("size");
-    QTest::addColumn<int>("kept");
-    QTest::newRow("35 bytes wait") << 35 << 35;
-    QTest::newRow("36 bytes cleared") << 36 << 0;
-    QTest::newRow("100 bytes cleared") << 100 << 0;
-}
-
-void TestFrameAssembler::noMagic_clearsLongBuffersAndKeepsShortOnes()
-{
-    QFETCH(int, size);
-    QFETCH(int, kept);
-    FrameAssembler assembler(FrameAssembler::Logging::Quiet);
-    QVERIFY(assembler.feed(QByteArray(size, '\x11')).isEmpty());
-    QCOMPARE(assembler.bufferedBytes(), kept);
-}
-
-void TestFrameAssembler::magicSplitAcrossReadsAfterGarbage_isNotLost()
-{
-    FrameAssembler assembler(FrameAssembler::Logging::Quiet);
-    const QByteArray bytes = frame(3, 4);
-    QVERIFY(assembler.feed(QByteArray(40, '\x22') + bytes.left(2)).isEmpty());
-    QCOMPARE(seqs(assembler.feed(bytes.mid(2))), QList<quint32>{4});
-}
-
-void TestFrameAssembler::impossibleLength_isSkippedLikeGarbage_data()
-{
-    QTest::addColumn<quint32>("length");
-    QTest::newRow("one past the largest frame") << FrameAssembler::MaxPayloadBytes + 1;
-    QTest::newRow("wraps a signed sum") << quint32(0x7FFFFFFF - 35);
-    QTest::newRow("wraps below the header size") << 0xFFFFFFF0u;
-}
-
-void TestFrameAssembler::impossibleLength_isSkippedLikeGarbage()
-{
-    QFETCH(quint32, length);
-    QByteArray bad = frame(118, 1);
-    std::memcpy(bad.data() + 20, &length, sizeof(length));
-    FrameAssembler assembler(FrameAssembler::Logging::Quiet);
-    QCOMPARE(seqs(assembler.feed(bad + frame(118, 2, QByteArray(72, 0)))), QList<quint32>{2});
-    QCOMPARE(assembler.bufferedBytes(), 0);
-}
-
-void TestFrameAssembler::payloadIsExactlyTheFrameLength()
-{
-    FrameAssembler assembler(FrameAssembler::Logging::Quiet);
-    const auto frames = assembler.feed(frame(116, 3, "abc") + "tail");
-    QCOMPARE(frames.size(), 1);
-    QCOMPARE(frames.first().payload, QByteArray("abc"));
-    QCOMPARE(assembler.bufferedBytes(), 4);
+    const QByteArray fed = reads.join();
+    QList<quint32> cut;
+    for (const QByteArray &read : reads) {
+        for (const ReceivedFrame &f : assembler.feed(read)) {
+            QCOMPARE(quint32(f.payload.size()), f.header.length);
+            QVERIFY(fed.contains(ProtocolFrame::headerBytes(f.header) + f.payload));
+            cut.append(f.header.seq);
+        }
+    }
+    QCOMPARE(cut, seqs);
+    QCOMPARE(assembler.bufferedBytes(), buffered);
 }
 
 QTEST_APPLESS_MAIN(TestFrameAssembler)
