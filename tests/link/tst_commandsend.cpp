@@ -162,7 +162,7 @@ void TestCommandSend::busyLinkThread_doesNotShortenTheAcknowledgementWait()
 {
     UsbVirtualSerial &link = *m_device->link;
     auto *busy = new QObject;
-    busy->moveToThread(&link);
+    busy->moveToThread(link.portThread());
     QMetaObject::invokeMethod(busy, [] { QThread::msleep(3 * ShortAckMs); }, Qt::QueuedConnection);
     QCOMPARE(send(link, AR_CMD_UPGRADE_STATUS, 1, ShortAckMs), 0);
     busy->deleteLater();
