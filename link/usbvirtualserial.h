@@ -27,9 +27,6 @@ class UsbVirtualSerial : public QObject
     Q_OBJECT
 
 public:
-    static constexpr int RecognisedVidAbove = PortFinder::RecognisedVidAbove;
-    static constexpr int RecognisedVidLast = PortFinder::RecognisedVidLast;
-    static constexpr int WriteCompletionTimeoutMs = RequestSender::WriteCompletionTimeoutMs;
     static constexpr int RawWriteCompletionTimeoutMs = 1000;
 
     // What openDevicePort() came to.
@@ -41,7 +38,6 @@ public:
     // Port discovery and presence.
     QString searchUsbVirtualSerialPort(bool isfirst);
     quint16 searchUsbDevice();
-    static bool isRecognisedVendor(int vid) { return PortFinder::isRecognisedVendor(vid); }
     int get_usb_vid() const { return m_finder.knownVendor(); }
     void set_usb_vid(int vid) { m_finder.setKnownVendor(vid); }
 
@@ -86,7 +82,6 @@ public:
     void handleReceivedPacket(const ar_protocol_t *header) { m_sender.recordAck(header); }
 
     // The device identity from the last device-information reply.
-    DeviceIdentityInfo deviceIdentity() const { return m_identity.info(); }
     void setDeviceInfo(const char *firmwareInfo, const char *serialNumber,
                        const char *hardwareVersion, int cputemp);
     void getDeviceInfo(char *firmwareInfo, char *serialNumber, char *hardwareVersion, int *cputemp);
