@@ -68,6 +68,12 @@ UpgradePage::UpgradePage(QWidget *parent, UsbVirtualSerial *usbVirtualSerial,
     m_detectThread = new QThread(this);
     m_worker->moveToThread(m_detectThread);
 
+    m_commandSender = new DeviceCommandSender(m_usbVirtualSerial);
+    m_commandThread = new QThread(this);
+    m_commandSender->moveToThread(m_commandThread);
+    connect(m_commandThread, &QThread::finished, m_commandSender, &QObject::deleteLater);
+    m_commandThread->start();
+
     connectSignals();
     applyStyleSheets();
 }
@@ -81,6 +87,8 @@ UpgradePage::~UpgradePage()
         m_upgradeprocess->resetUpgradeParameters(1);
         futureWatcher.waitForFinished();
     }
+    m_commandThread->quit();
+    m_commandThread->wait();
     delete m_upgradeprocess;
     setUpgradeFlag(false);
     if (m_detectThread->isRunning()) {
@@ -111,6 +119,8 @@ void UpgradePage::connectSignals()
                 &UpgradePage::handleTextFromSettingPage);
     connect(m_usbVirtualSerial, &UsbVirtualSerial::sig_sendtextstatus, this,
             &UpgradePage::handleSenderTextstatus);
+    connect(m_commandSender, &DeviceCommandSender::consoleRecordSent, this,
+            &UpgradePage::onConsoleRecordSent);
 }
 
 void UpgradePage::applyStyleSheets()

@@ -2,6 +2,7 @@
 #define UPGRADEPAGE_H
 
 #include "deviceconfig.h"
+#include "devicecommandsender.h"
 #include "upgradeclock.h"
 
 #include <QFutureWatcher>
@@ -72,8 +73,10 @@ public:
     UpgradeProcess *worker() const { return m_upgradeprocess; }
 
 signals:
-    // For a sender thread of console commands; nothing emits it yet.
+    // Declared for a sender thread of console commands; nothing emits it.
     void sigSendTextToThread(const QString &text);
+    // A console command has been sent and its outcome shown.
+    void consoleCommandDone();
 
 public slots:
     void onUpgradeProgress(int percent);
@@ -112,7 +115,7 @@ private:
     QString firmwareText() const;
     // Shows a port warning unless one is already open.
     void warnUnlessWarningShown(const QString &title, const QString &text);
-    bool reopenPort(const QString &portName);
+    void onConsoleRecordSent(DeviceCommandSender::Outcome outcome, int decodedBytes);
     void reportTruncatedCommand(int decodedBytes);
     // False when the user keeps the running upgrade; otherwise it has ended.
     bool mayInterruptUpgrade();
@@ -136,6 +139,8 @@ private:
     SettingPage *m_settingPage;
     QThread *m_detectThread = nullptr;
     UsbCheck *m_worker = nullptr;
+    QThread *m_commandThread = nullptr;
+    DeviceCommandSender *m_commandSender = nullptr; // lives on m_commandThread
     DeviceConfig m_config;
 
     quint16 m_previousVid = 0;      // the identifier the presence handler saw last

@@ -1,38 +1,13 @@
 // The upgrade page: the settings page's console command and the page's own
-// command sender. Both reopen the device's port before they send.
+// command sender. Both go to the device through the command sender, which
+// reopens the device's port before it sends; the page presents the outcome.
 #include "upgradepage.h"
 
 #include "consolecommand.h"
+#include "devicecommandsender.h"
 #include "logging.h"
 #include "messageboxes.h"
 #include "settingpage.h"
-#include "usbvirtualserial.h"
-
-#include <QMutex>
-#include <QThread>
-#include <cstring>
-
-namespace {
-// Keeps two page commands from overlapping on the port.
-QMutex gSendCmdMutex;
-
-constexpr unsigned AckTimeoutMs = 2000;
-constexpr int CommandSettleMs = 10;   // after reception starts, before a page command
-constexpr int ConsoleSettleMs = 100;  // the same for a console command
-constexpr unsigned ConsoleTransmissions = 5;
-constexpr int ConsoleRecordBytes = int(sizeof(FPV_UPGRADE_SENDER_TEXT_t));
-} // namespace
-
-// Closes the port if it is open and opens `portName`; true when it opened.
-bool UpgradePage::reopenPort(const QString &portName)
-{
-    if (m_usbVirtualSerial->SerialPortIsOpen()) {
-        LOG_INFO << "com opening!!!";
-        m_usbVirtualSerial->stopSerialRecv();
-        m_usbVirtualSerial->closeSerialPort();
-    }
-    return m_usbVirtualSerial->openSerialPort(portName);
-}
 
 // ---- the page command sender --------------------------------------------------------
 
@@ -41,31 +16,28 @@ int UpgradePage::send_comand(int command, unsigned int retryNum, bool isPopUpWar
     // The worker owns the port during an upgrade.
     if (m_upgradeFlag)
         return -1;
-    const QString portName = m_usbVirtualSerial->searchUsbVirtualSerialPort(true);
-    if (portName.isEmpty()) {
+    switch (m_commandSender->sendCommand(command, retryNum)) {
+    case DeviceCommandSender::Outcome::Acknowledged:
+        return 0;
+    case DeviceCommandSender::Outcome::NoPort:
         warnUnlessWarningShown(tr("提示"), tr("请连接USB设备"));
-        return -1;
-    }
-    if (!reopenPort(portName)) {
+        break;
+    case DeviceCommandSender::Outcome::OpenFailed:
         if (isPopUpWarning)
             warnUnlessWarningShown(tr("警告"), tr("无法打开升级串口，请重启FPV设备！"));
-        return -1;
+        break;
+    case DeviceCommandSender::Outcome::NotAcknowledged:
+        if (isPopUpWarning)
+            warnUnlessWarningShown(tr("警告"),
+                                   tr("升级串口无法通信，请等待或重启FPV设备,并重新插拔设备侧USB！"));
+        break;
     }
-    m_usbVirtualSerial->startSerialRecv();
-    QThread::msleep(CommandSettleMs);
-    const qint32 ret = m_usbVirtualSerial->commandSerialSend(
-        unsigned(command), AR_MSGTYPE_REQUEST, AR_FMT_BINARY, 0, nullptr, 0, retryNum, AckTimeoutMs);
-    if (ret >= 0)
-        return 0;
-    if (isPopUpWarning)
-        warnUnlessWarningShown(tr("警告"),
-                               tr("升级串口无法通信，请等待或重启FPV设备,并重新插拔设备侧USB！"));
     return -1;
 }
 
+// The command sender's thread keeps two commands from overlapping on the port.
 int UpgradePage::sendComandSafe(int command, unsigned int retryNum, bool isPopUpWarning)
 {
-    QMutexLocker lock(&gSendCmdMutex);
     return send_comand(command, retryNum, isPopUpWarning);
 }
 
@@ -82,42 +54,41 @@ void UpgradePage::handleTextFromSettingPage(const QString &text)
         MessageBoxes::warning(this, tr("警告"), error);
         return;
     }
-    const QByteArray payload = decoded.left(ConsoleRecordBytes);
-    FPV_UPGRADE_SENDER_TEXT_t record{};
-    std::memcpy(&record, payload.constData(), std::size_t(payload.size()));
-
     if (m_upgradeFlag) {
         MessageBoxes::warning(this, tr("警告"), tr("升级进行中，无法发送命令"));
         return;
     }
+    const QByteArray payload = decoded.left(DeviceCommandSender::RecordBytes);
     LOG_DEBUG << "send data:" << payload.toHex(' ') << "size" << payload.size();
+    // Sent off the window's thread: a silent device takes five times two seconds.
+    m_commandSender->sendConsoleRecord(decoded);
+}
 
-    const QString portName = m_usbVirtualSerial->searchUsbVirtualSerialPort(true);
-    if (portName.isEmpty()) {
+void UpgradePage::onConsoleRecordSent(DeviceCommandSender::Outcome outcome, int decodedBytes)
+{
+    switch (outcome) {
+    case DeviceCommandSender::Outcome::NoPort:
         warnUnlessWarningShown(tr("提示"), tr("请连接USB设备"));
-        return;
-    }
-    reopenPort(portName);
-    m_usbVirtualSerial->startSerialRecv();
-    QThread::msleep(ConsoleSettleMs);
-    const qint32 ret = m_usbVirtualSerial->commandSerialSend(
-        AR_COMMAND_SEND_TEXT, AR_MSGTYPE_REQUEST, AR_FMT_BINARY, 0, reinterpret_cast<char *>(&record),
-        sizeof record, ConsoleTransmissions, AckTimeoutMs);
-    if (ret < 0) {
+        break;
+    case DeviceCommandSender::Outcome::OpenFailed:
+    case DeviceCommandSender::Outcome::NotAcknowledged:
         warnUnlessWarningShown(tr("警告"), tr("发送失败,请连接USB设备"));
-        return;
+        break;
+    case DeviceCommandSender::Outcome::Acknowledged:
+        if (decodedBytes > DeviceCommandSender::RecordBytes)
+            reportTruncatedCommand(decodedBytes);
+        // The device acknowledges the command plainly: the acknowledgement is the result.
+        handleSenderTextstatus(0);
+        break;
     }
-    if (decoded.size() > ConsoleRecordBytes)
-        reportTruncatedCommand(decoded.size());
-    // The device acknowledges the command plainly: the acknowledgement is the result.
-    handleSenderTextstatus(0);
+    emit consoleCommandDone();
 }
 
 void UpgradePage::reportTruncatedCommand(int decodedBytes)
 {
     if (m_settingPage)
         m_settingPage->handleLogMessage(tr("控制台命令：只发送了前%1个字节（共%2个）")
-                                            .arg(ConsoleRecordBytes)
+                                            .arg(DeviceCommandSender::RecordBytes)
                                             .arg(decodedBytes));
 }
 

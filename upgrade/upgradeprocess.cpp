@@ -144,8 +144,7 @@ bool UpgradeProcess::waitSerialResponse()
     QDeadlineTimer limit(m_clock->realMs(ReconnectLimitMs));
     bool opened = false;
     while (bRun.load() && !limit.hasExpired()) {
-        const QString name = m_upgUsbVirtualSerial->searchUsbVirtualSerialPort(false);
-        if (!name.isEmpty() && m_upgUsbVirtualSerial->openSerialPort(name)) {
+        if (m_upgUsbVirtualSerial->openDevicePort(false) == UsbVirtualSerial::PortOpening::Opened) {
             LOG_INFO << "SerialPort Open!!!!!!";
             pause(PortSettleMs);
             if (!bRun.load())

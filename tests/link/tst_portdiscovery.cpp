@@ -24,15 +24,12 @@ private slots:
 
     void portSearch_firstMatchWins_data();
     void portSearch_firstMatchWins();
-    void portSearchAfterReboot_matchesOnlyTheUpgradedVendor_data();
-    void portSearchAfterReboot_matchesOnlyTheUpgradedVendor();
     void presence_reportsAndRemembersTheVendor_data();
     void presence_reportsAndRemembersTheVendor();
-    void poller_reportsEvery100ms();
+    void poller_reportsNoDeviceUntilStopped();
     void poller_seesAPortGivenOnTheCommandLine();
     void deviceName_isLookedUpUnderLowerCaseHexKeys_data();
     void deviceName_isLookedUpUnderLowerCaseHexKeys();
-    void deviceName_withoutSettingsFile_isEmpty();
     void reopen_withoutDevice_changesNothing();
     void openFailure_isReportedAndLeavesThePortClosed();
     void portOptions_data();
@@ -56,42 +53,31 @@ void TestPortDiscovery::cleanup()
 void TestPortDiscovery::portSearch_firstMatchWins_data()
 {
     QTest::addColumn<Ports>("ports");
+    QTest::addColumn<int>("upgradeVid"); // 0: any device (Connect), else after a reboot
     QTest::addColumn<QString>("found");
-    QTest::newRow("manufacturer before vendor") << Ports{{"ttyA", "rurudir", 1}, {"ttyB", "x", 7535}} << "ttyA";
-    QTest::newRow("vendor before manufacturer") << Ports{{"ttyB", "x", 7535}, {"ttyA", "rurudir", 1}} << "ttyB";
-    QTest::newRow("7530 is not a device") << Ports{{"ttyA", "x", 7530}} << "";
-    QTest::newRow("7531 is the first device") << Ports{{"ttyA", "x", 7531}} << "ttyA";
-    QTest::newRow("7543 is the last device") << Ports{{"ttyA", "x", 7543}} << "ttyA";
-    QTest::newRow("7544 is not a device") << Ports{{"ttyA", "x", 7544}} << "";
-    QTest::newRow("manufacturer is case-sensitive") << Ports{{"ttyA", "Rurudir", 1}} << "";
-    QTest::newRow("unrecognised ports are passed over") << Ports{{"ttyS0", "", 0}, {"ttyC", "x", 7540}} << "ttyC";
+    QTest::newRow("manufacturer before vendor") << Ports{{"ttyA", "rurudir", 1}, {"ttyB", "x", 7535}} << 0 << "ttyA";
+    QTest::newRow("vendor before manufacturer") << Ports{{"ttyB", "x", 7535}, {"ttyA", "rurudir", 1}} << 0 << "ttyB";
+    QTest::newRow("7530 is not a device") << Ports{{"ttyA", "x", 7530}} << 0 << "";
+    QTest::newRow("7531 is the first device") << Ports{{"ttyA", "x", 7531}} << 0 << "ttyA";
+    QTest::newRow("7543 is the last device") << Ports{{"ttyA", "x", 7543}} << 0 << "ttyA";
+    QTest::newRow("7544 is not a device") << Ports{{"ttyA", "x", 7544}} << 0 << "";
+    QTest::newRow("manufacturer is case-sensitive") << Ports{{"ttyA", "Rurudir", 1}} << 0 << "";
+    QTest::newRow("unrecognised ports are passed over") << Ports{{"ttyS0", "", 0}, {"ttyC", "x", 7540}} << 0 << "ttyC";
+    const Ports two{{"ttyA", "rurudir", 7531}, {"ttyB", "", 7536}};
+    QTest::newRow("after reboot: the upgraded vendor only") << two << 7536 << "ttyB";
+    QTest::newRow("after reboot: a vendor not attached") << two << 7540 << "";
 }
 
 void TestPortDiscovery::portSearch_firstMatchWins()
 {
     QFETCH(Ports, ports);
-    QFETCH(QString, found);
-    UsbVirtualSerial link(std::make_shared<FixedPortLister>(ports));
-    QCOMPARE(link.searchUsbVirtualSerialPort(true), found);
-}
-
-void TestPortDiscovery::portSearchAfterReboot_matchesOnlyTheUpgradedVendor_data()
-{
-    QTest::addColumn<int>("upgradeVid");
-    QTest::addColumn<QString>("found");
-    QTest::newRow("no upgrade running finds nothing") << 0 << "";
-    QTest::newRow("the upgraded vendor") << 7536 << "ttyB";
-    QTest::newRow("a vendor not attached") << 7540 << "";
-}
-
-void TestPortDiscovery::portSearchAfterReboot_matchesOnlyTheUpgradedVendor()
-{
     QFETCH(int, upgradeVid);
     QFETCH(QString, found);
-    UsbVirtualSerial link(std::make_shared<FixedPortLister>(
-        Ports{{"ttyA", "rurudir", 7531}, {"ttyB", "", 7536}}));
+    UsbVirtualSerial link(std::make_shared<FixedPortLister>(ports));
     m_upgrade_device_vid = upgradeVid;
-    QCOMPARE(link.searchUsbVirtualSerialPort(false), found);
+    QCOMPARE(link.searchUsbVirtualSerialPort(upgradeVid == 0), found);
+    if (upgradeVid == 0) // no upgrade running: the search after a reboot finds nothing
+        QCOMPARE(link.searchUsbVirtualSerialPort(false), QString());
 }
 
 void TestPortDiscovery::presence_reportsAndRemembersTheVendor_data()
@@ -119,20 +105,19 @@ void TestPortDiscovery::presence_reportsAndRemembersTheVendor()
     QCOMPARE(link.get_usb_vid(), remembered);
 }
 
-void TestPortDiscovery::poller_reportsEvery100ms()
+void TestPortDiscovery::poller_reportsNoDeviceUntilStopped()
 {
     UsbVirtualSerial link(std::make_shared<FixedPortLister>());
     UsbCheck poller(&link);
     QSignalSpy reports(&poller, &UsbCheck::deviceDetected);
     poller.startDetection();
     poller.startDetection(); // a second start keeps the one timer
-    QTest::qWait(1050);
+    QTRY_VERIFY(reports.count() >= 3);
     poller.stopDetection();
-    QVERIFY2(reports.count() >= 8 && reports.count() <= 11, qPrintable(QString::number(reports.count())));
     for (const auto &report : reports)
         QCOMPARE(report.first().value<quint16>(), quint16(0));
     const int stopped = reports.count();
-    QTest::qWait(300);
+    QTest::qWait(3 * UsbCheck::PollIntervalMs);
     QCOMPARE(reports.count(), stopped);
 }
 
@@ -171,6 +156,8 @@ void TestPortDiscovery::deviceName_isLookedUpUnderLowerCaseHexKeys()
     QFETCH(int, vid);
     QFETCH(QString, key);
     QCOMPARE(DeviceConfig::keyFor(quint16(vid)), key);
+    QCOMPARE(DeviceConfig().getDeviceName(quint16(vid)), QString()); // no settings file yet
+    QVERIFY(!QFile::exists(QStringLiteral("setting.ini")));
     {
         QSettings settings(QStringLiteral("setting.ini"), QSettings::IniFormat);
         settings.beginGroup(QStringLiteral("Devices Name"));
@@ -179,13 +166,6 @@ void TestPortDiscovery::deviceName_isLookedUpUnderLowerCaseHexKeys()
     DeviceConfig config;
     QCOMPARE(config.getDeviceName(quint16(vid)), QStringLiteral("Bench unit"));
     QCOMPARE(config.getDeviceName(quint16(vid + 1)), QString());
-}
-
-void TestPortDiscovery::deviceName_withoutSettingsFile_isEmpty()
-{
-    QVERIFY(!QFile::exists(QStringLiteral("setting.ini")));
-    QCOMPARE(DeviceConfig().getDeviceName(7531), QString());
-    QVERIFY(!QFile::exists(QStringLiteral("setting.ini")));
 }
 
 void TestPortDiscovery::reopen_withoutDevice_changesNothing()
@@ -205,11 +185,13 @@ void TestPortDiscovery::openFailure_isReportedAndLeavesThePortClosed()
     LogCapture log;
     UsbVirtualSerial link(std::make_shared<FixedPortLister>());
     QVERIFY(!link.openSerialPort(m_dir.filePath(QStringLiteral("no-such-port"))));
-    QVERIFY(LogCapture::contains(QStringLiteral("open failed!")));
     QVERIFY(!link.SerialPortIsOpen());
     link.closeSerialPort(); // closing an unopened port is harmless
+    // A header that cannot be written ends the request at once, untransmitted.
+    QElapsedTimer timer;
+    timer.start();
     QCOMPARE(link.commandSerialSend(AR_COMMAND_FIND_DEVICE, 1, 2, 0, nullptr, 0, 5, 2000), -1);
-    QCOMPARE(LogCapture::count(QStringLiteral("Write failed:")), 1);
+    QVERIFY(timer.elapsed() < 2000);
 }
 
 void TestPortDiscovery::portOptions_data()

@@ -7,13 +7,13 @@
 #include <QtTest>
 
 namespace {
+enum class Ack { Positive, Negative, None };
+constexpr int RefusalWaitMs = 10000; // a refusal ends the wait long before this
+
 template <typename Record>
 QByteArray reply(quint32 command, quint32 seq, const Record &record, quint16 type = AR_MSGTYPE_ACK)
 {
-    ar_protocol_t header = ProtocolFrame::makeHeader(command, type, AR_FMT_BINARY, 0, sizeof(record), seq);
-    const QByteArray payload = ProtocolFrame::recordBytes(record);
-    ProtocolFrame::seal(&header, 0, payload.constData(), quint32(payload.size()));
-    return ProtocolFrame::headerBytes(header) + payload;
+    return ProtocolFrame::encode(command, type, seq, 0, ProtocolFrame::recordBytes(record));
 }
 
 QByteArray plainAck(quint32 command, quint32 seq)
@@ -31,7 +31,22 @@ ar_device_info deviceInfo()
     qstrncpy(info.hardwareVersion, "HW2", sizeof(info.hardwareVersion));
     return info;
 }
+
+ar_ack_info ackInfo(int status)
+{
+    ar_ack_info info{};
+    info.status = status;
+    return info;
+}
+
+QByteArray withBadCrc(QByteArray frame)
+{
+    frame[33] = char(frame[33] ^ 0x5A);
+    return frame;
+}
 } // namespace
+
+Q_DECLARE_METATYPE(Ack)
 
 class TestReceiveDispatch : public QObject
 {
@@ -41,17 +56,10 @@ private slots:
     void init();
     void cleanup();
 
-    void acknowledgingCommands_recordPositiveAcks_data();
-    void acknowledgingCommands_recordPositiveAcks();
-    void deviceInfoReply_storesIdentityAndSegmentLength();
-    void deviceInfoWithRequestType_deliversInfoButRefusesItsSeq();
-    void statusReply_isForwardedByValue();
-    void fileEndReply_forwardsTheVerdict();
-    void negativeAck_refusesAtOnceAndReportsUnknownError();
-    void commandZeroWithOtherStatus_changesNothing();
-    void unknownCommand_isLoggedAndNotAcknowledged();
-    void shortPayload_readsMissingBytesAsZero();
-    void wrongCrc_isProcessedLikeAnyOther();
+    void eachReply_recordsItsAcknowledgementAndSignals_data();
+    void eachReply_recordsItsAcknowledgementAndSignals();
+    void deviceInfoReply_storesTheIdentityUntilReset();
+    void recordsTravelByValue_missingBytesReadAsZero();
     void halfFrameFromTheLastConnection_isDroppedOnOpen();
 
 private:
@@ -61,7 +69,6 @@ private:
 
 void TestReceiveDispatch::init()
 {
-    qRegisterMetaType<ar_upgrade_status>("ar_upgrade_status");
     m_log.reset(new LogCapture);
     m_link.reset(new UsbVirtualSerial(std::make_shared<FixedPortLister>()));
 }
@@ -72,37 +79,74 @@ void TestReceiveDispatch::cleanup()
     m_log.reset();
 }
 
-void TestReceiveDispatch::acknowledgingCommands_recordPositiveAcks_data()
+void TestReceiveDispatch::eachReply_recordsItsAcknowledgementAndSignals_data()
 {
-    QTest::addColumn<quint32>("command");
-    QTest::newRow("reboot") << quint32(AR_COMMAND_GET_ACTIVE);
-    QTest::newRow("remote upgrade") << quint32(AR_CMD_REMOTE_UPGRADE);
-    QTest::newRow("file start") << quint32(AR_CMD_SENDFILE_START);
-    QTest::newRow("file data") << quint32(AR_CMD_SENDFILE_DATA);
-    QTest::newRow("console text") << quint32(AR_COMMAND_SEND_TEXT);
+    QTest::addColumn<QByteArray>("frame");
+    QTest::addColumn<Ack>("ack");
+    QTest::addColumn<QString>("signal"); // the one signal it emits, if any
+    const quint32 seq = 70000; // beyond 16 bits
+    QTest::newRow("reboot") << plainAck(AR_COMMAND_GET_ACTIVE, seq) << Ack::Positive << "reboot";
+    QTest::newRow("remote upgrade") << plainAck(AR_CMD_REMOTE_UPGRADE, seq) << Ack::Positive << "";
+    QTest::newRow("file start") << plainAck(AR_CMD_SENDFILE_START, seq) << Ack::Positive << "";
+    QTest::newRow("file data") << plainAck(AR_CMD_SENDFILE_DATA, seq) << Ack::Positive << "";
+    QTest::newRow("console text") << plainAck(AR_COMMAND_SEND_TEXT, seq) << Ack::Positive << "";
+    QTest::newRow("device info") << reply(AR_COMMAND_FIND_DEVICE, seq, deviceInfo()) << Ack::Positive
+                                 << "segment";
+    QTest::newRow("device info of request type")
+        << reply(AR_COMMAND_FIND_DEVICE, seq, deviceInfo(), AR_MSGTYPE_REQUEST) << Ack::Negative << "segment";
+    QTest::newRow("status") << reply(AR_CMD_UPGRADE_STATUS, seq, ar_upgrade_status{}) << Ack::Positive
+                            << "status";
+    QTest::newRow("file end") << reply(AR_CMD_SENDFILE_END, seq, ar_receive_date_info{}) << Ack::Positive
+                              << "verdict";
+    QTest::newRow("refusal") << reply(0, seq, ackInfo(-1)) << Ack::Negative << "status";
+    QTest::newRow("command 0, other status") << reply(0, seq, ackInfo(0)) << Ack::None << "";
+    QTest::newRow("acknowledgement command") << plainAck(AR_CMD_ACK, seq) << Ack::None << "";
+    QTest::newRow("unknown command") << plainAck(AR_CMD_UPLOAD_FILE, seq) << Ack::None << "";
+    QTest::newRow("wrong CRC, processed all the same")
+        << withBadCrc(plainAck(AR_CMD_REMOTE_UPGRADE, seq)) << Ack::Positive << "";
 }
 
-void TestReceiveDispatch::acknowledgingCommands_recordPositiveAcks()
+void TestReceiveDispatch::eachReply_recordsItsAcknowledgementAndSignals()
 {
-    QFETCH(quint32, command);
+    QFETCH(QByteArray, frame);
+    QFETCH(Ack, ack);
+    QFETCH(QString, signal);
     QSignalSpy reboot(m_link.get(), &UsbVirtualSerial::sig_reboot);
-    m_link->receiveBytes(plainAck(command, 70000));
-    QVERIFY(m_link->waitForACK(70000, 0));
-    QVERIFY(!m_link->waitForACK(70000, 0)); // the wait consumed the entry
-    QCOMPARE(reboot.count(), command == AR_COMMAND_GET_ACTIVE ? 1 : 0);
+    QSignalSpy segment(m_link.get(), &UsbVirtualSerial::sig_SegLength);
+    QSignalSpy status(m_link.get(), &UsbVirtualSerial::sig_sendUpgradeProcess);
+    QSignalSpy verdict(m_link.get(), &UsbVirtualSerial::sig_receiveDateInfo);
+    m_link->receiveBytes(frame);
+    const quint32 seq = ProtocolFrame::decodeHeader(frame.constData()).seq;
+
+    switch (ack) {
+    case Ack::Positive:
+        QVERIFY(m_link->waitForACK(seq, 0));
+        QVERIFY(!m_link->waitForACK(seq, 0)); // the wait consumed the entry
+        break;
+    case Ack::Negative: {
+        QElapsedTimer timer;
+        timer.start();
+        QVERIFY(!m_link->waitForACK(seq, RefusalWaitMs));
+        QVERIFY(timer.elapsed() < RefusalWaitMs / 2);
+        break;
+    }
+    case Ack::None:
+        QVERIFY(!m_link->waitForACK(seq, 0));
+        break;
+    }
+    QCOMPARE(reboot.count(), signal == QLatin1String("reboot") ? 1 : 0);
+    QCOMPARE(segment.count(), signal == QLatin1String("segment") ? 1 : 0);
+    QCOMPARE(status.count(), signal == QLatin1String("status") ? 1 : 0);
+    QCOMPARE(verdict.count(), signal == QLatin1String("verdict") ? 1 : 0);
+    QCOMPARE(m_link->getDeviceInfoFlag(), signal == QLatin1String("segment"));
 }
 
-void TestReceiveDispatch::deviceInfoReply_storesIdentityAndSegmentLength()
+void TestReceiveDispatch::deviceInfoReply_storesTheIdentityUntilReset()
 {
-    QSignalSpy segLength(m_link.get(), &UsbVirtualSerial::sig_SegLength);
-    QVERIFY(!m_link->getDeviceInfoFlag());
+    QSignalSpy segment(m_link.get(), &UsbVirtualSerial::sig_SegLength);
     m_link->receiveBytes(reply(AR_COMMAND_FIND_DEVICE, 3, deviceInfo()));
-
-    QVERIFY(m_link->waitForACK(3, 0));
-    QCOMPARE(segLength.count(), 1);
-    QCOMPARE(segLength.first().first().toInt(), 10240);
+    QCOMPARE(segment.first().first().toInt(), 10240);
     QCOMPARE(m_link->getReceiveMaxSize(), 10240);
-    QVERIFY(m_link->getDeviceInfoFlag());
 
     char firmware[64], serial[32], hardware[32];
     int temperature = 0;
@@ -116,93 +160,33 @@ void TestReceiveDispatch::deviceInfoReply_storesIdentityAndSegmentLength()
     m_link->getDeviceInfo(firmware, serial, hardware, &temperature);
     QCOMPARE(temperature, -100);
     QCOMPARE(firmware[0], '\0');
+    QCOMPARE(m_link->getReceiveMaxSize(), 10240);
     QVERIFY(m_link->getDeviceInfoFlag()); // the reset leaves the flag to the page
 }
 
-void TestReceiveDispatch::deviceInfoWithRequestType_deliversInfoButRefusesItsSeq()
-{
-    m_link->receiveBytes(reply(AR_COMMAND_FIND_DEVICE, 4, deviceInfo(), AR_MSGTYPE_REQUEST));
-    QVERIFY(m_link->getDeviceInfoFlag());
-    QVERIFY(!m_link->waitForACK(4, 1000));
-    QVERIFY(LogCapture::contains(QStringLiteral("###ACK check failed for seq  4")));
-    QVERIFY(LogCapture::contains(QStringLiteral("] ###wait fail get seq  4")));
-}
-
-void TestReceiveDispatch::statusReply_isForwardedByValue()
+void TestReceiveDispatch::recordsTravelByValue_missingBytesReadAsZero()
 {
     QSignalSpy status(m_link.get(), &UsbVirtualSerial::sig_sendUpgradeProcess);
+    QSignalSpy verdict(m_link.get(), &UsbVirtualSerial::sig_receiveDateInfo);
     ar_upgrade_status report{};
     report.percent = 40;
     report.status = STAT_IN_PROGRESS;
-    m_link->receiveBytes(reply(AR_CMD_UPGRADE_STATUS, 8, report));
-    QVERIFY(m_link->waitForACK(8, 0));
-    QCOMPARE(status.count(), 1);
-    const auto delivered = status.first().first().value<ar_upgrade_status>();
-    QCOMPARE(delivered.percent, 40);
-    QCOMPARE(delivered.status, int(STAT_IN_PROGRESS));
-}
-
-void TestReceiveDispatch::fileEndReply_forwardsTheVerdict()
-{
-    QSignalSpy verdict(m_link.get(), &UsbVirtualSerial::sig_receiveDateInfo);
-    ar_receive_date_info info{};
-    info.status = -1;
-    m_link->receiveBytes(reply(AR_CMD_SENDFILE_END, 9, info));
-    QVERIFY(m_link->waitForACK(9, 0));
-    QCOMPARE(verdict.count(), 1);
-    QCOMPARE(verdict.first().first().toInt(), -1);
-}
-
-void TestReceiveDispatch::negativeAck_refusesAtOnceAndReportsUnknownError()
-{
-    QSignalSpy status(m_link.get(), &UsbVirtualSerial::sig_sendUpgradeProcess);
-    ar_ack_info refusal{};
-    refusal.status = -1;
-    m_link->receiveBytes(reply(0, 11, refusal));
-    QElapsedTimer timer;
-    timer.start();
-    QVERIFY(!m_link->waitForACK(11, 5000));
-    QVERIFY(timer.elapsed() < 1000);
-    QCOMPARE(status.count(), 1);
-    QCOMPARE(status.first().first().value<ar_upgrade_status>().status, int(UPGRATE_ERR_MAX));
-    QCOMPARE(status.first().first().value<ar_upgrade_status>().percent, 0);
-}
-
-void TestReceiveDispatch::commandZeroWithOtherStatus_changesNothing()
-{
-    QSignalSpy status(m_link.get(), &UsbVirtualSerial::sig_sendUpgradeProcess);
-    m_link->receiveBytes(reply(0, 12, ar_ack_info{}));
-    QVERIFY(!m_link->waitForACK(12, 0));
-    QCOMPARE(status.count(), 0);
-    QVERIFY(!LogCapture::contains(QStringLiteral("###ACK check failed")));
-}
-
-void TestReceiveDispatch::unknownCommand_isLoggedAndNotAcknowledged()
-{
-    m_link->receiveBytes(plainAck(AR_CMD_ACK, 13) + plainAck(AR_CMD_UPLOAD_FILE, 14));
-    QVERIFY(!m_link->waitForACK(13, 0));
-    QVERIFY(!m_link->waitForACK(14, 0));
-    QVERIFY(LogCapture::contains(QStringLiteral("Unhandled command: 1000")));
-    QVERIFY(LogCapture::contains(QStringLiteral("Unhandled command: 205")));
-}
-
-void TestReceiveDispatch::shortPayload_readsMissingBytesAsZero()
-{
-    QSignalSpy status(m_link.get(), &UsbVirtualSerial::sig_sendUpgradeProcess);
+    ar_receive_date_info refused{};
+    refused.status = -1;
     const qint32 percent = 77;
-    m_link->receiveBytes(ProtocolFrame::encode(AR_CMD_UPGRADE_STATUS, AR_MSGTYPE_ACK, 15, 0,
-                                               QByteArray(reinterpret_cast<const char *>(&percent), 4)));
-    QCOMPARE(status.count(), 1);
-    QCOMPARE(status.first().first().value<ar_upgrade_status>().percent, 77);
-    QCOMPARE(status.first().first().value<ar_upgrade_status>().status, 0);
-}
-
-void TestReceiveDispatch::wrongCrc_isProcessedLikeAnyOther()
-{
-    QByteArray bytes = plainAck(AR_CMD_REMOTE_UPGRADE, 16);
-    bytes[33] = char(bytes[33] ^ 0x5A);
-    m_link->receiveBytes(bytes);
-    QVERIFY(m_link->waitForACK(16, 0));
+    m_link->receiveBytes(reply(AR_CMD_UPGRADE_STATUS, 8, report) + reply(AR_CMD_SENDFILE_END, 9, refused)
+                         + reply(0, 10, ackInfo(-1))
+                         + ProtocolFrame::encode(AR_CMD_UPGRADE_STATUS, AR_MSGTYPE_ACK, 11, 0,
+                                                 QByteArray(reinterpret_cast<const char *>(&percent), 4)));
+    QCOMPARE(status.count(), 3);
+    auto delivered = [&](int i) { return status.at(i).first().value<ar_upgrade_status>(); };
+    QCOMPARE(delivered(0).percent, 40);
+    QCOMPARE(delivered(0).status, int(STAT_IN_PROGRESS));
+    QCOMPARE(delivered(1).percent, 0);
+    QCOMPARE(delivered(1).status, int(UPGRATE_ERR_MAX));
+    QCOMPARE(delivered(2).percent, 77);
+    QCOMPARE(delivered(2).status, 0);
+    QCOMPARE(verdict.first().first().toInt(), -1);
 }
 
 void TestReceiveDispatch::halfFrameFromTheLastConnection_isDroppedOnOpen()

@@ -1,0 +1,55 @@
+#include "portfinder.h"
+
+#include "logging.h"
+
+std::atomic<int> m_upgrade_device_vid{0};
+
+const char PortFinder::DeviceManufacturer[] = "rurudir";
+
+PortFinder::PortFinder(SharedPortLister ports)
+    : m_ports(std::move(ports))
+{
+}
+
+bool PortFinder::isRecognisedVendor(int vid)
+{
+    return vid > RecognisedVidAbove && vid <= RecognisedVidLast;
+}
+
+QString PortFinder::findPort(bool anyDevice)
+{
+    const int upgradeVid = m_upgrade_device_vid.load();
+    LOG_WARNING << "################# m_upgrade_device_vid " << upgradeVid << ", isfirst" << anyDevice;
+    const auto ports = m_ports->availablePorts();
+    for (const SerialPortDescription &port : ports) {
+        const bool matches = anyDevice
+                ? (port.manufacturer == QLatin1String(DeviceManufacturer)
+                   || isRecognisedVendor(port.vendorIdentifier))
+                : (upgradeVid != 0 && upgradeVid == port.vendorIdentifier);
+        if (!matches)
+            continue;
+        LOG_INFO << "name: " << port.portName << "vendorIdentifier: " << port.vendorIdentifier;
+        QMutexLocker lock(&m_portNameMutex);
+        m_portName = port.portName;
+        return port.portName;
+    }
+    LOG_WARNING << "not search result, get usb vid " << m_vid.load();
+    return QString();
+}
+
+quint16 PortFinder::findDevice()
+{
+    const auto ports = m_ports->availablePorts();
+    for (const SerialPortDescription &port : ports) {
+        if (port.manufacturer != QLatin1String(DeviceManufacturer)) {
+            if (!isRecognisedVendor(port.vendorIdentifier))
+                continue;
+            const int known = m_vid.load();
+            if (known != 0)
+                return quint16(known); // the device already known keeps its identifier
+        }
+        m_vid.store(port.vendorIdentifier);
+        return port.vendorIdentifier;
+    }
+    return 0;
+}
