@@ -1,4 +1,3 @@
-#include "packagebuilder.h"
 #include "upgradepage_fixture.h"
 #include "upgradeprocess.h"
 
@@ -16,7 +15,6 @@ constexpr int AwayRebootMs = 600000;  // the device stays away while a test acts
 constexpr int UpgradeTimeoutMs = 30000;
 constexpr int NamePauseMs = 200;
 const QString ImageName = QStringLiteral("Merlow_R_Sky_1_0_6.img");
-const QString NotStartedMessage = QStringLiteral("升级包格式错误，未发送任何数据。");
 const QString WaitingStatus = QStringLiteral("正在等待设备重启……已等待35秒");
 
 // The note while an upgrade runs: the upgrading text, or what the worker is
@@ -71,17 +69,12 @@ private slots:
     void fileChoice_accepted_enablesUpgradeAndShowsTheName();
     void fileChoice_cancelled_changesNothing();
 
-    void upgrade_throughThePage_takesTheRouteAndCompletes_data();
-    void upgrade_throughThePage_takesTheRouteAndCompletes();
-    void upgradeAgain_startsFromAnEmptyBar();
     void progress_isShownAndCompletes_data();
     void progress_isShownAndCompletes();
     void hint_showsItsBoxThenTheNote();
     void failureReport_offersANewFileChoice();
     void waitingReport_showsInTheNoteWhileUpgrading_data();
     void waitingReport_showsInTheNoteWhileUpgrading();
-    void notStarted_returnsToTheChosenFile_data();
-    void notStarted_returnsToTheChosenFile();
 
     void confirmationNo_keepsTheUpgradeRunning_data();
     void confirmationNo_keepsTheUpgradeRunning();
@@ -97,9 +90,6 @@ private:
                           std::shared_ptr<const UpgradeClock> clock);
     // An upgrade whose device is away rebooting, so the sequence waits.
     void startWaitingUpgrade();
-    // A reset that comes before the sequence has started is lost: a test
-    // that ends a fresh upgrade waits for it first.
-    void waitUntilTheSequenceRuns();
 
     std::unique_ptr<PageFixture> f;
 };
@@ -125,11 +115,6 @@ void TestUpgradePage::connectAndChoose(quint16 vid, const QByteArray &image, int
     f->chooseFile(f->writeFile(ImageName, image));
     f->click("btnSelectBinFile");
     QVERIFY(f->widget<QToolButton>("btnUpgrade")->isEnabled());
-}
-
-void TestUpgradePage::waitUntilTheSequenceRuns()
-{
-    QTRY_VERIFY(f->page->worker()->beRun());
 }
 
 void TestUpgradePage::startWaitingUpgrade()
@@ -386,68 +371,6 @@ void TestUpgradePage::fileChoice_cancelled_changesNothing()
 
 // ---- the upgrade --------------------------------------------------------------------
 
-void TestUpgradePage::upgrade_throughThePage_takesTheRouteAndCompletes_data()
-{
-    QTest::addColumn<int>("vid");
-    QTest::addColumn<bool>("package");
-    QTest::newRow("sky EX6 takes packages") << int(AR_FPV_BOARD_TYPE_SKY_EX6) << true;
-    QTest::newRow("sky EX4 takes one image") << int(AR_FPV_BOARD_TYPE_SKY_EX4) << false;
-}
-
-void TestUpgradePage::upgrade_throughThePage_takesTheRouteAndCompletes()
-{
-    QFETCH(int, vid);
-    QFETCH(bool, package);
-
-    PackageBuilder builder;
-    builder.setBoardType(quint32(vid));
-    const QByteArray app = patternBytes(3 * 1024, 1);
-    const QByteArray fpga = patternBytes(2 * 1024, 2);
-    QVERIFY(builder.addPart(IMG_TAREL_APP, app));
-    QVERIFY(builder.addPart(IMG_TAREL_FPGA, fpga));
-    const QByteArray file = builder.bytes();
-
-    connectAndChoose(quint16(vid), file, QuickRebootMs, std::make_shared<ScaledClock>(FastFactor));
-    f->device->sim.clearFrames();
-    f->click("btnUpgrade");
-    QCOMPARE(f->text("lbNote"), Upgrading);
-    QVERIFY(f->page->getUpgradeFlag());
-    QCOMPARE(m_upgrade_device_vid.load(), vid);
-
-    QTRY_COMPARE_WITH_TIMEOUT(f->text("lbNote"), Finished, UpgradeTimeoutMs);
-    VERIFY_BOXES(f->boxes);
-    QVERIFY(!f->page->getUpgradeFlag());
-    QCOMPARE(f->bar()->value(), 100);
-    QVERIFY(f->widget<QToolButton>("btnSelectBinFile")->isEnabled());
-    QVERIFY(!f->widget<QToolButton>("btnUpgrade")->isEnabled());
-
-    QList<QByteArray> received;
-    for (const SimReceivedFile &part : f->device->sim.receivedFiles())
-        received.append(part.data);
-    // A package goes part by part, its last part first; one image goes whole.
-    const QList<QByteArray> expected = package ? QList<QByteArray>{fpga, app} : QList<QByteArray>{file};
-    QCOMPARE(received, expected);
-}
-
-void TestUpgradePage::upgradeAgain_startsFromAnEmptyBar()
-{
-    connectAndChoose(AR_FPV_BOARD_TYPE_GT_SKY, patternBytes(1024), QuickRebootMs,
-                     std::make_shared<ScaledClock>(FastFactor));
-    f->click("btnUpgrade");
-    QTRY_COMPARE_WITH_TIMEOUT(f->text("lbNote"), Finished, UpgradeTimeoutMs);
-    QCOMPARE(f->bar()->value(), 100);
-
-    f->device->sim.setRebootDelay(AwayRebootMs); // the next upgrade waits for it
-    f->click("btnSelectBinFile");
-    QCOMPARE(f->bar()->format(), ImageName);
-    f->click("btnUpgrade");
-    QVERIFY(f->page->getUpgradeFlag());
-    QCOMPARE(f->bar()->value(), 0);
-    QCOMPARE(f->bar()->format(), QStringLiteral("0%"));
-    VERIFY_BOXES(f->boxes);
-    waitUntilTheSequenceRuns();
-}
-
 void TestUpgradePage::progress_isShownAndCompletes_data()
 {
     QTest::addColumn<int>("reported");
@@ -531,44 +454,6 @@ void TestUpgradePage::waitingReport_showsInTheNoteWhileUpgrading()
     QCoreApplication::sendPostedEvents(page, QEvent::MetaCall); // they arrive queued
     QCOMPARE(f->text("lbNote"), note);
     VERIFY_BOXES(f->boxes);
-}
-
-void TestUpgradePage::notStarted_returnsToTheChosenFile_data()
-{
-    QTest::addColumn<bool>("afterAnUpgrade");
-    QTest::addColumn<QString>("noteBefore");
-    QTest::newRow("first upgrade") << false << QString();
-    QTest::newRow("after a finished upgrade") << true << Finished;
-}
-
-// The sequence waits out its reboot pause (5 s on this clock) and reports
-// nothing meanwhile; the test speaks for it.
-void TestUpgradePage::notStarted_returnsToTheChosenFile()
-{
-    QFETCH(bool, afterAnUpgrade);
-    QFETCH(QString, noteBefore);
-    connectAndChoose(AR_FPV_BOARD_TYPE_GT_SKY, patternBytes(64), AwayRebootMs,
-                     std::make_shared<SystemClock>());
-    if (afterAnUpgrade) {
-        f->page->onUpgradeProgress(100);
-        f->click("btnSelectBinFile"); // the same file again
-    }
-    f->click("btnUpgrade");
-    QVERIFY(f->page->getUpgradeFlag());
-    waitUntilTheSequenceRuns();
-
-    QString noteWhileShown;
-    f->boxes.expect(Warning, NotStartedMessage);
-    f->boxes.whileShown([&] { noteWhileShown = f->text("lbNote"); });
-    emit f->page->worker()->sigUpgradeNotStarted(NotStartedMessage);
-    QTRY_VERIFY(f->boxes.problems().isEmpty());
-    QVERIFY(!f->page->getUpgradeFlag());
-    QCOMPARE(noteWhileShown, noteBefore);
-    QCOMPARE(f->text("lbNote"), noteBefore);
-    QCOMPARE(f->bar()->value(), 0);
-    QCOMPARE(f->bar()->format(), ImageName);
-    QVERIFY(f->widget<QToolButton>("btnUpgrade")->isEnabled());
-    QVERIFY(f->widget<QToolButton>("btnSelectBinFile")->isEnabled());
 }
 
 // ---- confirmation while upgrading ---------------------------------------------------

@@ -102,8 +102,6 @@ private slots:
 
     void builder_headerMatchesPackageByteLayout();
     void tool_packageSplitsBackIntoItsParts();
-    void tool_refusesBadArgumentsAndWritesNothing_data();
-    void tool_refusesBadArgumentsAndWritesNothing();
 
 private:
     QString writePackage(const QByteArray &bytes);
@@ -448,33 +446,6 @@ void TestPackageSplitter::tool_packageSplitsBackIntoItsParts()
     QCOMPARE(readFile(outputPath("sensor.bin")), sensor);
     QCOMPARE(readFile(outputPath("app.bin")), app);
     QCOMPARE(readFile(outputPath("other.bin")), other);
-}
-
-void TestPackageSplitter::tool_refusesBadArgumentsAndWritesNothing_data()
-{
-    QTest::addColumn<QStringList>("arguments");
-    QTest::newRow("no parts") << QStringList();
-    QTest::newRow("unreadable part") << QStringList{"--app", "/nonexistent/a.fw"};
-    QTest::newRow("unknown type") << QStringList{"--no-upgrade", "kernel"};
-    QTest::newRow("bad board") << QStringList{"--board", "seven"};
-    QStringList six;
-    for (int i = 0; i <= IMG_MAX_SUB_IMAGES; ++i)
-        six << "--other" << QCoreApplication::applicationFilePath();
-    QTest::newRow("six parts") << six;
-}
-
-void TestPackageSplitter::tool_refusesBadArgumentsAndWritesNothing()
-{
-    QFETCH(QStringList, arguments);
-    QVERIFY2(QFileInfo::exists(toolPath()), qPrintable("not built: " + toolPath()));
-    const QString package = m_input->filePath("made.img");
-
-    QProcess tool;
-    tool.start(toolPath(), QStringList{package} + arguments);
-    QVERIFY(tool.waitForFinished());
-    QCOMPARE(tool.exitCode(), 1);
-    QVERIFY(!tool.readAllStandardError().isEmpty());
-    QVERIFY(!QFileInfo::exists(package));
 }
 
 QTEST_GUILESS_MAIN(TestPackageSplitter)

@@ -36,7 +36,6 @@ private slots:
     void stagnation_risingPercentIsProgress();
     void stagnation_neverForDone();
     void negativeReportFromTheDevice_endsTheUpgradeAndIsReportedOnce();
-    void negativeAck_endsTheUpgradeAsUnknownError();
     void segmentLength_mapsToAFrameUnit_data();
     void segmentLength_mapsToAFrameUnit();
     void reset_clearsTheUpgradedVendorOnlyWhenFinished_data();
@@ -237,16 +236,6 @@ void TestUpgradeStatus::negativeReportFromTheDevice_endsTheUpgradeAndIsReportedO
     QVERIFY(m_worker->evaluateStatus(m_worker->latestStatus(), &needReboot)); // the status phase sees it too
     QCOMPARE(m_recorder->hints(),
              QStringList{"升级错误：设备板型与升级固件不匹配，请检查升级固件是否正确！"});
-}
-
-void TestUpgradeStatus::negativeAck_endsTheUpgradeAsUnknownError()
-{
-    ar_ack_info refusal{};
-    refusal.status = -1;
-    m_link->receiveBytes(ProtocolFrame::encode(0, AR_MSGTYPE_ACK, 2, 0, ProtocolFrame::recordBytes(refusal)));
-    QVERIFY(!m_worker->beRun());
-    QCOMPARE(m_recorder->hints(), QStringList{"升级错误：未知错误！请重启设备再次升级！"});
-    QCOMPARE(m_recorder->view(), QStringList{"upgrade error: unknown error!"});
 }
 
 void TestUpgradeStatus::segmentLength_mapsToAFrameUnit_data()
