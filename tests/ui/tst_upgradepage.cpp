@@ -66,8 +66,8 @@ private slots:
 
     void fileChoice_refused_changesNothing_data();
     void fileChoice_refused_changesNothing();
-    void fileChoice_accepted_enablesUpgradeAndShowsTheName();
-    void fileChoice_cancelled_changesNothing();
+    void fileChoice_acceptedOrCancelled_data();
+    void fileChoice_acceptedOrCancelled();
 
     void progress_isShownAndCompletes_data();
     void progress_isShownAndCompletes();
@@ -342,31 +342,28 @@ void TestUpgradePage::fileChoice_refused_changesNothing()
     QCOMPARE(received.first().data, accepted);
 }
 
-void TestUpgradePage::fileChoice_accepted_enablesUpgradeAndShowsTheName()
+void TestUpgradePage::fileChoice_acceptedOrCancelled_data()
 {
-    QVERIFY(f->startDevice());
-    f->makePage();
-    f->connectTo(AR_FPV_BOARD_TYPE_GT_SKY);
-    QVERIFY(!f->widget<QToolButton>("btnUpgrade")->isEnabled());
-    f->chooseFile(f->writeFile(ImageName, patternBytes(64)));
-    f->click("btnSelectBinFile");
-    VERIFY_BOXES(f->boxes);
-    QCOMPARE(f->chooserCalls, 1);
-    QCOMPARE(f->bar()->format(), ImageName);
-    QVERIFY(f->widget<QToolButton>("btnUpgrade")->isEnabled());
+    QTest::addColumn<bool>("cancel");
+    QTest::addColumn<QString>("barText");
+    QTest::newRow("accepted: its name on the bar") << false << ImageName;
+    QTest::newRow("cancelled: nothing changes") << true << LoadFirmware;
 }
 
-void TestUpgradePage::fileChoice_cancelled_changesNothing()
+void TestUpgradePage::fileChoice_acceptedOrCancelled()
 {
+    QFETCH(bool, cancel);
+    QFETCH(QString, barText);
     QVERIFY(f->startDevice());
     f->makePage();
     f->connectTo(AR_FPV_BOARD_TYPE_GT_SKY);
-    f->chooseFile(QString());
+    QVERIFY(!f->widget<QToolButton>("btnUpgrade")->isEnabled());
+    f->chooseFile(cancel ? QString() : f->writeFile(ImageName, patternBytes(64)));
     f->click("btnSelectBinFile");
     VERIFY_BOXES(f->boxes);
     QCOMPARE(f->chooserCalls, 1);
-    QCOMPARE(f->bar()->format(), LoadFirmware);
-    QVERIFY(!f->widget<QToolButton>("btnUpgrade")->isEnabled());
+    QCOMPARE(f->bar()->format(), barText);
+    QCOMPARE(f->widget<QToolButton>("btnUpgrade")->isEnabled(), !cancel);
 }
 
 // ---- the upgrade --------------------------------------------------------------------
