@@ -60,14 +60,6 @@ QList<ReceivedFrame> SimClient::receive(int count, int waitMs)
 
 namespace SimTestData {
 
-QByteArray sampleData(int bytes)
-{
-    QByteArray data(bytes, Qt::Uninitialized);
-    for (int i = 0; i < bytes; ++i)
-        data[i] = char(i * 7 + i / 251);
-    return data;
-}
-
 QByteArray md5Hex(const QByteArray &data)
 {
     return QCryptographicHash::hash(data, QCryptographicHash::Md5).toHex();

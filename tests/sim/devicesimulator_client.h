@@ -39,8 +39,6 @@ private:
 namespace SimTestData {
 constexpr int Refused = -1;
 
-// Bytes that differ from their neighbours and do not repeat with a short period.
-QByteArray sampleData(int bytes);
 QByteArray md5Hex(const QByteArray &data);
 QByteArray fileStart(const QByteArray &md5, int length);
 QByteArray rebootRequest(const char *mode);

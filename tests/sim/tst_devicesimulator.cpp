@@ -7,6 +7,7 @@
 #include "devicesimulator.h"
 #include "devicesimulator_client.h"
 #include "simoptions.h"
+#include "testbytes.h"
 
 #include <QFileInfo>
 #include <QProcess>
@@ -94,7 +95,7 @@ QString TestDeviceSimulator::startWithLink()
 // verdict already given: it takes no scripted verdict and is no new file.
 void TestDeviceSimulator::scriptedVerdicts_repeatedFileEndKeepsItsVerdict()
 {
-    const QByteArray data = sampleData(64);
+    const QByteArray data = TestBytes::pattern(64);
     const QByteArray good = fileStart(md5Hex(data), data.size());
     m_sim->setVerdicts({Refused, UPGRATE_ERR_BAD_FILE});
 

@@ -1,3 +1,4 @@
+#include "testbytes.h"
 #include "upgradepage_fixture.h"
 #include "upgradeprocess.h"
 
@@ -24,13 +25,6 @@ bool notesAnUpgrade(const QString &note)
     return note == Upgrading || note.startsWith(QStringLiteral("正在等待"));
 }
 
-QByteArray patternBytes(int size, int seed = 7)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (int i = 0; i < size; ++i)
-        bytes[i] = char((i * 131 + seed) >> 1);
-    return bytes;
-}
 
 DeviceIdentity identityOf(quint16 vid, int cpuTemp = DeviceIdentity().cpuTemp)
 {
@@ -119,7 +113,7 @@ void TestUpgradePage::connectAndChoose(quint16 vid, const QByteArray &image, int
 
 void TestUpgradePage::startWaitingUpgrade()
 {
-    connectAndChoose(AR_FPV_BOARD_TYPE_GT_SKY, patternBytes(1024), AwayRebootMs,
+    connectAndChoose(AR_FPV_BOARD_TYPE_GT_SKY, TestBytes::pattern(1024), AwayRebootMs,
                      std::make_shared<ScaledClock>(WaitingFactor));
     f->click("btnUpgrade");
     // The device went away to reboot: the sequence now waits for it.
@@ -325,10 +319,10 @@ void TestUpgradePage::fileChoice_refused_changesNothing()
 {
     QFETCH(QString, name);
     QFETCH(QString, text);
-    const QByteArray accepted = patternBytes(1024, 1);
+    const QByteArray accepted = TestBytes::pattern(1024, 1);
     connectAndChoose(AR_FPV_BOARD_TYPE_GT_SKY, accepted, QuickRebootMs,
                      std::make_shared<ScaledClock>(FastFactor));
-    f->chooseFile(f->writeFile(name, patternBytes(1024, 2)));
+    f->chooseFile(f->writeFile(name, TestBytes::pattern(1024, 2)));
     f->boxes.expect(Warning, text);
     f->click("btnSelectBinFile");
     VERIFY_BOXES(f->boxes);
@@ -358,7 +352,7 @@ void TestUpgradePage::fileChoice_acceptedOrCancelled()
     f->makePage();
     f->connectTo(AR_FPV_BOARD_TYPE_GT_SKY);
     QVERIFY(!f->widget<QToolButton>("btnUpgrade")->isEnabled());
-    f->chooseFile(cancel ? QString() : f->writeFile(ImageName, patternBytes(64)));
+    f->chooseFile(cancel ? QString() : f->writeFile(ImageName, TestBytes::pattern(64)));
     f->click("btnSelectBinFile");
     VERIFY_BOXES(f->boxes);
     QCOMPARE(f->chooserCalls, 1);

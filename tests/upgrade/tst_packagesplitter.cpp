@@ -1,5 +1,6 @@
 #include "packagebuilder.h"
 #include "packagesplitter.h"
+#include "testbytes.h"
 
 #include <QProcess>
 #include <QTemporaryDir>
@@ -24,15 +25,7 @@ namespace {
 constexpr int AppSize = 200 * 1024;
 constexpr int SmallSize = 3000;
 
-// Bytes that differ from part to part and along a part, so a part cut at a
-// wrong offset or copied out of order cannot pass.
-QByteArray pattern(int size, int seed)
-{
-    QByteArray out(size, Qt::Uninitialized);
-    for (int i = 0; i < size; ++i)
-        out[i] = char(i * 7 + i / 251 + seed * 13);
-    return out;
-}
+using TestBytes::pattern;
 
 // One part of each listed type, of the given sizes, seeds 1, 2, ...
 PackageBuilder packageOf(const QList<int> &types, const QList<int> &sizes)
