@@ -51,12 +51,7 @@ QList<ReceivedFrame> SimClient::receive(int count, int waitMs)
     while (m_frames.size() < count && !deadline.hasExpired()) {
         if (m_port.bytesAvailable() == 0 && !m_port.waitForReadyRead(int(deadline.remainingTime())))
             continue;
-        const QByteArray bytes = m_port.readAll();
-        const QList<ReceivedFrame> frames = m_assembler.feed(bytes);
-        m_bytesRead += bytes.size();
-        ++m_reads;
-        m_mostFramesInOneRead = qMax(m_mostFramesInOneRead, frames.size());
-        m_frames += frames;
+        m_frames += m_assembler.feed(m_port.readAll());
     }
     const QList<ReceivedFrame> taken = m_frames.mid(0, count);
     m_frames = m_frames.mid(taken.size());
@@ -65,27 +60,18 @@ QList<ReceivedFrame> SimClient::receive(int count, int waitMs)
 
 namespace SimTestData {
 
-QByteArray sampleData(int bytes)
-{
-    QByteArray data(bytes, Qt::Uninitialized);
-    for (int i = 0; i < bytes; ++i)
-        data[i] = char(i * 7 + i / 251);
-    return data;
-}
-
 QByteArray md5Hex(const QByteArray &data)
 {
     return QCryptographicHash::hash(data, QCryptographicHash::Md5).toHex();
 }
 
-QByteArray fileStart(const QByteArray &md5, int length, const QByteArray &path)
+QByteArray fileStart(const QByteArray &md5, int length)
 {
     ar_file_info info{};
     std::memcpy(info.MD5, md5.constData(), size_t(qMin(md5.size(), int(sizeof(info.MD5)) - 1)));
     info.length = length;
     info.saveAsFile = 1;
-    std::memcpy(info.filePath, path.constData(),
-                size_t(qMin(path.size(), int(sizeof(info.filePath)) - 1)));
+    qstrncpy(info.filePath, "/tmp/fw.img", sizeof(info.filePath));
     return ProtocolFrame::recordBytes(info);
 }
 
@@ -96,17 +82,9 @@ QByteArray rebootRequest(const char *mode)
     return ProtocolFrame::recordBytes(reboot);
 }
 
-// The status field of whichever record the reply carries.
 int replyStatus(const ReceivedFrame &frame)
 {
-    switch (frame.header.command) {
-    case AR_CMD_SENDFILE_END:
-        return recordOf<ar_receive_date_info>(frame).status;
-    case AR_CMD_UPGRADE_STATUS:
-        return recordOf<ar_upgrade_status>(frame).status;
-    default:
-        return recordOf<ar_ack_info>(frame).status;
-    }
+    return recordOf<ar_receive_date_info>(frame).status;
 }
 
 } // namespace SimTestData

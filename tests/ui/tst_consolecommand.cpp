@@ -33,18 +33,14 @@ void TestConsoleCommand::parse_data()
     QTest::addColumn<QString>("error");    // empty: accepted
 
     QTest::newRow("bytes apart") << "4F 54 52 41" << Otra << QString();
-    QTest::newRow("bytes together") << "4F545241" << Otra << QString();
+    QTest::newRow("bytes together, lower case") << "4f545241" << Otra << QString();
     QTest::newRow("groups of two") << "4F54 5241" << Otra << QString();
-    QTest::newRow("lower case") << "4f 54 52 41" << Otra << QString();
     QTest::newRow("tabs and line breaks") << "4F\t54\n52\r\n41" << Otra << QString();
-    QTest::newRow("surrounding spaces") << "  4F 54 52 41  " << Otra << QString();
     QTest::newRow("one byte") << "00" << QByteArray(1, '\0') << QString();
 
     QTest::newRow("odd last token") << "4F 54 5" << QByteArray() << oddDigits("5");
-    QTest::newRow("odd packed") << "4F545" << QByteArray() << oddDigits("4F545");
     QTest::newRow("letter beyond F") << "4G" << QByteArray() << notHex("4G", "G");
     QTest::newRow("hex prefix") << "0x4F" << QByteArray() << notHex("0x4F", "x");
-    QTest::newRow("comma") << "4F,54" << QByteArray() << notHex("4F,54", ",");
     QTest::newRow("full-width digit") << "4F \uFF14F" << QByteArray() << notHex("\uFF14F", "\uFF14");
     QTest::newRow("outside the basic plane")
         << QString::fromUtf8("4F\xF0\x9F\x98\x80") << QByteArray()

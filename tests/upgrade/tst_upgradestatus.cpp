@@ -30,13 +30,12 @@ private slots:
     void done_reportsSuccessAndAsksToFinish();
     void percentMinusOne_isAnAbnormalEndEvenWhenDone_data();
     void percentMinusOne_isAnAbnormalEndEvenWhenDone();
-    void firstReportOfMinusOne_isNoChangeButEndsTheUpgrade();
+    void firstReportOfMinusOne_endsTheUpgradeWithItsOwnHint();
     void stagnation_endsAfter120SecondsOfTheSameState_data();
     void stagnation_endsAfter120SecondsOfTheSameState();
     void stagnation_risingPercentIsProgress();
     void stagnation_neverForDone();
     void negativeReportFromTheDevice_endsTheUpgradeAndIsReportedOnce();
-    void negativeAck_endsTheUpgradeAsUnknownError();
     void segmentLength_mapsToAFrameUnit_data();
     void segmentLength_mapsToAFrameUnit();
     void reset_clearsTheUpgradedVendorOnlyWhenFinished_data();
@@ -166,15 +165,14 @@ void TestUpgradeStatus::percentMinusOne_isAnAbnormalEndEvenWhenDone()
     QCOMPARE(m_recorder->hints(), QStringList{"异常终止，请重启设备再次升级。"});
     QCOMPARE(started.count(), 1);
     QCOMPARE(started.first().first().toBool(), false);
-    QVERIFY(LogCapture::contains(
-        QStringLiteral("]  abnormal termination, upgrade status code: %1").arg(status)));
 }
 
-void TestUpgradeStatus::firstReportOfMinusOne_isNoChangeButEndsTheUpgrade()
+// The first report after start matches the initial last status (-1) and
+// has no change time yet: it must not count as stagnant.
+void TestUpgradeStatus::firstReportOfMinusOne_endsTheUpgradeWithItsOwnHint()
 {
     bool needReboot = false;
     QVERIFY(m_worker->evaluateStatus(report(0, UPGRATE_ERR_NO_SD), &needReboot));
-    QVERIFY(!LogCapture::contains(QStringLiteral("upgrade status change")));
     QCOMPARE(m_recorder->hints(), QStringList{"升级错误：未检测到SD卡！"});
     QVERIFY(!m_worker->beRun());
 }
@@ -193,7 +191,6 @@ void TestUpgradeStatus::stagnation_endsAfter120SecondsOfTheSameState()
     QFETCH(int, status);
     bool needReboot = false;
     QVERIFY(!m_worker->evaluateStatus(report(30, status), &needReboot));
-    QVERIFY(LogCapture::contains(QStringLiteral("upgrade status change: -1 -> %1").arg(status)));
     m_clock->advanceSecs(119);
     QVERIFY(!m_worker->evaluateStatus(report(30, status), &needReboot));
     QVERIFY(m_recorder->hints().isEmpty());
@@ -202,8 +199,6 @@ void TestUpgradeStatus::stagnation_endsAfter120SecondsOfTheSameState()
     QCOMPARE(m_recorder->hints(), QStringList{"升级超时，请重启设备再次升级。"});
     QCOMPARE(m_recorder->view(),
              QStringList{"upgrade timeout, please restart the device to upgrade again."});
-    QVERIFY(LogCapture::contains(
-        QStringLiteral("]  status stagnation timeout: current status [%1] duration 120 seconds").arg(status)));
     QVERIFY(!m_worker->beRun());
 }
 
@@ -241,16 +236,6 @@ void TestUpgradeStatus::negativeReportFromTheDevice_endsTheUpgradeAndIsReportedO
     QVERIFY(m_worker->evaluateStatus(m_worker->latestStatus(), &needReboot)); // the status phase sees it too
     QCOMPARE(m_recorder->hints(),
              QStringList{"升级错误：设备板型与升级固件不匹配，请检查升级固件是否正确！"});
-}
-
-void TestUpgradeStatus::negativeAck_endsTheUpgradeAsUnknownError()
-{
-    ar_ack_info refusal{};
-    refusal.status = -1;
-    m_link->receiveBytes(ProtocolFrame::encode(0, AR_MSGTYPE_ACK, 2, 0, ProtocolFrame::recordBytes(refusal)));
-    QVERIFY(!m_worker->beRun());
-    QCOMPARE(m_recorder->hints(), QStringList{"升级错误：未知错误！请重启设备再次升级！"});
-    QCOMPARE(m_recorder->view(), QStringList{"upgrade error: unknown error!"});
 }
 
 void TestUpgradeStatus::segmentLength_mapsToAFrameUnit_data()
