@@ -7,8 +7,6 @@ static_assert(Q_BYTE_ORDER == Q_LITTLE_ENDIAN,
 
 namespace ProtocolFrame {
 
-static_assert(sizeof(z_crc_t) == sizeof(quint32), "zlib's CRC table holds 32-bit words");
-
 quint32 crc32(const char *data, quint32 length)
 {
     return crc32(data, length, nullptr, 0);
@@ -24,11 +22,6 @@ quint32 crc32(const char *data, quint32 length, const char *data1, quint32 lengt
     if (data1)
         crc = ::crc32(crc, reinterpret_cast<const Bytef *>(data1), uInt(length1));
     return quint32(crc);
-}
-
-const quint32 *crcTable()
-{
-    return reinterpret_cast<const quint32 *>(get_crc_table());
 }
 
 ar_protocol_t makeHeader(quint32 command, quint16 type, quint16 format, quint16 userId,

@@ -17,8 +17,6 @@ constexpr int HeaderSize = int(sizeof(ar_protocol_t));
 // two byte runs continued without a restart; a null run is skipped.
 quint32 crc32(const char *data, quint32 length);
 quint32 crc32(const char *data, quint32 length, const char *data1, quint32 length1);
-// zlib's table of the byte-wise CRC-32 (256 entries).
-const quint32 *crcTable();
 
 // A zeroed header with the fixed fields of every frame filled in.
 ar_protocol_t makeHeader(quint32 command, quint16 type, quint16 format, quint16 userId,
