@@ -5,7 +5,8 @@
 function(tavio_add_qtests area libraries)
     # The timeout only catches a hang. An unoptimised sanitizer build on a
     # busy machine runs the long suites several times slower than a normal
-    # build, so it gets more room.
+    # build, so it gets more room. QtTest's own per-function watchdog (5 min
+    # by default) is given the same limit.
     if(TAVIO_SANITIZE)
         set(timeout 1200)
     else()
@@ -25,6 +26,6 @@ function(tavio_add_qtests area libraries)
         set_tests_properties(${area}.${base} PROPERTIES
             LABELS ${area}
             TIMEOUT ${timeout}
-            ENVIRONMENT "QT_QPA_PLATFORM=offscreen;ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:fast_unwind_on_malloc=0;LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/lsan.supp:print_suppressions=0;UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1")
+            ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QTEST_FUNCTION_TIMEOUT=${timeout}000;ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:fast_unwind_on_malloc=0;LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/lsan.supp:print_suppressions=0;UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1")
     endforeach()
 endfunction()
