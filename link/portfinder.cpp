@@ -16,17 +16,18 @@ bool PortFinder::isRecognisedVendor(int vid)
     return vid > RecognisedVidAbove && vid <= RecognisedVidLast;
 }
 
+bool PortFinder::isRecognisedPort(const SerialPortDescription &port)
+{
+    return port.manufacturer == QLatin1String(DeviceManufacturer) || isRecognisedVendor(port.vendorIdentifier);
+}
+
 QString PortFinder::findPort(bool anyDevice)
 {
     const int upgradeVid = m_upgrade_device_vid.load();
     LOG_WARNING << "################# m_upgrade_device_vid " << upgradeVid << ", isfirst" << anyDevice;
     const auto ports = m_ports->availablePorts();
     for (const SerialPortDescription &port : ports) {
-        const bool matches = anyDevice
-                ? (port.manufacturer == QLatin1String(DeviceManufacturer)
-                   || isRecognisedVendor(port.vendorIdentifier))
-                : (upgradeVid != 0 && upgradeVid == port.vendorIdentifier);
-        if (!matches)
+        if (!matches(port, anyDevice, upgradeVid))
             continue;
         LOG_INFO << "name: " << port.portName << "vendorIdentifier: " << port.vendorIdentifier;
         QMutexLocker lock(&m_portNameMutex);
@@ -35,6 +36,23 @@ QString PortFinder::findPort(bool anyDevice)
     }
     LOG_WARNING << "not search result, get usb vid " << m_vid.load();
     return QString();
+}
+
+void PortFinder::dedicateTo(const Dedication &device)
+{
+    m_dedication = device;
+}
+
+bool PortFinder::matches(const SerialPortDescription &port, bool anyDevice, int upgradeVid) const
+{
+    const bool dedicated = !m_dedication.portName.isEmpty();
+    if (dedicated && port.portName != m_dedication.portName)
+        return false;
+    if (anyDevice)
+        return isRecognisedPort(port);
+    if (dedicated)
+        return port.vendorIdentifier == m_dedication.vendorIdentifier;
+    return upgradeVid != 0 && upgradeVid == port.vendorIdentifier;
 }
 
 quint16 PortFinder::findDevice()

@@ -6,6 +6,26 @@ namespace {
 const QString PortOption = QStringLiteral("port");
 const QString VidOption = QStringLiteral("vid");
 const QString ManufacturerOption = QStringLiteral("manufacturer");
+
+// A decimal or 0x-hexadecimal vendor identifier.
+bool parseVid(const QString &text, quint16 *vid, QString *error)
+{
+    const bool hex = text.startsWith(QLatin1String("0x"), Qt::CaseInsensitive);
+    bool ok = false;
+    const uint value = (hex ? text.mid(2) : text).toUInt(&ok, hex ? 16 : 10);
+    if (!ok || value > 0xFFFF) {
+        *error = QStringLiteral("--vid needs a number from 0 to 65535, not \"%1\"").arg(text);
+        return false;
+    }
+    *vid = quint16(value);
+    return true;
+}
+
+// The n-th of `values`, or the only one.
+QString pairedValue(const QStringList &values, int n)
+{
+    return values.size() == 1 ? values.first() : values.value(n);
+}
 } // namespace
 
 namespace PortOptions {
@@ -34,18 +54,34 @@ SharedPortLister listerFrom(const QCommandLineParser &parser, QString *error)
         *error = QStringLiteral("--port and --vid go together");
         return nullptr;
     }
-    const QString text = parser.value(VidOption);
-    const bool hex = text.startsWith(QLatin1String("0x"), Qt::CaseInsensitive);
-    bool ok = false;
-    const uint vid = (hex ? text.mid(2) : text).toUInt(&ok, hex ? 16 : 10);
-    if (!ok || vid > 0xFFFF) {
-        *error = QStringLiteral("--vid needs a number from 0 to 65535, not \"%1\"")
-                     .arg(parser.value(VidOption));
+    quint16 vid = 0;
+    if (!parseVid(parser.value(VidOption), &vid, error))
         return nullptr;
-    }
     return std::make_shared<ExtraPortLister>(
-        system, SerialPortDescription{parser.value(PortOption), parser.value(ManufacturerOption),
-                                      quint16(vid)});
+        system, SerialPortDescription{parser.value(PortOption), parser.value(ManufacturerOption), vid});
+}
+
+bool portsFrom(const QCommandLineParser &parser, QList<SerialPortDescription> *ports, QString *error)
+{
+    const QStringList names = parser.values(PortOption);
+    const QStringList vids = parser.values(VidOption);
+    const QStringList manufacturers = parser.values(ManufacturerOption);
+    const auto pairs = [&names](const QStringList &values) {
+        return values.size() == names.size() || values.size() == 1;
+    };
+    if (names.isEmpty() && vids.isEmpty() && manufacturers.isEmpty())
+        return true;
+    if (names.isEmpty() || !pairs(vids) || (!manufacturers.isEmpty() && !pairs(manufacturers))) {
+        *error = QStringLiteral("each --port needs its --vid (or one --vid for all)");
+        return false;
+    }
+    for (int n = 0; n < names.size(); ++n) {
+        quint16 vid = 0;
+        if (!parseVid(pairedValue(vids, n), &vid, error))
+            return false;
+        ports->append({names.at(n), pairedValue(manufacturers, n), vid});
+    }
+    return true;
 }
 
 } // namespace PortOptions

@@ -40,6 +40,8 @@ public:
     quint16 searchUsbDevice();
     int get_usb_vid() const { return m_finder.knownVendor(); }
     void set_usb_vid(int vid) { m_finder.setKnownVendor(vid); }
+    // Makes this link find only the one device (see PortFinder); before any search.
+    void dedicateTo(const PortFinder::Dedication &device) { m_finder.dedicateTo(device); }
 
     // The port. Each call runs on the port's thread and returns its result.
     bool openSerialPort(const QString &portName);

@@ -25,8 +25,15 @@ bool LogSystem::isAlive()
 }
 
 LogSystem::LogSystem()
+    : filePath(QString::fromLatin1(LogFileName))
 {
     sinkState.store(SinkState::Alive);
+}
+
+void LogSystem::setFilePath(const QString &path)
+{
+    QMutexLocker fileLock(&fileMutex);
+    filePath = path;
 }
 
 LogSystem::~LogSystem()
@@ -97,7 +104,7 @@ void LogSystem::writePending()
     if (pending.isEmpty())
         return;
 
-    QFile file(QString::fromLatin1(LogFileName));
+    QFile file(filePath);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append)) {
         // Keep the lines for the next attempt, newest last.
         QMutexLocker lock(&mutex);

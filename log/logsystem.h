@@ -29,6 +29,10 @@ public:
 
     static LogSystem *instance();
 
+    // Where the lines go instead of "log.txt" in the working directory (the
+    // command's --log); before the first line is logged.
+    void setFilePath(const QString &path);
+
     // Starts the flush thread once; cheap to call on every message.
     void ensureInitialized();
 
@@ -65,6 +69,7 @@ private:
     std::atomic<bool> initialized{false};
 
     QMutex fileMutex;           // serialises every open, write and trim of the file
+    QString filePath;           // guarded by fileMutex
     QWaitCondition wakeFlusher; // waited on with `mutex`
     bool stopping = false;      // guarded by `mutex`
     QThread *flushThread = nullptr;

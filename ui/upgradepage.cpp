@@ -3,6 +3,7 @@
 #include "upgradepage.h"
 #include "ui_upgradepage.h"
 
+#include "devicenaming.h"
 #include "logging.h"
 #include "messageboxes.h"
 #include "settingpage.h"
@@ -171,26 +172,7 @@ void UpgradePage::showUpgradePanel()
 
 QString UpgradePage::defaultDeviceName(int vid) const
 {
-    switch (vid) {
-    case 0:
-        return tr("NO Device");
-    case AR_FPV_BOARD_TYPE_L_GND401_OLD:
-    case AR_FPV_BOARD_TYPE_L_GND401_NEW:
-    case AR_FPV_BOARD_TYPE_GT_GND:
-    case AR_FPV_BOARD_TYPE_GND_EX1:
-    case AR_FPV_BOARD_TYPE_GND_EX3:
-    case AR_FPV_BOARD_TYPE_GND_EX5:
-        return tr("Merlow Gnd");
-    case AR_FPV_BOARD_TYPE_L_SKY402:
-    case AR_FPV_BOARD_TYPE_H_SKY482:
-    case AR_FPV_BOARD_TYPE_GT_SKY:
-    case AR_FPV_BOARD_TYPE_SKY_EX2:
-    case AR_FPV_BOARD_TYPE_SKY_EX4:
-    case AR_FPV_BOARD_TYPE_SKY_EX6:
-        return tr("Merlow Sky");
-    default:
-        return tr("Merlow FPV");
-    }
+    return DeviceNaming::defaultName(vid);
 }
 
 void UpgradePage::handleDeviceDetected(quint16 vid)
@@ -201,16 +183,14 @@ void UpgradePage::handleDeviceDetected(quint16 vid)
     m_previousVid = vid;
     if (newDevice)
         LOG_INFO << "device detected, vendor identifier" << vid; // once per change, not every poll
-    // These two units keep their own name, whatever the settings file says.
-    if (vid == AR_FPV_BOARD_TYPE_GND_EX5 || vid == AR_FPV_BOARD_TYPE_SKY_EX6) {
+    if (DeviceNaming::keepsDefaultName(vid)) {
         if (newDevice) {
             QThread::msleep(NamePauseMs);
             ui->lbConnNote->setText(defaultDeviceName(vid));
         }
         return;
     }
-    const QString configured = m_config.getDeviceName(vid);
-    ui->lbConnNote->setText(configured.isEmpty() ? defaultDeviceName(vid) : configured);
+    ui->lbConnNote->setText(DeviceNaming::shownName(vid, m_config));
 }
 
 // ---- connecting ----------------------------------------------------------------------
@@ -351,7 +331,7 @@ void UpgradePage::changeEvent(QEvent *event)
         ui->retranslateUi(this);
         LOG_INFO << "changeEvent m_device_type " << m_device_type;
         // The other units get their name back with the next presence report.
-        if (m_device_type == AR_FPV_BOARD_TYPE_GND_EX5 || m_device_type == AR_FPV_BOARD_TYPE_SKY_EX6)
+        if (DeviceNaming::keepsDefaultName(m_device_type))
             ui->lbConnNote->setText(defaultDeviceName(m_device_type));
         showIdentity();
     }

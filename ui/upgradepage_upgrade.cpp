@@ -100,18 +100,11 @@ void UpgradePage::on_btnSelectBinFile_clicked()
     LOG_INFO << "filePath" << fileName;
     if (fileName.isEmpty())
         return;
-    if (!isPackageNameValid(fileName)) {
-        MessageBoxes::warning(this, tr("警告"), tr("升级固件文件名错误！"));
-        return;
-    }
-    const int ret = checkPrefixAndVersion(m_firmware, fileName);
-    LOG_INFO << "###ret" << ret;
-    if (ret == FirmwareRules::CheckFormatError) {
-        MessageBoxes::warning(this, tr("警告"), tr("升级固件与设备不匹配！请检查！"));
-        return;
-    }
-    if (ret == FirmwareRules::CheckVersionError) {
-        MessageBoxes::warning(this, tr("警告"), tr("升级固件版本过低！请检查！"));
+    const FirmwareRules::FileJudgement judgement = FirmwareRules::judgeFile(m_firmware, fileName);
+    if (judgement.verdict != FirmwareRules::FileVerdict::BadName)
+        LOG_INFO << "###ret" << judgement.check;
+    if (judgement.verdict != FirmwareRules::FileVerdict::Accepted) {
+        MessageBoxes::warning(this, tr("警告"), tr(FirmwareRules::refusalText(judgement.verdict)));
         return;
     }
     // Kept here until Upgrade hands it to the worker.

@@ -264,8 +264,10 @@ bool ImageSteps::sendSegment(qint64 segmentLength)
                                                      AR_FMT_BINARY, file, unsigned(segmentLength),
                                                      unsigned(m_plan.dataImageType));
     m_worker.allSendLen += quint64(file->pos() - start);
-    if (ret >= 0)
+    if (ret >= 0) {
+        emit m_worker.fileBytesSent(qint64(m_worker.allSendLen), file->size());
         return true;
+    }
     LOG_WARNING << "send file error";
     if (m_worker.bRun.load()) // not when the sequence was ended from outside
         endWithTransferFailure();

@@ -45,38 +45,67 @@ const StatusTexts DeviceErrors[] = {
 };
 
 const char StatusFailedText[] = "upgrade status failed, please restart the device to upgrade again.";
+const char CheckingText[] = "upgrade firmware checking...";
+const char StartText[] = "start upgrade.";
+const char ProgressText[] = "upgrade progress %1%";
+const char SuccessText[] = "upgrade successfully!";
+
+const StatusTexts *deviceError(int status)
+{
+    for (const StatusTexts &row : DeviceErrors) {
+        if (row.status == status)
+            return &row;
+    }
+    return nullptr;
+}
 } // namespace
+
+QString StatusEvaluation::describe(int status, int percent)
+{
+    switch (status) {
+    case STAT_VERIFY_IMAGE:
+        return QString::fromLatin1(CheckingText);
+    case STAT_START:
+        return QString::fromLatin1(StartText);
+    case STAT_IN_PROGRESS:
+        return QString::fromLatin1(ProgressText).arg(percent);
+    case STAT_DONE:
+        return QString::fromLatin1(SuccessText);
+    default:
+        break;
+    }
+    const StatusTexts *error = deviceError(status);
+    return QString::fromLatin1(error ? error->viewText : StatusFailedText);
+}
 
 void StatusEvaluation::recordUpgradeStatus(int status, int percent)
 {
     switch (status) {
     case STAT_VERIFY_IMAGE:
-        LOG_INFO << "upgrade firmware checking...";
-        emit m_worker.logMessage(QStringLiteral("upgrade firmware checking..."));
+        LOG_INFO << CheckingText;
+        emit m_worker.logMessage(describe(status, percent));
         return;
     case STAT_START:
         LOG_INFO << "check success, start upgrade.";
         emit m_worker.logMessage(QStringLiteral("check successfully!"));
-        emit m_worker.logMessage(QStringLiteral("start upgrade."));
+        emit m_worker.logMessage(describe(status, percent));
         return;
     case STAT_IN_PROGRESS:
         LOG_INFO << "upgrade progress ..." << percent << "%";
-        emit m_worker.logMessage(QStringLiteral("upgrade progress %1%").arg(percent));
+        emit m_worker.logMessage(describe(status, percent));
         return;
     case STAT_DONE:
         LOG_INFO << "upgrade success!";
-        emit m_worker.logMessage(QStringLiteral("upgrade progress %1%").arg(percent));
-        emit m_worker.logMessage(QStringLiteral("upgrade successfully!"));
+        emit m_worker.logMessage(describe(STAT_IN_PROGRESS, percent));
+        emit m_worker.logMessage(describe(status, percent));
         return;
     default:
         break;
     }
-    for (const StatusTexts &row : DeviceErrors) {
-        if (row.status != status)
-            continue;
-        LOG_INFO << row.logLine;
-        emit m_worker.logMessage(QString::fromLatin1(row.viewText));
-        emit m_worker.sigUpgradeProcessHint(UpgradeProcess::tr(row.hint), true);
+    if (const StatusTexts *row = deviceError(status)) {
+        LOG_INFO << row->logLine;
+        emit m_worker.logMessage(QString::fromLatin1(row->viewText));
+        emit m_worker.sigUpgradeProcessHint(UpgradeProcess::tr(row->hint), true);
         return;
     }
     LOG_CRITICAL << StatusFailedText;

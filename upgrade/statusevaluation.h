@@ -23,6 +23,9 @@ public:
     {
     }
 
+    // The settings page's log-view text of a device status (English, never translated).
+    static QString describe(int status, int percent);
+
     // Forgets the last upgrade's status: it must not decide the next one.
     void clear();
     void recordUpgradeStatus(int status, int percent);

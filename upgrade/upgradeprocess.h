@@ -68,7 +68,11 @@ public:
     void setRun(bool run);
     bool beRun() const { return bRun.load(); }
     int getUpgStep() const { return upgStep.load(); }
-    void setUpgStep(int step) { upgStep.store(step); }
+    void setUpgStep(int step)
+    {
+        if (upgStep.exchange(step) != step)
+            emit stepChanged(step);
+    }
     // The image that upgradeProcess() sends.
     void setBinFilePath(const QString &filePath) { binFilePath = filePath; }
     // Called before a sequence is handed to a pool thread: a reset that comes
@@ -132,6 +136,11 @@ signals:
     // What the sequence is waiting for, with the seconds waited (translated);
     // an empty text when that wait is over.
     void sigUpgradeWaiting(const QString &status);
+    // The step machine moved to `step` (-1: idle); emitted on the sequence's thread.
+    void stepChanged(int step);
+    // `sent` of the `total` bytes of the file or part in transfer have been
+    // acknowledged; emitted on the sequence's thread after every segment.
+    void fileBytesSent(qint64 sent, qint64 total);
 
 private slots:
     void onsendUpgradeProcess(ar_upgrade_status upgradestatus);

@@ -6,7 +6,8 @@
 #include <QString>
 
 // Decides from names alone whether an image file may go to the connected
-// device. Stateless: the upgrade page forwards its members of the same names.
+// device. Stateless: the upgrade page forwards its members of the same names,
+// and the page and the command judge a chosen file with judgeFile().
 class FirmwareRules
 {
 public:
@@ -25,6 +26,15 @@ public:
         UnitSky = 2,
     };
 
+    // What judgeFile() decided about a chosen file.
+    enum class FileVerdict { Accepted, BadName, WrongDevice, VersionTooLow };
+
+    struct FileJudgement
+    {
+        FileVerdict verdict = FileVerdict::Accepted;
+        int check = CheckOk; // checkPrefixAndVersion's result, when it ran
+    };
+
     // The device reports its firmware string in a fixed field that need not
     // end in a NUL; nothing beyond it is ever read.
     static constexpr int FirmwareCapacity = int(sizeof(ar_device_info::firmwareInfo));
@@ -36,6 +46,12 @@ public:
     static int checkFirmware(const char *firmware);
     static QString getDeviceName(const QString &firmwareStr);
     static bool isMultiImageLine(int boardType, const char *firmware);
+
+    // The name rule first; the prefix and version rules only for a valid name.
+    static FileJudgement judgeFile(const char *firmware, const QString &fileName);
+    // Why a file was refused, untranslated, in the upgrade page's catalogue
+    // context ("UpgradePage"); null when it was accepted.
+    static const char *refusalText(FileVerdict verdict);
 };
 
 #endif // FIRMWARERULES_H

@@ -171,3 +171,30 @@ bool FirmwareRules::isMultiImageLine(int boardType, const char *firmware)
     return boardType == AR_FPV_BOARD_TYPE_SKY_EX6
         && firmwareText(firmware).contains(MultiImageMarker, Qt::CaseSensitive);
 }
+
+FirmwareRules::FileJudgement FirmwareRules::judgeFile(const char *firmware, const QString &fileName)
+{
+    if (!isPackageNameValid(fileName))
+        return {FileVerdict::BadName, CheckOk};
+    const int check = checkPrefixAndVersion(firmware, fileName);
+    if (check == CheckFormatError)
+        return {FileVerdict::WrongDevice, check};
+    if (check == CheckVersionError)
+        return {FileVerdict::VersionTooLow, check};
+    return {FileVerdict::Accepted, check};
+}
+
+const char *FirmwareRules::refusalText(FileVerdict verdict)
+{
+    switch (verdict) {
+    case FileVerdict::BadName:
+        return QT_TRANSLATE_NOOP("UpgradePage", "升级固件文件名错误！");
+    case FileVerdict::WrongDevice:
+        return QT_TRANSLATE_NOOP("UpgradePage", "升级固件与设备不匹配！请检查！");
+    case FileVerdict::VersionTooLow:
+        return QT_TRANSLATE_NOOP("UpgradePage", "升级固件版本过低！请检查！");
+    case FileVerdict::Accepted:
+        break;
+    }
+    return nullptr;
+}

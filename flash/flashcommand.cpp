@@ -1,0 +1,166 @@
+#include "flashcommand.h"
+
+#include "devicenaming.h"
+#include "deviceconfig.h"
+#include "firmwarerules.h"
+#include "flashexit.h"
+#include "flashreporter.h"
+#include "imageplan.h"
+#include "logsystem.h"
+#include "portfinder.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTextStream>
+
+FlashCommand::FlashCommand(FlashEnvironment environment)
+    : m_env(std::move(environment))
+{
+}
+
+int FlashCommand::run(const QStringList &arguments)
+{
+    QString error;
+    if (!FlashOptions::parse(arguments, &m_options, &error))
+        return fail(FlashExit::Usage, error + QStringLiteral("\n(tavio-flash --help lists the options)"));
+    switch (m_options.command) {
+    case FlashOptions::Command::Help:
+        *m_env.out << FlashOptions::helpText() << Qt::flush;
+        return FlashExit::Success;
+    case FlashOptions::Command::Version:
+        *m_env.out << "tavio-flash " << TAVIO_VERSION << '\n' << Qt::flush;
+        return FlashExit::Success;
+    default:
+        break;
+    }
+    if (!m_options.logPath.isEmpty())
+        LogSystem::instance()->setFilePath(m_options.logPath);
+    if (m_options.command == FlashOptions::Command::List)
+        return list();
+    if (m_options.command == FlashOptions::Command::Info)
+        return runSessions(DeviceSession::Job::Identify);
+
+    // The file is judged by name before any device is touched.
+    QFile file(m_options.file);
+    if (!file.open(QIODevice::ReadOnly))
+        return fail(FlashExit::FileRefused,
+                    QStringLiteral("cannot read %1: %2").arg(m_options.file, file.errorString()));
+    if (!FirmwareRules::isPackageNameValid(ImagePlan::fileNameOf(m_options.file)))
+        return fail(FlashExit::FileRefused,
+                    QCoreApplication::translate("UpgradePage",
+                                                FirmwareRules::refusalText(FirmwareRules::FileVerdict::BadName)));
+    return runSessions(DeviceSession::Job::Upgrade);
+}
+
+QList<SerialPortDescription> FlashCommand::recognisedPorts() const
+{
+    QList<SerialPortDescription> ports;
+    for (const SerialPortDescription &port : m_env.systemPorts->availablePorts()) {
+        if (PortFinder::isRecognisedPort(port))
+            ports.append(port);
+    }
+    return ports;
+}
+
+int FlashCommand::list()
+{
+    QList<SerialPortDescription> ports = recognisedPorts();
+    for (const SerialPortDescription &named : qAsConst(m_options.ports)) {
+        if (PortFinder::isRecognisedPort(named)
+            && !ExtraPortLister(nullptr, named).availablePorts().isEmpty())
+            ports.append(named);
+    }
+    const DeviceConfig config;
+    for (const SerialPortDescription &port : qAsConst(ports)) {
+        const QString name = DeviceNaming::shownName(port.vendorIdentifier, config);
+        if (m_options.json) {
+            const QJsonObject device{{QStringLiteral("event"), QStringLiteral("device")},
+                                     {QStringLiteral("port"), port.portName},
+                                     {QStringLiteral("vid"), port.vendorIdentifier},
+                                     {QStringLiteral("name"), name}};
+            *m_env.out << QJsonDocument(device).toJson(QJsonDocument::Compact) << '\n';
+        } else {
+            *m_env.out << port.portName << '\t' << port.vendorIdentifier << '\t' << name << '\n';
+        }
+    }
+    m_env.out->flush();
+    return ports.isEmpty() ? fail(FlashExit::NoDevice, QStringLiteral("no device found")) : FlashExit::Success;
+}
+
+bool FlashCommand::chooseDevices(QList<DeviceSession::Setup> *setups, int *exitCode)
+{
+    for (const SerialPortDescription &port : qAsConst(m_options.ports)) {
+        setups->append({port, std::make_shared<ExtraPortLister>(m_env.systemPorts, port),
+                        m_options.clockFactor});
+    }
+    if (!setups->isEmpty())
+        return true;
+    const QList<SerialPortDescription> attached = recognisedPorts();
+    if (attached.size() == 1) {
+        setups->append({attached.first(), m_env.systemPorts, m_options.clockFactor});
+        return true;
+    }
+    *exitCode = attached.isEmpty()
+            ? fail(FlashExit::NoDevice, QStringLiteral("no device found"))
+            : fail(FlashExit::Usage, QStringLiteral("%1 devices are attached: name each with --port")
+                                         .arg(attached.size()));
+    return false;
+}
+
+bool FlashCommand::confirmed(int devices)
+{
+    if (!m_env.interactive || m_options.yes || m_options.command != FlashOptions::Command::Upgrade)
+        return true;
+    *m_env.err << QStringLiteral("Upgrade %1 device(s) with %2? [y/N] ").arg(devices).arg(m_options.file)
+               << Qt::flush;
+    const QString answer = m_env.in ? m_env.in->readLine().trimmed() : QString();
+    return answer.compare(QLatin1String("y"), Qt::CaseInsensitive) == 0
+            || answer.compare(QLatin1String("yes"), Qt::CaseInsensitive) == 0;
+}
+
+int FlashCommand::runSessions(DeviceSession::Job job)
+{
+    QList<DeviceSession::Setup> setups;
+    int exitCode = FlashExit::Success;
+    if (!chooseDevices(&setups, &exitCode))
+        return exitCode;
+    if (!confirmed(setups.size()))
+        return fail(FlashExit::Usage, QStringLiteral("not upgraded"));
+
+    const FlashReporter::Style style = m_options.json ? FlashReporter::Style::Json
+            : m_env.terminal                          ? FlashReporter::Style::Terminal
+                                                      : FlashReporter::Style::Plain;
+    FlashReporter reporter(*m_env.out, *m_env.err, style);
+    std::vector<std::unique_ptr<DeviceSession>> sessions;
+    QEventLoop loop;
+    int running = setups.size();
+    for (const DeviceSession::Setup &setup : qAsConst(setups)) {
+        sessions.emplace_back(new DeviceSession(setup, job, m_options.file));
+        QObject::connect(sessions.back().get(), &DeviceSession::event, &reporter, &FlashReporter::report);
+        QObject::connect(sessions.back().get(), &DeviceSession::finished, &loop, [&loop, &running] {
+            if (--running == 0)
+                loop.quit();
+        });
+    }
+    for (const auto &session : sessions)
+        session->start();
+    loop.exec();
+
+    QMap<QString, int> exitCodes;
+    for (const auto &session : sessions) {
+        exitCodes.insert(session->portName(), session->exitCode());
+        exitCode = qMax(exitCode, session->exitCode());
+    }
+    if (job == DeviceSession::Job::Upgrade)
+        reporter.summarise(exitCodes);
+    return exitCode;
+}
+
+int FlashCommand::fail(int exitCode, const QString &message)
+{
+    *m_env.err << message << '\n' << Qt::flush;
+    return exitCode;
+}

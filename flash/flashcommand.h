@@ -1,0 +1,48 @@
+#ifndef FLASHCOMMAND_H
+#define FLASHCOMMAND_H
+
+#include "devicesession.h"
+#include "flashoptions.h"
+#include "serialportlister.h"
+
+#include <QList>
+#include <QStringList>
+#include <memory>
+
+class QTextStream;
+
+// What the command runs against: the system's ports and its streams. Tests
+// give a port list of their own and string streams.
+struct FlashEnvironment
+{
+    SharedPortLister systemPorts = std::make_shared<SystemSerialPortLister>();
+    QTextStream *out = nullptr;
+    QTextStream *err = nullptr;
+    QTextStream *in = nullptr; // the answer to "upgrade?" when interactive
+    bool terminal = false;    // standard output is a terminal
+    bool interactive = false; // standard input is a terminal: ask before upgrading
+};
+
+// tavio-flash: list, info and upgrade. Runs on the calling thread, which must
+// have a QCoreApplication; returns the exit code.
+class FlashCommand
+{
+public:
+    explicit FlashCommand(FlashEnvironment environment);
+
+    int run(const QStringList &arguments);
+
+private:
+    int list();
+    int runSessions(DeviceSession::Job job);
+    // The devices the options name, or the one recognised device attached.
+    bool chooseDevices(QList<DeviceSession::Setup> *setups, int *exitCode);
+    QList<SerialPortDescription> recognisedPorts() const;
+    bool confirmed(int devices);
+    int fail(int exitCode, const QString &message);
+
+    FlashEnvironment m_env;
+    FlashOptions m_options;
+};
+
+#endif // FLASHCOMMAND_H

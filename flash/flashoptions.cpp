@@ -1,0 +1,105 @@
+#include "flashoptions.h"
+
+#include "portoptions.h"
+
+#include <QCommandLineParser>
+
+namespace {
+const char Commands[] =
+    "Commands:\n"
+    "  list                 the attached devices the program recognises: port, vendor identifier, name\n"
+    "  info                 connects and prints each device's identity\n"
+    "  upgrade FILE         checks FILE by the window's name and version rules (a refused file\n"
+    "                       sends nothing), then runs the single-image or package sequence the\n"
+    "                       device's vendor identifier calls for, on every device at once\n"
+    "\n"
+    "Without --port, the one recognised device attached is used. --port may be given several\n"
+    "times, each with its --vid (or one --vid for all).\n"
+    "\n"
+    "Exit codes (several devices: the highest of any device):\n"
+    "  0  every device upgraded\n"
+    "  1  usage error\n"
+    "  2  the file was refused by the rules or cannot be read (nothing sent)\n"
+    "  3  no device found, or its port cannot be opened\n"
+    "  4  the device refused the file or reported a numbered failure\n"
+    "  5  the link failed (no acknowledgement, the device vanished or never came back)\n";
+
+void addOptions(QCommandLineParser &parser)
+{
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    parser.addOption({{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Shows this help.")});
+    parser.addOption({QStringLiteral("version"), QStringLiteral("Shows the program's version.")});
+    parser.addOption({QStringLiteral("json"), QStringLiteral("Events as JSON Lines on standard output.")});
+    parser.addOption({QStringLiteral("yes"), QStringLiteral("Upgrades without asking on a terminal.")});
+    parser.addOption({QStringLiteral("log"), QStringLiteral("Writes the log to PATH instead of log.txt "
+                                                            "in the working directory."),
+                      QStringLiteral("PATH")});
+    QCommandLineOption clock(QStringLiteral("clock-factor"), QString(), QStringLiteral("N"));
+    clock.setFlags(QCommandLineOption::HiddenFromHelp);
+    parser.addOption(clock);
+    PortOptions::addTo(parser);
+    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("list, info or upgrade"));
+    parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("the firmware file (upgrade)"),
+                                 QStringLiteral("[FILE]"));
+}
+
+bool commandFrom(const QStringList &positional, FlashOptions *options, QString *error)
+{
+    const QString name = positional.value(0);
+    const int expected = name == QLatin1String("upgrade") ? 2 : 1;
+    if (name == QLatin1String("list"))
+        options->command = FlashOptions::Command::List;
+    else if (name == QLatin1String("info"))
+        options->command = FlashOptions::Command::Info;
+    else if (name == QLatin1String("upgrade"))
+        options->command = FlashOptions::Command::Upgrade;
+    else {
+        *error = name.isEmpty() ? QStringLiteral("no command given (list, info or upgrade)")
+                                : QStringLiteral("unknown command \"%1\"").arg(name);
+        return false;
+    }
+    if (positional.size() != expected) {
+        *error = expected == 2 ? QStringLiteral("upgrade needs one FILE")
+                               : QStringLiteral("%1 takes no file").arg(name);
+        return false;
+    }
+    options->file = positional.value(1);
+    return true;
+}
+} // namespace
+
+bool FlashOptions::parse(const QStringList &arguments, FlashOptions *options, QString *error)
+{
+    QCommandLineParser parser;
+    addOptions(parser);
+    if (!parser.parse(arguments)) {
+        *error = parser.errorText();
+        return false;
+    }
+    if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("version"))) {
+        options->command = parser.isSet(QStringLiteral("help")) ? Command::Help : Command::Version;
+        return true;
+    }
+    options->json = parser.isSet(QStringLiteral("json"));
+    options->yes = parser.isSet(QStringLiteral("yes"));
+    options->logPath = parser.value(QStringLiteral("log"));
+    if (parser.isSet(QStringLiteral("clock-factor"))) {
+        bool ok = false;
+        options->clockFactor = parser.value(QStringLiteral("clock-factor")).toInt(&ok);
+        if (!ok || options->clockFactor < 1) {
+            *error = QStringLiteral("--clock-factor needs a whole number from 1");
+            return false;
+        }
+    }
+    return PortOptions::portsFrom(parser, &options->ports, error)
+            && commandFrom(parser.positionalArguments(), options, error);
+}
+
+QString FlashOptions::helpText()
+{
+    QCommandLineParser parser;
+    addOptions(parser);
+    parser.setApplicationDescription(QStringLiteral(
+        "Upgrades the firmware of FPV video-link devices over their USB serial port, without a window."));
+    return parser.helpText() + QLatin1Char('\n') + QLatin1String(Commands);
+}

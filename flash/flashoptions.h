@@ -1,0 +1,28 @@
+#ifndef FLASHOPTIONS_H
+#define FLASHOPTIONS_H
+
+#include "serialportlister.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+// The command line of tavio-flash.
+struct FlashOptions
+{
+    enum class Command { List, Info, Upgrade, Help, Version };
+
+    Command command = Command::Help;
+    QString file;                     // upgrade: the image or package
+    QList<SerialPortDescription> ports; // --port/--vid/--manufacturer, in order
+    bool json = false;
+    bool yes = false;
+    QString logPath;
+    int clockFactor = 1; // hidden --clock-factor: a fast clock for tests
+
+    // False, with `error` set, when the command line is wrong.
+    static bool parse(const QStringList &arguments, FlashOptions *options, QString *error);
+    static QString helpText();
+};
+
+#endif // FLASHOPTIONS_H

@@ -1,0 +1,148 @@
+#include "flashreporter.h"
+
+#include <QJsonDocument>
+#include <QTextStream>
+
+namespace {
+constexpr int ProgressStepPercent = 10; // plain output tells progress this often
+const char ClearToEnd[] = "\x1b[J";
+const char ClearLine[] = "\x1b[2K";
+
+QString text(const QJsonObject &event, const char *key)
+{
+    return event.value(QLatin1String(key)).toString();
+}
+
+int number(const QJsonObject &event, const char *key)
+{
+    return event.value(QLatin1String(key)).toInt();
+}
+
+QString rateText(double bytesPerSecond)
+{
+    return QStringLiteral("%1 KiB/s").arg(bytesPerSecond / 1024.0, 0, 'f', 1);
+}
+} // namespace
+
+FlashReporter::FlashReporter(QTextStream &out, QTextStream &err, Style style)
+    : m_out(out)
+    , m_err(err)
+    , m_style(style)
+{
+}
+
+void FlashReporter::report(const QJsonObject &event)
+{
+    const QString type = text(event, "event");
+    const QString port = text(event, "port");
+    const bool failed = type == QLatin1String("result") && number(event, "exitCode") != 0;
+    if (m_style == Style::Json) {
+        m_out << QJsonDocument(event).toJson(QJsonDocument::Compact) << '\n';
+        m_out.flush();
+        if (failed)
+            m_err << port << ": " << text(event, "text") << '\n' << Qt::flush;
+        return;
+    }
+    if (m_style == Style::Terminal && (type == QLatin1String("progress") || type == QLatin1String("phase"))) {
+        setLiveLine(port, type == QLatin1String("progress") ? progressText(event) : text(event, "phase"));
+        return;
+    }
+    if (type == QLatin1String("result"))
+        m_live.remove(port);
+    const QString line = lineFor(event);
+    if (line.isEmpty())
+        return;
+    if (!failed) {
+        printLine(port + QStringLiteral(": ") + line);
+        return;
+    }
+    clearLive();
+    m_err << port << ": " << line << '\n' << Qt::flush;
+    drawLive();
+}
+
+QString FlashReporter::lineFor(const QJsonObject &event)
+{
+    const QString type = text(event, "event");
+    const QString port = text(event, "port");
+    if (type == QLatin1String("identity"))
+        return QStringLiteral("serial %1, hardware %2, firmware %3, %4 °C, maximum segment %5")
+            .arg(text(event, "serial"), text(event, "hardware"), text(event, "firmware"))
+            .arg(number(event, "temperature")).arg(number(event, "maxSegment"));
+    if (type == QLatin1String("rules"))
+        return event.value(QLatin1String("accepted")).toBool()
+                ? QStringLiteral("%1 accepted (%2)").arg(text(event, "file"), text(event, "sequence"))
+                : QStringLiteral("%1 refused: %2").arg(text(event, "file"), text(event, "text"));
+    if (type == QLatin1String("phase"))
+        return text(event, "phase");
+    if (type == QLatin1String("progress")) {
+        const int tenth = number(event, "percent") / ProgressStepPercent;
+        if (m_lastTenth.value(port, -1) == tenth)
+            return QString();
+        m_lastTenth.insert(port, tenth);
+        return progressText(event);
+    }
+    if (type == QLatin1String("status")) {
+        const int code = number(event, "code");
+        if (m_lastStatus.contains(port) && m_lastStatus.value(port) == code)
+            return QString();
+        m_lastStatus.insert(port, code);
+        return QStringLiteral("device status %1: %2").arg(code).arg(text(event, "text"));
+    }
+    if (type == QLatin1String("result"))
+        return number(event, "exitCode") == 0
+                ? text(event, "text")
+                : QStringLiteral("failed (exit %1): %2").arg(number(event, "exitCode")).arg(text(event, "text"));
+    return QString();
+}
+
+QString FlashReporter::progressText(const QJsonObject &event) const
+{
+    const double rate = event.value(QLatin1String("rate")).toDouble();
+    const double left = double(event.value(QLatin1String("total")).toDouble()
+                               - event.value(QLatin1String("bytes")).toDouble());
+    QString line = QStringLiteral("transfer %1 %, %2").arg(number(event, "percent")).arg(rateText(rate));
+    if (rate > 0)
+        line += QStringLiteral(", %1 s left").arg(qRound64(left / rate));
+    return line;
+}
+
+void FlashReporter::printLine(const QString &line)
+{
+    clearLive();
+    m_out << line << '\n';
+    drawLive();
+}
+
+void FlashReporter::setLiveLine(const QString &port, const QString &text)
+{
+    m_live.insert(port, port + QStringLiteral(": ") + text);
+    clearLive();
+    drawLive();
+}
+
+void FlashReporter::clearLive()
+{
+    if (m_drawn > 0)
+        m_out << "\x1b[" << m_drawn << 'F' << ClearToEnd; // to the first live line's start
+    m_drawn = 0;
+}
+
+void FlashReporter::drawLive()
+{
+    if (m_style == Style::Terminal) {
+        for (const QString &line : qAsConst(m_live))
+            m_out << ClearLine << line << '\n';
+        m_drawn = m_live.size();
+    }
+    m_out.flush();
+}
+
+void FlashReporter::summarise(const QMap<QString, int> &exitCodes)
+{
+    if (m_style == Style::Json || exitCodes.size() < 2)
+        return;
+    for (auto it = exitCodes.cbegin(); it != exitCodes.cend(); ++it)
+        printLine(it.value() == 0 ? QStringLiteral("%1: upgraded").arg(it.key())
+                                  : QStringLiteral("%1: failed (exit %2)").arg(it.key()).arg(it.value()));
+}

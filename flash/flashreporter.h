@@ -1,0 +1,47 @@
+#ifndef FLASHREPORTER_H
+#define FLASHREPORTER_H
+
+#include <QJsonObject>
+#include <QMap>
+#include <QObject>
+#include <QString>
+
+class QTextStream;
+
+// Writes the devices' events: JSON Lines, plain lines (not a terminal), or
+// on a terminal plain lines above one progress line per device, redrawn in
+// place. Standard error gets human text only: each device's failure (with
+// JSON, beside its result event).
+class FlashReporter : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum class Style { Plain, Terminal, Json };
+
+    FlashReporter(QTextStream &out, QTextStream &err, Style style);
+
+    // Per device: "PORT: upgraded" or "PORT: failed (exit N)".
+    void summarise(const QMap<QString, int> &exitCodes);
+
+public slots:
+    void report(const QJsonObject &event);
+
+private:
+    QString lineFor(const QJsonObject &event);
+    QString progressText(const QJsonObject &event) const;
+    void printLine(const QString &line);
+    void setLiveLine(const QString &port, const QString &text);
+    void clearLive();
+    void drawLive();
+
+    QTextStream &m_out;
+    QTextStream &m_err;
+    Style m_style;
+    QMap<QString, QString> m_live;       // terminal: each running device's progress line
+    int m_drawn = 0;                     // terminal: live lines on the screen now
+    QMap<QString, int> m_lastStatus;     // plain: a status is told when it changes
+    QMap<QString, int> m_lastTenth;      // plain: progress is told every 10 %
+};
+
+#endif // FLASHREPORTER_H
