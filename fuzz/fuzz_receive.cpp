@@ -6,10 +6,10 @@
 // those bytes (each a read size of 1..255, 0 meaning "all that is left"),
 // used in turn; the rest of the input is the byte stream.
 
+#include "../tests/support/fixedportlister.h"
 #include "frameassembler.h"
 #include "fuzzsupport.h"
 #include "protocolframe.h"
-#include "serialportlister.h"
 #include "usbvirtualserial.h"
 
 #include <QCoreApplication>
@@ -22,13 +22,6 @@ namespace {
 
 constexpr int MaxChunkSizes = 8;
 constexpr int MaxBufferedBytes = ProtocolFrame::HeaderSize + int(FrameAssembler::MaxPayloadBytes);
-
-// A system without serial ports; the link is only ever fed by hand here.
-class NoPorts : public SerialPortLister
-{
-public:
-    QList<SerialPortDescription> availablePorts() const override { return {}; }
-};
 
 // The link and the assembler beside it see the same reads in the same order,
 // so the assembler's frames are exactly the frames the link dispatches.
@@ -122,7 +115,7 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
 {
     FuzzSupport::silenceQtMessages();
     new QCoreApplication(*argc, *argv); // lives as long as the process
-    link = new UsbVirtualSerial(std::make_shared<NoPorts>());
+    link = new UsbVirtualSerial(std::make_shared<FixedPortLister>()); // no ports: fed by hand only
     mirror = new FrameAssembler(FrameAssembler::Logging::Quiet);
     return 0;
 }

@@ -1,11 +1,7 @@
-#include "fixedportlister.h"
 #include "frameassembler.h"
-#include "logcapture.h"
 #include "protocolframe.h"
-#include "usbvirtualserial.h"
 
 #include <QRandomGenerator>
-#include <QSet>
 #include <QtTest>
 #include <iterator>
 #include <random>
@@ -21,7 +17,6 @@ constexpr int MaxFramesPerCase = 20;
 constexpr int MaxPayloadBytes = 600;
 constexpr int MaxGarbageBytes = 80;
 constexpr int ReadLimits[] = {1, 2, 7, 36, 64, 700, 4096, INT_MAX}; // largest piece of one read
-constexpr int StatusReplies = 200;
 // Garbage never holds the magic's first byte, so it can neither contain a
 // magic number nor end in the start of one.
 constexpr char MagicFirstByte = char(AR_PROTOCOL_MAGIC & 0xFF);
@@ -90,7 +85,6 @@ class TestReceiveProperty : public QObject
 
 private slots:
     void framesBetweenGarbageInRandomReads_comeOutExactlyAsSent();
-    void statusRepliesThroughTheLink_acknowledgeExactlyTheirSeqs();
 };
 
 void TestReceiveProperty::framesBetweenGarbageInRandomReads_comeOutExactlyAsSent()
@@ -123,35 +117,5 @@ void TestReceiveProperty::framesBetweenGarbageInRandomReads_comeOutExactlyAsSent
     }
 }
 
-// Random 32-bit sequence numbers: each reply acknowledges its own, no other.
-void TestReceiveProperty::statusRepliesThroughTheLink_acknowledgeExactlyTheirSeqs()
-{
-    LogCapture log; // the link logs every read
-    UsbVirtualSerial link(std::make_shared<FixedPortLister>());
-    const quint32 seed = runSeed();
-    Stream generator(seed, Cases);
-    QSet<quint32> replied;
-    QByteArray stream;
-    while (replied.size() < StatusReplies) {
-        const quint32 seq = generator.generate();
-        replied.insert(seq);
-        generator.maybeGarbage(&stream);
-        stream.append(ProtocolFrame::encode(AR_CMD_UPGRADE_STATUS, AR_MSGTYPE_ACK, seq, 0,
-                                            ProtocolFrame::recordBytes(ar_upgrade_status{})));
-    }
-    for (const QByteArray &read : generator.reads(stream))
-        link.receiveBytes(read);
-
-    for (const quint32 seq : replied)
-        QVERIFY2(link.waitForACK(seq, 0), describe(seed, Cases, QStringLiteral("seq %1 missed").arg(seq)));
-    for (int checked = 0; checked < StatusReplies;) {
-        const quint32 seq = generator.generate();
-        if (replied.contains(seq))
-            continue;
-        ++checked;
-        QVERIFY2(!link.waitForACK(seq, 0), describe(seed, Cases, QStringLiteral("seq %1 unasked").arg(seq)));
-    }
-}
-
-QTEST_GUILESS_MAIN(TestReceiveProperty)
+QTEST_APPLESS_MAIN(TestReceiveProperty)
 #include "tst_receiveproperty.moc"
