@@ -180,7 +180,9 @@ void TestCommandSend::sequenceNumbersBeyond16Bits_areStillAcknowledged()
             m_device->sim.clearFrames(); // keep the records and the log small
             LogCapture::clear();
         }
-        if (send(link, AR_CMD_UPGRADE_STATUS, 1, 1000) != 0)
+        // A late acknowledgement on a busy machine is met by a retransmission
+        // under the same number, which this test does not mind.
+        if (send(link, AR_CMD_UPGRADE_STATUS, 3, 2000) != 0)
             QFAIL(qPrintable(QStringLiteral("request %1 not acknowledged").arg(i)));
     }
     QCOMPARE(link.sequenceNumber(), past16Bits);
