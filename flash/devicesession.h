@@ -5,11 +5,13 @@
 #include "flashevents.h"
 #include "serialportlister.h"
 
+#include <QElapsedTimer>
 #include <QJsonObject>
 #include <QObject>
 #include <atomic>
 #include <memory>
 
+class Ledger;
 class QThread;
 class UpgradeClock;
 class UpgradeObserver;
@@ -31,6 +33,9 @@ public:
         SerialPortDescription port; // the port, as listed, and its identity
         SharedPortLister ports;     // the ports the link sees
         int clockFactor = 1;        // above 1: a fast clock (tests)
+        bool verify = false;        // upgrade: ask the restarted device for its firmware
+        std::shared_ptr<Ledger> ledger; // upgrade: where the attempt is recorded, if anywhere
+        QString fileMd5;            // upgrade: for the ledger
     };
 
     DeviceSession(const Setup &setup, Job job, const QString &file = QString());
@@ -45,11 +50,18 @@ signals:
     void finished();
 
 private:
+    // What asking the device for its identity came to.
+    enum class Answer { NoPort, OpenFailed, Silent, Identified };
+
     void run();
     bool connectDevice();
-    bool waitForIdentity();
+    Answer askIdentity(DeviceIdentityInfo *identity);
+    bool waitForIdentity(DeviceIdentityInfo *identity);
     void upgrade();
-    void finish(int exitCode, const QString &text);
+    void verify();
+    bool askRestartedDevice(DeviceIdentityInfo *identity);
+    void finish(int exitCode, const QString &text, const QJsonObject &details = QJsonObject());
+    void record(int exitCode, const QString &text, const QString &firmwareAfter);
     QString openFailureText() const;
     FlashEvents::Source source() const;
 
@@ -60,7 +72,8 @@ private:
     std::unique_ptr<UsbVirtualSerial> m_link;
     std::unique_ptr<UpgradeObserver> m_observer;
     std::unique_ptr<UpgradeProcess> m_worker;
-    DeviceIdentityInfo m_identity;
+    DeviceIdentityInfo m_identity; // as the device was before the upgrade
+    QElapsedTimer m_started;
     QThread *m_thread = nullptr;
     std::atomic<int> m_exitCode{0};
 };

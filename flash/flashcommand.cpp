@@ -2,10 +2,12 @@
 
 #include "devicenaming.h"
 #include "deviceconfig.h"
+#include "fileannouncement.h"
 #include "firmwarerules.h"
 #include "flashexit.h"
 #include "flashreporter.h"
 #include "imageplan.h"
+#include "ledger.h"
 #include "logsystem.h"
 #include "portfinder.h"
 
@@ -43,7 +45,12 @@ int FlashCommand::run(const QStringList &arguments)
     if (m_options.command == FlashOptions::Command::Info)
         return runSessions(DeviceSession::Job::Identify);
 
-    // The file is judged by name before any device is touched.
+    const int prepared = prepareUpgrade();
+    return prepared == FlashExit::Success ? runSessions(DeviceSession::Job::Upgrade) : prepared;
+}
+
+int FlashCommand::prepareUpgrade()
+{
     QFile file(m_options.file);
     if (!file.open(QIODevice::ReadOnly))
         return fail(FlashExit::FileRefused,
@@ -52,7 +59,24 @@ int FlashCommand::run(const QStringList &arguments)
         return fail(FlashExit::FileRefused,
                     QCoreApplication::translate("UpgradePage",
                                                 FirmwareRules::refusalText(FirmwareRules::FileVerdict::BadName)));
-    return runSessions(DeviceSession::Job::Upgrade);
+    m_fileMd5 = QString::fromLatin1(FileAnnouncement::md5Hex(file));
+    if (m_options.ledgerPath.isEmpty())
+        return FlashExit::Success;
+    m_ledger = std::make_shared<Ledger>();
+    QString error;
+    return m_ledger->open(m_options.ledgerPath, &error) ? FlashExit::Success : fail(FlashExit::Usage, error);
+}
+
+DeviceSession::Setup FlashCommand::setupFor(const SerialPortDescription &port, SharedPortLister ports) const
+{
+    DeviceSession::Setup setup;
+    setup.port = port;
+    setup.ports = std::move(ports);
+    setup.clockFactor = m_options.clockFactor;
+    setup.verify = m_options.verify;
+    setup.ledger = m_ledger;
+    setup.fileMd5 = m_fileMd5;
+    return setup;
 }
 
 QList<SerialPortDescription> FlashCommand::recognisedPorts() const
@@ -92,15 +116,15 @@ int FlashCommand::list()
 
 bool FlashCommand::chooseDevices(QList<DeviceSession::Setup> *setups, int *exitCode)
 {
-    for (const SerialPortDescription &port : qAsConst(m_options.ports)) {
-        setups->append({port, std::make_shared<ExtraPortLister>(m_env.systemPorts, port),
-                        m_options.clockFactor});
-    }
+    for (const SerialPortDescription &port : qAsConst(m_options.ports))
+        setups->append(setupFor(port, std::make_shared<ExtraPortLister>(m_env.systemPorts, port)));
     if (!setups->isEmpty())
         return true;
+    // Taken once: a device attached later is not touched.
     const QList<SerialPortDescription> attached = recognisedPorts();
-    if (attached.size() == 1) {
-        setups->append({attached.first(), m_env.systemPorts, m_options.clockFactor});
+    if (attached.size() == 1 || (m_options.all && !attached.isEmpty())) {
+        for (const SerialPortDescription &port : attached)
+            setups->append(setupFor(port, m_env.systemPorts));
         return true;
     }
     *exitCode = attached.isEmpty()

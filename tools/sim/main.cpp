@@ -64,6 +64,7 @@ int main(int argc, char *argv[])
 
     DeviceSimulator device(options.identity);
     device.setRebootDelay(options.rebootDelayMs);
+    device.setAfterUpgrade(options.afterUpgrade);
     if (!device.start(options.linkPath)) {
         std::fprintf(stderr, "cannot start: %s\n", qPrintable(device.errorString()));
         return ExitFailure;
