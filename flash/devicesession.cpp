@@ -42,13 +42,14 @@ void tagThread(QThread *thread, const QString &tag)
     }, Qt::BlockingQueuedConnection);
 }
 
-std::shared_ptr<const UpgradeClock> clockFor(int factor)
+} // namespace
+
+std::shared_ptr<const UpgradeClock> DeviceSession::clockFor(int factor)
 {
     if (factor > 1)
         return std::make_shared<ScaledClock>(factor);
     return std::make_shared<SystemClock>();
 }
-} // namespace
 
 DeviceSession::DeviceSession(const Setup &setup, Job job, const QString &file)
     : m_setup(setup)
@@ -77,6 +78,12 @@ void DeviceSession::start()
     m_thread = QThread::create([this] { run(); });
     connect(m_thread, &QThread::finished, this, &DeviceSession::finished);
     m_thread->start();
+}
+
+void DeviceSession::cancel()
+{
+    m_cancelled.store(true);
+    m_worker->resetUpgradeParameters(1);
 }
 
 FlashEvents::Source DeviceSession::source() const
@@ -158,6 +165,11 @@ bool DeviceSession::waitForIdentity(DeviceIdentityInfo *identity)
 
 void DeviceSession::upgrade()
 {
+    if (m_setup.claim && !m_setup.claim(fixedFieldText(m_identity.serial))) {
+        m_leftAlone.store(true);
+        emit event(FlashEvents::phase(source(), QStringLiteral("left-alone")));
+        return;
+    }
     const QString fileName = ImagePlan::fileNameOf(m_file);
     const FirmwareRules::FileJudgement judgement = FirmwareRules::judgeFile(m_identity.firmware.data(), fileName);
     const bool accepted = judgement.verdict == FirmwareRules::FileVerdict::Accepted;
@@ -173,8 +185,15 @@ void DeviceSession::upgrade()
         finish(FlashExit::FileRefused, text);
         return;
     }
+    m_worker->expectSequence(); // a cancel from now on ends the sequence, even before it starts
+    if (m_cancelled.load()) {
+        finish(FlashExit::LinkFailed, QStringLiteral("cancelled"));
+        return;
+    }
     m_worker->upgradeFile(m_file, package ? UpgradeKind::Package : UpgradeKind::SingleImage);
-    if (m_setup.verify && m_observer->exitCode() == FlashExit::Success)
+    if (m_worker->wasCancelled())
+        finish(FlashExit::LinkFailed, QStringLiteral("cancelled"));
+    else if (m_setup.verify && m_observer->exitCode() == FlashExit::Success)
         verify();
     else
         finish(m_observer->exitCode(), m_observer->outcomeText());
@@ -213,7 +232,7 @@ bool DeviceSession::askRestartedDevice(DeviceIdentityInfo *identity)
         if (askIdentity(identity) == Answer::Identified)
             return true;
         m_clock->sleep(VerifyPollMs);
-    } while (!deadline.hasExpired());
+    } while (!deadline.hasExpired() && !m_cancelled.load());
     return false;
 }
 

@@ -9,6 +9,7 @@
 #include <QJsonObject>
 #include <QObject>
 #include <atomic>
+#include <functional>
 #include <memory>
 
 class Ledger;
@@ -36,13 +37,23 @@ public:
         bool verify = false;        // upgrade: ask the restarted device for its firmware
         std::shared_ptr<Ledger> ledger; // upgrade: where the attempt is recorded, if anywhere
         QString fileMd5;            // upgrade: for the ledger
+        // Station mode: false for a serial number already handled in this
+        // run; the device is then left alone, with nothing recorded.
+        std::function<bool(const QString &serial)> claim;
     };
 
     DeviceSession(const Setup &setup, Job job, const QString &file = QString());
     ~DeviceSession() override;
 
+    // Real time for the program, or a fast clock for tests.
+    static std::shared_ptr<const UpgradeClock> clockFor(int factor);
+
     void start();
+    // Ends the upgrade under way through the worker's cancel path; from any thread.
+    void cancel();
     int exitCode() const { return m_exitCode.load(); }
+    // The device was left alone: its serial number had been handled already.
+    bool leftAlone() const { return m_leftAlone.load(); }
     QString portName() const { return m_setup.port.portName; }
 
 signals:
@@ -76,6 +87,8 @@ private:
     QElapsedTimer m_started;
     QThread *m_thread = nullptr;
     std::atomic<int> m_exitCode{0};
+    std::atomic<bool> m_leftAlone{false};
+    std::atomic<bool> m_cancelled{false};
 };
 
 #endif // DEVICESESSION_H

@@ -7,9 +7,12 @@
 #include "flashexit.h"
 #include "flashreporter.h"
 #include "imageplan.h"
+#include "interruptwatcher.h"
 #include "ledger.h"
 #include "logsystem.h"
 #include "portfinder.h"
+#include "station.h"
+#include "upgradeclock.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -46,7 +49,9 @@ int FlashCommand::run(const QStringList &arguments)
         return runSessions(DeviceSession::Job::Identify);
 
     const int prepared = prepareUpgrade();
-    return prepared == FlashExit::Success ? runSessions(DeviceSession::Job::Upgrade) : prepared;
+    if (prepared != FlashExit::Success)
+        return prepared;
+    return m_options.watch ? runStation() : runSessions(DeviceSession::Job::Upgrade);
 }
 
 int FlashCommand::prepareUpgrade()
@@ -154,10 +159,7 @@ int FlashCommand::runSessions(DeviceSession::Job job)
     if (!confirmed(setups.size()))
         return fail(FlashExit::Usage, QStringLiteral("not upgraded"));
 
-    const FlashReporter::Style style = m_options.json ? FlashReporter::Style::Json
-            : m_env.terminal                          ? FlashReporter::Style::Terminal
-                                                      : FlashReporter::Style::Plain;
-    FlashReporter reporter(*m_env.out, *m_env.err, style);
+    FlashReporter reporter(*m_env.out, *m_env.err, reportStyle());
     std::vector<std::unique_ptr<DeviceSession>> sessions;
     QEventLoop loop;
     int running = setups.size();
@@ -180,6 +182,38 @@ int FlashCommand::runSessions(DeviceSession::Job job)
     }
     if (job == DeviceSession::Job::Upgrade)
         reporter.summarise(exitCodes);
+    return exitCode;
+}
+
+FlashReporter::Style FlashCommand::reportStyle() const
+{
+    if (m_options.json)
+        return FlashReporter::Style::Json;
+    return m_env.terminal ? FlashReporter::Style::Terminal : FlashReporter::Style::Plain;
+}
+
+// Until Ctrl-C (or a test's interrupt), then a summary.
+int FlashCommand::runStation()
+{
+    InterruptWatcher interrupts;
+    if (!interrupts.isWatching())
+        return fail(FlashExit::Usage, QStringLiteral("cannot watch for Ctrl-C"));
+    FlashReporter reporter(*m_env.out, *m_env.err, reportStyle());
+    const QString file = m_options.file;
+    const auto makeSession = [&reporter, file](DeviceSession::Setup setup) {
+        auto session = std::make_unique<DeviceSession>(setup, DeviceSession::Job::Upgrade, file);
+        QObject::connect(session.get(), &DeviceSession::event, &reporter, &FlashReporter::report);
+        return session;
+    };
+    const int pollMs = DeviceSession::clockFor(m_options.clockFactor)->realMs(Station::PortPollMs);
+    Station station(m_env.systemPorts, setupFor({}, m_env.systemPorts), makeSession, pollMs);
+    QObject::connect(&interrupts, &InterruptWatcher::interrupted, &station, &Station::interrupt);
+    QObject::connect(&station, &Station::aboutToPoll, &interrupts, &InterruptWatcher::drain);
+    if (!m_options.json)
+        *m_env.err << "Waiting for devices; Ctrl-C stops (twice: cancels the running upgrades)\n" << Qt::flush;
+    const int exitCode = station.run();
+    const Station::Counts counts = station.counts();
+    reporter.summariseStation(counts.upgraded, counts.failed, counts.skipped);
     return exitCode;
 }
 

@@ -3,6 +3,7 @@
 
 #include "devicesession.h"
 #include "flashoptions.h"
+#include "flashreporter.h"
 #include "serialportlister.h"
 
 #include <QList>
@@ -36,6 +37,8 @@ public:
 private:
     int list();
     int runSessions(DeviceSession::Job job);
+    int runStation();
+    FlashReporter::Style reportStyle() const;
     // The devices the options name, or the one recognised device attached.
     bool chooseDevices(QList<DeviceSession::Setup> *setups, int *exitCode);
     DeviceSession::Setup setupFor(const SerialPortDescription &port, SharedPortLister ports) const;
