@@ -3,7 +3,9 @@
 #include "firmwarerules.h"
 #include "flashexit.h"
 #include "imageplan.h"
+#include "ledger.h"
 #include "logging.h"
+#include "logsystem.h"
 #include "upgradeclock.h"
 #include "upgradeobserver.h"
 #include "upgradeprocess.h"
@@ -22,14 +24,32 @@ constexpr unsigned ConnectTransmissions = 3;
 constexpr int ConnectAckTimeoutMs = 2000; // program time
 constexpr int IdentityWaitMs = 5000;      // real time: the identity follows the acknowledgement
 constexpr int IdentityPollMs = 20;
+// After its upgrade the device restarts: it is given the window's reboot
+// pause to go away, then asked until it answers, within the window's
+// reconnection limit (program time).
+constexpr int VerifyRestartPauseMs = UpgradeProcess::RebootPauseMs;
+constexpr int VerifyReturnLimitMs = UpgradeProcess::ReconnectLimitMs;
+constexpr int VerifyPollMs = UpgradeProcess::PortRetryMs;
 
-std::shared_ptr<const UpgradeClock> clockFor(int factor)
+// The link's port thread logs too: its lines carry the same tag.
+void tagThread(QThread *thread, const QString &tag)
+{
+    auto *context = new QObject;
+    context->moveToThread(thread);
+    QMetaObject::invokeMethod(context, [context, tag] {
+        LogSystem::setThreadTag(tag);
+        context->deleteLater();
+    }, Qt::BlockingQueuedConnection);
+}
+
+} // namespace
+
+std::shared_ptr<const UpgradeClock> DeviceSession::clockFor(int factor)
 {
     if (factor > 1)
         return std::make_shared<ScaledClock>(factor);
     return std::make_shared<SystemClock>();
 }
-} // namespace
 
 DeviceSession::DeviceSession(const Setup &setup, Job job, const QString &file)
     : m_setup(setup)
@@ -60,6 +80,12 @@ void DeviceSession::start()
     m_thread->start();
 }
 
+void DeviceSession::cancel()
+{
+    m_cancelled.store(true);
+    m_worker->resetUpgradeParameters(1);
+}
+
 FlashEvents::Source DeviceSession::source() const
 {
     return {m_setup.port.portName, fixedFieldText(m_identity.serial)};
@@ -67,6 +93,9 @@ FlashEvents::Source DeviceSession::source() const
 
 void DeviceSession::run()
 {
+    m_started.start();
+    LogSystem::setThreadTag(m_setup.port.portName);
+    tagThread(m_link->portThread(), m_setup.port.portName);
     LOG_INFO << "tavio-flash: device at" << m_setup.port.portName;
     const bool connected = connectDevice(); // when not, it has told why
     if (connected && m_job == Job::Upgrade)
@@ -80,23 +109,18 @@ void DeviceSession::run()
 bool DeviceSession::connectDevice()
 {
     emit event(FlashEvents::phase(source(), QStringLiteral("connect")));
-    switch (m_link->openDevicePort(true)) {
-    case UsbVirtualSerial::PortOpening::NoPort:
+    switch (askIdentity(&m_identity)) {
+    case Answer::NoPort:
         finish(FlashExit::NoDevice, QStringLiteral("no device at %1").arg(m_setup.port.portName));
         return false;
-    case UsbVirtualSerial::PortOpening::OpenFailed:
+    case Answer::OpenFailed:
         finish(FlashExit::NoDevice, openFailureText());
         return false;
-    case UsbVirtualSerial::PortOpening::Opened:
-        break;
-    }
-    QThread::msleep(PortSettleMs);
-    const qint32 ret = m_link->commandSerialSend(AR_COMMAND_FIND_DEVICE, AR_MSGTYPE_REQUEST, AR_FMT_BINARY,
-                                                 0, nullptr, 0, ConnectTransmissions,
-                                                 unsigned(m_clock->replyWaitMs(ConnectAckTimeoutMs)));
-    if (ret < 0 || !waitForIdentity()) {
+    case Answer::Silent:
         finish(FlashExit::LinkFailed, QStringLiteral("the device does not answer"));
         return false;
+    case Answer::Identified:
+        break;
     }
     m_observer->setSource(source());
     emit event(FlashEvents::identity(source(), m_identity, m_link->getReceiveMaxSize(),
@@ -104,7 +128,26 @@ bool DeviceSession::connectDevice()
     return true;
 }
 
-bool DeviceSession::waitForIdentity()
+// Opens the device's port and asks who it is.
+DeviceSession::Answer DeviceSession::askIdentity(DeviceIdentityInfo *identity)
+{
+    switch (m_link->openDevicePort(true)) {
+    case UsbVirtualSerial::PortOpening::NoPort:
+        return Answer::NoPort;
+    case UsbVirtualSerial::PortOpening::OpenFailed:
+        return Answer::OpenFailed;
+    case UsbVirtualSerial::PortOpening::Opened:
+        break;
+    }
+    QThread::msleep(PortSettleMs);
+    m_link->resetDeviceInfoPara(); // no identity of an earlier answer
+    const qint32 ret = m_link->commandSerialSend(AR_COMMAND_FIND_DEVICE, AR_MSGTYPE_REQUEST, AR_FMT_BINARY,
+                                                 0, nullptr, 0, ConnectTransmissions,
+                                                 unsigned(m_clock->replyWaitMs(ConnectAckTimeoutMs)));
+    return ret >= 0 && waitForIdentity(identity) ? Answer::Identified : Answer::Silent;
+}
+
+bool DeviceSession::waitForIdentity(DeviceIdentityInfo *identity)
 {
     QDeadlineTimer deadline(IdentityWaitMs);
     do {
@@ -112,7 +155,7 @@ bool DeviceSession::waitForIdentity()
         m_link->getDeviceInfo(info.firmware.data(), info.serial.data(), info.hardware.data(),
                               &info.cpuTemp);
         if (info.cpuTemp != DeviceIdentityInfo::NoTemperature) {
-            m_identity = info;
+            *identity = info;
             return true;
         }
         QThread::msleep(IdentityPollMs);
@@ -122,6 +165,11 @@ bool DeviceSession::waitForIdentity()
 
 void DeviceSession::upgrade()
 {
+    if (m_setup.claim && !m_setup.claim(fixedFieldText(m_identity.serial))) {
+        m_leftAlone.store(true);
+        emit event(FlashEvents::phase(source(), QStringLiteral("left-alone")));
+        return;
+    }
     const QString fileName = ImagePlan::fileNameOf(m_file);
     const FirmwareRules::FileJudgement judgement = FirmwareRules::judgeFile(m_identity.firmware.data(), fileName);
     const bool accepted = judgement.verdict == FirmwareRules::FileVerdict::Accepted;
@@ -137,15 +185,87 @@ void DeviceSession::upgrade()
         finish(FlashExit::FileRefused, text);
         return;
     }
+    m_worker->expectSequence(); // a cancel from now on ends the sequence, even before it starts
+    if (m_cancelled.load()) {
+        finish(FlashExit::LinkFailed, QStringLiteral("cancelled"));
+        return;
+    }
     m_worker->upgradeFile(m_file, package ? UpgradeKind::Package : UpgradeKind::SingleImage);
-    finish(m_observer->exitCode(), m_observer->outcomeText());
+    if (m_worker->wasCancelled())
+        finish(FlashExit::LinkFailed, QStringLiteral("cancelled"));
+    else if (m_setup.verify && m_observer->exitCode() == FlashExit::Success)
+        verify();
+    else
+        finish(m_observer->exitCode(), m_observer->outcomeText());
 }
 
-void DeviceSession::finish(int exitCode, const QString &text)
+// The restarted device must report the firmware the file's name announced.
+void DeviceSession::verify()
+{
+    emit event(FlashEvents::phase(source(), QStringLiteral("verify")));
+    const QString fileName = ImagePlan::fileNameOf(m_file);
+    DeviceIdentityInfo after;
+    if (!askRestartedDevice(&after)) {
+        finish(FlashExit::VerifyFailed, QStringLiteral("the device did not answer after its upgrade"),
+               {{QStringLiteral("verified"), false}});
+        return;
+    }
+    const QString firmware = fixedFieldText(after.firmware);
+    const bool verified = FirmwareRules::isAnnouncedFirmware(after.firmware.data(), fileName);
+    const QJsonObject details{{QStringLiteral("verified"), verified},
+                              {QStringLiteral("firmwareAfter"), firmware}};
+    if (verified)
+        finish(FlashExit::Success, QStringLiteral("verified"), details);
+    else
+        finish(FlashExit::VerifyFailed,
+               QStringLiteral("the device reports firmware %1, not the one %2 announces").arg(firmware, fileName),
+               details);
+}
+
+bool DeviceSession::askRestartedDevice(DeviceIdentityInfo *identity)
+{
+    m_link->stopSerialRecv();
+    m_link->closeSerialPort();
+    m_clock->sleep(VerifyRestartPauseMs);
+    const QDeadlineTimer deadline(m_clock->realMs(VerifyReturnLimitMs));
+    do {
+        if (askIdentity(identity) == Answer::Identified)
+            return true;
+        m_clock->sleep(VerifyPollMs);
+    } while (!deadline.hasExpired() && !m_cancelled.load());
+    return false;
+}
+
+void DeviceSession::finish(int exitCode, const QString &text, const QJsonObject &details)
 {
     LOG_INFO << "tavio-flash:" << m_setup.port.portName << "exit" << exitCode << text;
     m_exitCode.store(exitCode);
-    emit event(FlashEvents::result(source(), exitCode, text));
+    QJsonObject result = FlashEvents::result(source(), exitCode, text);
+    for (auto it = details.constBegin(); it != details.constEnd(); ++it)
+        result.insert(it.key(), it.value());
+    if (m_job == Job::Upgrade && m_setup.ledger)
+        record(exitCode, text, details.value(QStringLiteral("verified")).toBool()
+                                   ? details.value(QStringLiteral("firmwareAfter")).toString()
+                                   : QString());
+    emit event(result);
+}
+
+void DeviceSession::record(int exitCode, const QString &text, const QString &firmwareAfter)
+{
+    Ledger::Entry entry;
+    entry.time = QDateTime::currentDateTimeUtc();
+    entry.port = m_setup.port.portName;
+    entry.vid = m_setup.port.vendorIdentifier;
+    entry.serial = fixedFieldText(m_identity.serial);
+    entry.hardware = fixedFieldText(m_identity.hardware);
+    entry.firmwareBefore = fixedFieldText(m_identity.firmware);
+    entry.fileName = ImagePlan::fileNameOf(m_file);
+    entry.fileMd5 = m_setup.fileMd5;
+    entry.firmwareAfter = firmwareAfter;
+    entry.outcome = text;
+    entry.exitCode = exitCode;
+    entry.seconds = m_started.elapsed() / 1000.0;
+    m_setup.ledger->append(entry);
 }
 
 // Permission is the usual reason on a fresh machine, and it has a cure.

@@ -5,11 +5,14 @@
 #include "flashevents.h"
 #include "serialportlister.h"
 
+#include <QElapsedTimer>
 #include <QJsonObject>
 #include <QObject>
 #include <atomic>
+#include <functional>
 #include <memory>
 
+class Ledger;
 class QThread;
 class UpgradeClock;
 class UpgradeObserver;
@@ -31,13 +34,26 @@ public:
         SerialPortDescription port; // the port, as listed, and its identity
         SharedPortLister ports;     // the ports the link sees
         int clockFactor = 1;        // above 1: a fast clock (tests)
+        bool verify = false;        // upgrade: ask the restarted device for its firmware
+        std::shared_ptr<Ledger> ledger; // upgrade: where the attempt is recorded, if anywhere
+        QString fileMd5;            // upgrade: for the ledger
+        // Station mode: false for a serial number already handled in this
+        // run; the device is then left alone, with nothing recorded.
+        std::function<bool(const QString &serial)> claim;
     };
 
     DeviceSession(const Setup &setup, Job job, const QString &file = QString());
     ~DeviceSession() override;
 
+    // Real time for the program, or a fast clock for tests.
+    static std::shared_ptr<const UpgradeClock> clockFor(int factor);
+
     void start();
+    // Ends the upgrade under way through the worker's cancel path; from any thread.
+    void cancel();
     int exitCode() const { return m_exitCode.load(); }
+    // The device was left alone: its serial number had been handled already.
+    bool leftAlone() const { return m_leftAlone.load(); }
     QString portName() const { return m_setup.port.portName; }
 
 signals:
@@ -45,11 +61,18 @@ signals:
     void finished();
 
 private:
+    // What asking the device for its identity came to.
+    enum class Answer { NoPort, OpenFailed, Silent, Identified };
+
     void run();
     bool connectDevice();
-    bool waitForIdentity();
+    Answer askIdentity(DeviceIdentityInfo *identity);
+    bool waitForIdentity(DeviceIdentityInfo *identity);
     void upgrade();
-    void finish(int exitCode, const QString &text);
+    void verify();
+    bool askRestartedDevice(DeviceIdentityInfo *identity);
+    void finish(int exitCode, const QString &text, const QJsonObject &details = QJsonObject());
+    void record(int exitCode, const QString &text, const QString &firmwareAfter);
     QString openFailureText() const;
     FlashEvents::Source source() const;
 
@@ -60,9 +83,12 @@ private:
     std::unique_ptr<UsbVirtualSerial> m_link;
     std::unique_ptr<UpgradeObserver> m_observer;
     std::unique_ptr<UpgradeProcess> m_worker;
-    DeviceIdentityInfo m_identity;
+    DeviceIdentityInfo m_identity; // as the device was before the upgrade
+    QElapsedTimer m_started;
     QThread *m_thread = nullptr;
     std::atomic<int> m_exitCode{0};
+    std::atomic<bool> m_leftAlone{false};
+    std::atomic<bool> m_cancelled{false};
 };
 
 #endif // DEVICESESSION_H

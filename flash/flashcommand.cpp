@@ -2,12 +2,17 @@
 
 #include "devicenaming.h"
 #include "deviceconfig.h"
+#include "fileannouncement.h"
 #include "firmwarerules.h"
 #include "flashexit.h"
 #include "flashreporter.h"
 #include "imageplan.h"
+#include "interruptwatcher.h"
+#include "ledger.h"
 #include "logsystem.h"
 #include "portfinder.h"
+#include "station.h"
+#include "upgradeclock.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -43,7 +48,14 @@ int FlashCommand::run(const QStringList &arguments)
     if (m_options.command == FlashOptions::Command::Info)
         return runSessions(DeviceSession::Job::Identify);
 
-    // The file is judged by name before any device is touched.
+    const int prepared = prepareUpgrade();
+    if (prepared != FlashExit::Success)
+        return prepared;
+    return m_options.watch ? runStation() : runSessions(DeviceSession::Job::Upgrade);
+}
+
+int FlashCommand::prepareUpgrade()
+{
     QFile file(m_options.file);
     if (!file.open(QIODevice::ReadOnly))
         return fail(FlashExit::FileRefused,
@@ -52,7 +64,24 @@ int FlashCommand::run(const QStringList &arguments)
         return fail(FlashExit::FileRefused,
                     QCoreApplication::translate("UpgradePage",
                                                 FirmwareRules::refusalText(FirmwareRules::FileVerdict::BadName)));
-    return runSessions(DeviceSession::Job::Upgrade);
+    m_fileMd5 = QString::fromLatin1(FileAnnouncement::md5Hex(file));
+    if (m_options.ledgerPath.isEmpty())
+        return FlashExit::Success;
+    m_ledger = std::make_shared<Ledger>();
+    QString error;
+    return m_ledger->open(m_options.ledgerPath, &error) ? FlashExit::Success : fail(FlashExit::Usage, error);
+}
+
+DeviceSession::Setup FlashCommand::setupFor(const SerialPortDescription &port, SharedPortLister ports) const
+{
+    DeviceSession::Setup setup;
+    setup.port = port;
+    setup.ports = std::move(ports);
+    setup.clockFactor = m_options.clockFactor;
+    setup.verify = m_options.verify;
+    setup.ledger = m_ledger;
+    setup.fileMd5 = m_fileMd5;
+    return setup;
 }
 
 QList<SerialPortDescription> FlashCommand::recognisedPorts() const
@@ -92,15 +121,15 @@ int FlashCommand::list()
 
 bool FlashCommand::chooseDevices(QList<DeviceSession::Setup> *setups, int *exitCode)
 {
-    for (const SerialPortDescription &port : qAsConst(m_options.ports)) {
-        setups->append({port, std::make_shared<ExtraPortLister>(m_env.systemPorts, port),
-                        m_options.clockFactor});
-    }
+    for (const SerialPortDescription &port : qAsConst(m_options.ports))
+        setups->append(setupFor(port, std::make_shared<ExtraPortLister>(m_env.systemPorts, port)));
     if (!setups->isEmpty())
         return true;
+    // Taken once: a device attached later is not touched.
     const QList<SerialPortDescription> attached = recognisedPorts();
-    if (attached.size() == 1) {
-        setups->append({attached.first(), m_env.systemPorts, m_options.clockFactor});
+    if (attached.size() == 1 || (m_options.all && !attached.isEmpty())) {
+        for (const SerialPortDescription &port : attached)
+            setups->append(setupFor(port, m_env.systemPorts));
         return true;
     }
     *exitCode = attached.isEmpty()
@@ -130,10 +159,7 @@ int FlashCommand::runSessions(DeviceSession::Job job)
     if (!confirmed(setups.size()))
         return fail(FlashExit::Usage, QStringLiteral("not upgraded"));
 
-    const FlashReporter::Style style = m_options.json ? FlashReporter::Style::Json
-            : m_env.terminal                          ? FlashReporter::Style::Terminal
-                                                      : FlashReporter::Style::Plain;
-    FlashReporter reporter(*m_env.out, *m_env.err, style);
+    FlashReporter reporter(*m_env.out, *m_env.err, reportStyle());
     std::vector<std::unique_ptr<DeviceSession>> sessions;
     QEventLoop loop;
     int running = setups.size();
@@ -156,6 +182,38 @@ int FlashCommand::runSessions(DeviceSession::Job job)
     }
     if (job == DeviceSession::Job::Upgrade)
         reporter.summarise(exitCodes);
+    return exitCode;
+}
+
+FlashReporter::Style FlashCommand::reportStyle() const
+{
+    if (m_options.json)
+        return FlashReporter::Style::Json;
+    return m_env.terminal ? FlashReporter::Style::Terminal : FlashReporter::Style::Plain;
+}
+
+// Until Ctrl-C (or a test's interrupt), then a summary.
+int FlashCommand::runStation()
+{
+    InterruptWatcher interrupts;
+    if (!interrupts.isWatching())
+        return fail(FlashExit::Usage, QStringLiteral("cannot watch for Ctrl-C"));
+    FlashReporter reporter(*m_env.out, *m_env.err, reportStyle());
+    const QString file = m_options.file;
+    const auto makeSession = [&reporter, file](DeviceSession::Setup setup) {
+        auto session = std::make_unique<DeviceSession>(setup, DeviceSession::Job::Upgrade, file);
+        QObject::connect(session.get(), &DeviceSession::event, &reporter, &FlashReporter::report);
+        return session;
+    };
+    const int pollMs = DeviceSession::clockFor(m_options.clockFactor)->realMs(Station::PortPollMs);
+    Station station(m_env.systemPorts, setupFor({}, m_env.systemPorts), makeSession, pollMs);
+    QObject::connect(&interrupts, &InterruptWatcher::interrupted, &station, &Station::interrupt);
+    QObject::connect(&station, &Station::aboutToPoll, &interrupts, &InterruptWatcher::drain);
+    if (!m_options.json)
+        *m_env.err << "Waiting for devices; Ctrl-C stops (twice: cancels the running upgrades)\n" << Qt::flush;
+    const int exitCode = station.run();
+    const Station::Counts counts = station.counts();
+    reporter.summariseStation(counts.upgraded, counts.failed, counts.skipped);
     return exitCode;
 }
 

@@ -3,12 +3,14 @@
 
 #include "devicesession.h"
 #include "flashoptions.h"
+#include "flashreporter.h"
 #include "serialportlister.h"
 
 #include <QList>
 #include <QStringList>
 #include <memory>
 
+class Ledger;
 class QTextStream;
 
 // What the command runs against: the system's ports and its streams. Tests
@@ -35,14 +37,21 @@ public:
 private:
     int list();
     int runSessions(DeviceSession::Job job);
+    int runStation();
+    FlashReporter::Style reportStyle() const;
     // The devices the options name, or the one recognised device attached.
     bool chooseDevices(QList<DeviceSession::Setup> *setups, int *exitCode);
+    DeviceSession::Setup setupFor(const SerialPortDescription &port, SharedPortLister ports) const;
+    // The file by name, and the ledger, before any device is touched.
+    int prepareUpgrade();
     QList<SerialPortDescription> recognisedPorts() const;
     bool confirmed(int devices);
     int fail(int exitCode, const QString &message);
 
     FlashEnvironment m_env;
     FlashOptions m_options;
+    QString m_fileMd5;
+    std::shared_ptr<Ledger> m_ledger;
 };
 
 #endif // FLASHCOMMAND_H

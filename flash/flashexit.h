@@ -11,7 +11,7 @@ enum Code {
     NoDevice = 3,      // no device found, or its port cannot be opened
     DeviceRefused = 4, // the device refused the file or reported a numbered failure
     LinkFailed = 5,    // no acknowledgement, the device vanished or never came back
-    VerifyFailed = 6,  // reserved for --verify
+    VerifyFailed = 6,  // the restarted device reports another firmware, or does not answer
 };
 } // namespace FlashExit
 

@@ -14,15 +14,19 @@ const char Commands[] =
     "                       device's vendor identifier calls for, on every device at once\n"
     "\n"
     "Without --port, the one recognised device attached is used. --port may be given several\n"
-    "times, each with its --vid (or one --vid for all).\n"
+    "times, each with its --vid (or one --vid for all); --all takes every recognised device\n"
+    "attached at the start. --watch waits for devices and upgrades each newly attached one once\n"
+    "(Ctrl-C: running upgrades finish; a second Ctrl-C cancels them).\n"
     "\n"
     "Exit codes (several devices: the highest of any device):\n"
     "  0  every device upgraded\n"
-    "  1  usage error\n"
+    "  1  usage error, or a --ledger that cannot be written (nothing sent)\n"
     "  2  the file was refused by the rules or cannot be read (nothing sent)\n"
     "  3  no device found, or its port cannot be opened\n"
     "  4  the device refused the file or reported a numbered failure\n"
-    "  5  the link failed (no acknowledgement, the device vanished or never came back)\n";
+    "  5  the link failed (no acknowledgement, the device vanished or never came back),\n"
+    "     or the upgrade was cancelled\n"
+    "  6  verification failed: the restarted device reports another firmware, or none\n";
 
 void addOptions(QCommandLineParser &parser)
 {
@@ -31,6 +35,14 @@ void addOptions(QCommandLineParser &parser)
     parser.addOption({QStringLiteral("version"), QStringLiteral("Shows the program's version.")});
     parser.addOption({QStringLiteral("json"), QStringLiteral("Events as JSON Lines on standard output.")});
     parser.addOption({QStringLiteral("yes"), QStringLiteral("Upgrades without asking on a terminal.")});
+    parser.addOption({QStringLiteral("all"), QStringLiteral("Upgrades every recognised device attached.")});
+    parser.addOption({QStringLiteral("watch"), QStringLiteral("Station mode: upgrades each device attached "
+                                                              "from now on, until interrupted.")});
+    parser.addOption({QStringLiteral("verify"), QStringLiteral("Checks that the restarted device reports the "
+                                                               "firmware the file's name announces.")});
+    parser.addOption({QStringLiteral("ledger"), QStringLiteral("Appends one CSV line per device and attempt "
+                                                               "to PATH (an unwritable PATH is a usage error)."),
+                      QStringLiteral("PATH")});
     parser.addOption({QStringLiteral("log"), QStringLiteral("Writes the log to PATH instead of log.txt "
                                                             "in the working directory."),
                       QStringLiteral("PATH")});
@@ -66,6 +78,21 @@ bool commandFrom(const QStringList &positional, FlashOptions *options, QString *
     options->file = positional.value(1);
     return true;
 }
+// The ways of choosing devices exclude each other; the upgrade's options need an upgrade.
+bool consistent(const FlashOptions &options, QString *error)
+{
+    const int choices = int(!options.ports.isEmpty()) + int(options.all) + int(options.watch);
+    const bool upgrade = options.command == FlashOptions::Command::Upgrade;
+    if (choices > 1) {
+        *error = QStringLiteral("--port, --all and --watch exclude each other");
+        return false;
+    }
+    if (!upgrade && (options.all || options.watch || options.verify || !options.ledgerPath.isEmpty())) {
+        *error = QStringLiteral("--all, --watch, --verify and --ledger go with upgrade");
+        return false;
+    }
+    return true;
+}
 } // namespace
 
 bool FlashOptions::parse(const QStringList &arguments, FlashOptions *options, QString *error)
@@ -80,6 +107,10 @@ bool FlashOptions::parse(const QStringList &arguments, FlashOptions *options, QS
         options->command = parser.isSet(QStringLiteral("help")) ? Command::Help : Command::Version;
         return true;
     }
+    options->all = parser.isSet(QStringLiteral("all"));
+    options->watch = parser.isSet(QStringLiteral("watch"));
+    options->verify = parser.isSet(QStringLiteral("verify"));
+    options->ledgerPath = parser.value(QStringLiteral("ledger"));
     options->json = parser.isSet(QStringLiteral("json"));
     options->yes = parser.isSet(QStringLiteral("yes"));
     options->logPath = parser.value(QStringLiteral("log"));
@@ -92,7 +123,7 @@ bool FlashOptions::parse(const QStringList &arguments, FlashOptions *options, QS
         }
     }
     return PortOptions::portsFrom(parser, &options->ports, error)
-            && commandFrom(parser.positionalArguments(), options, error);
+            && commandFrom(parser.positionalArguments(), options, error) && consistent(*options, error);
 }
 
 QString FlashOptions::helpText()

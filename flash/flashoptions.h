@@ -15,6 +15,10 @@ struct FlashOptions
     Command command = Command::Help;
     QString file;                     // upgrade: the image or package
     QList<SerialPortDescription> ports; // --port/--vid/--manufacturer, in order
+    bool all = false;   // upgrade: every recognised device attached at the start
+    bool watch = false; // upgrade: station mode, each newly attached device once
+    bool verify = false;
+    QString ledgerPath;
     bool json = false;
     bool yes = false;
     QString logPath;

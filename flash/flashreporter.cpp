@@ -43,11 +43,14 @@ void FlashReporter::report(const QJsonObject &event)
             m_err << port << ": " << text(event, "text") << '\n' << Qt::flush;
         return;
     }
-    if (m_style == Style::Terminal && (type == QLatin1String("progress") || type == QLatin1String("phase"))) {
+    // A device's last event: its result, or in station mode its being left alone.
+    const bool last = type == QLatin1String("result") || text(event, "phase") == QLatin1String("left-alone");
+    if (m_style == Style::Terminal && !last
+        && (type == QLatin1String("progress") || type == QLatin1String("phase"))) {
         setLiveLine(port, type == QLatin1String("progress") ? progressText(event) : text(event, "phase"));
         return;
     }
-    if (type == QLatin1String("result"))
+    if (last)
         m_live.remove(port);
     const QString line = lineFor(event);
     if (line.isEmpty())
@@ -73,6 +76,8 @@ QString FlashReporter::lineFor(const QJsonObject &event)
         return event.value(QLatin1String("accepted")).toBool()
                 ? QStringLiteral("%1 accepted (%2)").arg(text(event, "file"), text(event, "sequence"))
                 : QStringLiteral("%1 refused: %2").arg(text(event, "file"), text(event, "text"));
+    if (type == QLatin1String("phase") && text(event, "phase") == QLatin1String("left-alone"))
+        return QStringLiteral("left alone: %1 was handled earlier in this run").arg(text(event, "serial"));
     if (type == QLatin1String("phase"))
         return text(event, "phase");
     if (type == QLatin1String("progress")) {
@@ -145,4 +150,17 @@ void FlashReporter::summarise(const QMap<QString, int> &exitCodes)
     for (auto it = exitCodes.cbegin(); it != exitCodes.cend(); ++it)
         printLine(it.value() == 0 ? QStringLiteral("%1: upgraded").arg(it.key())
                                   : QStringLiteral("%1: failed (exit %2)").arg(it.key()).arg(it.value()));
+}
+
+void FlashReporter::summariseStation(int upgraded, int failed, int skipped)
+{
+    if (m_style == Style::Json) {
+        const QJsonObject summary{{QStringLiteral("event"), QStringLiteral("summary")},
+                                  {QStringLiteral("upgraded"), upgraded},
+                                  {QStringLiteral("failed"), failed},
+                                  {QStringLiteral("skipped"), skipped}};
+        m_out << QJsonDocument(summary).toJson(QJsonDocument::Compact) << '\n' << Qt::flush;
+        return;
+    }
+    printLine(QStringLiteral("upgraded %1, failed %2, skipped %3").arg(upgraded).arg(failed).arg(skipped));
 }

@@ -23,6 +23,8 @@ public:
 
     // Per device: "PORT: upgraded" or "PORT: failed (exit N)".
     void summarise(const QMap<QString, int> &exitCodes);
+    // Station mode: "upgraded N, failed N, skipped N", or a "summary" event.
+    void summariseStation(int upgraded, int failed, int skipped);
 
 public slots:
     void report(const QJsonObject &event);

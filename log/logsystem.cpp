@@ -11,7 +11,18 @@ constexpr int LineSearchChunk = 1024;
 
 enum class SinkState { NotCreated, Alive, Destroyed };
 std::atomic<SinkState> sinkState{SinkState::NotCreated};
+thread_local QString currentThreadTag;
 } // namespace
+
+void LogSystem::setThreadTag(const QString &tag)
+{
+    currentThreadTag = tag;
+}
+
+QString LogSystem::threadTag()
+{
+    return currentThreadTag;
+}
 
 LogSystem *LogSystem::instance()
 {
@@ -174,5 +185,6 @@ void customMessageHandler(QtMsgType type, const QMessageLogContext &context, con
         return; // the sink is gone at process exit; there is nowhere left to write
     LogSystem *sink = LogSystem::instance();
     sink->ensureInitialized();
-    sink->append(LogSystem::formatLine(sink->timestampNow(), type, msg), type == QtFatalMsg);
+    const QString tagged = currentThreadTag.isEmpty() ? msg : QStringLiteral("[%1] %2").arg(currentThreadTag, msg);
+    sink->append(LogSystem::formatLine(sink->timestampNow(), type, tagged), type == QtFatalMsg);
 }

@@ -53,6 +53,12 @@ public:
     // The time stamp of a line logged now.
     QString timestampNow();
 
+    // A tag written before every message logged on the calling thread, as
+    // "[tag] " (the command tags each device's threads with its port); an
+    // empty tag: none.
+    static void setThreadTag(const QString &tag);
+    static QString threadTag();
+
     // False once the sink has been destroyed at process exit.
     static bool isAlive();
 

@@ -184,6 +184,15 @@ FirmwareRules::FileJudgement FirmwareRules::judgeFile(const char *firmware, cons
     return {FileVerdict::Accepted, check};
 }
 
+// Equal versions are the ones neither of which is lower than the other, by the
+// one comparison the rules make.
+bool FirmwareRules::isAnnouncedFirmware(const char *firmware, const QString &fileName)
+{
+    const QByteArray announced = fileNameOf(fileName).section(ExtensionSeparator, 0, 0).toUtf8();
+    return checkPrefixAndVersion(firmware, fileName) == CheckOk
+        && checkPrefixAndVersion(announced.constData(), firmwareText(firmware)) == CheckOk;
+}
+
 const char *FirmwareRules::refusalText(FileVerdict verdict)
 {
     switch (verdict) {

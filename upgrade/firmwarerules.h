@@ -49,6 +49,9 @@ public:
 
     // The name rule first; the prefix and version rules only for a valid name.
     static FileJudgement judgeFile(const char *firmware, const QString &fileName);
+    // True when the file's name announces exactly this firmware: the same
+    // prefix and the same version (a device checked after its upgrade).
+    static bool isAnnouncedFirmware(const char *firmware, const QString &fileName);
     // Why a file was refused, untranslated, in the upgrade page's catalogue
     // context ("UpgradePage"); null when it was accepted.
     static const char *refusalText(FileVerdict verdict);

@@ -99,6 +99,16 @@ void TestFlashProcess::upgrade_writesJsonLinesAndTheLog()
     const QRegularExpression format(QStringLiteral(
         "^\\[\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\]\\[(DEBUG|INFO|WARNING|ERROR)\\] "));
     QVERIFY(format.match(QString::fromUtf8(logLines.first())).hasMatch());
+    // The session's and its worker's lines carry the device's port.
+    const QByteArray tag = "] [" + sim.linkPath().toUtf8() + "] ";
+    int sessionLines = 0;
+    for (const QByteArray &line : logLines) {
+        if (line.contains("tavio-flash: ") || line.contains("upgReboot mode")) {
+            QVERIFY2(line.contains(tag), line.constData());
+            ++sessionLines;
+        }
+    }
+    QVERIFY(sessionLines >= 3);
     QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("log.txt")))); // --log took its place
 }
 

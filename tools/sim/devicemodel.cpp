@@ -4,6 +4,7 @@
 #include "simstate.h"
 
 #include <QCryptographicHash>
+#include <QRegularExpression>
 #include <cstring>
 
 namespace {
@@ -11,6 +12,7 @@ constexpr int Accepted = 0;
 constexpr int Rejected = -1;
 const char SdkVersion[] = "SIM_SDK_1.0.0";
 const char DeviceName[] = "tavio-sim";
+const char SelfRestartMode[] = "after-upgrade";
 
 template <size_t N>
 void copyText(char (&field)[N], const QByteArray &text)
@@ -46,13 +48,14 @@ QByteArray deviceInfo(const DeviceIdentity &identity)
     return ProtocolFrame::recordBytes(info);
 }
 
-QByteArray upgradeStatus(SimScript &script)
+// "…/Merlow_R_Sky_1_0_6.img" announces the firmware "Merlow_R_Sky_1_0_6"; a
+// package's parts ("app.bin") announce none.
+QByteArray announcedFirmware(const ar_file_info &announcement)
 {
-    const SimScript::StatusStep step = script.nextStatus();
-    ar_upgrade_status status{};
-    status.percent = step.first;
-    status.status = step.second;
-    return ProtocolFrame::recordBytes(status);
+    static const QRegularExpression firmwareFile(QStringLiteral("^([A-Za-z0-9_]+(_\\d+)+)\\.img$"));
+    const QString path = QString::fromUtf8(fieldText(announcement.filePath));
+    const QRegularExpressionMatch match = firmwareFile.match(path.section(QLatin1Char('/'), -1));
+    return match.hasMatch() ? match.captured(1).toUtf8() : QByteArray();
 }
 } // namespace
 
@@ -99,7 +102,7 @@ DeviceModel::Reply DeviceModel::respond(const ReceivedFrame &request, SimState &
         reply.payload = m_lastEndReply;
         return reply;
     case AR_CMD_UPGRADE_STATUS:
-        reply.payload = upgradeStatus(state.script);
+        reply.payload = reportStatus(state, &reply);
         return reply;
     default:
         break;
@@ -115,6 +118,25 @@ void DeviceModel::powerCycle(SimState &state)
     m_lastDataSeq.reset();
     m_lastEndSeq.reset();
     state.script.restartStatus();
+    if (!m_announcedFirmware.isEmpty()
+        && state.script.afterUpgrade() == SimScript::AfterUpgrade::RestartWithNewFirmware)
+        state.identity.firmware = m_announcedFirmware;
+    m_announcedFirmware.clear();
+}
+
+// A device that has reported its upgrade done restarts by itself, unless
+// the script keeps it as it is.
+QByteArray DeviceModel::reportStatus(SimState &state, Reply *reply)
+{
+    const SimScript::StatusStep step = state.script.nextStatus();
+    if (step.second == STAT_DONE && state.script.afterUpgrade() != SimScript::AfterUpgrade::Stay) {
+        reply->reboot = true;
+        reply->rebootMode = QLatin1String(SelfRestartMode);
+    }
+    ar_upgrade_status status{};
+    status.percent = step.first;
+    status.status = step.second;
+    return ProtocolFrame::recordBytes(status);
 }
 
 QByteArray DeviceModel::finishFile(SimState &state)
@@ -125,6 +147,8 @@ QByteArray DeviceModel::finishFile(SimState &state)
     const std::optional<int> scripted = state.script.takeVerdict();
     const int verdict = scripted.value_or(intact ? Accepted : Rejected);
     state.files.append({m_announcement, m_data, verdict});
+    if (verdict == Accepted)
+        m_announcedFirmware = announcedFirmware(m_announcement);
     state.script.restartStatus();
 
     ar_receive_date_info info{};

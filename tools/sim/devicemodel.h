@@ -34,6 +34,11 @@ public:
 
 private:
     QByteArray finishFile(SimState &state);
+    QByteArray reportStatus(SimState &state, Reply *reply);
+
+    // The firmware the last accepted file's name announced, taken on at the
+    // next power cycle when the script says the upgrade takes.
+    QByteArray m_announcedFirmware;
 
     ar_file_info m_announcement{};
     QByteArray m_data;

@@ -156,6 +156,11 @@ void DeviceSimulator::setRebootOnRequest(bool reboot)
     changeScript([&](SimScript &script) { script.setRebootOnRequest(reboot); });
 }
 
+void DeviceSimulator::setAfterUpgrade(SimScript::AfterUpgrade after)
+{
+    changeScript([&](SimScript &script) { script.setAfterUpgrade(after); });
+}
+
 void DeviceSimulator::vanish()
 {
     inEngine([this] { m_engine->vanish(); });

@@ -61,6 +61,9 @@ public:
     void setRebootDelay(int ms);
     // Off: a reboot request is acknowledged and nothing else happens.
     void setRebootOnRequest(bool reboot);
+    // Stay (the default) keeps the device as it is after a single image's
+    // success; the others restart it then (see SimScript::AfterUpgrade).
+    void setAfterUpgrade(SimScript::AfterUpgrade after);
 
     // The port disappears as if unplugged, until reappear().
     void vanish();

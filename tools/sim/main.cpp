@@ -2,7 +2,7 @@
 // for trying the program by hand without hardware.
 
 #include "devicesimulator.h"
-#include "signalwatcher.h"
+#include "interruptwatcher.h"
 #include "simoptions.h"
 
 #include <QCoreApplication>
@@ -55,15 +55,16 @@ int main(int argc, char *argv[])
     const SimOptions &options = commandLine.options();
     g_verbose = options.verbose;
 
-    SignalWatcher stopSignals;
+    InterruptWatcher stopSignals;
     if (!stopSignals.isWatching()) {
         std::fprintf(stderr, "cannot watch for SIGINT and SIGTERM\n");
         return ExitFailure;
     }
-    QObject::connect(&stopSignals, &SignalWatcher::stopRequested, &app, &QCoreApplication::quit);
+    QObject::connect(&stopSignals, &InterruptWatcher::interrupted, &app, &QCoreApplication::quit);
 
     DeviceSimulator device(options.identity);
     device.setRebootDelay(options.rebootDelayMs);
+    device.setAfterUpgrade(options.afterUpgrade);
     if (!device.start(options.linkPath)) {
         std::fprintf(stderr, "cannot start: %s\n", qPrintable(device.errorString()));
         return ExitFailure;

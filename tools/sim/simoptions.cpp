@@ -13,6 +13,10 @@ const QString MaxSizeOption = QStringLiteral("max-size");
 const QString TempOption = QStringLiteral("temp");
 const QString RebootDelayOption = QStringLiteral("reboot-delay");
 const QString VerboseOption = QStringLiteral("verbose");
+const QString AfterUpgradeOption = QStringLiteral("after-upgrade");
+
+// --after-upgrade's words, in SimScript::AfterUpgrade's order.
+const QStringList AfterUpgradeWords{QStringLiteral("stay"), QStringLiteral("new"), QStringLiteral("old")};
 
 constexpr int Decimal = 10;
 constexpr int Hexadecimal = 16;
@@ -72,6 +76,10 @@ SimCommandLine::SimCommandLine()
          QStringLiteral("Time the device stays away on reboot (default %1).")
              .arg(SimScript::DefaultRebootDelayMs),
          QStringLiteral("ms")},
+        {AfterUpgradeOption,
+         QStringLiteral("After reporting a single image's upgrade done: stay (default), or restart "
+                        "with the new firmware the file's name announced, or with the old one."),
+         QStringLiteral("stay|new|old")},
         {VerboseOption, QStringLiteral("Print every received frame and every reboot.")},
     });
 }
@@ -90,6 +98,8 @@ SimCommandLine::Outcome SimCommandLine::parse(const QStringList &arguments)
     if (const QString problem = numberProblem(); !problem.isEmpty())
         return fail(problem);
     if (const QString problem = textProblem(); !problem.isEmpty())
+        return fail(problem);
+    if (const QString problem = afterUpgradeProblem(); !problem.isEmpty())
         return fail(problem);
     return Outcome::Run;
 }
@@ -166,6 +176,18 @@ QString SimCommandLine::textProblem()
     return QString();
 }
 
+QString SimCommandLine::afterUpgradeProblem()
+{
+    if (!m_parser.isSet(AfterUpgradeOption))
+        return QString();
+    const int index = AfterUpgradeWords.indexOf(m_parser.value(AfterUpgradeOption));
+    if (index < 0)
+        return QStringLiteral("Invalid --%1: %2 (expected %3)")
+            .arg(AfterUpgradeOption, m_parser.value(AfterUpgradeOption), AfterUpgradeWords.join(QLatin1Char('|')));
+    m_options.afterUpgrade = SimScript::AfterUpgrade(index);
+    return QString();
+}
+
 namespace SimConsole {
 
 QStringList startupFacts(const SimOptions &options, const QString &slavePath)
@@ -181,7 +203,8 @@ QStringList startupFacts(const SimOptions &options, const QString &slavePath)
           << QStringLiteral("hardware: %1").arg(QString::fromUtf8(id.hardwareVersion))
           << QStringLiteral("max-size: %1").arg(id.receiveMaxSize)
           << QStringLiteral("temp: %1").arg(id.cpuTemp)
-          << QStringLiteral("reboot-delay: %1").arg(options.rebootDelayMs);
+          << QStringLiteral("reboot-delay: %1").arg(options.rebootDelayMs)
+          << QStringLiteral("after-upgrade: %1").arg(AfterUpgradeWords.value(int(options.afterUpgrade)));
     return facts;
 }
 

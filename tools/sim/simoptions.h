@@ -13,6 +13,7 @@ struct SimOptions
     DeviceIdentity identity;
     QString linkPath;
     int rebootDelayMs = SimScript::DefaultRebootDelayMs;
+    SimScript::AfterUpgrade afterUpgrade = SimScript::AfterUpgrade::Stay;
     bool verbose = false;
 };
 
@@ -34,6 +35,7 @@ private:
     // Each fills its part of the options, or says what is wrong.
     QString numberProblem();
     QString textProblem();
+    QString afterUpgradeProblem();
     Outcome fail(const QString &error);
 
     QCommandLineParser m_parser;

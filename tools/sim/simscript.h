@@ -22,6 +22,12 @@ public:
 
     enum class Disposition { Answer, Refuse, Ignore };
 
+    // What the device does once it has reported a single image's upgrade
+    // done: stay as it is, or restart by itself and come back with the
+    // firmware the accepted file's name announced, or with its old one (an
+    // upgrade that did not take).
+    enum class AfterUpgrade { Stay, RestartWithNewFirmware, RestartWithOldFirmware };
+
     static constexpr int DefaultRebootDelayMs = 1000;
 
     static QList<StatusStep> defaultStatusScript();
@@ -54,6 +60,8 @@ public:
     void setRebootDelayMs(int ms) { m_rebootDelayMs = qMax(0, ms); }
     bool rebootOnRequest() const { return m_rebootOnRequest; }
     void setRebootOnRequest(bool reboot) { m_rebootOnRequest = reboot; }
+    AfterUpgrade afterUpgrade() const { return m_afterUpgrade; }
+    void setAfterUpgrade(AfterUpgrade after) { m_afterUpgrade = after; }
 
 private:
     static bool takeOne(QHash<quint32, int> &counts, quint32 command);
@@ -67,6 +75,7 @@ private:
     ReplyShape m_shape;
     int m_rebootDelayMs = DefaultRebootDelayMs;
     bool m_rebootOnRequest = true;
+    AfterUpgrade m_afterUpgrade = AfterUpgrade::Stay;
 };
 
 #endif // SIMSCRIPT_H

@@ -1,15 +1,82 @@
-#ifndef FLASHCOMMAND_BENCH_H
-#define FLASHCOMMAND_BENCH_H
+#ifndef FLASHBENCH_H
+#define FLASHBENCH_H
 
 #include "devicesimulator.h"
 #include "fixedportlister.h"
 #include "flashcommand.h"
+#include "logcapture.h"
 
+#include <QCoreApplication>
+#include <QDir>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTextStream>
+#include <QTranslator>
 #include <memory>
+
+inline void initFlashCatalogues()
+{
+    Q_INIT_RESOURCE(translations);
+}
+
+namespace FlashBench {
+const QString Image = QStringLiteral("Merlow_R_Sky_1_0_6.img"); // newer than the simulator's 1_0_5
+
+inline QByteArray pattern(int size, char seed)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (int i = 0; i < size; ++i)
+        bytes[i] = char(seed + i * 131);
+    return bytes;
+}
+
+inline bool hasChinese(const QString &text)
+{
+    static const QRegularExpression cjk(QStringLiteral("[\\x{3000}-\\x{303f}\\x{4e00}-\\x{9fff}\\x{ff00}-\\x{ffef}]"));
+    return text.contains(cjk);
+}
+
+inline QString string(const QJsonObject &event, const char *key)
+{
+    return event.value(QLatin1String(key)).toString();
+}
+
+inline int number(const QJsonObject &event, const char *key)
+{
+    return event.value(QLatin1String(key)).toInt();
+}
+} // namespace FlashBench
+
+// What every suite of the command sets up: the English catalogue, a folder
+// of files as the working directory (no settings file of the user's names a
+// device), and the program's log lines kept out of the test's output.
+class FlashWorld
+{
+public:
+    bool setUp()
+    {
+        m_log.reset(new LogCapture);
+        initFlashCatalogues();
+        if (!m_english.load(QStringLiteral(":lang_en.qm")) || !m_files.isValid())
+            return false;
+        QCoreApplication::installTranslator(&m_english);
+        return QDir::setCurrent(m_files.path());
+    }
+    QString path(const QString &name) const { return m_files.filePath(name); }
+    QString writeFile(const QString &name, const QByteArray &bytes) const
+    {
+        const QString filePath = path(name);
+        QFile file(filePath);
+        return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() ? filePath : QString();
+    }
+
+private:
+    QTemporaryDir m_files;
+    QTranslator m_english;
+    std::unique_ptr<LogCapture> m_log;
+};
 
 // A simulated device on a pty at a path of its own, named to the command
 // with --port and --vid.
@@ -93,4 +160,4 @@ inline CommandRun runCommand(const QStringList &arguments,
     return run;
 }
 
-#endif // FLASHCOMMAND_BENCH_H
+#endif // FLASHBENCH_H

@@ -1,0 +1,102 @@
+#include "station.h"
+
+#include "flashexit.h"
+#include "logging.h"
+#include "portfinder.h"
+
+Station::Station(SharedPortLister ports, DeviceSession::Setup common, SessionMaker makeSession, int pollMs)
+    : m_ports(std::move(ports))
+    , m_common(std::move(common))
+    , m_makeSession(std::move(makeSession))
+{
+    m_poll.setInterval(pollMs);
+    connect(&m_poll, &QTimer::timeout, this, &Station::poll);
+}
+
+Station::~Station() = default;
+
+int Station::run()
+{
+    QTimer::singleShot(0, this, &Station::poll);
+    m_poll.start();
+    m_loop.exec();
+    return m_exitCode;
+}
+
+void Station::interrupt()
+{
+    ++m_interrupts;
+    if (m_interrupts == 1) {
+        LOG_INFO << "tavio-flash: station interrupted, running upgrades finish";
+        m_poll.stop();
+    } else {
+        LOG_INFO << "tavio-flash: station interrupted again, running upgrades are cancelled";
+        for (const auto &running : m_running)
+            running.second->cancel();
+    }
+    quitWhenDone();
+}
+
+void Station::poll()
+{
+    emit aboutToPoll();
+    if (m_interrupts > 0)
+        return;
+    QSet<QString> present;
+    for (const SerialPortDescription &port : m_ports->availablePorts()) {
+        if (!PortFinder::isRecognisedPort(port))
+            continue;
+        present.insert(port.portName);
+        if (!m_present.contains(port.portName) && m_running.count(port.portName) == 0)
+            startSession(port);
+    }
+    m_present = present;
+}
+
+void Station::startSession(const SerialPortDescription &port)
+{
+    DeviceSession::Setup setup = m_common;
+    setup.port = port;
+    setup.ports = m_ports;
+    setup.claim = [this](const QString &serial) { return claim(serial); };
+    std::unique_ptr<DeviceSession> session = m_makeSession(setup);
+    connect(session.get(), &DeviceSession::finished, this,
+            [this, name = port.portName] { sessionEnded(name); }, Qt::QueuedConnection);
+    session->start();
+    m_running[port.portName] = std::move(session);
+}
+
+void Station::sessionEnded(const QString &port)
+{
+    const auto found = m_running.find(port);
+    if (found == m_running.end())
+        return;
+    const std::unique_ptr<DeviceSession> session = std::move(found->second);
+    m_running.erase(found);
+    if (!session->leftAlone()) {
+        const int code = session->exitCode();
+        m_exitCode = qMax(m_exitCode, code);
+        if (code == FlashExit::Success)
+            ++m_counts.upgraded;
+        else if (code == FlashExit::FileRefused)
+            ++m_counts.skipped;
+        else
+            ++m_counts.failed;
+    }
+    quitWhenDone();
+}
+
+bool Station::claim(const QString &serial)
+{
+    QMutexLocker lock(&m_claimsMutex);
+    if (m_claimed.contains(serial))
+        return false;
+    m_claimed.insert(serial);
+    return true;
+}
+
+void Station::quitWhenDone()
+{
+    if (m_interrupts > 0 && m_running.empty())
+        m_loop.quit();
+}

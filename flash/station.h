@@ -1,0 +1,72 @@
+#ifndef STATION_H
+#define STATION_H
+
+#include "devicesession.h"
+#include "serialportlister.h"
+
+#include <QEventLoop>
+#include <QMap>
+#include <QMutex>
+#include <QObject>
+#include <QSet>
+#include <QTimer>
+#include <functional>
+#include <memory>
+
+// Station mode (--watch): waits for devices and upgrades each newly
+// attached one once. A port is new when it was absent at the last look and
+// no upgrade runs on it (a device restarting during its own upgrade is not
+// new); a device is upgraded once, by serial number (one that restarts after
+// its upgrade is left alone). Devices attached at the start count as new.
+class Station : public QObject
+{
+    Q_OBJECT
+
+public:
+    struct Counts
+    {
+        int upgraded = 0;
+        int failed = 0;
+        int skipped = 0; // the rules refused the file for the device
+    };
+    using SessionMaker = std::function<std::unique_ptr<DeviceSession>(DeviceSession::Setup setup)>;
+
+    // How often the ports are looked at, in program time.
+    static constexpr int PortPollMs = 1000;
+
+    Station(SharedPortLister ports, DeviceSession::Setup common, SessionMaker makeSession, int pollMs);
+    ~Station() override;
+
+    // Until interrupted and every upgrade has ended; the highest exit code of any device.
+    int run();
+    // The first stops taking devices and lets the running upgrades finish;
+    // the second cancels them.
+    void interrupt();
+    Counts counts() const { return m_counts; }
+
+signals:
+    // Before each look at the ports: an interrupt delivered by then is seen first.
+    void aboutToPoll();
+
+private:
+    void poll();
+    void startSession(const SerialPortDescription &port);
+    void sessionEnded(const QString &port);
+    bool claim(const QString &serial);
+    void quitWhenDone();
+
+    SharedPortLister m_ports;
+    DeviceSession::Setup m_common;
+    SessionMaker m_makeSession;
+    QTimer m_poll;
+    QEventLoop m_loop;
+    QSet<QString> m_present; // ports seen at the last look
+    std::map<QString, std::unique_ptr<DeviceSession>> m_running;
+    QMutex m_claimsMutex;    // claims come from the sessions' threads
+    QSet<QString> m_claimed;
+    Counts m_counts;
+    int m_interrupts = 0;
+    int m_exitCode = 0;
+};
+
+#endif // STATION_H
