@@ -15,8 +15,6 @@
 #include <QDeadlineTimer>
 #include <QFileInfo>
 #include <QThread>
-#include <cerrno>
-#include <unistd.h>
 
 namespace {
 constexpr int PortSettleMs = 10;          // as the window lets a freshly opened port settle
@@ -273,8 +271,8 @@ QString DeviceSession::openFailureText() const
 {
     const QString name = m_setup.port.portName;
     const QString path = name.contains(QLatin1Char('/')) ? name : QStringLiteral("/dev/") + name;
-    if (QFileInfo::exists(path) && ::access(QFile::encodeName(path).constData(), R_OK | W_OK) != 0
-        && errno == EACCES) {
+    const QFileInfo port(path);
+    if (port.exists() && !(port.isReadable() && port.isWritable())) {
         return QStringLiteral("permission denied on %1: add your user to the group that owns it "
                               "(usually \"dialout\": sudo usermod -aG dialout $USER), then log in again")
             .arg(path);

@@ -5,7 +5,20 @@
 #include <QTextStream>
 #include <QTranslator>
 #include <cstdio>
+#ifdef Q_OS_WIN
+#include <io.h>
+#else
 #include <unistd.h>
+#endif
+
+static bool isTerminal(FILE *stream)
+{
+#ifdef Q_OS_WIN
+    return _isatty(_fileno(stream)) != 0;
+#else
+    return ::isatty(fileno(stream)) == 1;
+#endif
+}
 
 static void initCatalogues()
 {
@@ -30,8 +43,8 @@ int main(int argc, char *argv[])
     environment.out = &out;
     environment.err = &err;
     environment.in = &in;
-    environment.terminal = ::isatty(STDOUT_FILENO) == 1;
-    environment.interactive = ::isatty(STDIN_FILENO) == 1;
+    environment.terminal = isTerminal(stdout);
+    environment.interactive = isTerminal(stdin);
     const int exitCode = FlashCommand(environment).run(QCoreApplication::arguments());
     LogSystem::instance()->shutdown();
     return exitCode;
