@@ -23,7 +23,6 @@ public:
     {
         MessageBoxes::setHandler([this](MessageBoxes::Kind, const QString &title, const QString &text) {
             QMutexLocker lock(&m_mutex);
-            m_shown.append(title + QStringLiteral(" / ") + text);
             if (m_expected.isEmpty()) {
                 m_failures.append(QStringLiteral("unexpected box: %1 / %2").arg(title, text));
                 return QMessageBox::Ok;
@@ -57,17 +56,11 @@ public:
             all.append(QStringLiteral("box not shown: %1 / %2").arg(box.title, box.text));
         return all.join(QLatin1Char('\n'));
     }
-    QStringList shown() const
-    {
-        QMutexLocker lock(&m_mutex);
-        return m_shown;
-    }
 
 private:
     mutable QMutex m_mutex;
     QList<Box> m_expected;
     QStringList m_failures;
-    QStringList m_shown;
     std::function<void()> m_onShown;
 };
 

@@ -19,14 +19,6 @@ const QString ImageName = QStringLiteral("Merlow_R_Sky_1_0_6.img");
 const QString PackageName = QStringLiteral("Merlow_R_Sky_1_0_7.img");
 const QString BrokenPackageName = QStringLiteral("Merlow_R_Sky_1_0_8.img");
 
-QByteArray image()
-{
-    QByteArray bytes(5000, Qt::Uninitialized);
-    for (int i = 0; i < bytes.size(); ++i)
-        bytes[i] = char(i * 29 + 3);
-    return bytes;
-}
-
 DeviceIdentity packageLine()
 {
     DeviceIdentity identity;
@@ -58,20 +50,22 @@ private slots:
     void benchRun_mixedUpgradesEachEndAsExpected();
 
 private:
-    // Reports the device under its present identity and presses Connect.
-    void connectDevice();
-    void disconnectDevice();
+    // Disconnects when connected, makes the device healthy again under
+    // `identity`, reports it and presses Connect.
+    void reconnect(const DeviceIdentity &identity = DeviceIdentity());
     // Chooses `path`, presses Upgrade and waits until the page and the worker
-    // are idle; `box` is the warning the outcome shows (empty: success).
+    // are idle; `box` is the warning the outcome shows (empty: success). The
+    // files the device received meanwhile go to m_received.
     void upgrade(const QString &path, const QString &box);
-    void healDevice(const DeviceIdentity &identity = DeviceIdentity());
     QString logView() const;
 
     std::unique_ptr<PageFixture> f;
     QString m_imagePath;
     QString m_packagePath;
+    QByteArray m_image = UpgradeRun::pattern(5000, 3);
     QByteArray m_app;
     QByteArray m_fpga;
+    QList<QByteArray> m_received;
 };
 
 void TestBenchWorkflow::initTestCase()
@@ -81,7 +75,7 @@ void TestBenchWorkflow::initTestCase()
     f->device->sim.setRebootDelay(HealthyRebootDelayMs);
     f->settingPage.reset(new SettingPage(nullptr));
     f->makePage(f->settingPage.get(), std::make_shared<ScaledClock>(FastFactor));
-    m_imagePath = f->writeFile(ImageName, image());
+    m_imagePath = f->writeFile(ImageName, m_image);
     m_app = UpgradeRun::pattern(3000, 1);
     m_fpga = UpgradeRun::pattern(2000, 2);
     PackageBuilder package;
@@ -96,23 +90,25 @@ void TestBenchWorkflow::cleanupTestCase()
     f.reset();
 }
 
-void TestBenchWorkflow::connectDevice()
+void TestBenchWorkflow::reconnect(const DeviceIdentity &identity)
 {
-    f->page->handleDeviceDetected(f->device->sim.identity().vendorId);
-    f->click("btnConnDevice");
+    if (f->shown("widgetUpg")) {
+        f->click("btnDisConnDevice");
+        QVERIFY(f->shown("widgetConn"));
+    }
+    DeviceSimulator &sim = f->device->sim;
+    Faults::heal(&sim, HealthyRebootDelayMs);
+    sim.setIdentity(identity);
+    sim.setVerdicts({});
+    QTRY_VERIFY(sim.isPresent());
+    f->connectTo(identity.vendorId);
     QVERIFY(f->shown("widgetUpg"));
-}
-
-void TestBenchWorkflow::disconnectDevice()
-{
-    f->click("btnDisConnDevice");
-    QVERIFY(f->shown("widgetConn"));
 }
 
 void TestBenchWorkflow::upgrade(const QString &path, const QString &box)
 {
-    f->chooseFile(path);
-    f->click("btnSelectBinFile");
+    const int receivedBefore = f->device->sim.receivedFiles().size();
+    f->choose(path);
     QVERIFY(f->widget<QToolButton>("btnUpgrade")->isEnabled());
     if (!box.isEmpty())
         f->boxes.expect(Warning, box);
@@ -120,15 +116,9 @@ void TestBenchWorkflow::upgrade(const QString &path, const QString &box)
     QTRY_VERIFY_WITH_TIMEOUT(!f->page->getUpgradeFlag() && !f->page->worker()->isSequenceRunning(),
                              UpgradeTimeoutMs);
     VERIFY_BOXES(f->boxes);
-}
-
-void TestBenchWorkflow::healDevice(const DeviceIdentity &identity)
-{
-    DeviceSimulator &sim = f->device->sim;
-    Faults::heal(&sim, HealthyRebootDelayMs);
-    sim.setIdentity(identity);
-    sim.setVerdicts({});
-    QTRY_VERIFY(sim.isPresent());
+    m_received.clear();
+    for (const SimReceivedFile &file : f->device->sim.receivedFiles().mid(receivedBefore))
+        m_received.append(file.data);
 }
 
 QString TestBenchWorkflow::logView() const
@@ -154,7 +144,7 @@ void TestBenchWorkflow::fault_endsCleanlyAndTheNextUpgradeSucceeds()
     QFETCH(QString, hint);
     QFETCH(int, lostReports);
     DeviceSimulator &sim = f->device->sim;
-    connectDevice();
+    reconnect();
     if (fault == QLatin1String("slow"))
         sim.setReplyDelay(ScaledClock(FastFactor).replyWaitMs(UpgradeProcess::AckTimeoutMs) / 2);
     Faults::inject(fault, &sim, FastFactor);
@@ -166,7 +156,7 @@ void TestBenchWorkflow::fault_endsCleanlyAndTheNextUpgradeSucceeds()
     QVERIFY(logView().contains(Faults::viewLineFor(hint)));
     QVERIFY(!f->device->link->isSerialRecvStarted()); // the worker's reset stopped reception
     if (hint.isEmpty())
-        QCOMPARE(sim.receivedFiles().last().data, image());
+        QCOMPARE(m_received.last(), m_image);
     else
         QVERIFY(f->bar()->value() < 100);
     QCOMPARE(f->page->worker()->getUpgStep(), -1);
@@ -179,64 +169,41 @@ void TestBenchWorkflow::fault_endsCleanlyAndTheNextUpgradeSucceeds()
     QVERIFY2(cpuMs() - cpuBefore < 150, qPrintable(QString::number(cpuMs() - cpuBefore)));
 
     // The bench goes on: disconnect, the device is healthy again, upgrade.
-    disconnectDevice();
-    healDevice();
-    connectDevice();
+    reconnect();
     upgrade(m_imagePath, QString());
     QCOMPARE(f->text("lbNote"), Finished);
     QCOMPARE(f->bar()->value(), 100);
-    QCOMPARE(sim.receivedFiles().last().data, image());
-    disconnectDevice();
+    QCOMPARE(m_received, QList<QByteArray>{m_image});
 }
 
 void TestBenchWorkflow::benchRun_mixedUpgradesEachEndAsExpected()
 {
     DeviceSimulator &sim = f->device->sim;
-    // What the device received from the next upgrade on.
-    int receivedBefore = 0;
-    const auto receivedParts = [&sim, &receivedBefore] {
-        QList<QByteArray> parts;
-        for (const SimReceivedFile &file : sim.receivedFiles().mid(receivedBefore))
-            parts.append(file.data);
-        return parts;
-    };
-
     // A single image, then a package on the other line.
-    healDevice();
-    connectDevice();
+    reconnect();
     upgrade(m_imagePath, QString());
     QCOMPARE(f->text("lbNote"), Finished);
-    disconnectDevice();
-    healDevice(packageLine());
-    connectDevice();
-    sim.clearFrames();
-    receivedBefore = sim.receivedFiles().size();
+    reconnect(packageLine());
     QSignalSpy restarts(&sim, &DeviceSimulator::rebooted);
     upgrade(m_packagePath, QString());
     QCOMPARE(f->text("lbNote"), Finished);
-    QCOMPARE(receivedParts(), (QList<QByteArray>{m_fpga, m_app}));
+    QCOMPARE(m_received, (QList<QByteArray>{m_fpga, m_app}));
 
     // Once the device is back from its restart, another package goes out
     // without a new Connect. The device refuses its first part every time:
     // the rest is not sent and the bar never shows 100; the next package
     // goes through.
     QTRY_COMPARE(restarts.count(), 2); // into the upgrade state, then the normal restart
-    sim.clearFrames();
-    receivedBefore = sim.receivedFiles().size();
     sim.setVerdicts(QVector<int>(UpgradeProcess::MaxResends + 1, -1).toList());
     upgrade(m_packagePath, Faults::TransferFailed);
     QCOMPARE(f->text("lbNote"), Faults::TransferFailed);
     QVERIFY(f->bar()->value() < 100);
-    QCOMPARE(receivedParts(), QVector<QByteArray>(UpgradeProcess::MaxResends + 1, m_fpga).toList());
-    disconnectDevice();
-    healDevice(packageLine());
-    connectDevice();
-    sim.clearFrames();
-    receivedBefore = sim.receivedFiles().size();
+    QCOMPARE(m_received, QVector<QByteArray>(UpgradeProcess::MaxResends + 1, m_fpga).toList());
+    reconnect(packageLine());
     restarts.clear();
     upgrade(m_packagePath, QString());
     QCOMPARE(f->text("lbNote"), Finished);
-    QCOMPARE(receivedParts(), (QList<QByteArray>{m_fpga, m_app}));
+    QCOMPARE(m_received, (QList<QByteArray>{m_fpga, m_app}));
     QTRY_COMPARE(restarts.count(), 2);
 
     // A package that cannot be split: the box names it, nothing is sent and
@@ -260,21 +227,16 @@ void TestBenchWorkflow::benchRun_mixedUpgradesEachEndAsExpected()
     QCOMPARE(f->text("lbNote"), Finished);
 
     // A single image whose device vanishes mid-transfer and comes back.
-    disconnectDevice();
-    healDevice();
-    connectDevice();
+    reconnect();
     Faults::inject(QStringLiteral("vanish 116"), &sim, FastFactor);
     upgrade(m_imagePath, Faults::TransferFailed);
-    disconnectDevice();
-    healDevice();
-    connectDevice();
+    reconnect();
     upgrade(m_imagePath, QString());
     QCOMPARE(f->text("lbNote"), Finished);
 
     // The user disconnects while the upgrade waits for the rebooting device.
     sim.setRebootDelay(AwayRebootDelayMs);
-    f->chooseFile(m_imagePath);
-    f->click("btnSelectBinFile");
+    f->choose(m_imagePath);
     f->click("btnUpgrade");
     QCOMPARE(f->bar()->value(), 0); // a new upgrade starts from nothing
     QTRY_VERIFY_WITH_TIMEOUT(f->log.contains(QStringLiteral("waiting for fpv reconnection")), UpgradeTimeoutMs);
@@ -286,11 +248,10 @@ void TestBenchWorkflow::benchRun_mixedUpgradesEachEndAsExpected()
     QVERIFY(!f->device->link->SerialPortIsOpen());
 
     // And the next upgrade succeeds.
-    healDevice();
-    connectDevice();
+    reconnect();
     upgrade(m_imagePath, QString());
     QCOMPARE(f->text("lbNote"), Finished);
-    QCOMPARE(sim.receivedFiles().last().data, image());
+    QCOMPARE(m_received, QList<QByteArray>{m_image});
 }
 
 QTEST_MAIN(TestBenchWorkflow)

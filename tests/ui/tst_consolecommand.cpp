@@ -34,7 +34,6 @@ void TestConsoleCommand::parse_data()
 
     QTest::newRow("bytes apart") << "4F 54 52 41" << Otra << QString();
     QTest::newRow("bytes together, lower case") << "4f545241" << Otra << QString();
-    QTest::newRow("groups of two") << "4F54 5241" << Otra << QString();
     QTest::newRow("tabs and line breaks") << "4F\t54\n52\r\n41" << Otra << QString();
     QTest::newRow("one byte") << "00" << QByteArray(1, '\0') << QString();
 

@@ -1,21 +1,13 @@
-#include "expectedboxes.h"
-#include "fixedportlister.h"
 #include "mainwindow.h"
-#include "settingpage.h"
 #include "sidebar.h"
 #include "sidebarmenuitem.h"
-#include "simulateddevice.h"
 #include "startup.h"
-#include "upgradepage.h"
+#include "upgradepage_fixture.h"
 #include "upgradeprocess.h"
 
 #include <QComboBox>
-#include <QLabel>
 #include <QPushButton>
-#include <QTemporaryDir>
-#include <QToolButton>
 #include <QVBoxLayout>
-#include <QtTest>
 
 namespace {
 
@@ -39,11 +31,6 @@ bool isHighlighted(SideBarMenuItem *item)
 {
     return item->styleSheet() == SideBarMenuItem::SelectedStyle
            && item->findChild<QToolButton *>()->font().bold();
-}
-
-void click(SideBarMenuItem *item)
-{
-    QTest::mouseClick(item->findChild<QToolButton *>(), Qt::LeftButton);
 }
 
 template<typename T>
@@ -75,14 +62,12 @@ class TestMainWindow : public QObject
 private slots:
     void initTestCase();
 
-    void shownWindow_isFramelessWithTheUpgradePageAndEntryHighlighted();
     void clickingAnEntry_switchesPageBeforeMovingTheHighlight_data();
     void clickingAnEntry_switchesPageBeforeMovingTheHighlight();
     void pressAndMove_dragsOnlyFromTheTitleBar_data();
     void pressAndMove_dragsOnlyFromTheTitleBar();
-    void titleBar_togglesMaximisedState_data();
-    void titleBar_togglesMaximisedState();
-    void closeButton_closesTheWindowAtOnce();
+    void titleBar_togglesMaximisedStateThenCloses_data();
+    void titleBar_togglesMaximisedStateThenCloses();
     void closeDuringAnUpgrade_asksAndEndsTheUpgradeOnYes();
     void languageChoice_retranslatesTheSideBarButNotTheTitle();
 
@@ -97,20 +82,6 @@ void TestMainWindow::initTestCase()
     Startup::initResources();
 }
 
-void TestMainWindow::shownWindow_isFramelessWithTheUpgradePageAndEntryHighlighted()
-{
-    const std::unique_ptr<MainWindow> window = shownWindow();
-    QVERIFY(window);
-
-    QVERIFY(window->windowFlags().testFlag(Qt::FramelessWindowHint));
-    QCOMPARE(window->size(), QSize(1100, 720));
-    QCOMPARE(window->currentPageIndex(), int(MainWindow::UpgradePageIndex));
-    QVERIFY(window->findChild<UpgradePage *>()->isVisible());
-    QVERIFY(!window->findChild<SettingPage *>()->isVisible());
-    QVERIFY(isHighlighted(entry(*window, MainWindow::UpgradePageIndex)));
-    QVERIFY(!isHighlighted(entry(*window, MainWindow::SettingPageIndex)));
-}
-
 void TestMainWindow::clickingAnEntry_switchesPageBeforeMovingTheHighlight_data()
 {
     QTest::addColumn<int>("clicked");
@@ -123,6 +94,15 @@ void TestMainWindow::clickingAnEntry_switchesPageBeforeMovingTheHighlight()
     QFETCH(int, clicked);
     const std::unique_ptr<MainWindow> window = shownWindow();
     QVERIFY(window);
+    // The window opens frameless on the upgrade page, its entry highlighted.
+    QVERIFY(window->windowFlags().testFlag(Qt::FramelessWindowHint));
+    QCOMPARE(window->size(), QSize(1100, 720));
+    QCOMPARE(window->currentPageIndex(), int(MainWindow::UpgradePageIndex));
+    QVERIFY(window->findChild<UpgradePage *>()->isVisible());
+    QVERIFY(!window->findChild<SettingPage *>()->isVisible());
+    for (int i : {MainWindow::UpgradePageIndex, MainWindow::SettingPageIndex})
+        QCOMPARE(isHighlighted(entry(*window, i)), i == MainWindow::UpgradePageIndex);
+
     // Connected after the window, so it sees the state once the page has switched.
     QList<int> pageAtSignal;
     QList<bool> oldEntryHighlightedAtSignal;
@@ -132,7 +112,7 @@ void TestMainWindow::clickingAnEntry_switchesPageBeforeMovingTheHighlight()
         oldEntryHighlightedAtSignal.append(isHighlighted(entry(*window, MainWindow::UpgradePageIndex)));
     });
 
-    click(entry(*window, clicked));
+    QTest::mouseClick(entry(*window, clicked)->findChild<QToolButton *>(), Qt::LeftButton);
     QCOMPARE(pageAtSignal, QList<int>{clicked});
     QCOMPARE(oldEntryHighlightedAtSignal, QList<bool>{true});
     QCOMPARE(window->currentPageIndex(), clicked);
@@ -182,14 +162,14 @@ void TestMainWindow::pressAndMove_dragsOnlyFromTheTitleBar()
     QCOMPARE(window->pos(), expected); // the release ended any drag
 }
 
-void TestMainWindow::titleBar_togglesMaximisedState_data()
+void TestMainWindow::titleBar_togglesMaximisedStateThenCloses_data()
 {
     QTest::addColumn<bool>("useButton");
     QTest::newRow("double-click on the title") << false;
     QTest::newRow("□ button") << true;
 }
 
-void TestMainWindow::titleBar_togglesMaximisedState()
+void TestMainWindow::titleBar_togglesMaximisedStateThenCloses()
 {
     QFETCH(bool, useButton);
     const std::unique_ptr<MainWindow> window = shownWindow();
@@ -205,13 +185,8 @@ void TestMainWindow::titleBar_togglesMaximisedState()
     QVERIFY(window->windowState().testFlag(Qt::WindowMaximized));
     toggle();
     QVERIFY(!window->windowState().testFlag(Qt::WindowMaximized));
-}
 
-void TestMainWindow::closeButton_closesTheWindowAtOnce()
-{
     ExpectedBoxes boxes; // none: no upgrade runs
-    const std::unique_ptr<MainWindow> window = shownWindow();
-    QVERIFY(window);
     QTest::mouseClick(titleBarPart<QPushButton>(*window, "btnClose"), Qt::LeftButton);
     VERIFY_BOXES(boxes);
     QVERIFY(!window->isVisible());
@@ -221,39 +196,32 @@ void TestMainWindow::closeButton_closesTheWindowAtOnce()
 // the device stays away), so it runs while the test closes.
 void TestMainWindow::closeDuringAnUpgrade_asksAndEndsTheUpgradeOnYes()
 {
-    const QString title = QStringLiteral("提示");
-    const QString question = QStringLiteral("正在升级中，是否结束？");
-    QTemporaryDir images;
-    QFile image(images.filePath(QStringLiteral("Merlow_R_Sky_1_0_6.img")));
-    QVERIFY(image.open(QIODevice::WriteOnly));
-    image.write(QByteArray(1024, '\x5A'));
-    image.close();
-    SimulatedDevice device;
-    QVERIFY(device.start());
-    device.sim.setRebootDelay(AwayRebootMs);
-    ExpectedBoxes boxes;
-    const std::unique_ptr<MainWindow> window = shownWindow(device.ports);
+    PageFixture f;
+    QVERIFY(f.startDevice());
+    f.device->sim.setRebootDelay(AwayRebootMs);
+    const QString image = f.writeFile(QStringLiteral("Merlow_R_Sky_1_0_6.img"), QByteArray(1024, '\x5A'));
+    const std::unique_ptr<MainWindow> window = shownWindow(f.device->ports);
     QVERIFY(window);
     auto *page = window->findChild<UpgradePage *>();
-    page->handleDeviceDetected(device.sim.identity().vendorId);
+    page->handleDeviceDetected(f.device->sim.identity().vendorId);
     page->findChild<QToolButton *>(QStringLiteral("btnConnDevice"))->click();
-    page->setFileChooser([&image] { return image.fileName(); });
+    page->setFileChooser([image] { return image; });
     page->findChild<QToolButton *>(QStringLiteral("btnSelectBinFile"))->click();
     page->findChild<QToolButton *>(QStringLiteral("btnUpgrade"))->click();
-    VERIFY_BOXES(boxes);
+    VERIFY_BOXES(f.boxes);
     QVERIFY(page->getUpgradeFlag());
     QTRY_VERIFY(page->worker()->beRun()); // a reset before the sequence starts would be lost
 
-    boxes.expect(title, question, QMessageBox::No);
+    f.boxes.expect(PageTexts::Hint, PageTexts::StillUpgrading, QMessageBox::No);
     QTest::mouseClick(titleBarPart<QPushButton>(*window, "btnClose"), Qt::LeftButton);
-    VERIFY_BOXES(boxes);
+    VERIFY_BOXES(f.boxes);
     QVERIFY(window->isVisible());
     QVERIFY(page->getUpgradeFlag());
     QVERIFY(page->worker()->isSequenceRunning());
 
-    boxes.expect(title, question, QMessageBox::Yes);
+    f.boxes.expect(PageTexts::Hint, PageTexts::StillUpgrading, QMessageBox::Yes);
     QVERIFY(window->close());
-    VERIFY_BOXES(boxes);
+    VERIFY_BOXES(f.boxes);
     QVERIFY(!window->isVisible());
     QVERIFY(!page->getUpgradeFlag());
     // Ended and waited for before the window went.

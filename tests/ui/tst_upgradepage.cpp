@@ -18,14 +18,6 @@ constexpr int NamePauseMs = 200;
 const QString ImageName = QStringLiteral("Merlow_R_Sky_1_0_6.img");
 const QString WaitingStatus = QStringLiteral("正在等待设备重启……已等待35秒");
 
-// The note while an upgrade runs: the upgrading text, or what the worker is
-// waiting for (it reports its waits as they go on).
-bool notesAnUpgrade(const QString &note)
-{
-    return note == Upgrading || note.startsWith(QStringLiteral("正在等待"));
-}
-
-
 DeviceIdentity identityOf(quint16 vid, int cpuTemp = DeviceIdentity().cpuTemp)
 {
     DeviceIdentity identity;
@@ -45,38 +37,27 @@ private slots:
 
     void presence_namesTheDevice_data();
     void presence_namesTheDevice();
-    void presence_pausesOnlyWhenANamedUnitAppears_data();
-    void presence_pausesOnlyWhenANamedUnitAppears();
-    void showing_startsPresencePolling();
-    void showing_duringAnUpgrade_keepsTheUpgradePanel();
-    void closeRequest_isRefused();
-    void construction_leavesNoSlotToAutoConnect();
+    void showing_picksThePanel_data();
+    void showing_picksThePanel();
 
     void connect_withoutDevice_warnsOnceAndSendsNothing_data();
     void connect_withoutDevice_warnsOnceAndSendsNothing();
-    void connect_showsTheDeviceIdentity();
-    void connect_toASilentDevice_warnsAndStaysOnThePrompt();
-    void connect_deviceWithoutTemperature_givesUpAfterTenPasses();
+    void connect_showsTheIdentityAndKeepsItOnLanguageChange_data();
+    void connect_showsTheIdentityAndKeepsItOnLanguageChange();
+    void connect_unanswered_warnsAndStaysOnThePrompt_data();
+    void connect_unanswered_warnsAndStaysOnThePrompt();
 
-    void fileChoice_refused_changesNothing_data();
     void fileChoice_refused_changesNothing();
-    void fileChoice_acceptedOrCancelled_data();
-    void fileChoice_acceptedOrCancelled();
 
     void progress_isShownAndCompletes_data();
     void progress_isShownAndCompletes();
-    void hint_showsItsBoxThenTheNote();
-    void failureReport_offersANewFileChoice();
+    void workerHint_showsItsBoxOrOffersANewFileChoice_data();
+    void workerHint_showsItsBoxOrOffersANewFileChoice();
     void waitingReport_showsInTheNoteWhileUpgrading_data();
     void waitingReport_showsInTheNoteWhileUpgrading();
 
-    void confirmationNo_keepsTheUpgradeRunning_data();
-    void confirmationNo_keepsTheUpgradeRunning();
-    void confirmationYes_endsTheSequenceBeforeTheAction_data();
-    void confirmationYes_endsTheSequenceBeforeTheAction();
-
-    void languageChange_keepsTheIdentity_data();
-    void languageChange_keepsTheIdentity();
+    void confirmation_keepsOrEndsTheSequenceBeforeTheAction_data();
+    void confirmation_keepsOrEndsTheSequenceBeforeTheAction();
     void destruction_duringAnUpgrade_endsTheSequenceFirst();
 
 private:
@@ -106,8 +87,7 @@ void TestUpgradePage::connectAndChoose(quint16 vid, const QByteArray &image, int
     f->makePage(nullptr, std::move(clock));
     f->connectTo(vid);
     QVERIFY(f->shown("widgetUpg"));
-    f->chooseFile(f->writeFile(ImageName, image));
-    f->click("btnSelectBinFile");
+    f->choose(f->writeFile(ImageName, image));
     QVERIFY(f->widget<QToolButton>("btnUpgrade")->isEnabled());
 }
 
@@ -126,104 +106,70 @@ void TestUpgradePage::startWaitingUpgrade()
 
 void TestUpgradePage::presence_namesTheDevice_data()
 {
-    QTest::addColumn<int>("vid");
+    QTest::addColumn<QList<int>>("vids"); // reported one after the other
     QTest::addColumn<QString>("configured"); // the name in the settings file
     QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("pauses"); // lets the unit settle before it is named
     const QString quad = QStringLiteral("My Quad");
-    QTest::newRow("configured name") << 7532 << quad << quad;
-    QTest::newRow("configured name of an unknown board") << 7543 << quad << quad;
-    QTest::newRow("ground EX5 keeps its own name") << 7541 << quad << "Merlow Gnd";
-    QTest::newRow("sky EX6 keeps its own name") << 7542 << quad << "Merlow Sky";
-    QTest::newRow("none") << 0 << QString() << "NO Device";
-    QTest::newRow("first ground unit") << 7531 << QString() << "Merlow Gnd";
-    QTest::newRow("first sky unit") << 7532 << QString() << "Merlow Sky";
-    QTest::newRow("sky 482") << 7533 << QString() << "Merlow Sky";
-    QTest::newRow("GT ground") << 7535 << QString() << "Merlow Gnd";
-    QTest::newRow("GT sky") << 7536 << QString() << "Merlow Sky";
-    QTest::newRow("ground EX3") << 7539 << QString() << "Merlow Gnd";
-    QTest::newRow("sky EX4") << 7540 << QString() << "Merlow Sky";
-    QTest::newRow("ground EX5") << 7541 << QString() << "Merlow Gnd";
-    QTest::newRow("sky EX6") << 7542 << QString() << "Merlow Sky";
-    QTest::newRow("invalid board") << 7543 << QString() << "Merlow FPV";
-    QTest::newRow("unknown identifier") << 1234 << QString() << "Merlow FPV";
+    QTest::newRow("none") << QList<int>{0} << QString() << "NO Device" << false;
+    QTest::newRow("ground units") << QList<int>{7531, 7534, 7535, 7537, 7539} << QString() << "Merlow Gnd" << false;
+    QTest::newRow("sky units") << QList<int>{7532, 7533, 7536, 7538, 7540} << QString() << "Merlow Sky" << false;
+    QTest::newRow("other identifiers") << QList<int>{7530, 7543, 1234} << QString() << "Merlow FPV" << false;
+    QTest::newRow("configured name") << QList<int>{7532, 7543} << quad << quad << false;
+    QTest::newRow("ground EX5 keeps its own name") << QList<int>{7541} << quad << "Merlow Gnd" << true;
+    QTest::newRow("sky EX6 keeps its own name") << QList<int>{7542} << quad << "Merlow Sky" << true;
 }
 
+// A unit that stays is reported again and again: it is not paused for again.
 void TestUpgradePage::presence_namesTheDevice()
 {
-    QFETCH(int, vid);
+    QFETCH(QList<int>, vids);
     QFETCH(QString, configured);
     QFETCH(QString, name);
-    if (!configured.isEmpty())
-        f->writeDeviceName(quint16(vid), configured);
+    QFETCH(bool, pauses);
     UpgradePage *page = f->makePage();
-    page->handleDeviceDetected(quint16(vid));
-    QCOMPARE(f->text("lbConnNote"), name);
-    QCOMPARE(f->plainLink->get_usb_vid(), vid);
+    for (int vid : vids) {
+        if (!configured.isEmpty())
+            f->writeDeviceName(quint16(vid), configured);
+        QElapsedTimer timer;
+        timer.start();
+        page->handleDeviceDetected(quint16(vid));
+        QCOMPARE(timer.elapsed() >= NamePauseMs, pauses);
+        QCOMPARE(f->text("lbConnNote"), name);
+        QCOMPARE(f->plainLink->get_usb_vid(), vid);
+        timer.restart();
+        page->handleDeviceDetected(quint16(vid));
+        QVERIFY2(timer.elapsed() < NamePauseMs, "a unit that stays is not paused for again");
+        QCOMPARE(f->text("lbConnNote"), name);
+    }
 }
 
-void TestUpgradePage::presence_pausesOnlyWhenANamedUnitAppears_data()
+void TestUpgradePage::showing_picksThePanel_data()
 {
-    QTest::addColumn<int>("vid");
-    QTest::addColumn<QString>("name");
-    QTest::newRow("ground EX5") << 7541 << "Merlow Gnd";
-    QTest::newRow("sky EX6") << 7542 << "Merlow Sky";
+    QTest::addColumn<bool>("upgrading");
+    QTest::newRow("connect prompt, presence polled") << false;
+    QTest::newRow("during an upgrade, the upgrade panel") << true;
 }
 
-void TestUpgradePage::presence_pausesOnlyWhenANamedUnitAppears()
+void TestUpgradePage::showing_picksThePanel()
 {
-    QFETCH(int, vid);
-    QFETCH(QString, name);
-    UpgradePage *page = f->makePage();
-    QElapsedTimer timer;
-    timer.start();
-    page->handleDeviceDetected(quint16(vid));
-    QVERIFY(timer.elapsed() >= NamePauseMs);
-    QCOMPARE(f->text("lbConnNote"), name);
-
-    timer.restart();
-    page->handleDeviceDetected(quint16(vid));
-    QVERIFY2(timer.elapsed() < NamePauseMs / 2, "a unit that stays is not paused for again");
-    QCOMPARE(f->text("lbConnNote"), name);
-}
-
-void TestUpgradePage::showing_startsPresencePolling()
-{
+    QFETCH(bool, upgrading);
     QVERIFY(f->startDevice(identityOf(AR_FPV_BOARD_TYPE_GT_GND)));
     UpgradePage *page = f->makePage();
+    // The form connects on_<widget>_<signal> slots by name and warns about
+    // any other slot named like that.
+    QCOMPARE(LogCapture::count(QStringLiteral("connectSlotsByName")), 0);
     QCOMPARE(f->text("lbConnNote"), QStringLiteral("NO Device"));
+    page->setUpgradeFlag(upgrading);
     page->show();
-    QVERIFY(f->shown("widgetConn"));
-    QVERIFY(f->shown("btnConnDevice"));
-    QVERIFY(!f->shown("widgetUpg"));
+    QCOMPARE(f->shown("widgetUpg"), upgrading);
+    QCOMPARE(f->shown("widgetConn"), !upgrading);
+    QCOMPARE(f->shown("btnConnDevice"), !upgrading);
     QVERIFY(!f->shown("btnUsb"));
-    QTRY_COMPARE(f->text("lbConnNote"), QStringLiteral("Merlow Gnd"));
-}
-
-void TestUpgradePage::showing_duringAnUpgrade_keepsTheUpgradePanel()
-{
-    UpgradePage *page = f->makePage();
-    page->setUpgradeFlag(true);
-    page->show();
-    QVERIFY(f->shown("widgetUpg"));
-    QVERIFY(!f->shown("widgetConn"));
-    QVERIFY(!f->shown("btnConnDevice"));
-}
-
-void TestUpgradePage::closeRequest_isRefused()
-{
-    UpgradePage *page = f->makePage();
-    page->show();
-    QVERIFY(!page->close());
+    QVERIFY(!page->close()); // only the window closes
     QVERIFY(page->isVisible());
-}
-
-// The form connects on_<widget>_<signal> slots by name and warns about any
-// other slot named like that.
-void TestUpgradePage::construction_leavesNoSlotToAutoConnect()
-{
-    f->makePage();
-    const QStringList warnings = f->log.matching(QStringLiteral("connectSlotsByName"));
-    QVERIFY2(warnings.isEmpty(), qPrintable(warnings.join(QLatin1Char('\n'))));
+    if (!upgrading)
+        QTRY_COMPARE(f->text("lbConnNote"), QStringLiteral("Merlow Gnd"));
 }
 
 // ---- connect ------------------------------------------------------------------------
@@ -253,111 +199,114 @@ void TestUpgradePage::connect_withoutDevice_warnsOnceAndSendsNothing()
     QVERIFY(!f->shown("widgetUpg"));
 }
 
-void TestUpgradePage::connect_showsTheDeviceIdentity()
+void TestUpgradePage::connect_showsTheIdentityAndKeepsItOnLanguageChange_data()
 {
-    QVERIFY(f->startDevice());
-    f->makePage();
-    f->connectTo(AR_FPV_BOARD_TYPE_GT_SKY);
+    QTest::addColumn<int>("vid");
+    QTest::addColumn<QString>("nameAfter"); // the device name after the change
+    QTest::newRow("others wait for the next report") << int(AR_FPV_BOARD_TYPE_GT_SKY) << "NO Device";
+    QTest::newRow("ground EX5 keeps its name") << int(AR_FPV_BOARD_TYPE_GND_EX5) << "Merlow Gnd";
+}
+
+// Connected, the page waits for a file: a cancelled choice changes nothing,
+// an accepted one is named on the bar.
+void TestUpgradePage::connect_showsTheIdentityAndKeepsItOnLanguageChange()
+{
+    QFETCH(int, vid);
+    QFETCH(QString, nameAfter);
+    QVERIFY(f->startDevice(identityOf(quint16(vid))));
+    UpgradePage *page = f->makePage();
+    f->connectTo(quint16(vid));
     VERIFY_BOXES(f->boxes);
     QCOMPARE(f->device->commands(), QList<quint32>{AR_COMMAND_FIND_DEVICE});
     QVERIFY(f->shown("widgetUpg"));
     QVERIFY(!f->shown("widgetConn"));
-    QCOMPARE(f->text("lbHardware"), QStringLiteral("HW_V1.0"));
-    QCOMPARE(f->text("lbSn"), QStringLiteral("SN0001"));
-    QCOMPARE(f->text("lbFirmware"), QStringLiteral("Merlow_R_Sky_1_0_5"));
-    QCOMPARE(f->text("lbChipTemp"), QStringLiteral("45\u00B0C"));
+    const auto identity = [this] {
+        return QStringList{f->text("lbHardware"), f->text("lbSn"), f->text("lbFirmware"), f->text("lbChipTemp")};
+    };
+    const QStringList deviceIdentity{"HW_V1.0", "SN0001", "Merlow_R_Sky_1_0_5", "45\u00B0C"};
+    QCOMPARE(identity(), deviceIdentity);
     QCOMPARE(f->text("label_3"), QStringLiteral("Merlow R Sky"));
     QCOMPARE(f->text("lbNote"), QString());
-    QVERIFY(!f->widget<QToolButton>("btnUpgrade")->isEnabled());
-    QVERIFY(f->widget<QToolButton>("btnSelectBinFile")->isEnabled());
     QCOMPARE(f->bar()->value(), 0);
-    QCOMPARE(f->bar()->format(), LoadFirmware);
+    for (const bool cancel : {true, false}) {
+        f->choose(cancel ? QString() : f->writeFile(ImageName, TestBytes::pattern(64)));
+        VERIFY_BOXES(f->boxes);
+        QCOMPARE(f->chooserCalls, cancel ? 1 : 2);
+        QCOMPARE(f->bar()->format(), cancel ? LoadFirmware : ImageName);
+        QCOMPARE(f->widget<QToolButton>("btnUpgrade")->isEnabled(), !cancel);
+        QVERIFY(f->widget<QToolButton>("btnSelectBinFile")->isEnabled());
+    }
+
+    page->onUpgradeProgress(100);
+    QCOMPARE(f->text("lbNote"), Finished);
+    QEvent change(QEvent::LanguageChange);
+    QCoreApplication::sendEvent(page, &change);
+    QCOMPARE(identity(), deviceIdentity);
+    QCOMPARE(f->text("lbNote"), QString());
+    QCOMPARE(f->text("label_3"), QStringLiteral("Merlow FPV"));
+    QCOMPARE(f->text("lbConnNote"), nameAfter);
 }
 
-void TestUpgradePage::connect_toASilentDevice_warnsAndStaysOnThePrompt()
+void TestUpgradePage::connect_unanswered_warnsAndStaysOnThePrompt_data()
 {
-    QVERIFY(f->startDevice());
-    f->device->sim.setSilent(true);
+    QTest::addColumn<bool>("silent");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("silent device") << true << Warning << NoCommunication;
+    // Every reply still says the temperature is not known: after ten passes
+    // of 100 ms the wait ends on its own.
+    QTest::newRow("no temperature") << false << Hint << ConnectUsb;
+}
+
+void TestUpgradePage::connect_unanswered_warnsAndStaysOnThePrompt()
+{
+    QFETCH(bool, silent);
+    QFETCH(QString, title);
+    QFETCH(QString, text);
+    QVERIFY(f->startDevice(identityOf(AR_FPV_BOARD_TYPE_GT_SKY, silent ? DeviceIdentity().cpuTemp : -100)));
+    f->device->sim.setSilent(silent);
     f->makePage();
-    f->boxes.expect(Warning, NoCommunication);
+    f->boxes.expect(title, text);
+    QElapsedTimer timer;
+    timer.start();
     f->connectTo(AR_FPV_BOARD_TYPE_GT_SKY);
+    if (!silent) {
+        QVERIFY(timer.elapsed() >= 1000);
+        QVERIFY(timer.elapsed() < 5000);
+    }
     VERIFY_BOXES(f->boxes);
     QCOMPARE(f->device->commands(), QList<quint32>{AR_COMMAND_FIND_DEVICE});
     QVERIFY(f->shown("widgetConn"));
     QVERIFY(!f->shown("widgetUpg"));
-}
-
-void TestUpgradePage::connect_deviceWithoutTemperature_givesUpAfterTenPasses()
-{
-    // Every reply still says "not known": the wait must end on its own.
-    QVERIFY(f->startDevice(identityOf(AR_FPV_BOARD_TYPE_GT_SKY, -100)));
-    f->makePage();
-    f->boxes.expect(Hint, ConnectUsb);
-    QElapsedTimer timer;
-    timer.start();
-    f->connectTo(AR_FPV_BOARD_TYPE_GT_SKY);
-    QVERIFY(timer.elapsed() >= 1000);
-    QVERIFY(timer.elapsed() < 5000);
-    VERIFY_BOXES(f->boxes);
-    QVERIFY(f->shown("widgetConn"));
     QCOMPARE(f->text("lbFirmware"), QString());
 }
 
 // ---- file choice --------------------------------------------------------------------
 
-void TestUpgradePage::fileChoice_refused_changesNothing_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("text");
-    QTest::newRow("not an image name") << "Merlow_R_Sky_1_0_6.bin" << "升级固件文件名错误！";
-    QTest::newRow("other device") << "Merlow_R_Gnd_1_0_6.img" << "升级固件与设备不匹配！请检查！";
-    QTest::newRow("older version") << "Merlow_R_Sky_1_0_4.img" << "升级固件版本过低！请检查！";
-}
-
-// The upgrade that follows sends the file accepted before, not the refused one.
+// Each refused file leaves the accepted one in place: the upgrade that
+// follows sends it.
 void TestUpgradePage::fileChoice_refused_changesNothing()
 {
-    QFETCH(QString, name);
-    QFETCH(QString, text);
     const QByteArray accepted = TestBytes::pattern(1024, 1);
     connectAndChoose(AR_FPV_BOARD_TYPE_GT_SKY, accepted, QuickRebootMs,
                      std::make_shared<ScaledClock>(FastFactor));
-    f->chooseFile(f->writeFile(name, TestBytes::pattern(1024, 2)));
-    f->boxes.expect(Warning, text);
-    f->click("btnSelectBinFile");
-    VERIFY_BOXES(f->boxes);
-    QCOMPARE(f->bar()->format(), ImageName);
-    QVERIFY(f->widget<QToolButton>("btnUpgrade")->isEnabled());
+    const QList<QPair<QString, QString>> refusals{
+        {"Merlow_R_Sky_1_0_6.bin", "升级固件文件名错误！"},
+        {"Merlow_R_Gnd_1_0_6.img", "升级固件与设备不匹配！请检查！"},
+        {"Merlow_R_Sky_1_0_4.img", "升级固件版本过低！请检查！"}};
+    for (const auto &refusal : refusals) {
+        f->boxes.expect(Warning, refusal.second);
+        f->choose(f->writeFile(refusal.first, TestBytes::pattern(1024, 2)));
+        VERIFY_BOXES(f->boxes);
+        QCOMPARE(f->bar()->format(), ImageName);
+        QVERIFY(f->widget<QToolButton>("btnUpgrade")->isEnabled());
+    }
 
     f->click("btnUpgrade");
     QTRY_COMPARE_WITH_TIMEOUT(f->text("lbNote"), Finished, UpgradeTimeoutMs);
     const QList<SimReceivedFile> received = f->device->sim.receivedFiles();
     QCOMPARE(received.size(), 1);
     QCOMPARE(received.first().data, accepted);
-}
-
-void TestUpgradePage::fileChoice_acceptedOrCancelled_data()
-{
-    QTest::addColumn<bool>("cancel");
-    QTest::addColumn<QString>("barText");
-    QTest::newRow("accepted: its name on the bar") << false << ImageName;
-    QTest::newRow("cancelled: nothing changes") << true << LoadFirmware;
-}
-
-void TestUpgradePage::fileChoice_acceptedOrCancelled()
-{
-    QFETCH(bool, cancel);
-    QFETCH(QString, barText);
-    QVERIFY(f->startDevice());
-    f->makePage();
-    f->connectTo(AR_FPV_BOARD_TYPE_GT_SKY);
-    QVERIFY(!f->widget<QToolButton>("btnUpgrade")->isEnabled());
-    f->chooseFile(cancel ? QString() : f->writeFile(ImageName, TestBytes::pattern(64)));
-    f->click("btnSelectBinFile");
-    VERIFY_BOXES(f->boxes);
-    QCOMPARE(f->chooserCalls, 1);
-    QCOMPARE(f->bar()->format(), barText);
-    QCOMPARE(f->widget<QToolButton>("btnUpgrade")->isEnabled(), !cancel);
 }
 
 // ---- the upgrade --------------------------------------------------------------------
@@ -394,31 +343,33 @@ void TestUpgradePage::progress_isShownAndCompletes()
     QCOMPARE(f->widget<QToolButton>("btnSelectBinFile")->isEnabled(), complete);
 }
 
-void TestUpgradePage::hint_showsItsBoxThenTheNote()
+void TestUpgradePage::workerHint_showsItsBoxOrOffersANewFileChoice_data()
 {
+    QTest::addColumn<bool>("isHint");
+    QTest::addColumn<QString>("note");
+    QTest::newRow("hint: its box, then the note") << true << "升级超时，请重启设备再次升级。";
+    QTest::newRow("failure: the failure note") << false << "升级失败，请检查文件重新导入";
+}
+
+void TestUpgradePage::workerHint_showsItsBoxOrOffersANewFileChoice()
+{
+    QFETCH(bool, isHint);
+    QFETCH(QString, note);
     const QString message = QStringLiteral("升级超时，请重启设备再次升级。");
     UpgradePage *page = f->makePage();
     page->setUpgradeFlag(true);
+    f->widget<QToolButton>("btnSelectBinFile")->setEnabled(false);
     QString noteWhileShown;
-    f->boxes.expect(Warning, message);
+    if (isHint)
+        f->boxes.expect(Warning, message);
     f->boxes.whileShown([&] { noteWhileShown = f->text("lbNote"); });
-    page->on_upgrade_process_hint(message, true);
+    page->on_upgrade_process_hint(message, isHint);
     VERIFY_BOXES(f->boxes);
     QCOMPARE(noteWhileShown, QString());
-    QCOMPARE(f->text("lbNote"), message);
-    QVERIFY(!page->getUpgradeFlag());
-}
-
-void TestUpgradePage::failureReport_offersANewFileChoice()
-{
-    UpgradePage *page = f->makePage();
-    page->setUpgradeFlag(true);
-    f->widget<QToolButton>("btnSelectBinFile")->setEnabled(false);
-    page->on_upgrade_process_hint(QStringLiteral("ignored"), false);
-    VERIFY_BOXES(f->boxes);
-    QCOMPARE(f->text("lbNote"), QStringLiteral("升级失败，请检查文件重新导入"));
-    QVERIFY(f->widget<QToolButton>("btnSelectBinFile")->isEnabled());
-    QVERIFY(page->getUpgradeFlag());
+    QCOMPARE(f->text("lbNote"), note);
+    QCOMPARE(page->getUpgradeFlag(), !isHint);
+    if (!isHint)
+        QVERIFY(f->widget<QToolButton>("btnSelectBinFile")->isEnabled());
 }
 
 void TestUpgradePage::waitingReport_showsInTheNoteWhileUpgrading_data()
@@ -447,53 +398,33 @@ void TestUpgradePage::waitingReport_showsInTheNoteWhileUpgrading()
     VERIFY_BOXES(f->boxes);
 }
 
-// ---- confirmation while upgrading ---------------------------------------------------
+// ---- confirmation while upgrading and lifetime ---------------------------------------
 
-void TestUpgradePage::confirmationNo_keepsTheUpgradeRunning_data()
+void TestUpgradePage::confirmation_keepsOrEndsTheSequenceBeforeTheAction_data()
 {
     QTest::addColumn<QString>("button");
-    QTest::newRow("disconnect") << "btnDisConnDevice";
-    QTest::newRow("choose file") << "btnSelectBinFile";
-    QTest::newRow("upgrade") << "btnUpgrade";
-}
-
-void TestUpgradePage::confirmationNo_keepsTheUpgradeRunning()
-{
-    QFETCH(QString, button);
-    startWaitingUpgrade();
-    const int choicesBefore = f->chooserCalls;
-    f->boxes.expect(Hint, StillUpgrading, QMessageBox::No);
-    f->click(qPrintable(button));
-    VERIFY_BOXES(f->boxes);
-    QVERIFY(f->page->getUpgradeFlag());
-    QVERIFY2(notesAnUpgrade(f->text("lbNote")), qPrintable(f->text("lbNote")));
-    QVERIFY(f->shown("widgetUpg"));
-    QCOMPARE(f->chooserCalls, choicesBefore);
-    QVERIFY(f->page->worker()->isSequenceRunning());
-    QVERIFY(f->page->worker()->beRun());
-}
-
-void TestUpgradePage::confirmationYes_endsTheSequenceBeforeTheAction_data()
-{
-    QTest::addColumn<QString>("button");
+    QTest::addColumn<bool>("end"); // the answer to "still upgrading, end it?"
     QTest::addColumn<bool>("upgradingAfter");
     QTest::addColumn<bool>("connectPromptAfter");
     QTest::addColumn<int>("choices");
-    QTest::newRow("disconnect") << "btnDisConnDevice" << false << true << 0;
-    QTest::newRow("choose file") << "btnSelectBinFile" << false << false << 1;
-    QTest::newRow("upgrade") << "btnUpgrade" << true << false << 0;
+    for (const char *button : {"btnDisConnDevice", "btnSelectBinFile", "btnUpgrade"})
+        QTest::addRow("%s, no", button) << button << false << true << false << 0;
+    QTest::newRow("btnDisConnDevice, yes") << "btnDisConnDevice" << true << false << true << 0;
+    QTest::newRow("btnSelectBinFile, yes") << "btnSelectBinFile" << true << false << false << 1;
+    QTest::newRow("btnUpgrade, yes") << "btnUpgrade" << true << true << false << 0;
 }
 
-void TestUpgradePage::confirmationYes_endsTheSequenceBeforeTheAction()
+void TestUpgradePage::confirmation_keepsOrEndsTheSequenceBeforeTheAction()
 {
     QFETCH(QString, button);
+    QFETCH(bool, end);
     QFETCH(bool, upgradingAfter);
     QFETCH(bool, connectPromptAfter);
     QFETCH(int, choices);
     startWaitingUpgrade();
     const int choicesBefore = f->chooserCalls;
     f->chooseFile(QString()); // a new choice is cancelled
-    f->boxes.expect(Hint, StillUpgrading, QMessageBox::Yes);
+    f->boxes.expect(Hint, StillUpgrading, end ? QMessageBox::Yes : QMessageBox::No);
     f->click(qPrintable(button));
     VERIFY_BOXES(f->boxes);
 
@@ -501,7 +432,12 @@ void TestUpgradePage::confirmationYes_endsTheSequenceBeforeTheAction()
     QCOMPARE(f->page->getUpgradeFlag(), upgradingAfter);
     QCOMPARE(f->shown("widgetConn"), connectPromptAfter);
     QCOMPARE(f->chooserCalls - choicesBefore, choices);
-    if (!upgradingAfter) {
+    if (!end) {
+        const QString note = f->text("lbNote");
+        QVERIFY2(note == Upgrading || note.startsWith(QStringLiteral("正在等待")), qPrintable(note));
+        QVERIFY(f->page->worker()->isSequenceRunning());
+        QVERIFY(f->page->worker()->beRun());
+    } else if (!upgradingAfter) {
         // The first sequence ended before the button's own action went ahead.
         QVERIFY(!f->page->worker()->isSequenceRunning());
     } else {
@@ -519,37 +455,6 @@ void TestUpgradePage::confirmationYes_endsTheSequenceBeforeTheAction()
         QCOMPARE(f->device->link->get_usb_vid(), 0);
         QCOMPARE(m_upgrade_device_vid.load(), 0);
     }
-}
-
-// ---- language and lifetime ----------------------------------------------------------
-
-void TestUpgradePage::languageChange_keepsTheIdentity_data()
-{
-    QTest::addColumn<int>("vid");
-    QTest::addColumn<QString>("nameAfter");
-    QTest::newRow("ground EX5 keeps its name") << int(AR_FPV_BOARD_TYPE_GND_EX5) << "Merlow Gnd";
-    QTest::newRow("others wait for the next report") << int(AR_FPV_BOARD_TYPE_GT_SKY) << "NO Device";
-}
-
-void TestUpgradePage::languageChange_keepsTheIdentity()
-{
-    QFETCH(int, vid);
-    QFETCH(QString, nameAfter);
-    QVERIFY(f->startDevice(identityOf(quint16(vid))));
-    UpgradePage *page = f->makePage();
-    f->connectTo(quint16(vid));
-    page->onUpgradeProgress(100);
-    QCOMPARE(f->text("lbNote"), Finished);
-
-    QEvent change(QEvent::LanguageChange);
-    QCoreApplication::sendEvent(page, &change);
-    QCOMPARE(f->text("lbHardware"), QStringLiteral("HW_V1.0"));
-    QCOMPARE(f->text("lbSn"), QStringLiteral("SN0001"));
-    QCOMPARE(f->text("lbFirmware"), QStringLiteral("Merlow_R_Sky_1_0_5"));
-    QCOMPARE(f->text("lbChipTemp"), QStringLiteral("45\u00B0C"));
-    QCOMPARE(f->text("lbNote"), QString());
-    QCOMPARE(f->text("label_3"), QStringLiteral("Merlow FPV"));
-    QCOMPARE(f->text("lbConnNote"), nameAfter);
 }
 
 // The sequence uses the worker and the link: the page ends it and waits for

@@ -102,6 +102,12 @@ public:
             return path;
         });
     }
+    // Chooses `path` (empty: cancelled) with the file button.
+    void choose(const QString &path)
+    {
+        chooseFile(path);
+        click("btnSelectBinFile");
+    }
 
     void writeDeviceName(quint16 vid, const QString &name) const
     {
