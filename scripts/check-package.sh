@@ -16,7 +16,10 @@ deb=$("$repo/package.sh" | tail -n 1)
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/tavio-package.XXXXXX")
 program=
 cleanup() {
-    [ -n "$program" ] && kill "$program" 2>/dev/null && wait "$program" 2>/dev/null
+    if [ -n "$program" ]; then
+        kill "$program" 2>/dev/null || true
+        wait "$program" 2>/dev/null || true
+    fi
     rm -rf "$scratch"
 }
 trap cleanup EXIT
