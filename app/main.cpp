@@ -1,6 +1,7 @@
 #include "logsystem.h"
 #include "mainwindow.h"
 #include "portoptions.h"
+#include "programfiles.h"
 #include "startup.h"
 
 #include <QApplication>
@@ -11,15 +12,16 @@
 
 int main(int argc, char *argv[])
 {
+    Startup::answerHelpOrVersion(argc, argv);
     auto *app = new QApplication(argc, argv);
+    // Window managers and docks match the window to its desktop entry by this name.
+    QGuiApplication::setDesktopFileName(QStringLiteral(TAVIO_APP_ID));
+    ProgramFiles::chooseForThisProgram();
     qInstallMessageHandler(customMessageHandler);
     Startup::initResources();
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "Upgrades the firmware of FPV video-link devices over their USB serial port."));
-    parser.addHelpOption();
-    PortOptions::addTo(parser);
+    Startup::describeOptions(parser);
     parser.process(*app);
     QString optionError;
     const SharedPortLister ports = PortOptions::listerFrom(parser, &optionError);
@@ -28,7 +30,7 @@ int main(int argc, char *argv[])
         return 2;
     }
 
-    auto *settings = new QSettings(QStringLiteral("setting.ini"), QSettings::IniFormat);
+    auto *settings = new QSettings(ProgramFiles::settingsPath(), QSettings::IniFormat);
     QTranslator *startupTranslator = Startup::installSavedLanguage(*settings);
     Startup::loadApplicationFont();
 

@@ -1,8 +1,11 @@
 #include "startup.h"
 
+#include "catalogues.h"
 #include "logging.h"
+#include "portoptions.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QFile>
 #include <QFont>
 #include <QFontDatabase>
@@ -12,7 +15,9 @@
 
 namespace {
 const char FontResource[] = ":/res/fonts/OPPOSANS-R.TTF";
-const char EnglishCatalogue[] = ":lang_en.qm";
+// The real bold face, so bold text is not the Regular face thickened.
+const char BoldFontResource[] = ":/res/fonts/OPPOSANS-B.TTF";
+const char Version[] = TAVIO_VERSION;
 constexpr int DefaultFontPointSize = 9;
 constexpr int DefaultFontWeight = 57; // medium, on the 0-99 weight scale
 } // namespace
@@ -30,17 +35,42 @@ void initResources()
     initTavioResources();
 }
 
+void describeOptions(QCommandLineParser &parser)
+{
+    QCoreApplication::setApplicationVersion(QString::fromLatin1(Version));
+    parser.setApplicationDescription(QStringLiteral(
+        "Upgrades the firmware of FPV video-link devices over their USB serial port."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    PortOptions::addTo(parser);
+}
+
+void answerHelpOrVersion(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCommandLineParser parser;
+    describeOptions(parser);
+    // The window's application takes Qt's own options (-platform ...) out
+    // first: an option unknown here is left to it.
+    if (!parser.parse(QCoreApplication::arguments()))
+        return;
+    if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all"))
+        || parser.isSet(QStringLiteral("version")))
+        parser.process(app); // prints and exits
+}
+
 QTranslator *installSavedLanguage(QSettings &settings)
 {
-    if (!settings.contains(QStringLiteral("lang")))
-        return nullptr;
     const QString language = settings.value(QStringLiteral("lang"), QString()).toString();
-    LOG_INFO << "language " << language;
-    if (language != QLatin1String("english"))
+    if (settings.contains(QStringLiteral("lang")))
+        LOG_INFO << "language " << language;
+    const bool english = language == QLatin1String("english");
+    Catalogues::installQtCatalogue(english ? Catalogues::Language::English : Catalogues::Language::Chinese);
+    if (!english)
         return nullptr;
     LOG_INFO << "load english qm";
     auto *translator = new QTranslator;
-    translator->load(QString::fromLatin1(EnglishCatalogue));
+    translator->load(Catalogues::programCatalogue(Catalogues::Language::English));
     QCoreApplication::installTranslator(translator);
     return translator;
 }
@@ -64,6 +94,8 @@ void loadApplicationFont()
         return;
     }
     qDebug() << "Loaded font family:" << families.first();
+    if (QFontDatabase::addApplicationFont(QString::fromLatin1(BoldFontResource)) == -1)
+        qDebug() << "Failed to load the bold face from resource!";
     QApplication::setFont(QFont(families.first(), DefaultFontPointSize, DefaultFontWeight, false));
 }
 

@@ -13,7 +13,6 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
-#include <QFileInfo>
 #include <QThread>
 
 namespace {
@@ -112,7 +111,10 @@ bool DeviceSession::connectDevice()
         finish(FlashExit::NoDevice, QStringLiteral("no device at %1").arg(m_setup.port.portName));
         return false;
     case Answer::OpenFailed:
-        finish(FlashExit::NoDevice, openFailureText());
+        finish(FlashExit::NoDevice, QStringLiteral("the port %1 cannot be opened").arg(m_setup.port.portName));
+        return false;
+    case Answer::Denied:
+        finish(FlashExit::NoDevice, m_access.deniedText());
         return false;
     case Answer::Silent:
         finish(FlashExit::LinkFailed, QStringLiteral("the device does not answer"));
@@ -129,11 +131,13 @@ bool DeviceSession::connectDevice()
 // Opens the device's port and asks who it is.
 DeviceSession::Answer DeviceSession::askIdentity(DeviceIdentityInfo *identity)
 {
-    switch (m_link->openDevicePort(true)) {
+    switch (m_link->openDevicePort(true, &m_access)) {
     case UsbVirtualSerial::PortOpening::NoPort:
         return Answer::NoPort;
     case UsbVirtualSerial::PortOpening::OpenFailed:
         return Answer::OpenFailed;
+    case UsbVirtualSerial::PortOpening::Denied:
+        return Answer::Denied;
     case UsbVirtualSerial::PortOpening::Opened:
         break;
     }
@@ -264,18 +268,4 @@ void DeviceSession::record(int exitCode, const QString &text, const QString &fir
     entry.exitCode = exitCode;
     entry.seconds = m_started.elapsed() / 1000.0;
     m_setup.ledger->append(entry);
-}
-
-// Permission is the usual reason on a fresh machine, and it has a cure.
-QString DeviceSession::openFailureText() const
-{
-    const QString name = m_setup.port.portName;
-    const QString path = name.contains(QLatin1Char('/')) ? name : QStringLiteral("/dev/") + name;
-    const QFileInfo port(path);
-    if (port.exists() && !(port.isReadable() && port.isWritable())) {
-        return QStringLiteral("permission denied on %1: add your user to the group that owns it "
-                              "(usually \"dialout\": sudo usermod -aG dialout $USER), then log in again")
-            .arg(path);
-    }
-    return QStringLiteral("the port %1 cannot be opened").arg(name);
 }

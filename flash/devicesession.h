@@ -62,7 +62,7 @@ signals:
 
 private:
     // What asking the device for its identity came to.
-    enum class Answer { NoPort, OpenFailed, Silent, Identified };
+    enum class Answer { NoPort, OpenFailed, Denied, Silent, Identified };
 
     void run();
     bool connectDevice();
@@ -73,7 +73,6 @@ private:
     bool askRestartedDevice(DeviceIdentityInfo *identity);
     void finish(int exitCode, const QString &text, const QJsonObject &details = QJsonObject());
     void record(int exitCode, const QString &text, const QString &firmwareAfter);
-    QString openFailureText() const;
     FlashEvents::Source source() const;
 
     Setup m_setup;
@@ -84,6 +83,7 @@ private:
     std::unique_ptr<UpgradeObserver> m_observer;
     std::unique_ptr<UpgradeProcess> m_worker;
     DeviceIdentityInfo m_identity; // as the device was before the upgrade
+    PortAccess m_access;           // of a port that did not open
     QElapsedTimer m_started;
     QThread *m_thread = nullptr;
     std::atomic<int> m_exitCode{0};

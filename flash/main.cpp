@@ -1,5 +1,6 @@
 #include "flashcommand.h"
 #include "logsystem.h"
+#include "programfiles.h"
 
 #include <QCoreApplication>
 #include <QTextStream>
@@ -30,6 +31,7 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("tavio-flash"));
+    ProgramFiles::chooseForThisProgram(); // --log still has the last word
     qInstallMessageHandler(customMessageHandler);
     initCatalogues();
     QTranslator english;

@@ -1,10 +1,11 @@
 #include "deviceconfig.h"
 
+#include "programfiles.h"
+
 #include <QFile>
 #include <QSettings>
 
 namespace {
-const char SettingsFile[] = "setting.ini";
 const char DevicesGroup[] = "Devices Name";
 } // namespace
 
@@ -15,9 +16,9 @@ QString DeviceConfig::keyFor(quint16 vid)
 
 QString DeviceConfig::getDeviceName(quint16 vid) const
 {
-    if (!QFile::exists(QString::fromLatin1(SettingsFile)))
+    if (!QFile::exists(ProgramFiles::settingsPath()))
         return QString();
-    QSettings settings(QString::fromLatin1(SettingsFile), QSettings::IniFormat);
+    QSettings settings(ProgramFiles::settingsPath(), QSettings::IniFormat);
     settings.beginGroup(QString::fromLatin1(DevicesGroup));
     return settings.value(keyFor(vid), QString()).toString();
 }

@@ -51,6 +51,9 @@ public:
     // Before the first search; the finder keeps it for its lifetime.
     void dedicateTo(const Dedication &device);
 
+    // Whether the user may open the port (see SerialPortLister).
+    PortAccess accessOf(const QString &portName) const { return m_ports->accessOf(portName); }
+
 private:
     bool matches(const SerialPortDescription &port, bool anyDevice, int upgradeVid) const;
 

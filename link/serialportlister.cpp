@@ -26,3 +26,8 @@ QList<SerialPortDescription> ExtraPortLister::availablePorts() const
         ports.append(m_extra);
     return ports;
 }
+
+PortAccess ExtraPortLister::accessOf(const QString &portName) const
+{
+    return m_base ? m_base->accessOf(portName) : PortAccess::of(portName);
+}

@@ -1,6 +1,8 @@
 #ifndef SERIALPORTLISTER_H
 #define SERIALPORTLISTER_H
 
+#include "portaccess.h"
+
 #include <QList>
 #include <QString>
 #include <memory>
@@ -20,6 +22,8 @@ class SerialPortLister
 public:
     virtual ~SerialPortLister() = default;
     virtual QList<SerialPortDescription> availablePorts() const = 0;
+    // Whether the user may open a listed port; asked when an open failed.
+    virtual PortAccess accessOf(const QString &portName) const { return PortAccess::of(portName); }
 };
 
 using SharedPortLister = std::shared_ptr<const SerialPortLister>;
@@ -39,6 +43,7 @@ class ExtraPortLister : public SerialPortLister
 public:
     ExtraPortLister(SharedPortLister base, SerialPortDescription extra);
     QList<SerialPortDescription> availablePorts() const override;
+    PortAccess accessOf(const QString &portName) const override;
 
 private:
     SharedPortLister m_base;

@@ -75,7 +75,7 @@ void UsbVirtualSerial::closeSerialPort()
     m_port->close();
 }
 
-UsbVirtualSerial::PortOpening UsbVirtualSerial::openDevicePort(bool anyDevice)
+UsbVirtualSerial::PortOpening UsbVirtualSerial::openDevicePort(bool anyDevice, PortAccess *access)
 {
     const QString name = searchUsbVirtualSerialPort(anyDevice);
     if (name.isEmpty())
@@ -85,8 +85,12 @@ UsbVirtualSerial::PortOpening UsbVirtualSerial::openDevicePort(bool anyDevice)
         stopSerialRecv();
         closeSerialPort();
     }
-    if (!openSerialPort(name))
-        return PortOpening::OpenFailed;
+    if (!openSerialPort(name)) {
+        const PortAccess found = m_finder.accessOf(name);
+        if (access)
+            *access = found;
+        return found.denied() ? PortOpening::Denied : PortOpening::OpenFailed;
+    }
     startSerialRecv();
     return PortOpening::Opened;
 }

@@ -29,8 +29,9 @@ class UsbVirtualSerial : public QObject
 public:
     static constexpr int RawWriteCompletionTimeoutMs = 1000;
 
-    // What openDevicePort() came to.
-    enum class PortOpening { NoPort, OpenFailed, Opened };
+    // What openDevicePort() came to. Denied: the port is there, but the
+    // user may not read and write it.
+    enum class PortOpening { NoPort, OpenFailed, Denied, Opened };
 
     explicit UsbVirtualSerial(SharedPortLister ports = std::make_shared<SystemSerialPortLister>());
     ~UsbVirtualSerial() override;
@@ -51,7 +52,8 @@ public:
     // Finds the device's port (any recognised device when `anyDevice`, else
     // the device being upgraded), lets go of the port held now, opens the one
     // found and starts reception. Nothing changes when no port is found.
-    PortOpening openDevicePort(bool anyDevice);
+    // `access`, when given, tells of the port that failed to open.
+    PortOpening openDevicePort(bool anyDevice, PortAccess *access = nullptr);
     // openDevicePort() for any recognised device.
     void reopenSerialPort();
 

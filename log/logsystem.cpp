@@ -6,7 +6,6 @@
 #include <QThread>
 
 namespace {
-const char LogFileName[] = "log.txt";
 constexpr int LineSearchChunk = 1024;
 
 enum class SinkState { NotCreated, Alive, Destroyed };
@@ -36,7 +35,7 @@ bool LogSystem::isAlive()
 }
 
 LogSystem::LogSystem()
-    : filePath(QString::fromLatin1(LogFileName))
+    : filePath(QString::fromLatin1(FileName))
 {
     sinkState.store(SinkState::Alive);
 }

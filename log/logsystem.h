@@ -26,6 +26,7 @@ public:
     static constexpr int DirectWriteBytes = 4096;
     static constexpr qint64 MaxFileBytes = 5242880;
     static constexpr qint64 TrimmedFileBytes = 2621440;
+    static constexpr char FileName[] = "log.txt"; // in the program's folder (ProgramFiles)
 
     static LogSystem *instance();
 

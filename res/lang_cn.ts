@@ -17,10 +17,10 @@
     </message>
 </context>
 <context>
-    <name>MainWindow</name>
+    <name>PortAccess</name>
     <message>
-        <source>MainWindow</source>
-        <translation>MainWindow</translation>
+        <source>没有权限打开串口%1。请安装本程序的udev规则%2后重新插拔设备，或将当前用户加入该串口所属的组%3（sudo usermod -aG %3 $USER）后重新登录。</source>
+        <translation>没有权限打开串口%1。请安装本程序的udev规则%2后重新插拔设备，或将当前用户加入该串口所属的组%3（sudo usermod -aG %3 $USER）后重新登录。</translation>
     </message>
 </context>
 <context>
@@ -232,10 +232,6 @@
     <message>
         <source>升级错误：未知错误！请重启设备再次升级！</source>
         <translation>升级错误：未知错误！</translation>
-    </message>
-    <message>
-        <source>连接设备</source>
-        <translation>连接设备</translation>
     </message>
     <message>
         <source>Tavio PC Tool open upgrade image file fail, please restart the Tavio PC Tool to upgrade again.</source>

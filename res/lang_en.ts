@@ -17,10 +17,10 @@
     </message>
 </context>
 <context>
-    <name>MainWindow</name>
+    <name>PortAccess</name>
     <message>
-        <source>MainWindow</source>
-        <translation type="unfinished"></translation>
+        <source>没有权限打开串口%1。请安装本程序的udev规则%2后重新插拔设备，或将当前用户加入该串口所属的组%3（sudo usermod -aG %3 $USER）后重新登录。</source>
+        <translation>No permission to open the serial port %1. Install the program&apos;s udev rule %2 and plug the device in again, or add your user to the port&apos;s group %3 (sudo usermod -aG %3 $USER) and log in again.</translation>
     </message>
 </context>
 <context>
@@ -232,10 +232,6 @@
     <message>
         <source>升级错误：未知错误！请重启设备再次升级！</source>
         <translation>Upgrade error: Unknown error!</translation>
-    </message>
-    <message>
-        <source>连接设备</source>
-        <translation>Connect</translation>
     </message>
     <message>
         <source>Tavio PC Tool open upgrade image file fail, please restart the Tavio PC Tool to upgrade again.</source>

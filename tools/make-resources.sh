@@ -2,15 +2,22 @@
 # Regenerates the resources that are compiled into Tavio PC Tool (res/res.qrc)
 # and the Windows icon:
 #
-#   res/fonts/OPPOSANS-R.TTF  interface font, family "OPPOSans R"
-#   res/fonts/LICENSE.txt     licence and notices of that font
+#   res/fonts/OPPOSANS-R.TTF  interface font, family "OPPOSans R", Regular
+#   res/fonts/OPPOSANS-B.TTF  its Bold face, same family
+#   res/fonts/LICENSE.txt     licence and notices of both faces
 #   res/*.png                 icons and panel background, from res/svg/*.svg
 #   res/app.ico, res/app.rc   Windows application icon, from res/svg/app.svg
+#   res/icons/NxN.png         the desktop icon at the hicolor theme's sizes
 #
 # The font is a subset of Debian's Droid Sans Fallback (CJK glyphs) with the
 # Latin glyphs taken from Debian's Open Sans Regular (Droid Sans Fallback has
-# no Latin letters); both are Apache-2.0. The result is renamed and kept small,
-# as it is linked into the executable.
+# no Latin letters); both are Apache-2.0. The Bold face takes its Latin
+# glyphs from Open Sans Bold and its CJK glyphs from Noto Sans CJK SC Bold
+# (OFL-1.1; Droid Sans Fallback has no bold), on the Regular face's tables
+# and vertical metrics, so both faces set text on the same lines. Without
+# it Qt would embolden the Regular face, which closes the dot of an "i".
+# The results are renamed and kept small, as they are linked into the
+# executable.
 #
 # Characters: printable ASCII, a few symbols used on their own in the title
 # bar and labels (see EXTRA_CHARS below), and every character listed in
@@ -34,24 +41,29 @@ PY=/usr/bin/python3
 
 CJK_FONT=/usr/share/fonts/truetype/droid/DroidSansFallbackFull.ttf
 LATIN_FONT=/usr/share/fonts/truetype/open-sans/OpenSans-Regular.ttf
+LATIN_BOLD_FONT=/usr/share/fonts/truetype/open-sans/OpenSans-Bold.ttf
+CJK_BOLD_FONT=/usr/share/fonts/opentype/noto/NotoSansCJK-Bold.ttc
+CJK_BOLD_INDEX=2 # Noto Sans CJK SC Bold in the collection
 CJK_COPYRIGHT=/usr/share/doc/fonts-droid-fallback/copyright
 LATIN_COPYRIGHT=/usr/share/doc/fonts-open-sans/copyright
+CJK_BOLD_COPYRIGHT=/usr/share/doc/fonts-noto-cjk/copyright
 APACHE_TEXT=/usr/share/common-licenses/Apache-2.0
 
 FAMILY="OPPOSans R"
 PS_NAME="OPPOSans-R"
+BOLD_PS_NAME="OPPOSans-RBold"
 
 # Full-width punctuation used in the texts, plus symbols drawn as button or
 # label text: U+25A1 (maximise), U+00D7 (close), U+00B0 (temperature),
-# U+00A9 (copyright line).
-EXTRA_CHARS='：，！？（）□×°©'
+# U+00A9 (copyright line), U+201C and U+201D (quotes in Qt's own file dialog).
+EXTRA_CHARS='：，！？（）□×°©“”'
 
 log() { printf '[make-resources] %s\n' "$*"; }
 die() { printf '[make-resources] error: %s\n' "$*" >&2; exit 1; }
 
 # ---------------------------------------------------------------- packages
 need_pkgs=()
-for pkg in python3 fonttools fonts-droid-fallback fonts-open-sans librsvg2-bin fontconfig; do
+for pkg in python3 fonttools fonts-droid-fallback fonts-open-sans fonts-noto-cjk librsvg2-bin fontconfig; do
     dpkg -s "$pkg" >/dev/null 2>&1 || need_pkgs+=("$pkg")
 done
 if ((${#need_pkgs[@]})); then
@@ -60,7 +72,8 @@ if ((${#need_pkgs[@]})); then
     apt-get install -y -qq "${need_pkgs[@]}" >/dev/null 2>&1 \
         || { apt-get update -qq && apt-get install -y -qq "${need_pkgs[@]}" >/dev/null; }
 fi
-for f in "$CJK_FONT" "$LATIN_FONT" "$CJK_COPYRIGHT" "$LATIN_COPYRIGHT" "$APACHE_TEXT" "$FONTS/glyphs.txt"; do
+for f in "$CJK_FONT" "$LATIN_FONT" "$LATIN_BOLD_FONT" "$CJK_BOLD_FONT" "$CJK_COPYRIGHT" \
+         "$LATIN_COPYRIGHT" "$CJK_BOLD_COPYRIGHT" "$APACHE_TEXT" "$FONTS/glyphs.txt"; do
     [[ -f "$f" ]] || die "missing $f"
 done
 command -v rsvg-convert >/dev/null || die "rsvg-convert not found"
@@ -68,16 +81,24 @@ command -v rsvg-convert >/dev/null || die "rsvg-convert not found"
 mkdir -p "$FONTS"
 
 # ---------------------------------------------------------------- font
-log "building $FONTS/OPPOSANS-R.TTF"
-"$PY" - "$CJK_FONT" "$LATIN_FONT" "$FONTS/glyphs.txt" "$FONTS/OPPOSANS-R.TTF" \
-      "$FAMILY" "$PS_NAME" "$EXTRA_CHARS" <<'PYEOF'
+# build_face OUT STYLE PS_NAME LATIN [CJK_OUTLINES CJK_INDEX]
+# The CJK subset of Droid Sans Fallback gives every face its tables and
+# metrics; CJK_OUTLINES, when given, replaces its ideographs' outlines.
+build_face() {
+log "building $1"
+"$PY" - "$CJK_FONT" "$4" "$FONTS/glyphs.txt" "$1" "$FAMILY" "$3" "$EXTRA_CHARS" \
+      "$2" "${5:-}" "${6:-0}" <<'PYEOF'
 import sys
 from fontTools.ttLib import TTFont
 from fontTools.ttLib.scaleUpem import scale_upem
 from fontTools.pens.ttGlyphPen import TTGlyphPen
+from fontTools.pens.cu2quPen import Cu2QuPen
+from fontTools.pens.transformPen import TransformPen
 from fontTools import subset
 
 cjk_path, latin_path, glyphs_path, out_path, family, ps_name, extra = sys.argv[1:8]
+style, outlines_path, outlines_index = sys.argv[8], sys.argv[9], int(sys.argv[10])
+bold = style == "Bold"
 
 with open(glyphs_path, encoding="utf-8") as f:
     listed = [c for c in f.read() if not c.isspace()]
@@ -92,7 +113,7 @@ fixed_modified = cjk["head"].modified   # keeps the output reproducible
 
 # Latin letters, digits and Latin-1 symbols come from Open Sans so that the
 # text reads as one typeface; everything else from Droid Sans Fallback.
-from_latin = [c for c in wanted if ord(c) in latin_cmap and (ord(c) < 0x2000)]
+from_latin = [c for c in wanted if ord(c) in latin_cmap and (ord(c) < 0x2000 or c in "\u201c\u201d")]
 from_cjk = [c for c in wanted if c not in from_latin and ord(c) in cjk_cmap]
 drawn = [c for c in wanted if c == "\u25a1" and c not in from_latin + from_cjk]
 missing = [c for c in wanted if c not in from_latin + from_cjk + drawn]
@@ -124,7 +145,24 @@ glyf, hmtx = font["glyf"], font["hmtx"]
 order = list(font.getGlyphOrder())
 new_glyphs = {}
 
-# 2. Latin part: copy outlines (composites decomposed, no instructions).
+# 2. The bold ideographs: cubic outlines made quadratic, scaled to this em.
+if outlines_path:
+    src = TTFont(outlines_path, fontNumber=outlines_index)
+    src_set, src_cmap = src.getGlyphSet(), src.getBestCmap()
+    scale = upem / src["head"].unitsPerEm
+    cmap = font.getBestCmap()
+    for c in from_cjk:
+        if ord(c) not in src_cmap:
+            sys.exit("U+%04X is not in %s" % (ord(c), outlines_path))
+        pen = TTGlyphPen(None)
+        src_set[src_cmap[ord(c)]].draw(
+            TransformPen(Cu2QuPen(pen, max_err=1.0, reverse_direction=True), (scale, 0, 0, scale, 0, 0)))
+        g = pen.glyph()
+        g.recalcBounds(glyf)
+        glyf[cmap[ord(c)]] = g
+        hmtx[cmap[ord(c)]] = (round(src["hmtx"][src_cmap[ord(c)]][0] * scale), getattr(g, "xMin", 0))
+
+# 3. Latin part: copy outlines (composites decomposed, no instructions).
 latin_set = latin.getGlyphSet()
 for c in from_latin:
     src = latin_cmap[ord(c)]
@@ -133,11 +171,11 @@ for c in from_latin:
     name = "lat.%04X" % ord(c)
     new_glyphs[ord(c)] = (name, pen.glyph(), latin["hmtx"][src][0])
 
-# 3. U+25A1 WHITE SQUARE, drawn here: full width like the ideographs,
+# 4. U+25A1 WHITE SQUARE, drawn here: full width like the ideographs,
 #    vertically centred on them, stroke about as heavy as theirs.
 if drawn:
     em = upem
-    size, stroke = round(em * 0.70), round(em * 0.065)
+    size, stroke = round(em * 0.70), round(em * (0.1 if bold else 0.065))
     x0 = (em - size) // 2
     y0 = round(em * 0.34) - size // 2
     x1, y1 = x0 + size, y0 + size
@@ -168,7 +206,7 @@ for table in font["cmap"].tables:
             if cp <= 0xFFFF or table.format in (12, 13):
                 table.cmap[cp] = new_glyphs[cp][0]
 
-# 4. Names. Copyright, trademark and licence notices of both sources are kept.
+# 5. Names. Copyright, trademark and licence notices of the sources are kept.
 name = font["name"]
 name.names = []
 notices = {
@@ -187,16 +225,30 @@ notices = {
     13: "Licensed under the Apache License, Version 2.0",
     14: "http://www.apache.org/licenses/LICENSE-2.0",
 }
+if bold:
+    notices.update({
+        0: notices[0] + " Copyright \u00a9 2014-2021 Adobe (Noto Sans CJK).",
+        2: "Bold",
+        3: "%s Bold; 1.00" % family,
+        4: "%s Bold" % family,
+        5: "Version 1.00; renamed subset of Droid Sans Fallback 1.00c, Open Sans Bold 1.10 "
+           "and Noto Sans CJK SC Bold 2.004",
+        10: "Bold face of the interface font of Tavio PC Tool: Latin glyphs from Open Sans "
+            "Bold, CJK glyphs from Noto Sans CJK SC Bold.",
+        13: "Licensed under the Apache License, Version 2.0 (Droid Sans Fallback, Open Sans) "
+            "and the SIL Open Font License, Version 1.1 (Noto Sans CJK)",
+        14: "http://www.apache.org/licenses/LICENSE-2.0 https://openfontlicense.org",
+    })
 for nid, text in notices.items():
     name.setName(text, nid, 3, 1, 0x409)
     if nid <= 6:
         name.setName(text, nid, 1, 0, 0)
 
-# 5. Tables that summarise the glyph set.
+# 6. Tables that summarise the glyph set and name the weight.
 os2 = font["OS/2"]
-os2.usWeightClass = 400
-os2.fsSelection = (os2.fsSelection & ~0b1100001) | 0x40   # REGULAR only
-font["head"].macStyle = 0
+os2.usWeightClass = 700 if bold else 400
+os2.fsSelection = (os2.fsSelection & ~0b1100001) | (0x20 if bold else 0x40)   # BOLD or REGULAR only
+font["head"].macStyle = 1 if bold else 0
 os2.recalcAvgCharWidth(font)
 os2.recalcUnicodeRanges(font)
 font["post"].formatType = 3.0
@@ -207,6 +259,9 @@ font.save(out_path, reorderTables=True)
 print("glyphs: %d (%d Latin, %d CJK, %d drawn)"
       % (len(order), len(from_latin), len(from_cjk), len(drawn)))
 PYEOF
+}
+build_face "$FONTS/OPPOSANS-R.TTF" Regular "$PS_NAME" "$LATIN_FONT"
+build_face "$FONTS/OPPOSANS-B.TTF" Bold "$BOLD_PS_NAME" "$LATIN_BOLD_FONT" "$CJK_BOLD_FONT" "$CJK_BOLD_INDEX"
 
 # ---------------------------------------------------------------- font licence
 {
@@ -217,6 +272,11 @@ PYEOF
     echo "subsets, merges, rescales and renames the fonts; no glyph was redrawn except"
     echo "U+25A1, a plain square drawn by that script."
     echo
+    echo "OPPOSANS-B.TTF (the same family, style Bold) is made the same way, with its"
+    echo "Latin glyphs taken from Open Sans Bold and its CJK glyphs from Noto Sans CJK"
+    echo "SC Bold (Debian package fonts-noto-cjk, SIL Open Font License 1.1; notices"
+    echo "and licence text below), converted to quadratic outlines."
+    echo
     echo "======================================================================"
     echo "Droid Sans Fallback ($CJK_COPYRIGHT)"
     echo "======================================================================"
@@ -226,6 +286,11 @@ PYEOF
     echo "Open Sans ($LATIN_COPYRIGHT)"
     echo "======================================================================"
     cat "$LATIN_COPYRIGHT"
+    echo
+    echo "======================================================================"
+    echo "Noto Sans CJK ($CJK_BOLD_COPYRIGHT)"
+    echo "======================================================================"
+    cat "$CJK_BOLD_COPYRIGHT"
     echo
     echo "======================================================================"
     echo "Apache License, Version 2.0 ($APACHE_TEXT)"
@@ -246,6 +311,14 @@ render question 20 20
 render bg 242 160
 render downarrow 200 200
 
+# ---------------------------------------------------------------- desktop icon
+mkdir -p "$RES/icons"
+for size in 16 24 32 48 64 128 256; do
+    log "rendering icons/${size}x${size}.png"
+    rsvg-convert --width "$size" --height "$size" --format png \
+        -o "$RES/icons/${size}x${size}.png" "$SVG/app.svg"
+done
+
 # ---------------------------------------------------------------- Windows icon
 log "building app.ico (256x256, 32-bit)"
 tmp_png="$(mktemp --suffix=.png)"
@@ -265,10 +338,10 @@ printf 'IDI_ICON1 ICON "app.ico"\n' >"$RES/app.rc"
 
 # ---------------------------------------------------------------- checks
 log "checking"
-"$PY" - "$RES" "$FAMILY" "$PS_NAME" <<'PYEOF'
+"$PY" - "$RES" "$FAMILY" "$PS_NAME" "$BOLD_PS_NAME" <<'PYEOF'
 import struct, sys, os
 from fontTools.ttLib import TTFont
-res, family, ps_name = sys.argv[1:4]
+res, family, ps_name, bold_ps_name = sys.argv[1:5]
 
 def png_size(data):
     if data[:8] != b"\x89PNG\r\n\x1a\n" or data[12:16] != b"IHDR":
@@ -278,6 +351,7 @@ def png_size(data):
 
 expected = {"upg": (200, 200), "set": (200, 200), "usb": (36, 36),
             "question": (20, 20), "bg": (242, 160), "downarrow": (200, 200)}
+expected.update({"icons/%dx%d" % (n, n): (n, n) for n in (16, 24, 32, 48, 64, 128, 256)})
 for name, size in expected.items():
     w, h, depth, colour = png_size(open(os.path.join(res, name + ".png"), "rb").read())
     if (w, h) != size or colour != 6 or depth != 8:
@@ -291,25 +365,32 @@ if (reserved, kind, count, bw, bh, planes, bpp) != (0, 1, 1, 0, 0, 1, 32) \
         or offset + size != len(ico) or png_size(ico[offset:])[:2] != (256, 256):
     raise SystemExit("app.ico is malformed")
 
-font = TTFont(os.path.join(res, "fonts", "OPPOSANS-R.TTF"))
-names = font["name"]
-for nid, want in ((1, family), (2, "Regular"), (4, family), (6, ps_name)):
-    got = names.getName(nid, 3, 1, 0x409)
-    if got is None or got.toUnicode() != want:
-        raise SystemExit("name ID %d is %r, expected %r" % (nid, got and got.toUnicode(), want))
-if names.getName(16, 3, 1, 0x409) is not None:
-    raise SystemExit("unexpected name ID 16")
-cmap = font.getBestCmap()
-absent = [c for c in "升级固件设置连接设备A°×□：" if ord(c) not in cmap]
-if absent:
-    raise SystemExit("missing in cmap: " + "".join(absent))
-glyf = font["glyf"]
-for c in "升A°□":
-    if glyf[cmap[ord(c)]].numberOfContours == 0:
-        raise SystemExit("empty outline for " + c)
+for file, style, full, ps, weight in (("OPPOSANS-R.TTF", "Regular", family, ps_name, 400),
+                                      ("OPPOSANS-B.TTF", "Bold", family + " Bold", bold_ps_name, 700)):
+    font = TTFont(os.path.join(res, "fonts", file))
+    names = font["name"]
+    for nid, want in ((1, family), (2, style), (4, full), (6, ps)):
+        got = names.getName(nid, 3, 1, 0x409)
+        if got is None or got.toUnicode() != want:
+            raise SystemExit("%s: name ID %d is %r, expected %r"
+                             % (file, nid, got and got.toUnicode(), want))
+    if names.getName(16, 3, 1, 0x409) is not None:
+        raise SystemExit(file + ": unexpected name ID 16")
+    if font["OS/2"].usWeightClass != weight:
+        raise SystemExit(file + ": weight class %d" % font["OS/2"].usWeightClass)
+    cmap = font.getBestCmap()
+    absent = [c for c in "升级固件设置连接设备A°×□：" if ord(c) not in cmap]
+    if absent:
+        raise SystemExit(file + ": missing in cmap: " + "".join(absent))
+    glyf = font["glyf"]
+    for c in "升A°□":
+        if glyf[cmap[ord(c)]].numberOfContours == 0:
+            raise SystemExit(file + ": empty outline for " + c)
 PYEOF
 if command -v fc-scan >/dev/null; then
-    fc_family="$(fc-scan --format '%{family}' "$FONTS/OPPOSANS-R.TTF")"
-    [[ "$fc_family" == "$FAMILY" ]] || die "fontconfig sees family '$fc_family'"
+    for face in OPPOSANS-R.TTF OPPOSANS-B.TTF; do
+        fc_family="$(fc-scan --format '%{family}' "$FONTS/$face")"
+        [[ "$fc_family" == "$FAMILY" ]] || die "fontconfig sees family '$fc_family' in $face"
+    done
 fi
 log "done"

@@ -17,11 +17,12 @@ DeviceCommandSender::DeviceCommandSender(UsbVirtualSerial *link)
     qRegisterMetaType<DeviceCommandSender::Outcome>();
 }
 
-DeviceCommandSender::Outcome DeviceCommandSender::sendCommand(int command, unsigned int transmissions)
+DeviceCommandSender::Outcome DeviceCommandSender::sendCommand(int command, unsigned int transmissions,
+                                                              PortAccess *access)
 {
     Q_ASSERT(QThread::currentThread() != thread());
     Outcome outcome = Outcome::NoPort;
-    QMetaObject::invokeMethod(this, [=] { return sendOnThisThread(command, transmissions); },
+    QMetaObject::invokeMethod(this, [=] { return sendOnThisThread(command, transmissions, access); },
                               Qt::BlockingQueuedConnection, &outcome);
     return outcome;
 }
@@ -37,21 +38,24 @@ void DeviceCommandSender::sendConsoleRecord(const QByteArray &decoded)
 
 // A port just opened takes a moment before the device answers on it: the
 // pause is made here, on the sender's thread, never on the window's.
-UsbVirtualSerial::PortOpening DeviceCommandSender::openAndSettle(int settleMs)
+UsbVirtualSerial::PortOpening DeviceCommandSender::openAndSettle(int settleMs, PortAccess *access)
 {
-    const UsbVirtualSerial::PortOpening opening = m_link->openDevicePort(true);
+    const UsbVirtualSerial::PortOpening opening = m_link->openDevicePort(true, access);
     if (opening == UsbVirtualSerial::PortOpening::Opened)
         QThread::msleep(ulong(settleMs));
     return opening;
 }
 
-DeviceCommandSender::Outcome DeviceCommandSender::sendOnThisThread(int command, unsigned int transmissions)
+DeviceCommandSender::Outcome DeviceCommandSender::sendOnThisThread(int command, unsigned int transmissions,
+                                                                   PortAccess *access)
 {
-    switch (openAndSettle(CommandSettleMs)) {
+    switch (openAndSettle(CommandSettleMs, access)) {
     case UsbVirtualSerial::PortOpening::NoPort:
         return Outcome::NoPort;
     case UsbVirtualSerial::PortOpening::OpenFailed:
         return Outcome::OpenFailed;
+    case UsbVirtualSerial::PortOpening::Denied:
+        return Outcome::Denied;
     case UsbVirtualSerial::PortOpening::Opened:
         break;
     }
@@ -60,12 +64,19 @@ DeviceCommandSender::Outcome DeviceCommandSender::sendOnThisThread(int command, 
     return ret >= 0 ? Outcome::Acknowledged : Outcome::NotAcknowledged;
 }
 
-// A port that does not open is left to the send to find out: its header
-// write fails at once.
+// A port that does not open for another reason is left to the send to find
+// out: its header write fails at once.
 DeviceCommandSender::Outcome DeviceCommandSender::sendRecordOnThisThread(QByteArray record)
 {
-    if (openAndSettle(ConsoleSettleMs) == UsbVirtualSerial::PortOpening::NoPort)
+    switch (openAndSettle(ConsoleSettleMs)) {
+    case UsbVirtualSerial::PortOpening::NoPort:
         return Outcome::NoPort;
+    case UsbVirtualSerial::PortOpening::Denied:
+        return Outcome::Denied;
+    case UsbVirtualSerial::PortOpening::OpenFailed:
+    case UsbVirtualSerial::PortOpening::Opened:
+        break;
+    }
     const qint32 ret = m_link->commandSerialSend(AR_COMMAND_SEND_TEXT, AR_MSGTYPE_REQUEST, AR_FMT_BINARY, 0,
                                                  record.data(), unsigned(record.size()),
                                                  ConsoleTransmissions, AckTimeoutMs);

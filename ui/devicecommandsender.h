@@ -15,7 +15,8 @@ class DeviceCommandSender : public QObject
     Q_OBJECT
 
 public:
-    enum class Outcome { NoPort, OpenFailed, NotAcknowledged, Acknowledged };
+    // Denied: the port is there, but the user may not read and write it.
+    enum class Outcome { NoPort, OpenFailed, Denied, NotAcknowledged, Acknowledged };
 
     static constexpr int RecordBytes = 28; // a console command record
     static constexpr int CommandSettleMs = 10;   // after reception starts, before a page command
@@ -24,8 +25,9 @@ public:
     explicit DeviceCommandSender(UsbVirtualSerial *link);
 
     // Any thread but the sender's: sends payload-less `command` with up to
-    // `transmissions` transmissions and returns when it is done.
-    Outcome sendCommand(int command, unsigned int transmissions);
+    // `transmissions` transmissions and returns when it is done. `access`,
+    // when given, tells of a port that failed to open.
+    Outcome sendCommand(int command, unsigned int transmissions, PortAccess *access = nullptr);
     // Any thread: sends the first RecordBytes bytes of `decoded` (zero-filled)
     // as the console's command; consoleRecordSent() tells how it went.
     void sendConsoleRecord(const QByteArray &decoded);
@@ -35,8 +37,8 @@ signals:
 
 private:
     // Opens the device's port and, when there is one, lets it settle.
-    UsbVirtualSerial::PortOpening openAndSettle(int settleMs);
-    Outcome sendOnThisThread(int command, unsigned int transmissions);
+    UsbVirtualSerial::PortOpening openAndSettle(int settleMs, PortAccess *access = nullptr);
+    Outcome sendOnThisThread(int command, unsigned int transmissions, PortAccess *access);
     Outcome sendRecordOnThisThread(QByteArray record);
 
     UsbVirtualSerial *m_link;

@@ -29,6 +29,8 @@ MainWindow::MainWindow(SharedPortLister ports, QWidget *parent)
     , ui(new Ui::MainWindow)
 {
     ui->setupUi(this);
+    // The task bar and the window list show it, as the title bar does.
+    setWindowTitle(QString::fromLatin1(TitleText));
     setWindowFlags(Qt::FramelessWindowHint);
     initTitleBar();
     initMenuAndPages(std::move(ports));

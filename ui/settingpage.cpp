@@ -1,7 +1,9 @@
 #include "settingpage.h"
 
+#include "catalogues.h"
 #include "logging.h"
 #include "messageboxes.h"
+#include "programfiles.h"
 #include "ui_settingpage.h"
 
 #include <QScrollBar>
@@ -9,12 +11,9 @@
 #include <QTime>
 
 namespace {
-const char SettingsFile[] = "setting.ini";
 const char LanguageKey[] = "lang";
 const char EnglishValue[] = "english";
 const char ChineseValue[] = "chinese";
-const char EnglishCatalogue[] = ":lang_en.qm";
-const char ChineseCatalogue[] = ":lang_cn.qm";
 const char LogTimeFormat[] = "[hh:mm:ss] ";
 } // namespace
 
@@ -39,7 +38,7 @@ void SettingPage::adoptTranslator(QTranslator *startup)
 // installed its catalogue.
 void SettingPage::pageInit()
 {
-    setting = std::make_unique<QSettings>(QString::fromLatin1(SettingsFile), QSettings::IniFormat);
+    setting = std::make_unique<QSettings>(ProgramFiles::settingsPath(), QSettings::IniFormat);
     ui->cmbLanguageList->insertItem(Chinese, tr("中文"));
     ui->cmbLanguageList->insertItem(English, tr("English"));
     const QString key = QString::fromLatin1(LanguageKey);
@@ -83,17 +82,21 @@ void SettingPage::on_btnLog_clicked()
     LOG_INFO << "log btn clicked";
 }
 
-// Only one catalogue applies at a time: the start-up one and the previous
-// choice are taken out before the new one goes in. Every widget, this page
-// included, retranslates itself on the resulting language-change event.
+// Only one catalogue of the program applies at a time: the start-up one and
+// the previous choice are taken out before the new one goes in; Qt's own
+// follows the same language. Every widget, this page included, retranslates
+// itself on the resulting language-change event.
 void SettingPage::on_cmbLanguageList_activated(int index)
 {
     LOG_INFO << "language change, index:" << index;
     const bool english = index == English;
+    const Catalogues::Language language = english ? Catalogues::Language::English
+                                                  : Catalogues::Language::Chinese;
     m_startupTranslator.reset();
     QCoreApplication::removeTranslator(&m_translator);
+    Catalogues::installQtCatalogue(language);
     // A catalogue that fails to load leaves the Chinese source texts.
-    m_translator.load(QString::fromLatin1(english ? EnglishCatalogue : ChineseCatalogue));
+    m_translator.load(Catalogues::programCatalogue(language));
     setting->setValue(QString::fromLatin1(LanguageKey),
                       QString::fromLatin1(english ? EnglishValue : ChineseValue));
     setting->sync();

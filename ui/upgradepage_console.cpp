@@ -16,7 +16,8 @@ int UpgradePage::send_comand(int command, unsigned int retryNum, bool isPopUpWar
     // The worker owns the port during an upgrade.
     if (m_upgradeFlag)
         return -1;
-    switch (m_commandSender->sendCommand(command, retryNum)) {
+    PortAccess access;
+    switch (m_commandSender->sendCommand(command, retryNum, &access)) {
     case DeviceCommandSender::Outcome::Acknowledged:
         return 0;
     case DeviceCommandSender::Outcome::NoPort:
@@ -25,6 +26,11 @@ int UpgradePage::send_comand(int command, unsigned int retryNum, bool isPopUpWar
     case DeviceCommandSender::Outcome::OpenFailed:
         if (isPopUpWarning)
             warnUnlessWarningShown(tr("警告"), tr("无法打开升级串口，请重启FPV设备！"));
+        break;
+    case DeviceCommandSender::Outcome::Denied:
+        // Not the device's fault: restarting it would not help.
+        if (isPopUpWarning)
+            warnUnlessWarningShown(tr("警告"), access.deniedText());
         break;
     case DeviceCommandSender::Outcome::NotAcknowledged:
         if (isPopUpWarning)
@@ -71,6 +77,7 @@ void UpgradePage::onConsoleRecordSent(DeviceCommandSender::Outcome outcome, int 
         warnUnlessWarningShown(tr("提示"), tr("请连接USB设备"));
         break;
     case DeviceCommandSender::Outcome::OpenFailed:
+    case DeviceCommandSender::Outcome::Denied:
     case DeviceCommandSender::Outcome::NotAcknowledged:
         warnUnlessWarningShown(tr("警告"), tr("发送失败,请连接USB设备"));
         break;

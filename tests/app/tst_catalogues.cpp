@@ -1,3 +1,4 @@
+#include "catalogues.h"
 #include "startup.h"
 
 #include <QProcess>
@@ -23,7 +24,7 @@ bool sameInBothLanguages(const Text &text)
     static const QStringList anyContext = {
         QStringLiteral("NO Device"), QStringLiteral("Merlow Gnd"), QStringLiteral("Merlow Sky"),
         QStringLiteral("Merlow FPV"), QStringLiteral("Language/语言"), QStringLiteral("Form"),
-        QStringLiteral("MainWindow"), QStringLiteral("中文"), QStringLiteral("English"),
+        QStringLiteral("中文"), QStringLiteral("English"),
         QStringLiteral("升级错误：Flash错误，请重启设备再次升级！"), QStringLiteral("..."),
         QStringLiteral("%1"), QStringLiteral("%1%"), QStringLiteral("versionlabel")};
     return anyContext.contains(text.source);
@@ -81,6 +82,7 @@ private slots:
     void catalogues_translateQuotedTexts_data();
     void catalogues_translateQuotedTexts();
     void catalogues_coverEveryText();
+    void embeddedFont_drawsEveryCharacterOfBothLanguages_data();
     void embeddedFont_drawsEveryCharacterOfBothLanguages();
 
 private:
@@ -146,15 +148,37 @@ void TestCatalogues::catalogues_coverEveryText()
     QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join('\n')));
 }
 
+void TestCatalogues::embeddedFont_drawsEveryCharacterOfBothLanguages_data()
+{
+    QTest::addColumn<QString>("face");
+    QTest::newRow("Regular") << ":/res/fonts/OPPOSANS-R.TTF";
+    QTest::newRow("Bold") << ":/res/fonts/OPPOSANS-B.TTF";
+}
+
+// The program's texts, and the Chinese texts of Qt's file dialog and buttons.
 void TestCatalogues::embeddedFont_drawsEveryCharacterOfBothLanguages()
 {
-    QFile fontFile(QStringLiteral(":/res/fonts/OPPOSANS-R.TTF"));
+    QFETCH(QString, face);
+    QFile fontFile(face);
     QVERIFY(fontFile.open(QIODevice::ReadOnly));
     const QRawFont font(fontFile.readAll(), 12);
     QVERIFY(font.isValid());
+    QTranslator qtChinese;
+    QVERIFY(qtChinese.load(Catalogues::qtCatalogue(Catalogues::Language::Chinese)));
+    QStringList texts;
+    for (const Text &text : m_texts)
+        texts << text.source << inEnglish(text);
+    for (const char *source : {"OK", "Cancel", "&Yes", "&No", "Open", "Close"})
+        texts << qtChinese.translate("QPlatformTheme", source);
+    for (const char *source : {"Look in:", "File &name:", "Files of type:", "All Files (*)", "Back",
+                               "Forward", "Parent Directory", "Create New Folder", "List View",
+                               "Detail View", "Sidebar", "Recent Places", "My Computer"})
+        texts << qtChinese.translate("QFileDialog", source);
+    for (const char *source : {"Name", "Size", "Type", "Date Modified"})
+        texts << qtChinese.translate("QFileSystemModel", source);
     QString missing;
-    for (const Text &text : m_texts) {
-        for (const QChar c : text.source + inEnglish(text)) {
+    for (const QString &text : texts) {
+        for (const QChar c : text) {
             if (!c.isSpace() && !font.supportsCharacter(c) && !missing.contains(c))
                 missing += c;
         }

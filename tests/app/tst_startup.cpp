@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QFontInfo>
+#include <QRawFont>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTranslator>
@@ -17,6 +18,8 @@ private slots:
     void noLangKey_startsWithTheFontCheckAndTheEmbeddedFont();
     void savedLanguage_installsEnglishOnlyForExactlyEnglish_data();
     void savedLanguage_installsEnglishOnlyForExactlyEnglish();
+    void boldText_isDrawnFromTheBoldFace_data();
+    void boldText_isDrawnFromTheBoldFace();
 
 private:
     QTemporaryDir m_dir;
@@ -76,8 +79,35 @@ void TestStartup::savedLanguage_installsEnglishOnlyForExactlyEnglish()
     QCOMPARE(translator != nullptr, english);
     QCOMPARE(QCoreApplication::translate("SideBar", "设置"),
              english ? QStringLiteral("Setting") : QStringLiteral("设置"));
+    // Qt's own buttons and file dialog speak the same language.
+    QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"),
+             english ? QStringLiteral("Cancel") : QStringLiteral("取消"));
+    QCOMPARE(QCoreApplication::translate("QFileDialog", "Look in:"),
+             english ? QStringLiteral("Look in:") : QStringLiteral("查找范围："));
     if (translator)
         QCoreApplication::removeTranslator(translator.get());
+}
+
+// Bold text comes from the embedded Bold face, not from the Regular face
+// thickened; the medium default stays on the Regular face.
+void TestStartup::boldText_isDrawnFromTheBoldFace_data()
+{
+    QTest::addColumn<int>("weight");
+    QTest::addColumn<QString>("style");
+    QTest::newRow("the default, medium") << 57 << "Regular";
+    QTest::newRow("bold") << int(QFont::Bold) << "Bold";
+}
+
+void TestStartup::boldText_isDrawnFromTheBoldFace()
+{
+    QFETCH(int, weight);
+    QFETCH(QString, style);
+    Startup::loadApplicationFont();
+    QFont font = QApplication::font();
+    font.setWeight(weight);
+    const QRawFont face = QRawFont::fromFont(font);
+    QCOMPARE(face.familyName(), QStringLiteral("OPPOSans R"));
+    QCOMPARE(face.styleName(), style);
 }
 
 QTEST_MAIN(TestStartup)

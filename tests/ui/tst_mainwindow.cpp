@@ -251,6 +251,10 @@ void TestMainWindow::languageChoice_retranslatesTheSideBarButNotTheTitle()
         QCOMPARE(window->findChild<QLabel *>(QStringLiteral("versionlabel"))->text(), texts[index].at(2));
         QCOMPARE(sideBarLayout->count(), sideBarItems); // the version keeps its place
         QCOMPARE(titleBarPart<QLabel>(*window, "titleLabel")->text(), QStringLiteral("Tavio PC Tool"));
+        QCOMPARE(window->windowTitle(), QStringLiteral("Tavio PC Tool")); // the task bar's name
+        // Qt's own buttons follow the choice.
+        QCOMPARE(QCoreApplication::translate("QPlatformTheme", "OK"),
+                 index == SettingPage::English ? QStringLiteral("OK") : QStringLiteral("确定"));
     }
 }
 

@@ -9,6 +9,7 @@
 
 #include <QComboBox>
 #include <QFile>
+#include <QFileDialog>
 #include <QLabel>
 #include <QPainter>
 #include <QProgressBar>
@@ -32,6 +33,7 @@ const QLatin1String NoDeviceText("NO Device");
 
 // The box has no window-manager frame here: a caption strip and an outline stand in for it.
 constexpr int CaptionPadding = 6;
+const QSize FileDialogSize(720, 460);
 const QColor CaptionColour(96, 96, 96);
 const QColor OutlineColour(64, 64, 64);
 
@@ -155,6 +157,8 @@ bool ScreenshotSession::connectAndUpgrade(const QString &prefix)
         || !saveWindow(prefix, "2-connected"))
         return false;
 
+    if (!save(windowWithFileDialog(), prefix, "8-file-dialog"))
+        return false;
     m_chosenFile = NewerImage;
     clickButton("btnSelectBinFile");
     if (!waitFor([&] { return upgradeButton->isEnabled(); }, "the chosen file")
@@ -231,17 +235,34 @@ QMessageBox::StandardButton ScreenshotSession::answerBox(MessageBoxes::Kind kind
     return kind == MessageBoxes::Kind::Question ? QMessageBox::Yes : QMessageBox::Ok;
 }
 
-// The box as the user sees it, centred over the window.
 QPixmap ScreenshotSession::windowWithBox(const QString &title, const QString &text)
 {
     QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::Ok, m_window.get());
-    box.show();
-    settle();
-    const QPixmap boxShot = box.grab();
-    QPixmap shot = m_window->grab();
-    box.close();
+    return windowWith(box);
+}
 
-    const int captionHeight = box.fontMetrics().height() + 2 * CaptionPadding;
+// Qt's own file dialog (where the desktop offers no native one), in the
+// folder of the sample files.
+QPixmap ScreenshotSession::windowWithFileDialog()
+{
+    QFileDialog dialog(m_window.get());
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setDirectory(QDir::current());
+    dialog.resize(FileDialogSize);
+    return windowWith(dialog);
+}
+
+// The dialog as the user sees it, centred over the window.
+QPixmap ScreenshotSession::windowWith(QWidget &dialog)
+{
+    dialog.show();
+    settle();
+    const QPixmap boxShot = dialog.grab();
+    QPixmap shot = m_window->grab();
+    dialog.close();
+    const QString title = dialog.windowTitle();
+
+    const int captionHeight = dialog.fontMetrics().height() + 2 * CaptionPadding;
     QRect frame(QPoint(), QSize(boxShot.width(), boxShot.height() + captionHeight));
     frame.moveCenter(shot.rect().center());
     const QRect caption(frame.topLeft(), QSize(frame.width(), captionHeight));
@@ -249,7 +270,7 @@ QPixmap ScreenshotSession::windowWithBox(const QString &title, const QString &te
     QPainter painter(&shot);
     painter.fillRect(caption, CaptionColour);
     painter.setPen(Qt::white);
-    painter.setFont(box.font());
+    painter.setFont(dialog.font());
     painter.drawText(caption.adjusted(CaptionPadding, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter,
                      title);
     painter.drawPixmap(caption.bottomLeft() + QPoint(0, 1), boxShot);

@@ -15,8 +15,9 @@ class SettingPage;
 class UpgradePage;
 
 // Walks the main window through what a user sees during one upgrade of the
-// simulated device (connect, identity, file, progress, end, a refused file,
-// the log) and saves the window at each step, once per language. Runs in the
+// simulated device (connect, identity, the file dialog, file, progress, end,
+// a refused file, the log) and saves the window at each step, once per
+// language. Runs in the
 // current directory, where the window keeps its settings and log files.
 class ScreenshotSession
 {
@@ -50,6 +51,8 @@ private:
     QMessageBox::StandardButton answerBox(MessageBoxes::Kind kind, const QString &title,
                                           const QString &text);
     QPixmap windowWithBox(const QString &title, const QString &text);
+    QPixmap windowWithFileDialog();
+    QPixmap windowWith(QWidget &dialog); // with its caption, as a window manager frames it
 
     void clickButton(const char *name);
 

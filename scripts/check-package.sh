@@ -1,0 +1,70 @@
+#!/usr/bin/env bash
+# Checks the Debian package: builds it with the README's package command,
+# lists its contents, validates the desktop entry, the AppStream metadata and
+# the udev rule, installs it into a temporary root and starts the installed
+# programs there with --version and no display. Then the installed window,
+# started from a working folder, must keep its log in the user's data folder
+# and write nothing into that working folder.
+set -euo pipefail
+repo=$(cd "$(dirname "$0")/.." && pwd)
+app_id=com.tavio.pctool
+version=$(sed -n 's/^project(TavioPcTool VERSION \([0-9.]*\).*/\1/p' "$repo/CMakeLists.txt")
+fail() { echo "package check: $*" >&2; exit 1; }
+
+deb=$("$repo/package.sh" | tail -n 1)
+[ -f "$deb" ] || fail "no package built"
+scratch=$(mktemp -d "${TMPDIR:-/tmp}/tavio-package.XXXXXX")
+program=
+cleanup() {
+    if [ -n "$program" ]; then
+        kill "$program" 2>/dev/null || true
+        wait "$program" 2>/dev/null || true
+    fi
+    rm -rf "$scratch"
+}
+trap cleanup EXIT
+
+echo "package: $deb"
+dpkg-deb -c "$deb" | tee "$scratch/contents.txt" | awk '{print "  " $NF}'
+expected=(./usr/bin/tavio-pc-tool ./usr/bin/tavio-flash
+          "./usr/share/applications/$app_id.desktop" "./usr/share/metainfo/$app_id.metainfo.xml"
+          ./usr/lib/udev/rules.d/70-tavio.rules "./usr/share/icons/hicolor/scalable/apps/$app_id.svg")
+for size in 16 24 32 48 64 128 256; do
+    expected+=("./usr/share/icons/hicolor/${size}x${size}/apps/$app_id.png")
+done
+for path in "${expected[@]}"; do
+    grep -q " $path\$" "$scratch/contents.txt" || fail "$path is not in the package"
+done
+depends=$(dpkg-deb -f "$deb" Depends)
+echo "Depends: $depends"
+for dependency in libqt5widgets5 libqt5serialport5 qttranslations5-l10n; do
+    [[ "$depends" == *"$dependency"* ]] || fail "no dependency on $dependency"
+done
+
+root=$scratch/root
+dpkg -x "$deb" "$root"
+desktop-file-validate "$root/usr/share/applications/$app_id.desktop"
+appstreamcli validate --no-net "$root/usr/share/metainfo/$app_id.metainfo.xml"
+"$repo/scripts/check-udev-rules.sh" "$root/usr/lib/udev/rules.d/70-tavio.rules"
+
+headless=(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM)
+[ "$("${headless[@]}" "$root/usr/bin/tavio-pc-tool" --version)" = "tavio-pc-tool $version" ] \
+    || fail "the installed tavio-pc-tool --version"
+[ "$("${headless[@]}" "$root/usr/bin/tavio-flash" --version)" = "tavio-flash $version" ] \
+    || fail "the installed tavio-flash --version"
+echo "installed programs answer --version without a display: $version"
+
+work=$scratch/work
+data=$scratch/home/.local/share
+mkdir -p "$work"
+(cd "$work" && exec env HOME="$scratch/home" XDG_DATA_HOME="$data" QT_QPA_PLATFORM=offscreen \
+    "$root/usr/bin/tavio-pc-tool" >/dev/null 2>&1) &
+program=$!
+for _ in $(seq 150); do
+    [ -s "$data/tavio-pc-tool/log.txt" ] && break
+    sleep 0.1
+done
+[ -s "$data/tavio-pc-tool/log.txt" ] || fail "the installed window wrote no log into $data/tavio-pc-tool"
+[ -z "$(ls -A "$work")" ] || fail "the installed window wrote into its working folder: $(ls -A "$work")"
+echo "installed window keeps its files in the data folder ($data/tavio-pc-tool)"
+echo "package check: ok"

@@ -1,0 +1,185 @@
+// A port that is there but may not be opened for lack of permission: the
+// file system's word on it, the message, and that the window and the
+// command both show it instead of the usual "cannot open" or "no device".
+#include "expectedboxes.h"
+#include "fixedportlister.h"
+#include "flashcommand.h"
+#include "logcapture.h"
+#include "portaccess.h"
+#include "upgradepage.h"
+
+#include <QDir>
+#include <QLabel>
+#include <QTemporaryDir>
+#include <QTextStream>
+#include <QToolButton>
+#include <QTranslator>
+#include <QtTest>
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
+
+namespace {
+const QString Group = QStringLiteral("plugdev");
+
+// Lists one port of a recognised device, which the user may not open.
+class DeniedPortLister : public FixedPortLister
+{
+public:
+    explicit DeniedPortLister(const QString &path)
+        : FixedPortLister({{path, QString(), AR_FPV_BOARD_TYPE_GT_SKY}})
+    {
+    }
+    PortAccess accessOf(const QString &portName) const override
+    {
+        return {portName, true, false, Group};
+    }
+};
+} // namespace
+
+class TestPortAccess : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void fileSystem_tellsWhetherThePortMayBeOpened_data();
+    void fileSystem_tellsWhetherThePortMayBeOpened();
+    void deniedText_namesThePortTheRuleAndTheGroup_data();
+    void deniedText_namesThePortTheRuleAndTheGroup();
+    void window_showsHowToGetAccess();
+    void command_exitsWithNoDeviceAndHowToGetAccess();
+
+private:
+    QTemporaryDir m_dir;
+    QTranslator m_english;
+    QString m_deniedPort; // does not open: nothing is there
+};
+
+void TestPortAccess::initTestCase()
+{
+    Q_INIT_RESOURCE(translations);
+    QVERIFY(m_dir.isValid());
+    QVERIFY(m_english.load(QStringLiteral(":lang_en.qm")));
+    QVERIFY(QDir::setCurrent(m_dir.path()));
+    m_deniedPort = m_dir.filePath(QStringLiteral("ttyACM-denied"));
+}
+
+void TestPortAccess::init()
+{
+    QCoreApplication::removeTranslator(&m_english);
+}
+
+void TestPortAccess::cleanup()
+{
+    QCoreApplication::removeTranslator(&m_english);
+}
+
+void TestPortAccess::fileSystem_tellsWhetherThePortMayBeOpened_data()
+{
+    QTest::addColumn<QString>("name");  // "tty...": a device name; else a file in the folder
+    QTest::addColumn<bool>("made");     // the file is there
+    QTest::addColumn<int>("permissions");
+    QTest::addColumn<bool>("denied");
+    const int readWrite = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+    QTest::newRow("a name alone is a device file") << "ttyNOSUCH" << false << readWrite << false;
+    QTest::newRow("missing: not a permission problem") << "gone" << false << readWrite << false;
+    QTest::newRow("readable and writable") << "port-rw" << true << readWrite << false;
+    QTest::newRow("no permission") << "port-none" << true << 0 << true;
+    QTest::newRow("read only") << "port-ro" << true << int(QFileDevice::ReadOwner) << true;
+}
+
+void TestPortAccess::fileSystem_tellsWhetherThePortMayBeOpened()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, made);
+    QFETCH(int, permissions);
+    QFETCH(bool, denied);
+#ifdef Q_OS_UNIX
+    if (denied && ::geteuid() == 0)
+        QSKIP("root may open any file: the injected check covers the denial");
+#endif
+    const bool deviceName = name.startsWith(QLatin1String("tty"));
+    const QString path = deviceName ? QStringLiteral("/dev/") + name : m_dir.filePath(name);
+    if (made) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.close();
+        QVERIFY(file.setPermissions(QFileDevice::Permissions(permissions)));
+    }
+    const PortAccess access = PortAccess::of(deviceName ? name : path);
+    QCOMPARE(access.path, path);
+    QCOMPARE(access.exists, made);
+    QCOMPARE(access.denied(), denied);
+    if (made)
+        QCOMPARE(access.group, QFileInfo(path).group());
+}
+
+void TestPortAccess::deniedText_namesThePortTheRuleAndTheGroup_data()
+{
+    QTest::addColumn<bool>("english");
+    QTest::addColumn<QString>("group");
+    QTest::addColumn<QStringList>("parts");
+    QTest::newRow("Chinese") << false << Group
+                             << QStringList{"没有权限打开串口/dev/ttyACM0", "udev规则", "70-tavio.rules",
+                                            "所属的组plugdev", "sudo usermod -aG plugdev $USER"};
+    QTest::newRow("English") << true << Group
+                             << QStringList{"No permission to open the serial port /dev/ttyACM0",
+                                            "udev rule", "70-tavio.rules", "the port's group plugdev",
+                                            "sudo usermod -aG plugdev $USER", "log in again"};
+    QTest::newRow("owner unknown: the usual group") << true << QString()
+                                                    << QStringList{"group dialout", "-aG dialout"};
+}
+
+void TestPortAccess::deniedText_namesThePortTheRuleAndTheGroup()
+{
+    QFETCH(bool, english);
+    QFETCH(QString, group);
+    QFETCH(QStringList, parts);
+    if (english)
+        QCoreApplication::installTranslator(&m_english);
+    const QString text = PortAccess{QStringLiteral("/dev/ttyACM0"), true, false, group}.deniedText();
+    for (const QString &part : parts)
+        QVERIFY2(text.contains(part), qPrintable(text + QStringLiteral(" lacks ") + part));
+    QVERIFY(!text.contains(QLatin1Char('%')));
+}
+
+// Connect on a port the user may not open says so, not "restart the device".
+void TestPortAccess::window_showsHowToGetAccess()
+{
+    LogCapture log;
+    ExpectedBoxes boxes;
+    UsbVirtualSerial link(std::make_shared<DeniedPortLister>(m_deniedPort));
+    UpgradePage page(nullptr, &link, nullptr, std::make_shared<SystemClock>());
+    page.enterDeviceConnNotePage();
+    boxes.expect(QStringLiteral("警告"), PortAccess{m_deniedPort, true, false, Group}.deniedText());
+    page.handleDeviceDetected(AR_FPV_BOARD_TYPE_GT_SKY);
+    page.findChild<QToolButton *>(QStringLiteral("btnConnDevice"))->click();
+    VERIFY_BOXES(boxes);
+    QVERIFY(!link.SerialPortIsOpen());
+}
+
+void TestPortAccess::command_exitsWithNoDeviceAndHowToGetAccess()
+{
+    LogCapture log;
+    QCoreApplication::installTranslator(&m_english);
+    QString out;
+    QString err;
+    QTextStream outStream(&out);
+    QTextStream errStream(&err);
+    FlashEnvironment environment;
+    environment.systemPorts = std::make_shared<DeniedPortLister>(m_deniedPort);
+    environment.out = &outStream;
+    environment.err = &errStream;
+    const int exitCode = FlashCommand(environment).run({QStringLiteral("tavio-flash"), QStringLiteral("info")});
+    errStream.flush();
+    QCOMPARE(exitCode, 3);
+    const QString expected = PortAccess{m_deniedPort, true, false, Group}.deniedText();
+    QVERIFY2(expected.startsWith(QLatin1String("No permission")), qPrintable(expected));
+    QVERIFY2(err.contains(expected), qPrintable(err));
+}
+
+QTEST_MAIN(TestPortAccess)
+#include "tst_portaccess.moc"
