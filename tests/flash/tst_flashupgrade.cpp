@@ -19,7 +19,8 @@ private slots:
     void package_sendsEveryPart();
     void deviceOutcome_data();
     void deviceOutcome();
-    void namedPort_leavesOtherDevicesAlone();
+    void namedPort_data();
+    void namedPort();
     void verify_data();
     void verify();
 
@@ -152,20 +153,39 @@ void TestFlashUpgrade::deviceOutcome()
         QVERIFY(!run.err.isEmpty()); // the failure for a human, beside the JSON
 }
 
-// Another recognised device is listed first by the system; the link named to
-// A must never take its port, before or after A's reboot, though both units
-// have the same vendor identifier.
-void TestFlashUpgrade::namedPort_leavesOtherDevicesAlone()
+void TestFlashUpgrade::namedPort_data()
 {
-    BenchDevice a, other;
+    QTest::addColumn<int>("vid");             // the named device's
+    QTest::addColumn<QStringList>("options"); // beside --port and --vid
+    QTest::addColumn<int>("exitCode");
+    const int unknown = 4321; // a vendor identifier the program does not recognise
+    QTest::newRow("recognised vid") << int(AR_FPV_BOARD_TYPE_GT_SKY) << QStringList{} << 0;
+    QTest::newRow("recognised by its manufacturer")
+        << unknown << QStringList{"--manufacturer", PortFinder::DeviceManufacturer} << 0;
+    QTest::newRow("unknown vid, no manufacturer") << unknown << QStringList{} << 3;
+    QTest::newRow("unknown vid, another manufacturer") << unknown << QStringList{"--manufacturer", "acme"} << 3;
+}
+
+// The named device is taken when the program recognises it, by vendor
+// identifier or by manufacturer. Another recognised device is listed first
+// by the system; the link named to A must never take its port, before or
+// after A's reboot, though both units have the same vendor identifier.
+void TestFlashUpgrade::namedPort()
+{
+    QFETCH(int, vid);
+    QFETCH(QStringList, options);
+    QFETCH(int, exitCode);
+    DeviceIdentity identity;
+    identity.vendorId = quint16(vid);
+    BenchDevice a(identity), other;
     QVERIFY(a.start());
     QVERIFY(other.start());
     const auto system = std::make_shared<FixedPortLister>(QList<SerialPortDescription>{
         {other.sim.linkPath(), QString(), other.sim.identity().vendorId}});
     const QString path = m_world.writeFile(Image, pattern(3000, 8));
-    const CommandRun run = runCommand(QStringList{"upgrade", path} + a.portArguments(), system);
-    QCOMPARE(run.exitCode, 0);
-    QCOMPARE(a.sim.receivedFiles().size(), 1);
+    const CommandRun run = runCommand(QStringList{"upgrade", path} + a.portArguments() + options, system);
+    QCOMPARE(run.exitCode, exitCode);
+    QCOMPARE(a.sim.receivedFiles().size(), exitCode == 0 ? 1 : 0);
     QVERIFY(other.sim.frames().isEmpty());
     QCOMPARE(m_upgrade_device_vid.load(), 0); // the window's target is not the command's
 }
