@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds the benchmarks in build-bench (a Release build without the tests) and
-# runs both, printing their tables. Exits non-zero when a target was missed
+# runs them all, printing their tables. Exits non-zero when a target was missed
 # (1) or a benchmark could not run (2).
-# Usage: scripts/bench.sh [extra arguments for both benchmarks, e.g. --rounds N]
+# Usage: scripts/bench.sh [extra arguments for every benchmark, e.g. --rounds N]
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
@@ -12,7 +12,7 @@ build_dir="$repo/build-bench"
 
 echo "== $(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg)"
 status=0
-for bench in tavio-bench-link tavio-bench-transfer; do
+for bench in tavio-bench-link tavio-bench-transfer tavio-bench-command; do
     echo
     echo "== $bench"
     rc=0

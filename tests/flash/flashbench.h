@@ -1,10 +1,11 @@
 #ifndef FLASHBENCH_H
 #define FLASHBENCH_H
 
-#include "devicesimulator.h"
 #include "fixedportlister.h"
 #include "flashcommand.h"
 #include "logcapture.h"
+#include "simulateddevice.h"
+#include "testbytes.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -13,39 +14,40 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTextStream>
+#include <QThread>
 #include <QTranslator>
+#include <functional>
 #include <memory>
 
-inline void initFlashCatalogues()
-{
-    Q_INIT_RESOURCE(translations);
-}
+inline void initFlashCatalogues() { Q_INIT_RESOURCE(translations); }
 
 namespace FlashBench {
 const QString Image = QStringLiteral("Merlow_R_Sky_1_0_6.img"); // newer than the simulator's 1_0_5
+using TestBytes::pattern;
 
-inline QByteArray pattern(int size, char seed)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (int i = 0; i < size; ++i)
-        bytes[i] = char(seed + i * 131);
-    return bytes;
-}
-
-inline bool hasChinese(const QString &text)
+// A text, and one of the English catalogue's: none of the Chinese source texts' characters.
+inline bool isEnglish(const QString &text)
 {
     static const QRegularExpression cjk(QStringLiteral("[\\x{3000}-\\x{303f}\\x{4e00}-\\x{9fff}\\x{ff00}-\\x{ffef}]"));
-    return text.contains(cjk);
+    return !text.isEmpty() && !text.contains(cjk);
 }
-
-inline QString string(const QJsonObject &event, const char *key)
+inline QString string(const QJsonObject &event, const char *key) { return event.value(QLatin1String(key)).toString(); }
+inline int number(const QJsonObject &event, const char *key) { return event.value(QLatin1String(key)).toInt(); }
+inline DeviceIdentity withSerial(const QByteArray &serial)
 {
-    return event.value(QLatin1String(key)).toString();
+    DeviceIdentity identity;
+    identity.serialNumber = serial;
+    return identity;
 }
-
-inline int number(const QJsonObject &event, const char *key)
+// Runs `act` on the simulator's thread when the device receives its n-th
+// frame of `command`, before it answers.
+inline void onRequest(DeviceSimulator &sim, quint32 command, int n, std::function<void()> act)
 {
-    return event.value(QLatin1String(key)).toInt();
+    auto seen = std::make_shared<int>(0);
+    QObject::connect(&sim, &DeviceSimulator::frameReceived, &sim, [=](const SimFrameRecord &frame) {
+        if (frame.command == command && ++*seen == n)
+            act();
+    }, Qt::DirectConnection);
 }
 } // namespace FlashBench
 
@@ -57,7 +59,7 @@ class FlashWorld
 public:
     bool setUp()
     {
-        m_log.reset(new LogCapture);
+        m_log.reset(new LogCapture); // after the test's own handler, which it replaces
         initFlashCatalogues();
         if (!m_english.load(QStringLiteral(":lang_en.qm")) || !m_files.isValid())
             return false;
@@ -67,15 +69,14 @@ public:
     QString path(const QString &name) const { return m_files.filePath(name); }
     QString writeFile(const QString &name, const QByteArray &bytes) const
     {
-        const QString filePath = path(name);
-        QFile file(filePath);
-        return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() ? filePath : QString();
+        QFile file(path(name));
+        return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() ? file.fileName() : QString();
     }
 
 private:
+    std::unique_ptr<LogCapture> m_log;
     QTemporaryDir m_files;
     QTranslator m_english;
-    std::unique_ptr<LogCapture> m_log;
 };
 
 // A simulated device on a pty at a path of its own, named to the command
@@ -86,11 +87,10 @@ struct BenchDevice
 
     bool start()
     {
-        if (!dir.isValid() || !sim.start(dir.filePath(QStringLiteral("device"))))
-            return false;
         sim.setRebootDelay(200);
-        return true;
+        return dir.isValid() && sim.start(dir.filePath(QStringLiteral("device")));
     }
+    SerialPortDescription port() const { return {sim.linkPath(), QString(), sim.identity().vendorId}; }
     QStringList portArguments() const
     {
         return {QStringLiteral("--port"), sim.linkPath(), QStringLiteral("--vid"),
@@ -100,14 +100,53 @@ struct BenchDevice
     QList<quint32> commands() const
     {
         QList<quint32> out;
-        for (const SimFrameRecord &frame : sim.frames())
-            if (frame.retry == 0)
-                out.append(frame.command);
+        for (const SimFrameRecord &frame : firstTransmissions(sim.frames()))
+            out.append(frame.command);
+        return out;
+    }
+    // The files (or a package's parts) the device received, in order.
+    QList<QByteArray> received() const
+    {
+        QList<QByteArray> out;
+        for (const SimReceivedFile &file : sim.receivedFiles())
+            out.append(file.data);
         return out;
     }
 
     QTemporaryDir dir;
     DeviceSimulator sim;
+};
+
+// The system's ports as the test plugs devices in: an attached device's port
+// is listed while it exists. Counts the looks from the main thread (a
+// station's; the links look from theirs).
+class BenchPorts : public SerialPortLister
+{
+public:
+    QList<SerialPortDescription> availablePorts() const override
+    {
+        if (QThread::currentThread() == QCoreApplication::instance()->thread())
+            ++m_mainLooks;
+        QMutexLocker lock(&m_mutex);
+        QList<SerialPortDescription> ports;
+        for (const SerialPortDescription &port : m_attached)
+            if (QFileInfo::exists(port.portName))
+                ports.append(port);
+        return ports;
+    }
+    void attach(const BenchDevice &device, bool attached = true)
+    {
+        QMutexLocker lock(&m_mutex);
+        m_attached.remove(device.sim.linkPath());
+        if (attached)
+            m_attached.insert(device.sim.linkPath(), device.port());
+    }
+    int mainLooks() const { return m_mainLooks.load(); }
+
+private:
+    mutable QMutex m_mutex;
+    QMap<QString, SerialPortDescription> m_attached;
+    mutable std::atomic<int> m_mainLooks{0};
 };
 
 // One run of the command in this process, on a fast clock, with what it wrote.
@@ -146,12 +185,8 @@ inline CommandRun runCommand(const QStringList &arguments,
                              SharedPortLister systemPorts = std::make_shared<FixedPortLister>())
 {
     CommandRun run;
-    QTextStream out(&run.out);
-    QTextStream err(&run.err);
-    FlashEnvironment environment;
-    environment.systemPorts = std::move(systemPorts);
-    environment.out = &out;
-    environment.err = &err;
+    QTextStream out(&run.out), err(&run.err);
+    FlashEnvironment environment{std::move(systemPorts), &out, &err};
     run.exitCode = FlashCommand(environment).run(
         QStringList{QStringLiteral("tavio-flash")} + arguments
         + QStringList{QStringLiteral("--clock-factor"), QStringLiteral("100")});

@@ -1,11 +1,13 @@
 #include "flashbench.h"
+#include "packagebuilder.h"
 #include "portfinder.h"
 
 #include <QtTest>
 
 using namespace FlashBench;
 
-// The command line, and the runs that end before an upgrade starts.
+// The command and one device: its command line, the runs that end before
+// anything is sent, an upgrade's events, outcomes and verified result.
 class TestFlashCommand : public QObject
 {
     Q_OBJECT
@@ -14,12 +16,11 @@ private slots:
     void initTestCase() { QVERIFY(m_world.setUp()); }
     void usage_data();
     void usage();
-    void refusedFile_sendsNothing_data();
-    void refusedFile_sendsNothing();
-    void noDevice_data();
-    void noDevice();
-    void silentDevice_failsInBoundedTime();
+    void endsBeforeTheTransfer_data();
+    void endsBeforeTheTransfer();
     void info_and_list_showTheDevice();
+    void upgrade_data();
+    void upgrade();
 
 private:
     FlashWorld m_world;
@@ -52,86 +53,73 @@ void TestFlashCommand::usage()
 {
     QFETCH(QStringList, arguments);
     QFETCH(int, exitCode);
-    LogCapture::clear();
     const CommandRun run = runCommand(arguments);
     QCOMPARE(run.exitCode, exitCode);
+    QCOMPARE(run.out.isEmpty(), exitCode != 0);
+    QCOMPARE(run.err.isEmpty(), exitCode == 0);
     if (arguments == QStringList{"--help"}) {
         for (int code = 0; code <= 6; ++code)
             QVERIFY2(run.out.contains(QRegularExpression(QStringLiteral("\\n  %1  \\S").arg(code))),
                      qPrintable(QStringLiteral("exit code %1 is not documented").arg(code)));
-        QVERIFY(run.out.contains(QLatin1String("--port")));
         QVERIFY(!run.out.contains(QLatin1String("clock-factor")));
-    } else if (arguments == QStringList{"--version"}) {
+    } else if (exitCode == 0) {
         QVERIFY(QRegularExpression(QStringLiteral("^tavio-flash \\d+\\.\\d+\\.\\d+\\n$")).match(run.out).hasMatch());
-    } else {
-        QVERIFY(run.out.isEmpty());
-        QVERIFY(!run.err.isEmpty());
     }
 }
 
-void TestFlashCommand::refusedFile_sendsNothing_data()
+void TestFlashCommand::endsBeforeTheTransfer_data()
 {
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<bool>("deviceAsked"); // the name alone does not settle it
-    QTest::newRow("name") << "Merlow-R-Sky-1.0.6.bin" << false;
-    QTest::newRow("other device") << "Merlow_R_Gnd_1_0_6.img" << true;
-    QTest::newRow("version too low") << "Merlow_R_Sky_1_0_4.img" << true;
-    QTest::newRow("unreadable") << "" << false;
+    QTest::addColumn<QString>("file");        // empty: a file that does not exist
+    QTest::addColumn<QStringList>("options"); // DEVICE: the simulated device's port
+    QTest::addColumn<bool>("silent");         // the device answers nothing
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<bool>("asked");          // the device was asked who it is: the name alone did not settle it
+    const QStringList named{"--port", "DEVICE", "--vid", "7536"}, unknown{"--port", "DEVICE", "--vid", "4321"};
+    const QStringList acme{"--manufacturer", "acme"};
+    const QStringList absent{"--port", m_world.path("absent"), "--vid", "7536"};
+    QTest::newRow("refused name") << "Merlow-R-Sky-1.0.6.bin" << named << false << 2 << false;
+    QTest::newRow("another device's file") << "Merlow_R_Gnd_1_0_6.img" << named << false << 2 << true;
+    QTest::newRow("version too low") << "Merlow_R_Sky_1_0_4.img" << named << false << 2 << true;
+    QTest::newRow("unreadable file") << "" << named << false << 2 << false;
+    QTest::newRow("named port absent") << Image << absent << false << 3 << false;
+    QTest::newRow("none attached") << Image << QStringList{} << false << 3 << false;
+    QTest::newRow("vid not recognised") << Image << unknown << false << 3 << false;
+    QTest::newRow("nor by manufacturer") << Image << unknown + acme << false << 3 << false;
+    QTest::newRow("silent device") << Image << named << true << 5 << true;
+    const auto ledger = [&named](const QString &path) { return named + QStringList{"--ledger", path}; };
+    QTest::newRow("ledger in no such folder") << Image << ledger(m_world.path("absent/l.csv")) << false << 1 << false;
+    QTest::newRow("ledger is a folder") << Image << ledger(QDir::tempPath()) << false << 1 << false;
+    QTest::newRow("ledger on a full disk") << Image << ledger("/dev/full") << false << 1 << false;
 }
 
-void TestFlashCommand::refusedFile_sendsNothing()
+// Each says why on standard error, in English, within a bounded time; a
+// JSON result, when there is one, carries the same exit code.
+void TestFlashCommand::endsBeforeTheTransfer()
 {
-    QFETCH(QString, name);
-    QFETCH(bool, deviceAsked);
+    QFETCH(QString, file);
+    QFETCH(QStringList, options);
+    QFETCH(bool, silent);
+    QFETCH(int, exitCode);
+    QFETCH(bool, asked);
     BenchDevice device;
     QVERIFY(device.start());
-    const QString path = name.isEmpty() ? m_world.path(Image + ".missing") : m_world.writeFile(name, pattern(4096, 1));
-    const CommandRun run = runCommand(QStringList{"upgrade", path} + device.portArguments());
-    QCOMPARE(run.exitCode, 2);
-    QCOMPARE(device.commands(), deviceAsked ? QList<quint32>{AR_COMMAND_FIND_DEVICE} : QList<quint32>{});
-    QVERIFY(device.sim.receivedFiles().isEmpty());
-    QCOMPARE(device.sim.rebootCount(), 0);
-    const QString told = run.err + run.out;
-    QVERIFY(!told.isEmpty());
-    QVERIFY2(!hasChinese(told), qPrintable(told));
-}
-
-void TestFlashCommand::noDevice_data()
-{
-    QTest::addColumn<bool>("namePort");
-    QTest::newRow("named port absent") << true;
-    QTest::newRow("none attached") << false;
-}
-
-void TestFlashCommand::noDevice()
-{
-    QFETCH(bool, namePort);
-    const QString path = m_world.writeFile(Image, pattern(1024, 2));
-    const QStringList port = namePort ? QStringList{"--port", m_world.path("absent"), "--vid", "7536"}
-                                      : QStringList{};
-    const CommandRun run = runCommand(QStringList{"upgrade", path} + port);
-    QCOMPARE(run.exitCode, 3);
-    QVERIFY(!run.err.isEmpty());
-}
-
-// No answer to the first request: the link failure, long before any upgrade limit.
-void TestFlashCommand::silentDevice_failsInBoundedTime()
-{
-    BenchDevice device;
-    QVERIFY(device.start());
-    device.sim.setSilent(true);
-    const QString path = m_world.writeFile(Image, pattern(1024, 4));
+    device.sim.setSilent(silent);
+    const QString path = file.isEmpty() ? m_world.path(Image + ".missing") : m_world.writeFile(file, pattern(4096, 1));
     QElapsedTimer timer;
     timer.start();
-    const CommandRun run = runCommand(QStringList{"upgrade", path, "--json"} + device.portArguments());
-    QCOMPARE(run.exitCode, 5);
-    QVERIFY(timer.elapsed() < 60000);
+    const CommandRun run = runCommand(QStringList{"upgrade", path, "--json"}
+                                      + options.replaceInStrings(QStringLiteral("DEVICE"), device.sim.linkPath()));
+    QCOMPARE(run.exitCode, exitCode);
+    QVERIFY(timer.elapsed() < 60000); // far below any limit of an upgrade
+    QCOMPARE(device.commands(), asked ? QList<quint32>{AR_COMMAND_FIND_DEVICE} : QList<quint32>{});
     QVERIFY(device.sim.receivedFiles().isEmpty());
+    QCOMPARE(device.sim.rebootCount(), 0);
+    QVERIFY2(isEnglish(run.err), qPrintable(run.err));
     bool parsed = false;
-    const auto results = CommandRun::ofType(run.events(&parsed), "result");
-    QVERIFY(parsed);
-    QCOMPARE(results.size(), 1);
-    QCOMPARE(number(results.first(), "exitCode"), 5);
+    const QList<QJsonObject> results = CommandRun::ofType(run.events(&parsed), "result");
+    QVERIFY(parsed && results.size() <= 1);
+    for (const QJsonObject &result : results)
+        QCOMPARE(number(result, "exitCode"), exitCode);
 }
 
 void TestFlashCommand::info_and_list_showTheDevice()
@@ -140,18 +128,140 @@ void TestFlashCommand::info_and_list_showTheDevice()
     QVERIFY(device.start());
     const CommandRun info = runCommand(QStringList{"info"} + device.portArguments());
     QCOMPARE(info.exitCode, 0);
-    QVERIFY(info.out.contains(QLatin1String("SN0001")));
-    QVERIFY(info.out.contains(QLatin1String("Merlow_R_Sky_1_0_5")));
-    QVERIFY(info.out.contains(QLatin1String("HW_V1.0")));
+    for (const char *field : {"SN0001", "Merlow_R_Sky_1_0_5", "HW_V1.0"})
+        QVERIFY2(info.out.contains(QLatin1String(field)), field);
 
     const auto attached = std::make_shared<FixedPortLister>(QList<SerialPortDescription>{
         {QStringLiteral("ttyUSB0"), QString(), 1234}, // not a device of ours
         {QStringLiteral("ttyACM0"), QString(), AR_FPV_BOARD_TYPE_GT_GND},
-        {QStringLiteral("ttyACM1"), QStringLiteral("rurudir"), 4321}});
+        {QStringLiteral("ttyACM1"), QLatin1String(PortFinder::DeviceManufacturer), 4321}});
     const CommandRun list = runCommand({"list"}, attached);
     QCOMPARE(list.exitCode, 0);
     QCOMPARE(list.out, QStringLiteral("ttyACM0\t7535\tMerlow Gnd\nttyACM1\t4321\tMerlow FPV\n"));
     QCOMPARE(runCommand({"list"}).exitCode, 3);
+}
+
+void TestFlashCommand::upgrade_data()
+{
+    QTest::addColumn<int>("vid");             // one the program does not know is named with its manufacturer
+    QTest::addColumn<QList<int>>("verdicts"); // the device's on each file end, then its checksum's
+    QTest::addColumn<int>("failureStatus");   // 0: the default, successful status walk
+    QTest::addColumn<QString>("after");       // --verify: the device restarts with new, old firmware, stays, or
+                                              // restarts silent; empty: no --verify
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<int>("sent");            // files the device received
+    QTest::addColumn<QStringList>("phases");
+    const int sky = AR_FPV_BOARD_TYPE_GT_SKY, package = AR_FPV_BOARD_TYPE_SKY_EX6; // that line takes packages
+    const QStringList start{"connect", "restart"}, file{"announce", "transfer", "verdict"}, status{"device-upgrade"};
+    const QStringList image = start + file + status, verified = image + QStringList{"verify"};
+    const QList<int> none;
+    QTest::newRow("single image") << sky << none << 0 << "" << 0 << 1 << image;
+    QTest::newRow("recognised by its manufacturer") << 4321 << none << 0 << "" << 0 << 1 << image;
+    QTest::newRow("package") << package << none << 0 << "" << 0 << 2
+                             << image + QStringList{"restart"} + file + status + QStringList{"restart"};
+    QTest::newRow("refused, then accepted") << sky << QList<int>{-1} << 0 << "" << 0 << 2
+                                            << start + file + file + status;
+    QTest::newRow("refused every time") << sky << QList<int>{-1, -1, -1, -1, -1, -1} << 0 << "" << 4 << 6
+                                        << start + file + file + file + file + file + file;
+    QTest::newRow("numbered failure") << sky << none << int(UPGRATE_ERR_BAD_FILE) << "" << 4 << 1 << image;
+    QTest::newRow("verified: new firmware") << sky << none << 0 << "new" << 0 << 1 << verified;
+    QTest::newRow("verify: old firmware") << sky << none << 0 << "old" << 6 << 1 << verified;
+    QTest::newRow("verify: no restart") << sky << none << 0 << "stay" << 6 << 1 << verified;
+    QTest::newRow("verify: no answer after restart") << sky << none << 0 << "silent" << 6 << 1 << verified;
+}
+
+// Every event carries the device's port (and its serial number once known),
+// texts are the English catalogue's, the phases follow the sequence. With
+// --verify the restarted device's firmware must be the one the file's name
+// announces. Another recognised device is listed first by the system: the
+// link named to the device never takes its port, before or after its reboot.
+void TestFlashCommand::upgrade()
+{
+    QFETCH(int, vid);
+    QFETCH(QList<int>, verdicts);
+    QFETCH(int, failureStatus);
+    QFETCH(QString, after);
+    QFETCH(int, exitCode);
+    QFETCH(int, sent);
+    QFETCH(QStringList, phases);
+    const bool package = vid == AR_FPV_BOARD_TYPE_SKY_EX6;
+    DeviceIdentity identity;
+    identity.vendorId = quint16(vid);
+    BenchDevice device(identity), other;
+    QVERIFY(device.start() && other.start());
+    device.sim.setVerdicts(verdicts);
+    if (failureStatus != 0)
+        device.sim.setStatusScript({{0, STAT_VERIFY_IMAGE}, {30, failureStatus}});
+    device.sim.setAfterUpgrade(after == "old" ? SimScript::AfterUpgrade::RestartWithOldFirmware
+                               : after == "new" || after == "silent" ? SimScript::AfterUpgrade::RestartWithNewFirmware
+                                                                     : SimScript::AfterUpgrade::Stay);
+    connect(&device.sim, &DeviceSimulator::rebooting, &device.sim, [&](const QString &mode) {
+        if (after == QLatin1String("silent") && mode == QLatin1String("after-upgrade"))
+            device.sim.setSilent(true);
+    }, Qt::DirectConnection);
+    QByteArray file = pattern(20000, 3);
+    QList<QByteArray> expected = QVector<QByteArray>(sent, file).toList();
+    if (package) {
+        PackageBuilder builder;
+        builder.setBoardType(AR_FPV_BOARD_TYPE_SKY_EX6);
+        QVERIFY(builder.addPart(IMG_TAREL_APP, pattern(3000, 1)) && builder.addPart(IMG_TAREL_FPGA, pattern(2000, 2)));
+        file = builder.bytes();
+        expected = {pattern(2000, 2), pattern(3000, 1)}; // the parts go last first
+    }
+    QStringList arguments = QStringList{"upgrade", m_world.writeFile(Image, file), "--json"} + device.portArguments();
+    if (!PortFinder::isRecognisedVendor(vid))
+        arguments += {"--manufacturer", PortFinder::DeviceManufacturer};
+    arguments += after.isEmpty() ? QStringList{} : QStringList{"--verify"};
+    const CommandRun run = runCommand(arguments, std::make_shared<FixedPortLister>(QList{other.port()}));
+    QCOMPARE(run.exitCode, exitCode);
+    QCOMPARE(device.received(), expected);
+    QVERIFY(other.sim.frames().isEmpty());
+    QCOMPARE(m_upgrade_device_vid.load(), 0); // the window's target is not the command's
+    QCOMPARE(run.err.contains(device.sim.linkPath()), exitCode != 0); // a failure is told to a human too
+
+    bool parsed = false;
+    const QList<QJsonObject> events = run.events(&parsed);
+    QVERIFY(parsed);
+    QStringList seen;
+    for (const QJsonObject &event : events) {
+        QCOMPARE(string(event, "port"), device.sim.linkPath());
+        // The first event, the connect phase, comes before the identity.
+        QCOMPARE(string(event, "serial"), &event == &events.first() ? QString() : QStringLiteral("SN0001"));
+        if (string(event, "event") == QLatin1String("phase"))
+            seen.append(string(event, "phase"));
+    }
+    QCOMPARE(seen, phases);
+    const QJsonObject id = CommandRun::ofType(events, "identity").value(0);
+    QCOMPARE(string(id, "firmware") + ' ' + string(id, "hardware"), QStringLiteral("Merlow_R_Sky_1_0_5 HW_V1.0"));
+    QCOMPARE((QList<int>{number(id, "temperature"), number(id, "maxSegment")}), (QList<int>{45, 1024}));
+    const QJsonObject rules = CommandRun::ofType(events, "rules").value(0);
+    QVERIFY(rules.value("accepted").toBool());
+    QCOMPARE(string(rules, "sequence"), package ? QStringLiteral("package") : QStringLiteral("single-image"));
+    const auto progress = CommandRun::ofType(events, "progress");
+    QSet<qint64> sizes; // of the files, or the package's parts, sent
+    for (const QByteArray &sentFile : qAsConst(expected))
+        sizes.insert(sentFile.size());
+    QVERIFY(!progress.isEmpty());
+    for (const QJsonObject &event : progress) {
+        const qint64 bytes = qint64(event.value("bytes").toDouble()), total = qint64(event.value("total").toDouble());
+        QVERIFY(bytes > 0 && bytes <= total && sizes.contains(total) && event.value("rate").toDouble() > 0);
+        QCOMPARE(number(event, "percent"), int(bytes * 100 / total));
+    }
+    QCOMPARE(progress.last().value("bytes"), progress.last().value("total"));
+    const auto statuses = CommandRun::ofType(events, "status");
+    if (!package && phases.contains(QStringLiteral("device-upgrade"))) // the device's own upgrade, to its end
+        QCOMPARE(number(statuses.value(statuses.size() - 1), "code"), failureStatus ? failureStatus : int(STAT_DONE));
+    for (const QJsonObject &event : statuses + CommandRun::ofType(events, "result"))
+        QVERIFY2(isEnglish(string(event, "text")), qPrintable(string(event, "text")));
+    const QJsonObject result = events.last();
+    QCOMPARE(string(result, "event"), QStringLiteral("result"));
+    QCOMPARE(number(result, "exitCode"), exitCode);
+    if (!after.isEmpty()) {
+        QCOMPARE(result.value("verified").toBool(), exitCode == 0);
+        // What the restarted device reported, if it answered.
+        const QString reported = QString::fromLatin1(device.sim.identity().firmware);
+        QCOMPARE(string(result, "firmwareAfter"), after == "silent" ? QString() : reported);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestFlashCommand)

@@ -1,135 +1,293 @@
 #include "flashbench.h"
+#include "interruptwatcher.h"
+#include "ledger.h"
 
+#include <QCryptographicHash>
 #include <QSemaphore>
+#include <QTimer>
 #include <QtTest>
+#include <csignal>
+#include <functional>
+#include <thread>
 
 using namespace FlashBench;
 
 namespace {
-// The device stops answering at its fifth data frame: its simulator's thread
-// is held there until the stall is lifted.
-class MidTransferStall
+// The ledger's records after its header, split as RFC 4180 has it; false
+// when the header is not the first line, or a record is not whole (an open
+// quote) or lacks a column.
+bool readLedger(const QString &path, QList<QStringList> *records)
+{
+    static const QRegularExpression field(QStringLiteral("(?:^|,)(\"(?:[^\"]|\"\")*\"|[^,\"]*)"));
+    QFile file(path);
+    const QStringList lines = file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).split("\r\n")
+                                                             : QStringList{};
+    bool whole = lines.size() > 1 && lines.last().isEmpty() && lines.first() == Ledger::header().join(',');
+    for (int i = 1; i + 1 < lines.size(); ++i) {
+        QStringList fields;
+        int parsed = 0;
+        for (auto it = field.globalMatch(lines.at(i)); it.hasNext();) {
+            const QRegularExpressionMatch match = it.next();
+            const QString text = match.captured(1);
+            parsed += match.capturedLength();
+            fields.append(text.startsWith('"') ? text.mid(1, text.size() - 2).replace("\"\"", "\"") : text);
+        }
+        whole = whole && parsed == lines.at(i).size() && fields.size() == Ledger::header().size();
+        records->append(fields);
+    }
+    return whole;
+}
+
+enum Column { Time, Port, Vid, Serial, Hardware, FirmwareBefore, File, Md5, FirmwareAfter, Outcome, ExitCode, Seconds };
+
+// Steps the bench on the main thread while the station runs there: each step
+// waits for its condition. Interrupts twice when the steps take too long, so
+// a broken station fails the test instead of hanging it.
+class BenchScript
 {
 public:
-    explicit MidTransferStall(DeviceSimulator &sim)
+    // Each returns true when done: the next step goes on.
+    explicit BenchScript(QList<std::function<bool()>> steps) : m_steps(std::move(steps))
     {
-        QObject::connect(&sim, &DeviceSimulator::frameReceived, &sim, [this](const SimFrameRecord &frame) {
-            if (frame.command == AR_CMD_SENDFILE_DATA && ++m_dataFrames == 5)
-                m_release.tryAcquire(1, 120000);
-        }, Qt::DirectConnection);
+        m_deadline.start();
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            while (!m_steps.isEmpty() && m_steps.first()())
+                m_steps.removeFirst();
+            if (!m_steps.isEmpty() && m_deadline.hasExpired(120000)) {
+                m_timer.stop();
+                InterruptWatcher::deliver(SIGINT);
+                InterruptWatcher::deliver(SIGINT);
+            }
+        });
+        m_timer.start(10);
     }
-    ~MidTransferStall() { lift(); }
-    void lift() { m_release.release(); }
+    bool finished() const { return m_steps.isEmpty(); }
 
 private:
-    QSemaphore m_release;
-    int m_dataFrames = 0; // the simulator's thread only
+    QList<std::function<bool()>> m_steps;
+    QTimer m_timer;
+    QElapsedTimer m_deadline;
 };
-
-// The system's ports: each device's while its port is there.
-SharedPortLister systemWith(const std::vector<std::unique_ptr<BenchDevice>> &devices)
-{
-    SharedPortLister ports = std::make_shared<FixedPortLister>();
-    for (const auto &device : devices)
-        ports = std::make_shared<ExtraPortLister>(
-            ports, SerialPortDescription{device->sim.linkPath(), QString(), device->sim.identity().vendorId});
-    return ports;
-}
 } // namespace
 
-// Several devices at once, each on a link, worker and thread of its own.
+// Several devices: at once, each on a link, worker and thread of its own;
+// one after another in station mode; and the ledger they write.
 class TestFlashDevices : public QObject
 {
     Q_OBJECT
 
 private slots:
     void initTestCase() { QVERIFY(m_world.setUp()); }
-    void twoDevices_oneFailingMidTransfer_theOtherSucceeds();
-    void allFourDevices_oneFailing_theOthersSucceed();
+    void oneFailingMidTransfer_theOthersSucceed_data();
+    void oneFailingMidTransfer_theOthersSucceed();
+    void ledger_concurrentAppendsKeepLinesWhole();
+    void station_devicesArriveOneAfterAnother();
+    void station_interrupt_data();
+    void station_interrupt();
 
 private:
     FlashWorld m_world;
 };
 
-// Device B stops answering at its fifth data frame (its simulator's thread is
-// held there); A, upgraded at the same time, finishes all the same.
-void TestFlashDevices::twoDevices_oneFailingMidTransfer_theOtherSucceeds()
+void TestFlashDevices::oneFailingMidTransfer_theOthersSucceed_data()
 {
-    DeviceIdentity second;
-    second.serialNumber = "SN0002";
-    BenchDevice a, b(second);
-    QVERIFY(a.start());
-    QVERIFY(b.start());
-    MidTransferStall stall(b.sim);
-    const QByteArray image = pattern(64 * 1024, 6);
-    const QString path = m_world.writeFile(Image, image);
-    const CommandRun run = runCommand(QStringList{"upgrade", path, "--json"} + a.portArguments() + b.portArguments());
-    stall.lift();
+    QTest::addColumn<int>("count");
+    QTest::addColumn<bool>("all"); // --all, and a device attached once the run is under way; else each --port
+    QTest::newRow("two named, JSON") << 2 << false;
+    QTest::newRow("four with --all, a late fifth") << 4 << true;
+}
+
+// The second device stops answering mid-transfer (its simulator's thread is
+// held there); the others, upgraded and verified at the same time, finish
+// all the same, and the ledger gets one whole line per device.
+void TestFlashDevices::oneFailingMidTransfer_theOthersSucceed()
+{
+    QFETCH(int, count);
+    QFETCH(bool, all);
+    std::vector<std::unique_ptr<BenchDevice>> devices;
+    const auto ports = std::make_shared<BenchPorts>();
+    for (int i = 0; i < count + int(all); ++i) {
+        DeviceIdentity identity = withSerial(QByteArray("SN10") + QByteArray::number(i));
+        if (i == 0)
+            identity.hardwareVersion = "HW \"B\", rev 2"; // a field the ledger must quote
+        devices.emplace_back(new BenchDevice(identity));
+        QVERIFY(devices.back()->start());
+        devices.back()->sim.setAfterUpgrade(SimScript::AfterUpgrade::RestartWithNewFirmware);
+        ports->attach(*devices.back());
+    }
+    BenchDevice &late = *devices.back();
+    if (all) {
+        late.sim.vanish();
+        onRequest(devices.front()->sim, AR_CMD_SENDFILE_START, 1, [&late] { late.sim.reappear(); });
+    }
+    QSemaphore stalled; // the second device's simulator thread is held at its fifth data frame
+    onRequest(devices.at(1)->sim, AR_CMD_SENDFILE_DATA, 5, [&stalled] { stalled.tryAcquire(1, 120000); });
+    const QByteArray image = pattern(48 * 1024, 7);
+    const QString ledger = m_world.path(QStringLiteral("devices%1.csv").arg(count));
+    QStringList arguments{"upgrade", m_world.writeFile(Image, image), "--verify", "--ledger", ledger,
+                          all ? "--all" : "--json"};
+    for (int i = 0; i < count && !all; ++i)
+        arguments += devices.at(i)->portArguments();
+    const CommandRun run = runCommand(arguments, ports);
+    stalled.release();
+
     QCOMPARE(run.exitCode, 5);
-    QCOMPARE(a.sim.receivedFiles().size(), 1);
-    QCOMPARE(a.sim.receivedFiles().first().data, image);
-    QVERIFY(b.sim.receivedFiles().isEmpty());
+    QVERIFY(!all || late.sim.frames().isEmpty());
+    QList<QStringList> records;
+    QVERIFY(readLedger(ledger, &records));
+    QCOMPARE(records.size(), count);
+    QMap<QString, QStringList> recordOf;
+    for (const QStringList &record : qAsConst(records))
+        recordOf.insert(record.at(Port), record);
+    const QString md5 = QString::fromLatin1(QCryptographicHash::hash(image, QCryptographicHash::Md5).toHex());
+    bool parsed = false;
+    const QList<QJsonObject> events = run.events(&parsed);
+    QCOMPARE(parsed, !all);
+    for (int i = 0; i < count; ++i) {
+        const BenchDevice &device = *devices.at(i);
+        const QString port = device.sim.linkPath(), serial = QString::fromLatin1(device.sim.identity().serialNumber);
+        const int exitCode = i == 1 ? 5 : 0;
+        QCOMPARE(device.received(), exitCode == 0 ? QList<QByteArray>{image} : QList<QByteArray>{});
+        QCOMPARE(run.err.contains(port), exitCode != 0);
+        if (all) { // each device's result line and the summary name its outcome
+            for (const char *line : exitCode == 0 ? QList<const char *>{": verified\n", ": upgraded\n"}
+                                                  : QList<const char *>{": failed (exit 5)\n"})
+                QVERIFY2(run.out.contains(port + QLatin1String(line)), qPrintable(run.out));
+        } else {
+            const auto results = CommandRun::ofType(events, "result", port);
+            QVERIFY(results.size() == 1 && string(results.first(), "serial") == serial);
+            QCOMPARE(number(results.first(), "exitCode"), exitCode);
+        }
+        const QStringList record = recordOf.value(port);
+        QCOMPARE(record.mid(Port, 8), (QStringList{port, "7536", serial, device.sim.identity().hardwareVersion,
+                                                  "Merlow_R_Sky_1_0_5", Image, md5,
+                                                  exitCode == 0 ? "Merlow_R_Sky_1_0_6" : ""}));
+        QCOMPARE(record.value(Outcome) == QLatin1String("verified"), exitCode == 0);
+        QCOMPARE(record.value(ExitCode).toInt(), exitCode);
+        const QDateTime time = QDateTime::fromString(record.value(Time), Qt::ISODate);
+        QVERIFY2(time.isValid() && time.timeSpec() == Qt::UTC && time.secsTo(QDateTime::currentDateTimeUtc()) < 600
+                     && record.value(Seconds).toDouble() > 0, qPrintable(record.join(',')));
+    }
+}
+
+// Devices finishing at once, and two runs on the same file, write whole
+// lines under one header.
+void TestFlashDevices::ledger_concurrentAppendsKeepLinesWhole()
+{
+    constexpr int Writers = 8, LinesEach = 50;
+    const QString path = m_world.path(QStringLiteral("concurrent.csv"));
+    Ledger runs[2];
+    QString error;
+    QVERIFY2(runs[0].open(path, &error) && runs[1].open(path, &error), qPrintable(error));
+    std::vector<std::thread> writers;
+    for (int w = 0; w < Writers; ++w) {
+        writers.emplace_back([&runs, w] {
+            for (int i = 0; i < LinesEach; ++i) {
+                Ledger::Entry entry;
+                entry.time = QDateTime::currentDateTimeUtc();
+                entry.port = QStringLiteral("port%1").arg(w);
+                entry.serial = QString::number(i);
+                entry.outcome = QStringLiteral("text, \"quoted\", ") + QString(500, QLatin1Char('x'));
+                runs[w % 2].append(entry);
+            }
+        });
+    }
+    for (std::thread &writer : writers)
+        writer.join();
+
+    QList<QStringList> records;
+    QVERIFY(readLedger(path, &records));
+    QCOMPARE(records.size(), Writers * LinesEach);
+    QSet<QString> seen;
+    for (const QStringList &record : qAsConst(records)) {
+        QVERIFY(record.at(Outcome).startsWith(QLatin1String("text, \"quoted\", x")));
+        seen.insert(record.at(Port) + QLatin1Char('/') + record.at(Serial));
+    }
+    QCOMPARE(seen.size(), Writers * LinesEach);
+}
+
+// A is upgraded, then taken away and brought back (as after its restart):
+// left alone. B fails with a numbered failure, C is upgraded; then Ctrl-C.
+void TestFlashDevices::station_devicesArriveOneAfterAnother()
+{
+    BenchDevice a(withSerial("SN2001")), b(withSerial("SN2002")), c(withSerial("SN2003"));
+    QVERIFY(a.start() && b.start() && c.start());
+    b.sim.setStatusScript({{0, STAT_VERIFY_IMAGE}, {30, UPGRATE_ERR_BAD_FILE}});
+    const auto ports = std::make_shared<BenchPorts>();
+    const QString ledger = m_world.path(QStringLiteral("station.csv"));
+    const QString path = m_world.writeFile(Image, pattern(9000, 13));
+    const auto identityRequests = [&a] { return a.commands().count(AR_COMMAND_FIND_DEVICE); };
+    const auto ledgerLines = [&ledger] {
+        QList<QStringList> records;
+        readLedger(ledger, &records); // a line being written is not counted yet
+        return records.size();
+    };
+    int looks = 0, requests = 0;
+    BenchScript script({
+        [&] { ports->attach(a); return true; },
+        [&] { return ledgerLines() == 1; },
+        [&] { ports->attach(a, false); looks = ports->mainLooks(); return true; },
+        [&] { return ports->mainLooks() >= looks + 2; }, // the station has seen A gone
+        [&] { requests = identityRequests(); ports->attach(a); return true; },
+        [&] { return identityRequests() > requests; },
+        [&] { ports->attach(b); return true; },
+        [&] { return ledgerLines() == 2; },
+        [&] { ports->attach(c); return true; },
+        [&] { return ledgerLines() == 3; },
+        [&] { InterruptWatcher::deliver(SIGINT); return true; },
+    });
+    const CommandRun run = runCommand({"upgrade", path, "--watch", "--json", "--ledger", ledger}, ports);
+    QVERIFY(script.finished());
+    QCOMPARE(run.exitCode, 4);
+    for (const BenchDevice *device : {&a, &b, &c})
+        QCOMPARE(device->sim.receivedFiles().size(), 1);
 
     bool parsed = false;
     const QList<QJsonObject> events = run.events(&parsed);
     QVERIFY(parsed);
-    const auto resultA = CommandRun::ofType(events, "result", a.sim.linkPath());
-    const auto resultB = CommandRun::ofType(events, "result", b.sim.linkPath());
-    QCOMPARE(resultA.size(), 1);
-    QCOMPARE(resultB.size(), 1);
-    QCOMPARE(number(resultA.first(), "exitCode"), 0);
-    QCOMPARE(string(resultA.first(), "serial"), QStringLiteral("SN0001"));
-    QCOMPARE(number(resultB.first(), "exitCode"), 5);
-    QCOMPARE(string(resultB.first(), "serial"), QStringLiteral("SN0002"));
-    const auto progressB = CommandRun::ofType(events, "progress", b.sim.linkPath());
-    QVERIFY(!progressB.isEmpty());
-    QVERIFY(progressB.last().value("bytes").toDouble() < image.size()); // it failed mid-transfer
-    QVERIFY(run.err.contains(b.sim.linkPath()));
-    QVERIFY(!run.err.contains(a.sim.linkPath()));
+    QMap<QString, int> results;
+    QStringList leftAlone;
+    for (const QJsonObject &event : events) {
+        if (string(event, "event") == QLatin1String("result"))
+            results.insert(string(event, "serial"), number(event, "exitCode"));
+        else if (string(event, "phase") == QLatin1String("left-alone"))
+            leftAlone.append(string(event, "serial"));
+    }
+    QCOMPARE(results, (QMap<QString, int>{{"SN2001", 0}, {"SN2002", 4}, {"SN2003", 0}}));
+    QCOMPARE(leftAlone, QStringList{"SN2001"});
+    QCOMPARE(events.last(), (QJsonObject{{"event", "summary"}, {"upgraded", 2}, {"failed", 1}, {"skipped", 0}}));
 }
 
-// --all takes the four devices attached at the start; the third stops
-// answering mid-transfer. A fifth device, attached once the run is under way,
-// is left alone.
-void TestFlashDevices::allFourDevices_oneFailing_theOthersSucceed()
+void TestFlashDevices::station_interrupt_data()
 {
-    constexpr int Failing = 2;
-    std::vector<std::unique_ptr<BenchDevice>> devices;
-    for (int i = 0; i < 5; ++i) {
-        DeviceIdentity identity;
-        identity.serialNumber = QByteArray("SN10") + QByteArray::number(i);
-        devices.emplace_back(new BenchDevice(identity));
-        QVERIFY(devices.back()->start());
-    }
-    BenchDevice &late = *devices.back();
-    late.sim.vanish();
-    connect(&devices.front()->sim, &DeviceSimulator::frameReceived, &late.sim, [&late](const SimFrameRecord &frame) {
-        if (frame.command == AR_CMD_SENDFILE_START)
-            late.sim.reappear();
-    }, Qt::DirectConnection);
-    MidTransferStall stall(devices.at(Failing)->sim);
-    const QByteArray image = pattern(48 * 1024, 7);
-    const QString path = m_world.writeFile(Image, image);
-    const QString ledger = m_world.path(QStringLiteral("four.csv"));
-    const CommandRun run = runCommand({"upgrade", path, "--all", "--ledger", ledger}, systemWith(devices));
-    stall.lift();
+    QTest::addColumn<int>("interrupts");
+    QTest::addColumn<int>("exitCode");
+    QTest::newRow("once: the upgrade finishes") << 1 << 0;
+    QTest::newRow("twice: the upgrade is cancelled") << 2 << 5;
+}
 
-    QCOMPARE(run.exitCode, 5);
-    QVERIFY(late.sim.frames().isEmpty());
-    QFile lines(ledger);
-    QVERIFY(lines.open(QIODevice::ReadOnly));
-    QCOMPARE(lines.readAll().count("\r\n"), 1 + 4); // the header and one line per device
-    for (int i = 0; i < 4; ++i) {
-        const BenchDevice &device = *devices.at(i);
-        const bool failing = i == Failing;
-        QCOMPARE(device.sim.receivedFiles().size(), failing ? 0 : 1);
-        if (!failing)
-            QCOMPARE(device.sim.receivedFiles().first().data, image);
-        const QString summary = device.sim.linkPath() + (failing ? QStringLiteral(": failed (exit 5)\n")
-                                                                 : QStringLiteral(": upgraded\n"));
-        QVERIFY2(run.out.contains(summary), qPrintable(run.out));
-        QCOMPARE(run.err.contains(device.sim.linkPath()), failing);
-    }
+// Ctrl-C in A's transfer; B, attached right after, is never touched.
+void TestFlashDevices::station_interrupt()
+{
+    QFETCH(int, interrupts);
+    QFETCH(int, exitCode);
+    BenchDevice a, b(withSerial("SN0002"));
+    QVERIFY(a.start() && b.start());
+    const auto ports = std::make_shared<BenchPorts>();
+    ports->attach(a);
+    onRequest(a.sim, AR_CMD_SENDFILE_DATA, 3, [&] {
+        for (int i = 0; i < interrupts; ++i)
+            InterruptWatcher::deliver(SIGINT);
+        ports->attach(b);
+    });
+    const QByteArray image = pattern(32 * 1024, 14);
+    const CommandRun run = runCommand({"upgrade", m_world.writeFile(Image, image), "--watch"}, ports);
+    QCOMPARE(run.exitCode, exitCode);
+    QVERIFY(b.sim.frames().isEmpty());
+    QCOMPARE(a.received(), exitCode == 0 ? QList<QByteArray>{image} : QList<QByteArray>{});
+    QCOMPARE(run.err.contains(QLatin1String("cancelled")), exitCode != 0);
+    const QString summary = QStringLiteral("upgraded %1, failed %2, skipped 0\n");
+    QVERIFY2(run.out.endsWith(summary.arg(int(exitCode == 0)).arg(int(exitCode != 0))), qPrintable(run.out));
 }
 
 QTEST_GUILESS_MAIN(TestFlashDevices)

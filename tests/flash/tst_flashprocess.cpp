@@ -1,11 +1,9 @@
-#include "devicesimulator.h"
+#include "flashbench.h"
 
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QProcess>
-#include <QRegularExpression>
-#include <QTemporaryDir>
 #include <QtTest>
+
+using namespace FlashBench;
 
 // The real executable: no display, no Widgets, its own log sink.
 class TestFlashProcess : public QObject
@@ -14,102 +12,76 @@ class TestFlashProcess : public QObject
 
 private slots:
     void initTestCase();
-    void help_needsNoDisplay();
     void upgrade_writesJsonLinesAndTheLog();
 
 private:
-    // Runs tavio-flash in `workDir` without any display; false when it did not end.
-    bool run(const QStringList &arguments, const QString &workDir, QProcess *process);
+    // Runs tavio-flash in the world's folder without any display.
+    CommandRun run(const QStringList &arguments);
 
+    FlashWorld m_world;
     QString m_program;
 };
 
 void TestFlashProcess::initTestCase()
 {
-    m_program = QDir(QCoreApplication::applicationDirPath() + QStringLiteral("/..")).filePath(QStringLiteral("tavio-flash"));
+    QVERIFY(m_world.setUp());
+    m_program = QDir(QCoreApplication::applicationDirPath() + QStringLiteral("/.."))
+                    .filePath(QStringLiteral("tavio-flash"));
     if (!QFileInfo::exists(m_program))
         QSKIP("tavio-flash is not built");
 }
 
-bool TestFlashProcess::run(const QStringList &arguments, const QString &workDir, QProcess *process)
+CommandRun TestFlashProcess::run(const QStringList &arguments)
 {
+    QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.remove(QStringLiteral("DISPLAY"));
-    environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
-    environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
-    process->setProcessEnvironment(environment);
-    process->setWorkingDirectory(workDir);
-    process->start(m_program, arguments);
-    return process->waitForFinished(180000) && process->exitStatus() == QProcess::NormalExit;
-}
-
-void TestFlashProcess::help_needsNoDisplay()
-{
-    QTemporaryDir dir;
-    QProcess help;
-    QVERIFY(run({"--help"}, dir.path(), &help));
-    QCOMPARE(help.exitCode(), 0);
-    QVERIFY(help.readAllStandardOutput().contains("upgrade FILE"));
-    QProcess version;
-    QVERIFY(run({"--version"}, dir.path(), &version));
-    QCOMPARE(version.exitCode(), 0);
-    QVERIFY(version.readAllStandardOutput().startsWith("tavio-flash "));
+    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        environment.remove(QLatin1String(name));
+    process.setProcessEnvironment(environment);
+    process.setWorkingDirectory(m_world.path(QString()));
+    process.start(m_program, arguments);
+    const bool ended = process.waitForFinished(180000) && process.exitStatus() == QProcess::NormalExit;
+    return {ended ? process.exitCode() : -1, QString::fromUtf8(process.readAllStandardOutput()),
+            QString::fromUtf8(process.readAllStandardError())};
 }
 
 void TestFlashProcess::upgrade_writesJsonLinesAndTheLog()
 {
-    QTemporaryDir dir;
-    DeviceSimulator sim;
-    QVERIFY(sim.start(dir.filePath(QStringLiteral("device"))));
-    sim.setRebootDelay(200);
-    QByteArray image(8192, Qt::Uninitialized);
-    for (int i = 0; i < image.size(); ++i)
-        image[i] = char(i * 7);
-    QFile file(dir.filePath(QStringLiteral("Merlow_R_Sky_1_0_6.img")));
-    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(image) == image.size());
-    file.close();
+    const CommandRun help = run({"--help"});
+    QVERIFY(help.exitCode == 0 && help.out.contains(QLatin1String("upgrade FILE")));
 
-    QProcess flash;
-    const QString logPath = dir.filePath(QStringLiteral("bench.log"));
-    QVERIFY(run({"upgrade", file.fileName(), "--port", sim.linkPath(), "--vid", "7536", "--json", "--log",
-                 logPath, "--clock-factor", "100"}, dir.path(), &flash));
-    const QByteArray err = flash.readAllStandardError();
-    QCOMPARE(flash.exitCode(), 0);
-    QVERIFY2(err.isEmpty(), err.constData());
-    QCOMPARE(sim.receivedFiles().value(0).data, image);
+    BenchDevice device;
+    QVERIFY(device.start());
+    const QByteArray image = pattern(8192, 5);
+    const QString logPath = m_world.path(QStringLiteral("bench.log"));
+    const CommandRun upgrade = run(QStringList{"upgrade", m_world.writeFile(Image, image), "--json", "--log", logPath,
+                                               "--clock-factor", "100"} + device.portArguments());
+    QCOMPARE(upgrade.exitCode, 0);
+    QVERIFY2(upgrade.err.isEmpty(), qPrintable(upgrade.err));
+    QCOMPARE(device.received(), QList<QByteArray>{image});
+    bool parsed = false;
+    const QList<QJsonObject> events = upgrade.events(&parsed);
+    QVERIFY(parsed);
+    QCOMPARE(string(events.last(), "event"), QStringLiteral("result"));
+    QCOMPARE(string(events.last(), "text"), QStringLiteral("upgrade finished!")); // the English catalogue's
 
-    const QList<QByteArray> lines = flash.readAllStandardOutput().split('\n');
-    QJsonObject last;
-    for (const QByteArray &line : lines) {
-        if (line.isEmpty())
-            continue;
-        QJsonParseError error{};
-        const QJsonDocument document = QJsonDocument::fromJson(line, &error);
-        QVERIFY2(error.error == QJsonParseError::NoError && document.isObject(), line.constData());
-        last = document.object();
-    }
-    QCOMPARE(last.value("event").toString(), QStringLiteral("result"));
-    QCOMPARE(last.value("exitCode").toInt(), 0);
-    QCOMPARE(last.value("text").toString(), QStringLiteral("upgrade finished!")); // the English catalogue's
-
+    // The window's format; the session's and its worker's lines carry the device's port.
     QFile log(logPath);
     QVERIFY(log.open(QIODevice::ReadOnly));
-    const QList<QByteArray> logLines = log.readAll().split('\n');
-    QVERIFY(logLines.size() > 10);
     const QRegularExpression format(QStringLiteral(
         "^\\[\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\]\\[(DEBUG|INFO|WARNING|ERROR)\\] "));
-    QVERIFY(format.match(QString::fromUtf8(logLines.first())).hasMatch());
-    // The session's and its worker's lines carry the device's port.
-    const QByteArray tag = "] [" + sim.linkPath().toUtf8() + "] ";
+    const QStringList lines = QString::fromUtf8(log.readAll()).split('\n');
+    QVERIFY(format.match(lines.first()).hasMatch());
+    const QString tag = "] [" + device.sim.linkPath() + "] ";
     int sessionLines = 0;
-    for (const QByteArray &line : logLines) {
+    for (const QString &line : lines) {
         if (line.contains("tavio-flash: ") || line.contains("upgReboot mode")) {
-            QVERIFY2(line.contains(tag), line.constData());
+            QVERIFY2(line.contains(tag), qPrintable(line));
             ++sessionLines;
         }
     }
     QVERIFY(sessionLines >= 3);
-    QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("log.txt")))); // --log took its place
+    QVERIFY(!QFileInfo::exists(m_world.path(QStringLiteral("log.txt")))); // --log took its place
 }
 
 QTEST_GUILESS_MAIN(TestFlashProcess)

@@ -15,6 +15,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+Q_DECLARE_METATYPE(SimScript::AfterUpgrade)
+
 class TestDeviceSimulator : public QObject
 {
     Q_OBJECT
@@ -85,14 +87,23 @@ void TestDeviceSimulator::commandLine_data()
     QTest::addColumn<int>("vid"); // -1: the command line is refused
     QTest::addColumn<int>("temp");
     QTest::addColumn<QByteArray>("firmware");
+    QTest::addColumn<SimScript::AfterUpgrade>("after");
     const QByteArray firmware("Merlow_R_Sky_1_0_5");
-    QTest::newRow("defaults") << QStringList() << 7536 << 45 << firmware;
-    QTest::newRow("hex vid") << QStringList{"--vid", "0x1D6F"} << 7535 << 45 << firmware;
-    QTest::newRow("leading zero is decimal") << QStringList{"--vid", "07533"} << 7533 << 45 << firmware;
+    using After = SimScript::AfterUpgrade;
+    QTest::newRow("defaults") << QStringList() << 7536 << 45 << firmware << After::Stay;
+    QTest::newRow("hex vid") << QStringList{"--vid", "0x1D6F"} << 7535 << 45 << firmware << After::Stay;
+    QTest::newRow("leading zero is decimal") << QStringList{"--vid", "07533"} << 7533 << 45 << firmware
+                                             << After::Stay;
     QTest::newRow("below freezing")
-        << QStringList{"--temp", "-12", "--firmware", "FW_9"} << 7536 << -12 << QByteArray("FW_9");
+        << QStringList{"--temp", "-12", "--firmware", "FW_9"} << 7536 << -12 << QByteArray("FW_9") << After::Stay;
+    QTest::newRow("after upgrade: stay") << QStringList{"--after-upgrade", "stay"} << 7536 << 45 << firmware
+                                         << After::Stay;
+    QTest::newRow("after upgrade: new") << QStringList{"--after-upgrade", "new"} << 7536 << 45 << firmware
+                                        << After::RestartWithNewFirmware;
+    QTest::newRow("after upgrade: old") << QStringList{"--after-upgrade", "old"} << 7536 << 45 << firmware
+                                        << After::RestartWithOldFirmware;
     const auto refused = [](const char *name, const QStringList &arguments) {
-        QTest::newRow(name) << arguments << -1 << 0 << QByteArray();
+        QTest::newRow(name) << arguments << -1 << 0 << QByteArray() << After::Stay;
     };
     refused("vid beyond 16 bits", {"--vid", "70000"});
     refused("vid not a number", {"--vid", "sky"});
@@ -101,6 +112,7 @@ void TestDeviceSimulator::commandLine_data()
     refused("serial too long", {"--serial", QString(32, 'S')});
     refused("unknown option", {"--baud", "9600"});
     refused("stray argument", {"/dev/ttyACM0"});
+    refused("after upgrade: unknown word", {"--after-upgrade", "NEW"});
 }
 
 void TestDeviceSimulator::commandLine()
@@ -109,6 +121,7 @@ void TestDeviceSimulator::commandLine()
     QFETCH(int, vid);
     QFETCH(int, temp);
     QFETCH(QByteArray, firmware);
+    QFETCH(SimScript::AfterUpgrade, after);
     SimCommandLine commandLine;
     const SimCommandLine::Outcome outcome = commandLine.parse(QStringList{"sim"} + arguments);
     QCOMPARE(commandLine.errorText().isEmpty(), vid >= 0);
@@ -120,6 +133,7 @@ void TestDeviceSimulator::commandLine()
     QCOMPARE(int(commandLine.options().identity.vendorId), vid);
     QCOMPARE(commandLine.options().identity.cpuTemp, temp);
     QCOMPARE(commandLine.options().identity.firmware, firmware);
+    QCOMPARE(commandLine.options().afterUpgrade, after);
 }
 
 void TestDeviceSimulator::executable_printsFactsAndAnswersOnLink()

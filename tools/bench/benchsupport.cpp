@@ -134,7 +134,7 @@ SimulatedLink::SimulatedLink(const DeviceIdentity &identity)
     m_device.setRebootDelay(RebootDelayMs);
 }
 
-bool SimulatedLink::start(QString *error)
+bool SimulatedLink::startDevice(QString *error)
 {
     if (!m_dir.isValid()) {
         *error = QStringLiteral("cannot create a temporary folder");
@@ -144,12 +144,71 @@ bool SimulatedLink::start(QString *error)
         *error = m_device.errorString();
         return false;
     }
+    return true;
+}
+
+bool SimulatedLink::start(QString *error)
+{
+    if (!startDevice(error))
+        return false;
     m_link = makeLink(m_device.linkPath(), m_device.identity().vendorId);
     if (!connectLink(*m_link)) {
         *error = QStringLiteral("the link did not reach the simulated device");
         return false;
     }
     return true;
+}
+
+bool SimulatedLink::received(const QByteArray &imageMd5) const
+{
+    const QList<SimReceivedFile> files = m_device.receivedFiles();
+    return !files.isEmpty() && files.last().verdict == 0 && md5(files.last().data) == imageMd5;
+}
+
+void DataFrameClock::watch(DeviceSimulator &device)
+{
+    QObject::connect(&device, &DeviceSimulator::frameReceived, &device,
+                     [this](const SimFrameRecord &frame) { note(frame); }, Qt::DirectConnection);
+}
+
+void DataFrameClock::note(const SimFrameRecord &frame)
+{
+    if (frame.command != AR_CMD_SENDFILE_DATA)
+        return;
+    QMutexLocker lock(&m_mutex);
+    m_largest = qMax(m_largest, qint64(frame.length));
+    if (frame.retry > 0)
+        ++m_resent;
+    if (m_frames++ == 0)
+        m_first = Clock::now();
+    else
+        m_bytes += frame.length;
+    m_last = Clock::now();
+}
+
+double DataFrameClock::mibPerSecond() const
+{
+    QMutexLocker lock(&m_mutex);
+    const double us = std::chrono::duration<double, std::micro>(m_last - m_first).count();
+    return us > 0 ? double(m_bytes) / MiB / (us / MicrosecondsPerSecond) : 0;
+}
+
+qint64 DataFrameClock::frames() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_frames;
+}
+
+qint64 DataFrameClock::resent() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_resent;
+}
+
+qint64 DataFrameClock::largestFrame() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_largest;
 }
 
 // ---- files and memory ------------------------------------------------------------

@@ -4,6 +4,7 @@
 #include "devicesimulator.h"
 #include "usbvirtualserial.h"
 
+#include <QMutex>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <chrono>
@@ -90,8 +91,13 @@ public:
     explicit SimulatedLink(const DeviceIdentity &identity = DeviceIdentity());
     // Starts the device and connects the link; on failure the reason is in *error.
     bool start(QString *error);
+    // Starts the device alone, for a program side that finds and connects it itself.
+    bool startDevice(QString *error);
+    // The device's last file was accepted and has the MD5 `imageMd5`.
+    bool received(const QByteArray &imageMd5) const;
 
     DeviceSimulator &device() { return m_device; }
+    const DeviceSimulator &device() const { return m_device; }
     UsbVirtualSerial &link() { return *m_link; }
     QString filePath(const QString &name) const { return m_dir.filePath(name); }
 
@@ -99,6 +105,31 @@ private:
     QTemporaryDir m_dir;
     DeviceSimulator m_device;
     std::unique_ptr<UsbVirtualSerial> m_link;
+};
+
+// The data frames as a device saw them: the clock starts at the first one
+// and the bytes of every later one are counted, up to the last.
+class DataFrameClock
+{
+public:
+    // Notes every frame `device` receives from now on; the clock must outlive
+    // the device's last frame.
+    void watch(DeviceSimulator &device);
+    void note(const SimFrameRecord &frame);
+    double mibPerSecond() const;
+    qint64 frames() const;
+    // Transmissions repeated after an acknowledgement came too late.
+    qint64 resent() const;
+    qint64 largestFrame() const;
+
+private:
+    mutable QMutex m_mutex;
+    qint64 m_frames = 0;
+    qint64 m_bytes = 0;
+    qint64 m_largest = 0;
+    qint64 m_resent = 0;
+    Clock::time_point m_first;
+    Clock::time_point m_last;
 };
 
 // ---- files and memory ------------------------------------------------------------

@@ -14,7 +14,6 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QMutex>
 #include <QProcess>
 #include <QThread>
 
@@ -77,62 +76,6 @@ bool runUpgrade(UsbVirtualSerial &link, const QString &imagePath, quint16 vid)
     worker.upgradeProcess();
     return lastProgress.load() == ProgressComplete && !hinted.load();
 }
-
-// The data frames as the device saw them: the clock starts at the first one
-// and the bytes of every later one are counted, up to the last.
-class DataFrameClock
-{
-public:
-    void note(const SimFrameRecord &frame)
-    {
-        if (frame.command != DataCommand)
-            return;
-        QMutexLocker lock(&m_mutex);
-        m_largest = qMax(m_largest, qint64(frame.length));
-        if (frame.retry > 0)
-            ++m_resent;
-        if (m_frames++ == 0)
-            m_first = Clock::now();
-        else
-            m_bytes += frame.length;
-        m_last = Clock::now();
-    }
-
-    double mibPerSecond() const
-    {
-        QMutexLocker lock(&m_mutex);
-        const double us = std::chrono::duration<double, std::micro>(m_last - m_first).count();
-        return us > 0 ? double(m_bytes) / MiB / (us / MicrosecondsPerSecond) : 0;
-    }
-
-    qint64 frames() const
-    {
-        QMutexLocker lock(&m_mutex);
-        return m_frames;
-    }
-
-    // Transmissions repeated after an acknowledgement came too late.
-    qint64 resent() const
-    {
-        QMutexLocker lock(&m_mutex);
-        return m_resent;
-    }
-
-    qint64 largestFrame() const
-    {
-        QMutexLocker lock(&m_mutex);
-        return m_largest;
-    }
-
-private:
-    mutable QMutex m_mutex;
-    qint64 m_frames = 0;
-    qint64 m_bytes = 0;
-    qint64 m_largest = 0;
-    qint64 m_resent = 0;
-    Clock::time_point m_first;
-    Clock::time_point m_last;
-};
 
 struct TransferResult
 {
@@ -218,13 +161,9 @@ private:
             return {};
         }
         DataFrameClock clock;
-        QObject::connect(&sim.device(), &DeviceSimulator::frameReceived, &sim.device(),
-                         [&clock](const SimFrameRecord &frame) { clock.note(frame); },
-                         Qt::DirectConnection);
+        clock.watch(sim.device());
         const bool done = runUpgrade(sim.link(), m_imagePath, identity.vendorId);
-        const QList<SimReceivedFile> files = sim.device().receivedFiles();
-        const bool identical = !files.isEmpty() && files.last().verdict == 0
-            && md5(files.last().data) == m_imageMd5;
+        const bool identical = sim.received(m_imageMd5);
         if (!done || !identical) {
             printError(QStringLiteral("upgrade at segment length %1: %2")
                            .arg(segmentLength)
