@@ -32,7 +32,10 @@ void DeviceCommandSender::sendConsoleRecord(const QByteArray &decoded)
     QByteArray record = decoded.left(RecordBytes);
     record.append(RecordBytes - record.size(), '\0');
     QMetaObject::invokeMethod(this, [this, record, decodedBytes = decoded.size()] {
-        emit consoleRecordSent(sendRecordOnThisThread(record), decodedBytes);
+        PortAccess access;
+        const Outcome outcome = sendRecordOnThisThread(record, &access);
+        emit consoleRecordSent(outcome, decodedBytes,
+                               outcome == Outcome::Denied ? access.deniedText() : QString());
     }, Qt::QueuedConnection);
 }
 
@@ -66,9 +69,10 @@ DeviceCommandSender::Outcome DeviceCommandSender::sendOnThisThread(int command, 
 
 // A port that does not open for another reason is left to the send to find
 // out: its header write fails at once.
-DeviceCommandSender::Outcome DeviceCommandSender::sendRecordOnThisThread(QByteArray record)
+DeviceCommandSender::Outcome DeviceCommandSender::sendRecordOnThisThread(QByteArray record,
+                                                                         PortAccess *access)
 {
-    switch (openAndSettle(ConsoleSettleMs)) {
+    switch (openAndSettle(ConsoleSettleMs, access)) {
     case UsbVirtualSerial::PortOpening::NoPort:
         return Outcome::NoPort;
     case UsbVirtualSerial::PortOpening::Denied:

@@ -29,17 +29,19 @@ public:
     // when given, tells of a port that failed to open.
     Outcome sendCommand(int command, unsigned int transmissions, PortAccess *access = nullptr);
     // Any thread: sends the first RecordBytes bytes of `decoded` (zero-filled)
-    // as the console's command; consoleRecordSent() tells how it went.
+    // as the console's command; consoleRecordSent() tells how it went, with
+    // the way to get access when the port was denied.
     void sendConsoleRecord(const QByteArray &decoded);
 
 signals:
-    void consoleRecordSent(DeviceCommandSender::Outcome outcome, int decodedBytes);
+    void consoleRecordSent(DeviceCommandSender::Outcome outcome, int decodedBytes,
+                           const QString &deniedText);
 
 private:
     // Opens the device's port and, when there is one, lets it settle.
     UsbVirtualSerial::PortOpening openAndSettle(int settleMs, PortAccess *access = nullptr);
     Outcome sendOnThisThread(int command, unsigned int transmissions, PortAccess *access);
-    Outcome sendRecordOnThisThread(QByteArray record);
+    Outcome sendRecordOnThisThread(QByteArray record, PortAccess *access);
 
     UsbVirtualSerial *m_link;
 };

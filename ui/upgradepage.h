@@ -115,7 +115,8 @@ private:
     QString firmwareText() const;
     // Shows a port warning unless one is already open.
     void warnUnlessWarningShown(const QString &title, const QString &text);
-    void onConsoleRecordSent(DeviceCommandSender::Outcome outcome, int decodedBytes);
+    void onConsoleRecordSent(DeviceCommandSender::Outcome outcome, int decodedBytes,
+                             const QString &deniedText);
     void reportTruncatedCommand(int decodedBytes);
     // False when the user keeps the running upgrade; otherwise it has ended.
     bool mayInterruptUpgrade();

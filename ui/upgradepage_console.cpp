@@ -70,14 +70,17 @@ void UpgradePage::handleTextFromSettingPage(const QString &text)
     m_commandSender->sendConsoleRecord(decoded);
 }
 
-void UpgradePage::onConsoleRecordSent(DeviceCommandSender::Outcome outcome, int decodedBytes)
+void UpgradePage::onConsoleRecordSent(DeviceCommandSender::Outcome outcome, int decodedBytes,
+                                      const QString &deniedText)
 {
     switch (outcome) {
     case DeviceCommandSender::Outcome::NoPort:
         warnUnlessWarningShown(tr("提示"), tr("请连接USB设备"));
         break;
-    case DeviceCommandSender::Outcome::OpenFailed:
     case DeviceCommandSender::Outcome::Denied:
+        warnUnlessWarningShown(tr("警告"), deniedText);
+        break;
+    case DeviceCommandSender::Outcome::OpenFailed:
     case DeviceCommandSender::Outcome::NotAcknowledged:
         warnUnlessWarningShown(tr("警告"), tr("发送失败,请连接USB设备"));
         break;

@@ -9,7 +9,7 @@
 #include "upgradepage.h"
 
 #include <QDir>
-#include <QLabel>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <QToolButton>
@@ -49,6 +49,7 @@ private slots:
     void fileSystem_tellsWhetherThePortMayBeOpened();
     void deniedText_namesThePortTheRuleAndTheGroup_data();
     void deniedText_namesThePortTheRuleAndTheGroup();
+    void window_showsHowToGetAccess_data();
     void window_showsHowToGetAccess();
     void command_exitsWithNoDeviceAndHowToGetAccess();
 
@@ -146,9 +147,18 @@ void TestPortAccess::deniedText_namesThePortTheRuleAndTheGroup()
     QVERIFY(!text.contains(QLatin1Char('%')));
 }
 
-// Connect on a port the user may not open says so, not "restart the device".
+// Connect, or a console command, on a port the user may not open says so,
+// not "restart the device" or "connect the device".
+void TestPortAccess::window_showsHowToGetAccess_data()
+{
+    QTest::addColumn<bool>("console");
+    QTest::newRow("Connect") << false;
+    QTest::newRow("console command") << true;
+}
+
 void TestPortAccess::window_showsHowToGetAccess()
 {
+    QFETCH(bool, console);
     LogCapture log;
     ExpectedBoxes boxes;
     UsbVirtualSerial link(std::make_shared<DeniedPortLister>(m_deniedPort));
@@ -156,7 +166,13 @@ void TestPortAccess::window_showsHowToGetAccess()
     page.enterDeviceConnNotePage();
     boxes.expect(QStringLiteral("警告"), PortAccess{m_deniedPort, true, false, Group}.deniedText());
     page.handleDeviceDetected(AR_FPV_BOARD_TYPE_GT_SKY);
-    page.findChild<QToolButton *>(QStringLiteral("btnConnDevice"))->click();
+    if (console) {
+        QSignalSpy done(&page, &UpgradePage::consoleCommandDone);
+        page.handleTextFromSettingPage(QStringLiteral("4F 54"));
+        QVERIFY(done.wait(10000));
+    } else {
+        page.findChild<QToolButton *>(QStringLiteral("btnConnDevice"))->click();
+    }
     VERIFY_BOXES(boxes);
     QVERIFY(!link.SerialPortIsOpen());
 }
