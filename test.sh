@@ -11,7 +11,7 @@ jobs=$(nproc)
 "$repo/scripts/setup.sh" "$repo/build-test"
 (cd "$repo/build-test" && ctest --output-on-failure --parallel "$jobs")
 "$repo/scripts/check-run.sh" "$repo/build-test"
-"$repo/scripts/check-package.sh"
+"$repo/scripts/check-package.sh" "$repo/build-test"
 
 "$repo/scripts/setup.sh" "$repo/build-asan" -DTAVIO_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug \
     -DTAVIO_BUILD_EXTRAS=OFF

@@ -5,13 +5,22 @@
 # programs there with --version and no display. Then the installed window,
 # started from a working folder, must keep its log in the user's data folder
 # and write nothing into that working folder.
+# Usage: scripts/check-package.sh [BUILD_DIR]: packs the programs of an
+# existing build (the test build: no second build of the same sources);
+# without it, builds the package with the README's package command.
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 app_id=com.tavio.pctool
 version=$(sed -n 's/^project(TavioPcTool VERSION \([0-9.]*\).*/\1/p' "$repo/CMakeLists.txt")
 fail() { echo "package check: $*" >&2; exit 1; }
 
-deb=$("$repo/package.sh" | tail -n 1)
+if [ $# -gt 0 ]; then
+    rm -f "$1"/*.deb
+    (cd "$1" && cpack -G DEB >/dev/null)
+    deb=$(ls "$1"/*.deb)
+else
+    deb=$("$repo/package.sh" | tail -n 1)
+fi
 [ -f "$deb" ] || fail "no package built"
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/tavio-package.XXXXXX")
 program=
