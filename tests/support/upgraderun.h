@@ -2,6 +2,7 @@
 #define UPGRADERUN_H
 
 #include "simulateddevice.h"
+#include "testbytes.h"
 #include "upgradeprocess.h"
 #include "upgraderecorder.h"
 
@@ -36,15 +37,6 @@ inline QList<quint32> phases(const QList<quint32> &commands)
         if (out.isEmpty() || out.last() != command)
             out.append(command);
     return out;
-}
-
-// Bytes of a recognisable pattern, different for each seed.
-inline QByteArray pattern(int size, char seed = 7)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (int i = 0; i < size; ++i)
-        bytes[i] = char(seed + i * 131);
-    return bytes;
 }
 
 // A worker on a fast clock and a simulated device it is connected to, as the

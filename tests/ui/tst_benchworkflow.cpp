@@ -62,7 +62,7 @@ private:
     std::unique_ptr<PageFixture> f;
     QString m_imagePath;
     QString m_packagePath;
-    QByteArray m_image = UpgradeRun::pattern(5000, 3);
+    QByteArray m_image = TestBytes::pattern(5000, 3);
     QByteArray m_app;
     QByteArray m_fpga;
     QList<QByteArray> m_received;
@@ -76,8 +76,8 @@ void TestBenchWorkflow::initTestCase()
     f->settingPage.reset(new SettingPage(nullptr));
     f->makePage(f->settingPage.get(), std::make_shared<ScaledClock>(FastFactor));
     m_imagePath = f->writeFile(ImageName, m_image);
-    m_app = UpgradeRun::pattern(3000, 1);
-    m_fpga = UpgradeRun::pattern(2000, 2);
+    m_app = TestBytes::pattern(3000, 1);
+    m_fpga = TestBytes::pattern(2000, 2);
     PackageBuilder package;
     package.setBoardType(AR_FPV_BOARD_TYPE_SKY_EX6);
     QVERIFY(package.addPart(IMG_TAREL_APP, m_app));

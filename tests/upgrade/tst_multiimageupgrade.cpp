@@ -15,7 +15,7 @@ const QString TransferFailed = QStringLiteral("升级固件传输失败，请重
 
 QByteArray partData(char seed, int size = PartBytes)
 {
-    return UpgradeRun::pattern(size, seed);
+    return TestBytes::pattern(size, seed);
 }
 
 QByteArray announcedPath(const SimFrameRecord &announcement)

@@ -99,7 +99,7 @@ void TestSingleImageUpgrade::completeUpgrade_followsTheDeviceSegmentLength()
     QFETCH(int, fileSize);
     QFETCH(QList<quint32>, frames);
     QFETCH(QList<int>, transferProgress);
-    prepare(receiveMaxSize, UpgradeRun::pattern(fileSize));
+    prepare(receiveMaxSize, TestBytes::pattern(fileSize));
     QVERIFY(runUpgrade());
 
     QCOMPARE(UpgradeRun::phases(device().commands()),
@@ -142,7 +142,7 @@ void TestSingleImageUpgrade::verdicts_resendAtMostFiveTimes()
     QFETCH(bool, silentFileEnd);
     QFETCH(int, announcements);
     QFETCH(bool, succeeds);
-    prepare(1024, UpgradeRun::pattern(3000));
+    prepare(1024, TestBytes::pattern(3000));
     sim().setVerdicts(verdicts);
     sim().setSilent(silentFileEnd, AR_CMD_SENDFILE_END);
     QVERIFY(runUpgrade());
@@ -168,7 +168,7 @@ void TestSingleImageUpgrade::deadLink_endsTheTransferAtOnce()
 {
     constexpr int LastFrame = 350;
     QFETCH(bool, vanish);
-    prepare(1024, UpgradeRun::pattern(1024 * 1024));
+    prepare(1024, TestBytes::pattern(1024 * 1024));
     DeviceSimulator &s = sim();
     auto dataFrames = std::make_shared<int>(0);
     QObject::connect(&s, &DeviceSimulator::frameReceived, &s, [&s, vanish, dataFrames](const SimFrameRecord &frame) {
@@ -188,7 +188,7 @@ void TestSingleImageUpgrade::deadLink_endsTheTransferAtOnce()
 
 void TestSingleImageUpgrade::rebootNeverConfirmed_givesUpAfterSixtyRepeats()
 {
-    prepare(1024, UpgradeRun::pattern(100));
+    prepare(1024, TestBytes::pattern(100));
     sim().setSilent(true, AR_COMMAND_GET_ACTIVE);
     QVERIFY(runUpgrade(60000));
     QCOMPARE(device().requestsOf(AR_COMMAND_GET_ACTIVE).size(), 1 + UpgradeProcess::RebootRepeats + 1);
@@ -203,7 +203,7 @@ void TestSingleImageUpgrade::rebootNeverConfirmed_givesUpAfterSixtyRepeats()
 
 void TestSingleImageUpgrade::deviceNeverReturns_waitsItsFullLimit()
 {
-    prepare(1024, UpgradeRun::pattern(100));
+    prepare(1024, TestBytes::pattern(100));
     sim().setRebootDelay(24 * 3600 * 1000);
     QElapsedTimer timer;
     timer.start();
@@ -232,7 +232,7 @@ void TestSingleImageUpgrade::statusPhaseFailures_thenAHealthyUpgrade()
     QFETCH(QList<SimScript::StatusStep>, script);
     QFETCH(QString, hint);
     QFETCH(int, lastProgress);
-    prepare(1024, UpgradeRun::pattern(700));
+    prepare(1024, TestBytes::pattern(700));
     sim().setStatusScript(script);
     QVERIFY(runUpgrade());
     QCOMPARE(recorder().hints(), QStringList{hint}); // reported once
@@ -260,7 +260,7 @@ void TestSingleImageUpgrade::cancel_sendsNothingMoreAndTheNextUpgradeSucceeds()
     constexpr int SlowFactor = 2; // a reboot pause of 2.5 s: the cancel surely falls inside it
     QFETCH(QString, when);
     const bool before = when == QLatin1String("before"), inPause = when == QLatin1String("pause");
-    prepare(1024, UpgradeRun::pattern(inPause || before ? 100 : 300 * 1024));
+    prepare(1024, TestBytes::pattern(inPause || before ? 100 : 300 * 1024));
     worker()->expectSequence();
     QFuture<void> task;
     if (before) {
@@ -316,7 +316,7 @@ void TestSingleImageUpgrade::unusableSegmentLength_endsBeforeAnythingIsSent_data
 void TestSingleImageUpgrade::unusableSegmentLength_endsBeforeAnythingIsSent()
 {
     QFETCH(int, receiveMaxSize);
-    prepare(receiveMaxSize, UpgradeRun::pattern(3000));
+    prepare(receiveMaxSize, TestBytes::pattern(3000));
     QVERIFY(runUpgrade(5000));
     QCOMPARE(recorder().hints(), QStringList{QStringLiteral("设备报告的最大数据长度无效，无法升级，请重启设备后重新连接。")});
     QVERIFY(sim().frames().isEmpty());
