@@ -73,8 +73,7 @@ struct WorkerOnDevice
     QString writeFile(const QString &name, const QByteArray &bytes)
     {
         const QString path = device.dir.filePath(name);
-        QFile file(path);
-        return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() ? path : QString();
+        return TestBytes::writeFile(path, bytes) ? path : QString();
     }
     // Starts the sequence the page would start for `path`.
     QFuture<void> launch(const QString &path, UpgradeKind kind)

@@ -208,12 +208,7 @@ void TestBenchWorkflow::benchRun_mixedUpgradesEachEndAsExpected()
 
     // A package that cannot be split: the box names it, nothing is sent and
     // the page is back where it was before Upgrade; the next one goes through.
-    QByteArray truncated;
-    {
-        QFile package(m_packagePath);
-        QVERIFY(package.open(QIODevice::ReadOnly));
-        truncated = package.readAll();
-    }
+    QByteArray truncated = TestBytes::readFile(m_packagePath);
     truncated.truncate(int(sizeof(IMG_HEAD_INFO_EX)) + m_app.size() / 2); // the second part starts past the end
     const QString brokenPath = f->writeFile(BrokenPackageName, truncated);
     sim.clearFrames();

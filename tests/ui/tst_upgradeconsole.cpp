@@ -40,13 +40,11 @@ private slots:
     void init() { f.reset(new PageFixture); }
     void cleanup() { f.reset(); }
 
-    void console_sendsTheTypedHexAsTheRecord_data();
-    void console_sendsTheTypedHexAsTheRecord();
+    void console_typedCommand_isSentOffTheWindowThreadAndAnswered_data();
+    void console_typedCommand_isSentOffTheWindowThreadAndAnswered();
     void console_refusals_comeBeforeThePort_data();
     void console_refusals_comeBeforeThePort();
-    void console_withoutDevice_asksForItOnceAndSendsNothing();
-    void console_unacknowledged_warnsOnceAfterFiveTransmissions_data();
-    void console_unacknowledged_warnsOnceAfterFiveTransmissions();
+    void console_outcomeWhileConnectWarns_isShownOnce();
 
     void sender_outcomes_warnOnlyWhenAllowed_data();
     void sender_outcomes_warnOnlyWhenAllowed();
@@ -68,41 +66,72 @@ private:
 
 // ---- the console --------------------------------------------------------------------
 
-void TestUpgradeConsole::console_sendsTheTypedHexAsTheRecord_data()
+void TestUpgradeConsole::console_typedCommand_isSentOffTheWindowThreadAndAnswered_data()
 {
+    QTest::addColumn<QString>("device"); // healthy, gone, silent or refusing
     QTest::addColumn<QString>("typed");
-    QTest::addColumn<QByteArray>("payload");
+    QTest::addColumn<QStringList>("boxes"); // title, text, title, text...
+    QTest::addColumn<QByteArray>("payload"); // of the one request; empty: none sent
+    QTest::addColumn<int>("transmissions"); // of that request, counted when the device never takes it
     QTest::addColumn<bool>("truncationNoted");
     const QByteArray full = TestBytes::pattern(RecordBytes);
-    QTest::newRow("shorter: padded") << "4F 54 52 41" << QByteArray::fromHex("4F545241").leftJustified(RecordBytes, '\0')
-                                     << false;
-    QTest::newRow("exactly the record") << QString::fromLatin1(full.toHex()) << full << false;
-    QTest::newRow("longer than the record")
-        << QString::fromLatin1(TestBytes::pattern(40).toHex(' ')) << full << true;
+    const QByteArray otra = QByteArray::fromHex("4F545241");
+    const QStringList succeeded{Hint, SendSucceeded};
+    // Typed with spaces around: the settings page passes the line on as it is.
+    QTest::newRow("shorter: padded") << "healthy" << " 4F 54 52 41 " << succeeded
+                                     << otra.leftJustified(RecordBytes, '\0') << 1 << false;
+    QTest::newRow("exactly the record") << "healthy" << QString::fromLatin1(full.toHex()) << succeeded << full
+                                        << 1 << false;
+    QTest::newRow("longer than the record") << "healthy" << QString::fromLatin1(TestBytes::pattern(40).toHex(' '))
+                                            << succeeded << full << 1 << true;
+    QTest::newRow("no device") << "gone" << "4F 54 52 41" << QStringList{Hint, ConnectUsb} << QByteArray() << 0
+                               << false;
+    // A refusal is also the device's unknown error, reported by the worker
+    // as soon as the first one arrives.
+    QTest::newRow("refused every time") << "refusing" << "4F 54 52 41"
+        << QStringList{Warning, QStringLiteral("升级错误：未知错误！请重启设备再次升级！"), Warning, SendFailed}
+        << otra.leftJustified(RecordBytes, '\0') << ConsoleTransmissions << false;
+    QTest::newRow("silent, the real two-second waits") << "silent" << "4F 54 52 41" << QStringList{Warning, SendFailed}
+        << otra.leftJustified(RecordBytes, '\0') << ConsoleTransmissions << false;
 }
 
-// Typed on the settings page, sent off the window's thread.
-void TestUpgradeConsole::console_sendsTheTypedHexAsTheRecord()
+void TestUpgradeConsole::console_typedCommand_isSentOffTheWindowThreadAndAnswered()
 {
+    QFETCH(QString, device);
     QFETCH(QString, typed);
+    QFETCH(QStringList, boxes);
     QFETCH(QByteArray, payload);
+    QFETCH(int, transmissions);
     QFETCH(bool, truncationNoted);
     QVERIFY(f->startDevice());
+    DeviceSimulator &sim = f->device->sim;
+    if (device == QLatin1String("gone"))
+        sim.vanish();
+    sim.setSilent(device == QLatin1String("silent"));
+    if (device == QLatin1String("refusing"))
+        sim.refuseNext(ConsoleTransmissions, AR_COMMAND_SEND_TEXT);
     f->settingPage.reset(new SettingPage);
     UpgradePage *page = f->makePage(f->settingPage.get());
+    for (int i = 0; i + 1 < boxes.size(); i += 2)
+        f->boxes.expect(boxes.at(i), boxes.at(i + 1));
+    auto *lineEdit = f->settingPage->findChild<QLineEdit *>(QStringLiteral("lineEdit"));
+    lineEdit->setText(typed);
     QSignalSpy done(page, &UpgradePage::consoleCommandDone);
-    f->settingPage->findChild<QLineEdit *>(QStringLiteral("lineEdit"))->setText(typed);
-    f->boxes.expect(Hint, SendSucceeded);
     f->settingPage->findChild<QToolButton *>(QStringLiteral("SerialSendBtn"))->click();
     QVERIFY(done.isEmpty());
     QVERIFY(done.wait(ConsoleResultMs));
     VERIFY_BOXES(f->boxes);
-    const QList<SimFrameRecord> sent = f->device->requestsOf(AR_COMMAND_SEND_TEXT);
-    QCOMPARE(sent.size(), 1);
-    QCOMPARE(sent.first().length, quint32(RecordBytes));
-    QCOMPARE(sent.first().payload, payload);
+    QCOMPARE(lineEdit->text(), typed); // kept for another try
+    const QList<SimFrameRecord> sent = f->device->framesOf(AR_COMMAND_SEND_TEXT);
+    QCOMPARE(firstTransmissions(sent).size(), payload.isEmpty() ? 0 : 1);
+    if (transmissions > 1) // every transmission the link allows, all of the one request
+        QCOMPARE(sent.size(), transmissions);
+    if (!payload.isEmpty()) {
+        QCOMPARE(sent.first().length, quint32(RecordBytes));
+        QCOMPARE(sent.first().payload, payload);
+    }
     const QString view = f->settingPage->findChild<QPlainTextEdit *>()->toPlainText();
-    QCOMPARE(!view.isEmpty(), truncationNoted);
+    QCOMPARE(view.contains(QStringLiteral("只发送了前28个字节（共40个）")), truncationNoted);
 }
 
 // A typo first, then a running upgrade; neither looks for the port.
@@ -135,54 +164,19 @@ void TestUpgradeConsole::console_refusals_comeBeforeThePort()
     QVERIFY(done.isEmpty());
 }
 
-void TestUpgradeConsole::console_withoutDevice_asksForItOnceAndSendsNothing()
+// The console's outcome arrives while Connect's box is still open: one box.
+void TestUpgradeConsole::console_outcomeWhileConnectWarns_isShownOnce()
 {
     QVERIFY(f->startDevice());
     f->device->sim.vanish();
     UpgradePage *page = f->makePage();
-    f->boxes.expect(Hint, ConnectUsb);
-    QVERIFY(sendOnConsole(page, QStringLiteral("4F 54 52 41")));
-    VERIFY_BOXES(f->boxes);
-    QVERIFY(f->device->sim.frames().isEmpty());
-
-    // The console's outcome arrives while Connect's box is still open.
     bool answered = false;
     f->boxes.expect(Hint, ConnectUsb);
     f->boxes.whileShown([&] { answered = sendOnConsole(page, QStringLiteral("4F")); });
     f->click("btnConnDevice");
     QVERIFY(answered);
     VERIFY_BOXES(f->boxes);
-}
-
-void TestUpgradeConsole::console_unacknowledged_warnsOnceAfterFiveTransmissions_data()
-{
-    QTest::addColumn<bool>("silent"); // else the device refuses every transmission
-    // A refusal is also the device's unknown error, reported by the worker
-    // as soon as the first one arrives.
-    QTest::addColumn<QString>("firstBox");
-    QTest::newRow("refused") << false << QStringLiteral("升级错误：未知错误！请重启设备再次升级！");
-    QTest::newRow("silent, the real two-second waits") << true << QString();
-}
-
-void TestUpgradeConsole::console_unacknowledged_warnsOnceAfterFiveTransmissions()
-{
-    QFETCH(bool, silent);
-    QFETCH(QString, firstBox);
-    QVERIFY(f->startDevice());
-    if (silent)
-        f->device->sim.setSilent(true);
-    else
-        f->device->sim.refuseNext(ConsoleTransmissions, AR_COMMAND_SEND_TEXT);
-    UpgradePage *page = f->makePage();
-    if (!firstBox.isEmpty())
-        f->boxes.expect(Warning, firstBox);
-    f->boxes.expect(Warning, SendFailed);
-    QVERIFY(sendOnConsole(page, QStringLiteral("4F 54 52 41")));
-    VERIFY_BOXES(f->boxes);
-    // Every transmission the link allows, all of the one request.
-    const QList<SimFrameRecord> sent = f->device->framesOf(AR_COMMAND_SEND_TEXT);
-    QCOMPARE(sent.size(), ConsoleTransmissions);
-    QCOMPARE(firstTransmissions(sent).size(), 1);
+    QVERIFY(f->device->sim.frames().isEmpty());
 }
 
 // ---- the page command sender --------------------------------------------------------
@@ -191,23 +185,19 @@ void TestUpgradeConsole::sender_outcomes_warnOnlyWhenAllowed_data()
 {
     QTest::addColumn<QString>("situation");
     QTest::addColumn<bool>("warnings");
-    QTest::addColumn<int>("result");
     QTest::addColumn<QString>("expectedText"); // empty: no box
-    QTest::newRow("acknowledged") << "healthy" << true << 0 << QString();
-    QTest::newRow("during an upgrade: the port is left alone") << "upgrading" << true << -1 << QString();
-    QTest::newRow("no port, warnings on") << "no port" << true << -1 << ConnectUsb;
-    QTest::newRow("no port, warnings off") << "no port" << false << -1 << ConnectUsb;
-    QTest::newRow("port does not open, warnings on") << "unopenable" << true << -1 << CannotOpen;
-    QTest::newRow("port does not open, warnings off") << "unopenable" << false << -1 << QString();
-    QTest::newRow("silent device, warnings on") << "silent" << true << -1 << NoCommunication;
-    QTest::newRow("silent device, warnings off") << "silent" << false << -1 << QString();
+    // Connect's own tests press the button: warnings on, with and without an answer.
+    QTest::newRow("during an upgrade: the port is left alone") << "upgrading" << true << QString();
+    QTest::newRow("no port, warnings off") << "no port" << false << ConnectUsb;
+    QTest::newRow("port does not open, warnings on") << "unopenable" << true << CannotOpen;
+    QTest::newRow("port does not open, warnings off") << "unopenable" << false << QString();
+    QTest::newRow("silent device, warnings off") << "silent" << false << QString();
 }
 
 void TestUpgradeConsole::sender_outcomes_warnOnlyWhenAllowed()
 {
     QFETCH(QString, situation);
     QFETCH(bool, warnings);
-    QFETCH(int, result);
     QFETCH(QString, expectedText);
     if (situation == QLatin1String("unopenable")) {
         f->plainPorts->setPorts({{MissingPortPath, QString(), AR_FPV_BOARD_TYPE_GT_SKY}});
@@ -219,15 +209,11 @@ void TestUpgradeConsole::sender_outcomes_warnOnlyWhenAllowed()
     page->setUpgradeFlag(situation == QLatin1String("upgrading"));
     if (!expectedText.isEmpty())
         f->boxes.expect(expectedText == ConnectUsb ? Hint : Warning, expectedText);
-    QCOMPARE(page->sendComandSafe(AR_COMMAND_FIND_DEVICE, 1, warnings), result);
+    QCOMPARE(page->sendComandSafe(AR_COMMAND_FIND_DEVICE, 1, warnings), -1);
     VERIFY_BOXES(f->boxes);
     if (situation == QLatin1String("upgrading")) {
         QVERIFY(f->device->sim.frames().isEmpty());
         QVERIFY(!f->device->link->SerialPortIsOpen());
-    } else if (result == 0) {
-        QCOMPARE(f->device->commands(), QList<quint32>{AR_COMMAND_FIND_DEVICE});
-        QVERIFY(f->device->link->SerialPortIsOpen());
-        QVERIFY(f->device->link->isSerialRecvStarted());
     }
 }
 

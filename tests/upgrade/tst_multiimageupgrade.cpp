@@ -200,10 +200,7 @@ void TestMultiImageUpgrade::partThatCannotBeOpened_endsThePackage()
 void TestMultiImageUpgrade::cancelledPackage_leavesNoPartBehind()
 {
     // A file of the user's own, named like a part, beside the package.
-    QFile own(QStringLiteral("app.bin"));
-    QVERIFY(own.open(QIODevice::WriteOnly));
-    own.write("the user's own");
-    own.close();
+    QVERIFY(TestBytes::writeFile(QStringLiteral("app.bin"), "the user's own"));
     sim().setReplyDelay(2);
     QFuture<void> task = m_rig->launch(writePackage({{IMG_TAREL_APP, partData('a', 400 * 1024)}}),
                                        UpgradeKind::Package);
@@ -213,8 +210,7 @@ void TestMultiImageUpgrade::cancelledPackage_leavesNoPartBehind()
     QVERIFY(recorder().hints().isEmpty());
     QVERIFY(sim().receivedFiles().isEmpty());
     QVERIFY(noPartsLeft());
-    QVERIFY(own.open(QIODevice::ReadOnly));
-    QCOMPARE(own.readAll(), QByteArray("the user's own"));
+    QCOMPARE(TestBytes::readFile(QStringLiteral("app.bin")), QByteArray("the user's own"));
 }
 
 void TestMultiImageUpgrade::everyDataFrame_waitsTheLongAcknowledgement()

@@ -26,6 +26,7 @@ constexpr int AppSize = 200 * 1024;
 constexpr int SmallSize = 3000;
 
 using TestBytes::pattern;
+using TestBytes::readFile;
 
 // One part of each listed type, of the given sizes, seeds 1, 2, ...
 PackageBuilder packageOf(const QList<int> &types, const QList<int> &sizes)
@@ -48,12 +49,6 @@ QByteArray edited(const PackageBuilder &builder, const std::function<void(IMG_HE
     IMG_HEAD_INFO_EX header = builder.header();
     edit(header);
     return PackageBuilder::headerBytes(header) + builder.payload();
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 QString outputPath(const QString &name)
