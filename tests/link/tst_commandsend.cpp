@@ -34,8 +34,13 @@ class TestCommandSend : public QObject
     Q_OBJECT
 
 private slots:
-    void init();
-    void cleanup();
+    void init()
+    {
+        m_log.reset(new LogCapture);
+        m_device.reset(new SimulatedDevice);
+        QVERIFY(m_device->start() && m_device->open());
+    }
+    void cleanup() { m_device.reset(); m_log.reset(); }
 
     void silentDevice_transmitsUpToTheCountWithRisingRetry_data();
     void silentDevice_transmitsUpToTheCountWithRisingRetry();
@@ -54,21 +59,6 @@ private:
     std::unique_ptr<SimulatedDevice> m_device;
     std::unique_ptr<LogCapture> m_log;
 };
-
-void TestCommandSend::init()
-{
-    m_log.reset(new LogCapture);
-    m_device.reset(new SimulatedDevice);
-    QVERIFY(m_device->start());
-    QVERIFY(m_device->open());
-}
-
-void TestCommandSend::cleanup()
-{
-    m_device.reset();
-    m_log.reset();
-    m_upgrade_device_vid = 0;
-}
 
 void TestCommandSend::silentDevice_transmitsUpToTheCountWithRisingRetry_data()
 {

@@ -7,6 +7,7 @@
 #include "upgraderecorder.h"
 
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QFuture>
 #include <QTest>
 #include <QtConcurrent>
@@ -38,6 +39,24 @@ inline QList<quint32> phases(const QList<quint32> &commands)
             out.append(command);
     return out;
 }
+
+// The program's temporary folder, a fresh one while this exists: the package
+// sequence puts its folders of part files there.
+class ProgramTempDir
+{
+public:
+    ProgramTempDir() : m_previous(qgetenv("TMPDIR")) { qputenv("TMPDIR", QFile::encodeName(dir.path())); }
+    ~ProgramTempDir() { qputenv("TMPDIR", m_previous); }
+    bool noPartsLeft() const
+    {
+        return QDir(dir.path()).entryList({QStringLiteral("tavio-parts-*")}, QDir::AllEntries).isEmpty();
+    }
+
+    QTemporaryDir dir;
+
+private:
+    QByteArray m_previous;
+};
 
 // A worker on a fast clock and a simulated device it is connected to, as the
 // page connects: port open, reception on, identity asked for.

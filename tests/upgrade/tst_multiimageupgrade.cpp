@@ -1,3 +1,4 @@
+#include "faultinjection.h"
 #include "logcapture.h"
 #include "packagebuilder.h"
 #include "upgraderun.h"
@@ -11,7 +12,7 @@ constexpr int FastFactor = 100;
 constexpr int RebootDelayMs = 150;
 constexpr int PartBytes = 2048; // two segments of 1024: the bar reaches each part's share exactly
 const QString PackageName = QStringLiteral("Merlow_R_Sky_1_0_6.img");
-const QString TransferFailed = QStringLiteral("升级固件传输失败，请重启设备再次升级。");
+using Faults::TransferFailed;
 
 QByteArray partData(char seed, int size = PartBytes)
 {
@@ -47,41 +48,32 @@ private:
     {
         return m_rig->run(path, UpgradeKind::Package, timeoutMs);
     }
-    // No folder of part files is left in the temporary folder.
-    bool noPartsLeft() const
-    {
-        return QDir(m_tempDir->path()).entryList({QStringLiteral("tavio-parts-*")}, QDir::AllEntries).isEmpty();
-    }
+    bool noPartsLeft() const { return m_temp->noPartsLeft(); }
     DeviceSimulator &sim() const { return m_rig->device.sim; }
     SimulatedDevice &device() const { return m_rig->device; }
     UpgradeRecorder &recorder() const { return *m_rig->recorder; }
 
     std::unique_ptr<LogCapture> m_log;
-    std::unique_ptr<QTemporaryDir> m_tempDir; // the program's temporary folder in this test
-    QByteArray m_previousTempDir;
+    std::unique_ptr<UpgradeRun::ProgramTempDir> m_temp;
     std::unique_ptr<WorkerOnDevice> m_rig;
 };
 
 void TestMultiImageUpgrade::init()
 {
     m_log.reset(new LogCapture);
-    m_tempDir.reset(new QTemporaryDir);
-    QVERIFY(m_tempDir->isValid());
-    m_previousTempDir = qgetenv("TMPDIR");
-    qputenv("TMPDIR", QFile::encodeName(m_tempDir->path()));
+    m_temp.reset(new UpgradeRun::ProgramTempDir);
     DeviceIdentity identity;
     identity.vendorId = AR_FPV_BOARD_TYPE_SKY_EX6;
     m_rig.reset(new WorkerOnDevice(identity));
-    QVERIFY(m_rig->start(FastFactor, RebootDelayMs));
+    QVERIFY(m_temp->dir.isValid() && m_rig->start(FastFactor, RebootDelayMs));
     QVERIFY(QDir::setCurrent(device().dir.path())); // the user's folder: no part may land here
 }
 
 void TestMultiImageUpgrade::cleanup()
 {
-    QDir::setCurrent(QDir::tempPath());
+    QDir::setCurrent(QDir::rootPath());
     m_rig.reset();
-    qputenv("TMPDIR", m_previousTempDir);
-    m_tempDir.reset();
+    m_temp.reset();
     m_log.reset();
 }
 
@@ -113,7 +105,7 @@ void TestMultiImageUpgrade::threeParts_goLastFirstAndOnlyTheApplicationReboots()
         QCOMPARE(QByteArray(files.at(i).announcement.filePath), expected.at(i).first);
         QCOMPARE(files.at(i).announcement.saveAsFile, expected.at(i).second);
         const QFileInfo local(QString::fromUtf8(files.at(i).announcement.fileDir));
-        QCOMPARE(local.absolutePath().section('/', 0, -2), QDir(m_tempDir->path()).absolutePath());
+        QCOMPARE(local.absolutePath().section('/', 0, -2), QDir(m_temp->dir.path()).absolutePath());
         QVERIFY(!local.dir().exists()); // gone with the upgrade
         QCOMPARE(files.at(i).data, data.at(i));
     }

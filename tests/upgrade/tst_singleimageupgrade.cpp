@@ -1,3 +1,4 @@
+#include "faultinjection.h"
 #include "fileannouncement.h"
 #include "logcapture.h"
 #include "upgraderun.h"
@@ -12,16 +13,8 @@ namespace {
 constexpr int FastFactor = 100;
 constexpr int RebootDelayMs = 150;
 const QString ImageName = QStringLiteral("Merlow_R_Sky_1_0_6.img");
-const QString TransferFailed = QStringLiteral("升级固件传输失败，请重启设备再次升级。");
-const QString Timeout = QStringLiteral("升级超时，请重启设备再次升级。");
-
-QList<quint32> payloadSizes(const QList<SimFrameRecord> &frames)
-{
-    QList<quint32> sizes;
-    for (const SimFrameRecord &frame : frames)
-        sizes.append(frame.length);
-    return sizes;
-}
+using Faults::Timeout;
+using Faults::TransferFailed;
 } // namespace
 
 // Upgrades of one image file against the simulated device, on a fast clock.
@@ -106,7 +99,10 @@ void TestSingleImageUpgrade::completeUpgrade_followsTheDeviceSegmentLength()
              (QList<quint32>{AR_COMMAND_GET_ACTIVE, AR_CMD_REMOTE_UPGRADE, AR_CMD_SENDFILE_START,
                              AR_CMD_SENDFILE_DATA, AR_CMD_SENDFILE_END, AR_CMD_UPGRADE_STATUS}));
     QCOMPARE(device().framesOf(AR_COMMAND_GET_ACTIVE).first().payload, QByteArray("clean") + QByteArray(27, '\0'));
-    QCOMPARE(payloadSizes(device().requestsOf(AR_CMD_SENDFILE_DATA)), frames);
+    QList<quint32> sizes;
+    for (const SimFrameRecord &frame : device().requestsOf(AR_CMD_SENDFILE_DATA))
+        sizes.append(frame.length);
+    QCOMPARE(sizes, frames);
     const SimReceivedFile received = sim().receivedFiles().last();
     QCOMPARE(received.data, m_image);
     const ar_file_info &info = received.announcement;

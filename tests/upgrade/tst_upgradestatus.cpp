@@ -37,29 +37,27 @@ private slots:
     void reset_clearsTheUpgradedVendorOnlyWhenFinished();
 
 private:
-    std::shared_ptr<ManualClock> m_clock;
-    std::unique_ptr<LogCapture> m_log;
-    std::unique_ptr<UsbVirtualSerial> m_link;
-    std::unique_ptr<UpgradeProcess> m_worker;
-    std::unique_ptr<UpgradeRecorder> m_recorder;
+    // A worker on a link without a port, its clock set by hand, its sequence running.
+    struct World
+    {
+        World() { worker.setRun(true); }
+        LogCapture log;
+        std::shared_ptr<ManualClock> clock = std::make_shared<ManualClock>();
+        UsbVirtualSerial link{std::make_shared<FixedPortLister>()};
+        UpgradeProcess worker{&link, clock};
+        UpgradeRecorder recorder{&worker};
+    };
+    std::unique_ptr<World> w;
 };
 
 void TestUpgradeStatus::init()
 {
-    m_log.reset(new LogCapture);
-    m_clock = std::make_shared<ManualClock>();
-    m_link.reset(new UsbVirtualSerial(std::make_shared<FixedPortLister>()));
-    m_worker.reset(new UpgradeProcess(m_link.get(), m_clock));
-    m_recorder.reset(new UpgradeRecorder(m_worker.get()));
-    m_worker->setRun(true);
+    w.reset(new World);
 }
 
 void TestUpgradeStatus::cleanup()
 {
-    m_recorder.reset();
-    m_worker.reset();
-    m_link.reset();
-    m_log.reset();
+    w.reset();
     m_upgrade_device_vid = 0;
 }
 
@@ -120,12 +118,12 @@ void TestUpgradeStatus::recordUpgradeStatus_everyCode()
     QFETCH(int, level);
     QFETCH(QStringList, view);
     QFETCH(QString, hint);
-    m_worker->recordUpgradeStatus(status, 37);
+    w->worker.recordUpgradeStatus(status, 37);
     QCOMPARE(LogCapture::count(QStringLiteral("]  ") + logLine, QtMsgType(level)), 1);
-    QCOMPARE(m_recorder->view(), view);
-    QCOMPARE(m_recorder->hints(), hint.isEmpty() ? QStringList() : QStringList{hint});
-    QVERIFY(m_recorder->hintsFlaggedAsHints());
-    QVERIFY(m_worker->beRun()); // reporting alone never ends the sequence
+    QCOMPARE(w->recorder.view(), view);
+    QCOMPARE(w->recorder.hints(), hint.isEmpty() ? QStringList() : QStringList{hint});
+    QVERIFY(w->recorder.hintsFlaggedAsHints());
+    QVERIFY(w->worker.beRun()); // reporting alone never ends the sequence
 }
 
 void TestUpgradeStatus::statusReports_endTheUpgradeOnlyWhenTheyShould_data()
@@ -162,14 +160,14 @@ void TestUpgradeStatus::statusReports_endTheUpgradeOnlyWhenTheyShould()
     QFETCH(QString, hint);
     QFETCH(QString, view);
     for (int i = 0; i < reports.size(); ++i) {
-        m_clock->advanceSecs(reports.at(i).afterSecs);
+        w->clock->advanceSecs(reports.at(i).afterSecs);
         bool needReboot = false;
-        const bool ended = m_worker->evaluateStatus({reports.at(i).percent, reports.at(i).status, {}}, &needReboot);
+        const bool ended = w->worker.evaluateStatus({reports.at(i).percent, reports.at(i).status, {}}, &needReboot);
         QCOMPARE(ended, !hint.isEmpty() && i + 1 == reports.size());
     }
-    QCOMPARE(m_recorder->hints(), hint.isEmpty() ? QStringList() : QStringList{hint});
-    QCOMPARE(m_worker->beRun(), hint.isEmpty());
-    QCOMPARE(m_recorder->view().last(), view);
+    QCOMPARE(w->recorder.hints(), hint.isEmpty() ? QStringList() : QStringList{hint});
+    QCOMPARE(w->worker.beRun(), hint.isEmpty());
+    QCOMPARE(w->recorder.view().last(), view);
 }
 
 void TestUpgradeStatus::segmentLength_mapsToAFrameUnit_data()
@@ -190,12 +188,12 @@ void TestUpgradeStatus::segmentLength_mapsToAFrameUnit()
 {
     QFETCH(int, reported);
     QFETCH(int, unit);
-    QCOMPARE(m_worker->getSegmentLength(), 1024); // before any report
+    QCOMPARE(w->worker.getSegmentLength(), 1024); // before any report
     ar_device_info info{};
     info.receiveMaxSize = reported;
-    m_link->receiveBytes(ProtocolFrame::encode(AR_COMMAND_FIND_DEVICE, AR_MSGTYPE_ACK, 0, 0,
+    w->link.receiveBytes(ProtocolFrame::encode(AR_COMMAND_FIND_DEVICE, AR_MSGTYPE_ACK, 0, 0,
                                                ProtocolFrame::recordBytes(info)));
-    QCOMPARE(m_worker->getSegmentLength(), unit);
+    QCOMPARE(w->worker.getSegmentLength(), unit);
 }
 
 void TestUpgradeStatus::reset_clearsTheUpgradedVendorOnlyWhenFinished_data()
@@ -211,16 +209,16 @@ void TestUpgradeStatus::reset_clearsTheUpgradedVendorOnlyWhenFinished()
     QFETCH(int, finish);
     QFETCH(int, vidAfter);
     m_upgrade_device_vid = 7542;
-    m_link->set_usb_vid(7542);
-    m_link->startSerialRecv();
-    m_worker->setUpgStep(AR_CMD_SENDFILE_DATA);
-    m_worker->resetUpgradeParameters(finish);
+    w->link.set_usb_vid(7542);
+    w->link.startSerialRecv();
+    w->worker.setUpgStep(AR_CMD_SENDFILE_DATA);
+    w->worker.resetUpgradeParameters(finish);
     QCOMPARE(m_upgrade_device_vid.load(), vidAfter);
-    QCOMPARE(m_worker->getUpgStep(), -1);
-    QVERIFY(!m_worker->beRun());
-    QCOMPARE(m_link->get_usb_vid(), 0);
-    QVERIFY(!m_link->isSerialRecvStarted());
-    QCOMPARE(m_link->sequenceNumber(), 0u);
+    QCOMPARE(w->worker.getUpgStep(), -1);
+    QVERIFY(!w->worker.beRun());
+    QCOMPARE(w->link.get_usb_vid(), 0);
+    QVERIFY(!w->link.isSerialRecvStarted());
+    QCOMPARE(w->link.sequenceNumber(), 0u);
 }
 
 QTEST_GUILESS_MAIN(TestUpgradeStatus)
