@@ -63,7 +63,6 @@ private slots:
     void eachReply_recordsItsAcknowledgementAndSignals_data();
     void eachReply_recordsItsAcknowledgementAndSignals();
     void deviceInfoReply_storesTheIdentityUntilReset();
-    void recordsTravelByValue_missingBytesReadAsZero();
     void halfFrameFromTheLastConnection_isDroppedOnOpen();
 
 private:
@@ -152,31 +151,6 @@ void TestReceiveDispatch::deviceInfoReply_storesTheIdentityUntilReset()
     m_link->getDeviceInfo(firmware, serial, hardware, &temperature);
     QCOMPARE(temperature, -100);
     QCOMPARE(firmware[0], '\0');
-}
-
-void TestReceiveDispatch::recordsTravelByValue_missingBytesReadAsZero()
-{
-    QSignalSpy status(m_link.get(), &UsbVirtualSerial::sig_sendUpgradeProcess);
-    QSignalSpy verdict(m_link.get(), &UsbVirtualSerial::sig_receiveDateInfo);
-    ar_upgrade_status report{};
-    report.percent = 40;
-    report.status = STAT_IN_PROGRESS;
-    ar_receive_date_info refused{};
-    refused.status = -1;
-    const qint32 percent = 77;
-    m_link->receiveBytes(reply(AR_CMD_UPGRADE_STATUS, 8, report) + reply(AR_CMD_SENDFILE_END, 9, refused)
-                         + reply(0, 10, ackInfo(-1))
-                         + ProtocolFrame::encode(AR_CMD_UPGRADE_STATUS, AR_MSGTYPE_ACK, 11, 0,
-                                                 QByteArray(reinterpret_cast<const char *>(&percent), 4)));
-    QCOMPARE(status.count(), 3);
-    auto delivered = [&](int i) { return status.at(i).first().value<ar_upgrade_status>(); };
-    QCOMPARE(delivered(0).percent, 40);
-    QCOMPARE(delivered(0).status, int(STAT_IN_PROGRESS));
-    QCOMPARE(delivered(1).percent, 0);
-    QCOMPARE(delivered(1).status, int(UPGRATE_ERR_MAX));
-    QCOMPARE(delivered(2).percent, 77);
-    QCOMPARE(delivered(2).status, 0);
-    QCOMPARE(verdict.first().first().toInt(), -1);
 }
 
 void TestReceiveDispatch::halfFrameFromTheLastConnection_isDroppedOnOpen()

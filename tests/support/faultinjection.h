@@ -16,6 +16,8 @@ inline const QString TransferFailed = QStringLiteral("升级固件传输失败�
 inline const QString Timeout = QStringLiteral("升级超时，请重启设备再次升级。");
 inline const QString NotBack = QStringLiteral("FPV设备重启后未能重新连接，请重启设备再次升级。");
 inline const QString UnknownError = QStringLiteral("升级错误：未知错误！请重启设备再次升级！");
+inline const QString FlashError = QStringLiteral("升级错误：Flash错误，请重启设备再次升级！");
+inline const QString Abnormal = QStringLiteral("异常终止，请重启设备再次升级。");
 
 struct Fault
 {
@@ -35,6 +37,10 @@ inline QString viewLineFor(const QString &hint)
         return QStringLiteral("The FPV device did not come back after its reboot, please restart the device to upgrade again.");
     if (hint == UnknownError)
         return QStringLiteral("upgrade error: unknown error!");
+    if (hint == FlashError)
+        return QStringLiteral("upgrade error: flash error!");
+    if (hint == Abnormal)
+        return QStringLiteral("abnormal termination, please restart the device to upgrade again.");
     return QStringLiteral("upgrade successfully!");
 }
 
@@ -54,6 +60,11 @@ inline const QList<Fault> &all()
         {QStringLiteral("other seq"), TransferFailed, 0},
         {QStringLiteral("bad length"), Success, 0},
         {QStringLiteral("refusal"), UnknownError, 0},
+        // The device's own upgrade, after the transfer: its statuses.
+        {QStringLiteral("device error"), FlashError, 0},
+        {QStringLiteral("abnormal end"), Abnormal, 0},
+        {QStringLiteral("stuck at one percent"), Timeout, 0},
+        {QStringLiteral("unknown status code"), Timeout, 0},
         {QStringLiteral("healthy"), Success, 0},
     };
     return faults;
@@ -105,6 +116,14 @@ inline void inject(const QString &name, DeviceSimulator *sim, int clockFactor)
         }, Qt::DirectConnection);
     } else if (name == QLatin1String("refusal")) {
         sim->refuseNext(1, AR_CMD_SENDFILE_DATA);
+    } else if (name == QLatin1String("device error")) {
+        sim->setStatusScript({{0, STAT_VERIFY_IMAGE}, {30, STAT_IN_PROGRESS}, {0, UPGRATE_ERR_FLASH_ERR}});
+    } else if (name == QLatin1String("abnormal end")) {
+        sim->setStatusScript({{40, STAT_IN_PROGRESS}, {-1, STAT_IN_PROGRESS}});
+    } else if (name == QLatin1String("stuck at one percent")) {
+        sim->setStatusScript({{50, STAT_IN_PROGRESS}});
+    } else if (name == QLatin1String("unknown status code")) {
+        sim->setStatusScript({{0, 7}});
     }
 }
 

@@ -16,19 +16,6 @@ const QString SendSucceeded = QStringLiteral("发送成功");
 const QString SendFailed = QStringLiteral("发送失败,请连接USB设备");
 const QString UpgradeRunning = QStringLiteral("升级进行中，无法发送命令");
 const QString MissingPortPath = QStringLiteral("/nonexistent/tavio-port");
-
-// Counts the link's port searches.
-class CountingPortLister : public FixedPortLister
-{
-public:
-    using FixedPortLister::FixedPortLister;
-    QList<SerialPortDescription> availablePorts() const override
-    {
-        ++searches;
-        return FixedPortLister::availablePorts();
-    }
-    mutable std::atomic<int> searches{0};
-};
 } // namespace
 
 // The settings page's console command and the page's command sender.
@@ -42,8 +29,8 @@ private slots:
 
     void console_typedCommand_isSentOffTheWindowThreadAndAnswered_data();
     void console_typedCommand_isSentOffTheWindowThreadAndAnswered();
-    void console_refusals_comeBeforeThePort_data();
-    void console_refusals_comeBeforeThePort();
+    void console_refusals_sendNothing_data();
+    void console_refusals_sendNothing();
     void console_outcomeWhileConnectWarns_isShownOnce();
 
     void sender_outcomes_warnOnlyWhenAllowed_data();
@@ -134,8 +121,8 @@ void TestUpgradeConsole::console_typedCommand_isSentOffTheWindowThreadAndAnswere
     QCOMPARE(view.contains(QStringLiteral("只发送了前28个字节（共40个）")), truncationNoted);
 }
 
-// A typo first, then a running upgrade; neither looks for the port.
-void TestUpgradeConsole::console_refusals_comeBeforeThePort_data()
+// A typo first, then a running upgrade; neither sends anything.
+void TestUpgradeConsole::console_refusals_sendNothing_data()
 {
     QTest::addColumn<QString>("typed");
     QTest::addColumn<bool>("upgrading");
@@ -144,23 +131,23 @@ void TestUpgradeConsole::console_refusals_comeBeforeThePort_data()
     QTest::newRow("valid during an upgrade") << "4F 54 52 41" << true;
 }
 
-void TestUpgradeConsole::console_refusals_comeBeforeThePort()
+void TestUpgradeConsole::console_refusals_sendNothing()
 {
     QFETCH(QString, typed);
     QFETCH(bool, upgrading);
-    auto ports = std::make_shared<CountingPortLister>(
-        QList<SerialPortDescription>{{MissingPortPath, QString(), AR_FPV_BOARD_TYPE_GT_SKY}});
-    f->plainPorts = ports;
+    QVERIFY(f->startDevice());
     UpgradePage *page = f->makePage();
     page->setUpgradeFlag(upgrading);
     QByteArray bytes;
     QString error;
     f->boxes.expect(Warning, ConsoleCommand::parse(typed, &bytes, &error) ? UpgradeRunning : error);
     QSignalSpy done(page, &UpgradePage::consoleCommandDone);
-    const int searchesBefore = ports->searches.load();
     page->handleTextFromSettingPage(typed);
     VERIFY_BOXES(f->boxes);
-    QCOMPARE(ports->searches.load(), searchesBefore);
+    // A command through the same sender goes out after anything queued before it.
+    page->setUpgradeFlag(false);
+    QCOMPARE(page->sendComandSafe(AR_COMMAND_FIND_DEVICE, 1, true), 0);
+    QCOMPARE(f->device->commands(), QList<quint32>{AR_COMMAND_FIND_DEVICE});
     QVERIFY(done.isEmpty());
 }
 

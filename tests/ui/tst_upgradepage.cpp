@@ -40,8 +40,6 @@ private slots:
     void showing_picksThePanel_data();
     void showing_picksThePanel();
 
-    void connect_withoutDevice_warnsOnceAndSendsNothing_data();
-    void connect_withoutDevice_warnsOnceAndSendsNothing();
     void connect_showsTheIdentityAndKeepsItOnLanguageChange_data();
     void connect_showsTheIdentityAndKeepsItOnLanguageChange();
     void connect_unanswered_warnsAndStaysOnThePrompt_data();
@@ -174,29 +172,56 @@ void TestUpgradePage::showing_picksThePanel()
 
 // ---- connect ------------------------------------------------------------------------
 
-void TestUpgradePage::connect_withoutDevice_warnsOnceAndSendsNothing_data()
+// Connect that ends on the prompt: no device to ask (whatever the case of a
+// configured "no device"), no answer, or never a known temperature.
+void TestUpgradePage::connect_unanswered_warnsAndStaysOnThePrompt_data()
 {
+    QTest::addColumn<int>("vid");
     QTest::addColumn<QString>("configuredName");
-    QTest::newRow("nothing attached") << QString();
-    QTest::newRow("lower case") << "no device";
-    QTest::newRow("mixed case") << "No DeVice";
+    QTest::addColumn<int>("cpuTemp"); // -100: not known
+    QTest::addColumn<bool>("silent");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("text");
+    const int sky = AR_FPV_BOARD_TYPE_GT_SKY;
+    const int temp = DeviceIdentity().cpuTemp;
+    QTest::newRow("nothing attached") << 0 << QString() << temp << false << Hint << ConnectUsb;
+    QTest::newRow("named no device, lower case") << sky << "no device" << temp << false << Hint << ConnectUsb;
+    QTest::newRow("named no device, mixed case") << sky << "No DeVice" << temp << false << Hint << ConnectUsb;
+    QTest::newRow("silent device") << sky << QString() << temp << true << Warning << NoCommunication;
+    // Every reply still says the temperature is not known: after ten passes
+    // of 100 ms the wait ends on its own.
+    QTest::newRow("no temperature") << sky << QString() << -100 << false << Hint << ConnectUsb;
 }
 
-void TestUpgradePage::connect_withoutDevice_warnsOnceAndSendsNothing()
+void TestUpgradePage::connect_unanswered_warnsAndStaysOnThePrompt()
 {
+    QFETCH(int, vid);
     QFETCH(QString, configuredName);
-    QVERIFY(f->startDevice());
-    const quint16 vid = configuredName.isEmpty() ? 0 : AR_FPV_BOARD_TYPE_GT_SKY;
+    QFETCH(int, cpuTemp);
+    QFETCH(bool, silent);
+    QFETCH(QString, title);
+    QFETCH(QString, text);
+    QVERIFY(f->startDevice(identityOf(AR_FPV_BOARD_TYPE_GT_SKY, cpuTemp)));
+    f->device->sim.setSilent(silent);
     if (!configuredName.isEmpty())
-        f->writeDeviceName(vid, configuredName);
+        f->writeDeviceName(quint16(vid), configuredName);
     f->makePage();
-    f->boxes.expect(Hint, ConnectUsb);
-    // Pressing again while the box is open adds no second one.
-    f->boxes.whileShown([this] { f->click("btnConnDevice"); });
-    f->connectTo(vid);
+    const bool asks = vid != 0 && configuredName.isEmpty();
+    f->boxes.expect(title, text);
+    if (!asks) // pressing again while the box is open adds no second one
+        f->boxes.whileShown([this] { f->click("btnConnDevice"); });
+    QElapsedTimer timer;
+    timer.start();
+    f->connectTo(quint16(vid));
+    if (cpuTemp == -100) {
+        QVERIFY(timer.elapsed() >= 1000);
+        QVERIFY(timer.elapsed() < 5000);
+    }
     VERIFY_BOXES(f->boxes);
-    QVERIFY(f->device->sim.frames().isEmpty());
+    QCOMPARE(f->device->commands(), asks ? QList<quint32>{AR_COMMAND_FIND_DEVICE} : QList<quint32>());
+    QVERIFY(f->shown("widgetConn"));
     QVERIFY(!f->shown("widgetUpg"));
+    QCOMPARE(f->text("lbFirmware"), QString());
 }
 
 void TestUpgradePage::connect_showsTheIdentityAndKeepsItOnLanguageChange_data()
@@ -245,40 +270,6 @@ void TestUpgradePage::connect_showsTheIdentityAndKeepsItOnLanguageChange()
     QCOMPARE(f->text("lbNote"), QString());
     QCOMPARE(f->text("label_3"), QStringLiteral("Merlow FPV"));
     QCOMPARE(f->text("lbConnNote"), nameAfter);
-}
-
-void TestUpgradePage::connect_unanswered_warnsAndStaysOnThePrompt_data()
-{
-    QTest::addColumn<bool>("silent");
-    QTest::addColumn<QString>("title");
-    QTest::addColumn<QString>("text");
-    QTest::newRow("silent device") << true << Warning << NoCommunication;
-    // Every reply still says the temperature is not known: after ten passes
-    // of 100 ms the wait ends on its own.
-    QTest::newRow("no temperature") << false << Hint << ConnectUsb;
-}
-
-void TestUpgradePage::connect_unanswered_warnsAndStaysOnThePrompt()
-{
-    QFETCH(bool, silent);
-    QFETCH(QString, title);
-    QFETCH(QString, text);
-    QVERIFY(f->startDevice(identityOf(AR_FPV_BOARD_TYPE_GT_SKY, silent ? DeviceIdentity().cpuTemp : -100)));
-    f->device->sim.setSilent(silent);
-    f->makePage();
-    f->boxes.expect(title, text);
-    QElapsedTimer timer;
-    timer.start();
-    f->connectTo(AR_FPV_BOARD_TYPE_GT_SKY);
-    if (!silent) {
-        QVERIFY(timer.elapsed() >= 1000);
-        QVERIFY(timer.elapsed() < 5000);
-    }
-    VERIFY_BOXES(f->boxes);
-    QCOMPARE(f->device->commands(), QList<quint32>{AR_COMMAND_FIND_DEVICE});
-    QVERIFY(f->shown("widgetConn"));
-    QVERIFY(!f->shown("widgetUpg"));
-    QCOMPARE(f->text("lbFirmware"), QString());
 }
 
 // ---- file choice --------------------------------------------------------------------
