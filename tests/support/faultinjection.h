@@ -5,6 +5,7 @@
 #include "upgradeprocess.h"
 
 #include <QCoreApplication>
+#include <QHash>
 #include <QStringList>
 
 // Faults a simulated device can show during an upgrade, by name, and the
@@ -29,19 +30,14 @@ struct Fault
 // The settings page's log-view line that goes with each outcome.
 inline QString viewLineFor(const QString &hint)
 {
-    if (hint == TransferFailed)
-        return QStringLiteral("upgrade image transfer failed, please restart the device to upgrade again.");
-    if (hint == Timeout)
-        return QStringLiteral("upgrade timeout, please restart the device to upgrade again.");
-    if (hint == NotBack)
-        return QStringLiteral("The FPV device did not come back after its reboot, please restart the device to upgrade again.");
-    if (hint == UnknownError)
-        return QStringLiteral("upgrade error: unknown error!");
-    if (hint == FlashError)
-        return QStringLiteral("upgrade error: flash error!");
-    if (hint == Abnormal)
-        return QStringLiteral("abnormal termination, please restart the device to upgrade again.");
-    return QStringLiteral("upgrade successfully!");
+    static const QHash<QString, QString> lines = {
+        {TransferFailed, QStringLiteral("upgrade image transfer failed, please restart the device to upgrade again.")},
+        {Timeout, QStringLiteral("upgrade timeout, please restart the device to upgrade again.")},
+        {NotBack, QStringLiteral("The FPV device did not come back after its reboot, please restart the device to upgrade again.")},
+        {UnknownError, QStringLiteral("upgrade error: unknown error!")},
+        {FlashError, QStringLiteral("upgrade error: flash error!")},
+        {Abnormal, QStringLiteral("abnormal termination, please restart the device to upgrade again.")}};
+    return lines.value(hint, QStringLiteral("upgrade successfully!"));
 }
 
 inline const QList<Fault> &all()

@@ -79,8 +79,6 @@ private slots:
 
     void imageType_fromFileName_data();
     void imageType_fromFileName();
-    void partFileName_byType_data();
-    void partFileName_byType();
 
     void builder_headerMatchesPackageByteLayout();
     void tool_packageSplitsBackIntoItsParts();
@@ -305,28 +303,6 @@ void TestPackageSplitter::imageType_fromFileName()
     QFETCH(QString, name);
     QFETCH(int, type);
     QCOMPARE(int(PackageSplitter::getImgTypeFromFileName(name)), type);
-}
-
-void TestPackageSplitter::partFileName_byType_data()
-{
-    QTest::addColumn<int>("index");
-    QTest::addColumn<int>("type");
-    QTest::addColumn<QString>("name");
-    QTest::newRow("application") << 3 << int(IMG_TAREL_APP) << "app.bin";
-    QTest::newRow("fpga") << 0 << int(IMG_TAREL_FPGA) << "fpga.bin";
-    QTest::newRow("sensor") << 4 << int(IMG_TAREL_8333_SENSOR) << "sensor.bin";
-    QTest::newRow("unknown") << 1 << int(IMG_UNKNOWN) << "other.bin";
-    QTest::newRow("boot") << 0 << int(IMG_BOOT) << "part0_type0.bin";
-    QTest::newRow("beyond the table") << 1 << 10 << "part1_type10.bin";
-    QTest::newRow("negative type") << 4 << -128 << "part4_type-128.bin";
-}
-
-void TestPackageSplitter::partFileName_byType()
-{
-    QFETCH(int, index);
-    QFETCH(int, type);
-    QFETCH(QString, name);
-    QCOMPARE(PackageSplitter::partFileName(index, type), name);
 }
 
 void TestPackageSplitter::builder_headerMatchesPackageByteLayout()

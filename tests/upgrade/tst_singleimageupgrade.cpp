@@ -111,8 +111,10 @@ void TestSingleImageUpgrade::completeUpgrade_followsTheDeviceSegmentLength()
     // The device's own percentage follows the transfer's 5 to 15.
     QCOMPARE(recorder().progress(), transferProgress + (QList<int>{20, 40, 60, 80, 100}));
     QVERIFY(recorder().hints().isEmpty());
+    // The worker's reset after it: the next upgrade starts afresh.
     QCOMPARE(m_upgrade_device_vid.load(), 0);
     QVERIFY(!device().link->isSerialRecvStarted());
+    QCOMPARE(device().link->sequenceNumber(), 0u);
 }
 
 void TestSingleImageUpgrade::verdicts_resendAtMostFiveTimes_data()

@@ -33,8 +33,6 @@ private slots:
     void statusReports_endTheUpgradeOnlyWhenTheyShould();
     void segmentLength_mapsToAFrameUnit_data();
     void segmentLength_mapsToAFrameUnit();
-    void reset_clearsTheUpgradedVendorOnlyWhenFinished_data();
-    void reset_clearsTheUpgradedVendorOnlyWhenFinished();
 
 private:
     // A worker on a link without a port, its clock set by hand, its sequence running.
@@ -194,31 +192,6 @@ void TestUpgradeStatus::segmentLength_mapsToAFrameUnit()
     w->link.receiveBytes(ProtocolFrame::encode(AR_COMMAND_FIND_DEVICE, AR_MSGTYPE_ACK, 0, 0,
                                                ProtocolFrame::recordBytes(info)));
     QCOMPARE(w->worker.getSegmentLength(), unit);
-}
-
-void TestUpgradeStatus::reset_clearsTheUpgradedVendorOnlyWhenFinished_data()
-{
-    QTest::addColumn<int>("finish");
-    QTest::addColumn<int>("vidAfter");
-    QTest::newRow("part of a package") << 0 << 7542;
-    QTest::newRow("finished") << 1 << 0;
-}
-
-void TestUpgradeStatus::reset_clearsTheUpgradedVendorOnlyWhenFinished()
-{
-    QFETCH(int, finish);
-    QFETCH(int, vidAfter);
-    m_upgrade_device_vid = 7542;
-    w->link.set_usb_vid(7542);
-    w->link.startSerialRecv();
-    w->worker.setUpgStep(AR_CMD_SENDFILE_DATA);
-    w->worker.resetUpgradeParameters(finish);
-    QCOMPARE(m_upgrade_device_vid.load(), vidAfter);
-    QCOMPARE(w->worker.getUpgStep(), -1);
-    QVERIFY(!w->worker.beRun());
-    QCOMPARE(w->link.get_usb_vid(), 0);
-    QVERIFY(!w->link.isSerialRecvStarted());
-    QCOMPARE(w->link.sequenceNumber(), 0u);
 }
 
 QTEST_GUILESS_MAIN(TestUpgradeStatus)
