@@ -19,8 +19,12 @@ class TestPortDiscovery : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void cleanup();
+    void initTestCase() { QVERIFY(QDir::setCurrent(m_dir.path())); }
+    void cleanup()
+    {
+        m_upgrade_device_vid = 0;
+        QFile::remove(QStringLiteral("setting.ini"));
+    }
 
     void portSearch_firstMatchWins_data();
     void portSearch_firstMatchWins();
@@ -37,17 +41,6 @@ private slots:
 private:
     QTemporaryDir m_dir;
 };
-
-void TestPortDiscovery::initTestCase()
-{
-    QVERIFY(QDir::setCurrent(m_dir.path()));
-}
-
-void TestPortDiscovery::cleanup()
-{
-    m_upgrade_device_vid = 0;
-    QFile::remove(QStringLiteral("setting.ini"));
-}
 
 void TestPortDiscovery::portSearch_firstMatchWins_data()
 {

@@ -16,9 +16,22 @@ const QString SendSucceeded = QStringLiteral("发送成功");
 const QString SendFailed = QStringLiteral("发送失败,请连接USB设备");
 const QString UpgradeRunning = QStringLiteral("升级进行中，无法发送命令");
 const QString MissingPortPath = QStringLiteral("/nonexistent/tavio-port");
+const QByteArray Otra = QByteArray::fromHex("4F545241");
+const QString NoBytes = QStringLiteral("命令中没有字节：请输入十六进制字节，如 4F 54");
+
+QString notHex(const QString &token, const QString &character)
+{
+    return QStringLiteral("命令无效：%1 中的 %2 不是十六进制数字（0-9、A-F）").arg(token, character);
+}
+
+QString oddDigits(const QString &token)
+{
+    return QStringLiteral("命令无效：%1 的位数为奇数，每个字节需要两位十六进制数字").arg(token);
+}
 } // namespace
 
-// The settings page's console command and the page's command sender.
+// The console command (its decoding, the settings page, the page) and the
+// page's command sender.
 class TestUpgradeConsole : public QObject
 {
     Q_OBJECT
@@ -27,6 +40,8 @@ private slots:
     void init() { f.reset(new PageFixture); }
     void cleanup() { f.reset(); }
 
+    void parse_acceptsOnlyPairsOfHexDigits_data();
+    void parse_acceptsOnlyPairsOfHexDigits();
     void console_typedCommand_isSentOffTheWindowThreadAndAnswered_data();
     void console_typedCommand_isSentOffTheWindowThreadAndAnswered();
     void console_refusals_sendNothing_data();
@@ -53,6 +68,43 @@ private:
 
 // ---- the console --------------------------------------------------------------------
 
+void TestUpgradeConsole::parse_acceptsOnlyPairsOfHexDigits_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QByteArray>("bytes"); // when accepted
+    QTest::addColumn<QString>("error");    // empty: accepted
+
+    QTest::newRow("bytes apart") << "4F 54 52 41" << Otra << QString();
+    QTest::newRow("bytes together, lower case") << "4f545241" << Otra << QString();
+    QTest::newRow("tabs and line breaks") << "4F\t54\n52\r\n41" << Otra << QString();
+    QTest::newRow("one byte") << "00" << QByteArray(1, '\0') << QString();
+
+    QTest::newRow("odd last token") << "4F 54 5" << QByteArray() << oddDigits("5");
+    QTest::newRow("letter beyond F") << "4G" << QByteArray() << notHex("4G", "G");
+    QTest::newRow("hex prefix") << "0x4F" << QByteArray() << notHex("0x4F", "x");
+    QTest::newRow("full-width digit") << "4F \uFF14F" << QByteArray() << notHex("\uFF14F", "\uFF14");
+    QTest::newRow("outside the basic plane")
+        << QString::fromUtf8("4F\xF0\x9F\x98\x80") << QByteArray()
+        << notHex(QString::fromUtf8("4F\xF0\x9F\x98\x80"), QString::fromUtf8("\xF0\x9F\x98\x80"));
+    QTest::newRow("first fault counts") << "5 4G" << QByteArray() << oddDigits("5");
+    QTest::newRow("only whitespace") << " \t\n " << QByteArray() << NoBytes;
+    QTest::newRow("nothing") << "" << QByteArray() << NoBytes;
+}
+
+void TestUpgradeConsole::parse_acceptsOnlyPairsOfHexDigits()
+{
+    QFETCH(QString, typed);
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, error);
+    QByteArray parsed;
+    QString reason;
+    QCOMPARE(ConsoleCommand::parse(typed, &parsed, &reason), error.isEmpty());
+    QCOMPARE(reason, error);
+    if (error.isEmpty())
+        QCOMPARE(parsed, bytes);
+}
+
+
 void TestUpgradeConsole::console_typedCommand_isSentOffTheWindowThreadAndAnswered_data()
 {
     QTest::addColumn<QString>("device"); // healthy, gone, silent or refusing
@@ -62,11 +114,10 @@ void TestUpgradeConsole::console_typedCommand_isSentOffTheWindowThreadAndAnswere
     QTest::addColumn<int>("transmissions"); // of that request, counted when the device never takes it
     QTest::addColumn<bool>("truncationNoted");
     const QByteArray full = TestBytes::pattern(RecordBytes);
-    const QByteArray otra = QByteArray::fromHex("4F545241");
     const QStringList succeeded{Hint, SendSucceeded};
     // Typed with spaces around: the settings page passes the line on as it is.
     QTest::newRow("shorter: padded") << "healthy" << " 4F 54 52 41 " << succeeded
-                                     << otra.leftJustified(RecordBytes, '\0') << 1 << false;
+                                     << Otra.leftJustified(RecordBytes, '\0') << 1 << false;
     QTest::newRow("exactly the record") << "healthy" << QString::fromLatin1(full.toHex()) << succeeded << full
                                         << 1 << false;
     QTest::newRow("longer than the record") << "healthy" << QString::fromLatin1(TestBytes::pattern(40).toHex(' '))
@@ -77,9 +128,9 @@ void TestUpgradeConsole::console_typedCommand_isSentOffTheWindowThreadAndAnswere
     // as soon as the first one arrives.
     QTest::newRow("refused every time") << "refusing" << "4F 54 52 41"
         << QStringList{Warning, QStringLiteral("升级错误：未知错误！请重启设备再次升级！"), Warning, SendFailed}
-        << otra.leftJustified(RecordBytes, '\0') << ConsoleTransmissions << false;
+        << Otra.leftJustified(RecordBytes, '\0') << ConsoleTransmissions << false;
     QTest::newRow("silent, the real two-second waits") << "silent" << "4F 54 52 41" << QStringList{Warning, SendFailed}
-        << otra.leftJustified(RecordBytes, '\0') << ConsoleTransmissions << false;
+        << Otra.leftJustified(RecordBytes, '\0') << ConsoleTransmissions << false;
 }
 
 void TestUpgradeConsole::console_typedCommand_isSentOffTheWindowThreadAndAnswered()
@@ -126,21 +177,21 @@ void TestUpgradeConsole::console_refusals_sendNothing_data()
 {
     QTest::addColumn<QString>("typed");
     QTest::addColumn<bool>("upgrading");
-    QTest::newRow("odd digits") << "4F 54 5" << false;
-    QTest::newRow("odd digits during an upgrade") << "4F5" << true;
-    QTest::newRow("valid during an upgrade") << "4F 54 52 41" << true;
+    QTest::addColumn<QString>("box");
+    QTest::newRow("odd digits") << "4F 54 5" << false << oddDigits("5");
+    QTest::newRow("odd digits during an upgrade") << "4F5" << true << oddDigits("4F5");
+    QTest::newRow("valid during an upgrade") << "4F 54 52 41" << true << UpgradeRunning;
 }
 
 void TestUpgradeConsole::console_refusals_sendNothing()
 {
     QFETCH(QString, typed);
     QFETCH(bool, upgrading);
+    QFETCH(QString, box);
     QVERIFY(f->startDevice());
     UpgradePage *page = f->makePage();
     page->setUpgradeFlag(upgrading);
-    QByteArray bytes;
-    QString error;
-    f->boxes.expect(Warning, ConsoleCommand::parse(typed, &bytes, &error) ? UpgradeRunning : error);
+    f->boxes.expect(Warning, box);
     QSignalSpy done(page, &UpgradePage::consoleCommandDone);
     page->handleTextFromSettingPage(typed);
     VERIFY_BOXES(f->boxes);
