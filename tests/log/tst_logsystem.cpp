@@ -41,7 +41,11 @@ class TestLogSystem : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid() && QDir::setCurrent(m_dir.path()));
+        qInstallMessageHandler(customMessageHandler);
+    }
 
     void logLine_levelWordAndPrefix_data();
     void logLine_levelWordAndPrefix();
@@ -56,13 +60,6 @@ private slots:
 private:
     QTemporaryDir m_dir;
 };
-
-void TestLogSystem::initTestCase()
-{
-    QVERIFY(m_dir.isValid());
-    QVERIFY(QDir::setCurrent(m_dir.path()));
-    qInstallMessageHandler(customMessageHandler);
-}
 
 // The line format, byte for byte, for every level word (a "%" in a message
 // stays as written); then each helper through the installed handler into the

@@ -44,7 +44,7 @@ class TestBenchWorkflow : public QObject
 
 private slots:
     void initTestCase();
-    void cleanupTestCase();
+    void cleanupTestCase() { f.reset(); }
     void fault_endsCleanlyAndTheNextUpgradeSucceeds_data();
     void fault_endsCleanlyAndTheNextUpgradeSucceeds();
     void benchRun_mixedUpgradesEachEndAsExpected();
@@ -83,11 +83,6 @@ void TestBenchWorkflow::initTestCase()
     QVERIFY(package.addPart(IMG_TAREL_APP, m_app));
     QVERIFY(package.addPart(IMG_TAREL_FPGA, m_fpga));
     m_packagePath = f->writeFile(PackageName, package.bytes());
-}
-
-void TestBenchWorkflow::cleanupTestCase()
-{
-    f.reset();
 }
 
 void TestBenchWorkflow::reconnect(const DeviceIdentity &identity)

@@ -60,7 +60,11 @@ class TestMainWindow : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid() && QDir::setCurrent(m_dir.path()));
+        Startup::initResources();
+    }
 
     void clickingAnEntry_switchesPageBeforeMovingTheHighlight_data();
     void clickingAnEntry_switchesPageBeforeMovingTheHighlight();
@@ -74,13 +78,6 @@ private slots:
 private:
     QTemporaryDir m_dir;
 };
-
-void TestMainWindow::initTestCase()
-{
-    QVERIFY(m_dir.isValid());
-    QVERIFY(QDir::setCurrent(m_dir.path()));
-    Startup::initResources();
-}
 
 void TestMainWindow::clickingAnEntry_switchesPageBeforeMovingTheHighlight_data()
 {

@@ -66,13 +66,15 @@ class TestSettingPage : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void init();
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid() && QDir::setCurrent(m_dir.path()));
+        Startup::initResources();
+    }
+    void init() { QFile::remove(QStringLiteral("setting.ini")); }
 
-    void savedLanguage_selectsTheListEntry_data();
-    void savedLanguage_selectsTheListEntry();
-    void repeatedChoices_onlyTheLastCatalogueApplies_data();
-    void repeatedChoices_onlyTheLastCatalogueApplies();
+    void languageChoices_onlyTheLastCatalogueApplies_data();
+    void languageChoices_onlyTheLastCatalogueApplies();
     void languageChange_retranslatesTheFormButNotTheLanguageNames();
 
     void logView_showsStampedLinesAndTheNewest();
@@ -83,61 +85,38 @@ private:
     QTemporaryDir m_dir;
 };
 
-void TestSettingPage::initTestCase()
-{
-    QVERIFY(m_dir.isValid());
-    QVERIFY(QDir::setCurrent(m_dir.path()));
-    Startup::initResources();
-}
-
-void TestSettingPage::init()
-{
-    QFile::remove(QStringLiteral("setting.ini"));
-}
-
-void TestSettingPage::savedLanguage_selectsTheListEntry_data()
+void TestSettingPage::languageChoices_onlyTheLastCatalogueApplies_data()
 {
     QTest::addColumn<QString>("saved"); // null: no "lang" key
-    QTest::addColumn<QString>("shown");
-    QTest::newRow("no key") << QString() << "中文";
-    QTest::newRow("english") << "english" << "English";
-    QTest::newRow("English is not english") << "English" << "中文";
-}
-
-void TestSettingPage::savedLanguage_selectsTheListEntry()
-{
-    QFETCH(QString, saved);
-    QFETCH(QString, shown);
-    if (!saved.isNull())
-        QSettings(QStringLiteral("setting.ini"), QSettings::IniFormat).setValue(QStringLiteral("lang"), saved);
-
-    SettingPage page;
-    QCOMPARE(page.findChild<QComboBox *>(QStringLiteral("cmbLanguageList"))->currentText(), shown);
-    QCOMPARE(translatedSetting(), QString::fromUtf8(SettingSource)); // selecting is no choice
-}
-
-void TestSettingPage::repeatedChoices_onlyTheLastCatalogueApplies_data()
-{
+    QTest::addColumn<QString>("shown"); // the list entry at the start
     QTest::addColumn<QList<int>>("choices");
     const int en = SettingPage::English;
     const int cn = SettingPage::Chinese;
-    QTest::newRow("cn en cn") << QList<int>{cn, en, cn};
-    QTest::newRow("en en cn") << QList<int>{en, en, cn};
+    QTest::newRow("no key, then cn en cn") << QString() << "中文" << QList<int>{cn, en, cn};
+    QTest::newRow("english, then en en cn") << "english" << "English" << QList<int>{en, en, cn};
+    QTest::newRow("English is not english") << "English" << "中文" << QList<int>{};
 }
 
-// The catalogue of the start applies until the first choice. A choice is
-// stored and its catalogue installed; every choice takes the previous
-// catalogue out, so none of them outlives the page.
-void TestSettingPage::repeatedChoices_onlyTheLastCatalogueApplies()
+// The saved language selects its list entry, which is no choice: the
+// catalogue of the start applies until the first choice. A choice is stored
+// and its catalogue installed; every choice takes the previous catalogue out,
+// so none of them outlives the page.
+void TestSettingPage::languageChoices_onlyTheLastCatalogueApplies()
 {
+    QFETCH(QString, saved);
+    QFETCH(QString, shown);
     QFETCH(QList<int>, choices);
+    if (!saved.isNull())
+        QSettings(QStringLiteral("setting.ini"), QSettings::IniFormat).setValue(QStringLiteral("lang"), saved);
     {
         auto *startup = new MarkerTranslator("Startup");
         QCoreApplication::installTranslator(startup);
         QPointer<QTranslator> watch(startup);
         SettingPage page;
         page.adoptTranslator(startup);
+        QCOMPARE(page.findChild<QComboBox *>(QStringLiteral("cmbLanguageList"))->currentText(), shown);
         QCOMPARE(QCoreApplication::translate("Startup", "text"), QStringLiteral("marked"));
+        QCOMPARE(translatedSetting(), QString::fromUtf8(SettingSource));
         for (int index : choices) {
             choose(page, index);
             QVERIFY(watch.isNull());

@@ -32,8 +32,8 @@ class TestUpgradePage : public QObject
     Q_OBJECT
 
 private slots:
-    void init();
-    void cleanup();
+    void init() { f.reset(new PageFixture); }
+    void cleanup() { f.reset(); }
 
     void presence_namesTheDevice_data();
     void presence_namesTheDevice();
@@ -62,16 +62,6 @@ private:
 
     std::unique_ptr<PageFixture> f;
 };
-
-void TestUpgradePage::init()
-{
-    f.reset(new PageFixture);
-}
-
-void TestUpgradePage::cleanup()
-{
-    f.reset();
-}
 
 void TestUpgradePage::connectAndChoose(quint16 vid, const QByteArray &image, int rebootDelayMs,
                                        std::shared_ptr<const UpgradeClock> clock)

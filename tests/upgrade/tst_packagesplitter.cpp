@@ -68,9 +68,21 @@ class TestPackageSplitter : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void init();
-    void cleanup();
+    void initTestCase() { m_originalDir = QDir::currentPath(); }
+    // Each test splits into a fresh, empty working directory; packages and
+    // source files live in a separate one.
+    void init()
+    {
+        m_work.reset(new QTemporaryDir);
+        m_input.reset(new QTemporaryDir);
+        QVERIFY(m_work->isValid() && m_input->isValid() && QDir::setCurrent(m_work->path()));
+    }
+    void cleanup()
+    {
+        QDir::setCurrent(m_originalDir);
+        m_work.reset();
+        m_input.reset();
+    }
 
     void split_writesEverySubImageAndListsTheUpgradeParts_data();
     void split_writesEverySubImageAndListsTheUpgradeParts();
@@ -93,28 +105,6 @@ private:
     QScopedPointer<QTemporaryDir> m_work;
     QScopedPointer<QTemporaryDir> m_input;
 };
-
-void TestPackageSplitter::initTestCase()
-{
-    m_originalDir = QDir::currentPath();
-}
-
-// Each test splits into a fresh, empty working directory; packages and
-// source files live in a separate one.
-void TestPackageSplitter::init()
-{
-    m_work.reset(new QTemporaryDir);
-    m_input.reset(new QTemporaryDir);
-    QVERIFY(m_work->isValid() && m_input->isValid());
-    QVERIFY(QDir::setCurrent(m_work->path()));
-}
-
-void TestPackageSplitter::cleanup()
-{
-    QDir::setCurrent(m_originalDir);
-    m_work.reset();
-    m_input.reset();
-}
 
 QString TestPackageSplitter::writePackage(const QByteArray &bytes)
 {
@@ -338,20 +328,17 @@ void TestPackageSplitter::builder_headerMatchesPackageByteLayout()
 void TestPackageSplitter::tool_packageSplitsBackIntoItsParts()
 {
     QVERIFY2(QFileInfo::exists(toolPath()), qPrintable("not built: " + toolPath()));
-    const QByteArray sensor = pattern(SmallSize, 1);
-    const QByteArray app = pattern(AppSize, 2);
-    const QByteArray other = pattern(SmallSize, 3);
-    const QString sensorFile = m_input->filePath("s.fw");
-    const QString appFile = m_input->filePath("a.fw");
-    const QString otherFile = m_input->filePath("o.fw");
-    QVERIFY(PackageBuilder::writeBytes(sensorFile, sensor));
-    QVERIFY(PackageBuilder::writeBytes(appFile, app));
-    QVERIFY(PackageBuilder::writeBytes(otherFile, other));
+    // Each part from a file of its own, in the order given; "other" not for upgrade.
+    const QStringList kinds{"sensor", "app", "other"};
+    const QList<QByteArray> parts{pattern(SmallSize, 1), pattern(AppSize, 2), pattern(SmallSize, 3)};
     const QString package = m_input->filePath("made.img");
-
+    QStringList arguments{package, "--board", "7", "--no-upgrade", "other"};
+    for (int i = 0; i < kinds.size(); ++i) {
+        arguments << "--" + kinds.at(i) << m_input->filePath(kinds.at(i) + ".fw");
+        QVERIFY(TestBytes::writeFile(arguments.last(), parts.at(i)));
+    }
     QProcess tool;
-    tool.start(toolPath(), {package, "--board", "7", "--sensor", sensorFile, "--app", appFile,
-                            "--other", otherFile, "--no-upgrade", "other"});
+    tool.start(toolPath(), arguments);
     QVERIFY(tool.waitForFinished());
     QCOMPARE(tool.exitStatus(), QProcess::NormalExit);
     QCOMPARE(tool.exitCode(), 0);
@@ -363,9 +350,8 @@ void TestPackageSplitter::tool_packageSplitsBackIntoItsParts()
     QStringList outPaths;
     QCOMPARE(PackageSplitter::upgradeImag_parse_tarel_sky(package, outPaths, folder.path()), 2);
     QCOMPARE(outPaths, QStringList({folder.filePath("sensor.bin"), folder.filePath("app.bin")}));
-    QCOMPARE(readFile(folder.filePath("sensor.bin")), sensor);
-    QCOMPARE(readFile(folder.filePath("app.bin")), app);
-    QCOMPARE(readFile(folder.filePath("other.bin")), other);
+    for (int i = 0; i < kinds.size(); ++i)
+        QCOMPARE(readFile(folder.filePath(kinds.at(i) + ".bin")), parts.at(i));
     QCOMPARE(outputFiles(), QStringList());
 }
 
