@@ -33,7 +33,6 @@ private slots:
     void poller_followsAPortGivenOnTheCommandLine();
     void deviceName_isLookedUpUnderLowerCaseHexKeys_data();
     void deviceName_isLookedUpUnderLowerCaseHexKeys();
-    void reopen_withoutDevice_changesNothing();
     void openFailure_isReportedAndLeavesThePortClosed();
     void portOptions_data();
     void portOptions();
@@ -149,18 +148,6 @@ void TestPortDiscovery::deviceName_isLookedUpUnderLowerCaseHexKeys()
     DeviceConfig config;
     QCOMPARE(config.getDeviceName(quint16(vid)), QStringLiteral("Bench unit"));
     QCOMPARE(config.getDeviceName(quint16(vid + 1)), QString());
-}
-
-void TestPortDiscovery::reopen_withoutDevice_changesNothing()
-{
-    UsbVirtualSerial link(std::make_shared<FixedPortLister>());
-    link.startSerialRecv();
-    link.reopenSerialPort();
-    QVERIFY(link.isSerialRecvStarted());
-    QVERIFY(!link.SerialPortIsOpen());
-    link.stopSerialRecv();
-    link.reopenSerialPort();
-    QVERIFY(!link.isSerialRecvStarted());
 }
 
 void TestPortDiscovery::openFailure_isReportedAndLeavesThePortClosed()

@@ -15,21 +15,6 @@
 // Helpers of the tests that run whole upgrade sequences.
 namespace UpgradeRun {
 
-// Waits for a sequence on the pool while this thread keeps its events going.
-// When it does not end in time, the worker is reset (which ends it) and false
-// is returned.
-inline bool finish(QFuture<void> task, UpgradeProcess *worker, int timeoutMs = 60000)
-{
-    QDeadlineTimer deadline(timeoutMs);
-    while (!task.isFinished() && !deadline.hasExpired())
-        QTest::qWait(10);
-    if (task.isFinished())
-        return true;
-    worker->resetUpgradeParameters(1);
-    task.waitForFinished();
-    return false;
-}
-
 // Consecutive repeats collapsed: the order of the phases of an exchange.
 inline QList<quint32> phases(const QList<quint32> &commands)
 {
@@ -103,11 +88,20 @@ struct WorkerOnDevice
         w->setBinFilePath(path);
         return QtConcurrent::run(w, &UpgradeProcess::upgradeProcess);
     }
-    // True when the sequence ended in time and left the worker idle.
+    // True when the sequence ended in time and left the worker idle; one that
+    // does not end in time is ended by a reset.
     bool run(const QString &path, UpgradeKind kind, int timeoutMs = 30000)
     {
-        return finish(launch(path, kind), worker.get(), timeoutMs) && !worker->isSequenceRunning()
-                && worker->getUpgStep() == -1;
+        QFuture<void> task = launch(path, kind);
+        QDeadlineTimer deadline(timeoutMs);
+        while (!task.isFinished() && !deadline.hasExpired())
+            QTest::qWait(10); // this thread's events go on meanwhile
+        if (!task.isFinished()) {
+            worker->resetUpgradeParameters(1);
+            task.waitForFinished();
+            return false;
+        }
+        return !worker->isSequenceRunning() && worker->getUpgStep() == -1;
     }
 
     SimulatedDevice device;

@@ -35,7 +35,6 @@ private slots:
     void cleanup();
 
     void threeParts_goLastFirstAndOnlyTheApplicationReboots();
-    void onePart_barFollowsTheTransferToTheEnd();
     void partVerdict_isActedUpon_data();
     void partVerdict_isActedUpon();
     void partThatCannotBeOpened_endsThePackage();
@@ -120,14 +119,6 @@ void TestMultiImageUpgrade::threeParts_goLastFirstAndOnlyTheApplicationReboots()
     QVERIFY(recorder().hints().isEmpty());
     QVERIFY(noPartsLeft());
     QVERIFY(QDir::current().entryList({QStringLiteral("*.bin")}).isEmpty());
-}
-
-void TestMultiImageUpgrade::onePart_barFollowsTheTransferToTheEnd()
-{
-    QVERIFY(runPackage(writePackage({{IMG_TAREL_FPGA, partData('f', 3000)}})));
-    // 100 only once the device has accepted the part.
-    QCOMPARE(recorder().progress(), (QList<int>{68, 99, 100}));
-    QTRY_COMPARE(sim().rebootModes(), QStringList{"normal"});
 }
 
 void TestMultiImageUpgrade::partVerdict_isActedUpon_data()

@@ -97,8 +97,6 @@ private slots:
 
 private:
     QString writePackage(const QByteArray &bytes);
-    int split(const QByteArray &package, QStringList &outPaths,
-              const QString &outputDir = QString(), SplitError *error = nullptr);
     QString toolPath() const;
 
     QString m_originalDir;
@@ -110,13 +108,6 @@ QString TestPackageSplitter::writePackage(const QByteArray &bytes)
 {
     const QString path = m_input->filePath(QStringLiteral("package.img"));
     return PackageBuilder::writeBytes(path, bytes) ? path : QString();
-}
-
-int TestPackageSplitter::split(const QByteArray &package, QStringList &outPaths,
-                               const QString &outputDir, SplitError *error)
-{
-    return PackageSplitter::upgradeImag_parse_tarel_sky(writePackage(package), outPaths, outputDir,
-                                                        error);
 }
 
 // Tests are built into <build>/tests, the tool into <build>.
@@ -254,7 +245,8 @@ void TestPackageSplitter::unwritablePart_rejectsAndRemovesWrittenParts()
 
     QStringList outPaths{QStringLiteral("earlier.bin")};
     auto error = SplitError::None;
-    QCOMPARE(split(appFpgaSensor().bytes(), outPaths, QString(), &error), 0);
+    QCOMPARE(PackageSplitter::upgradeImag_parse_tarel_sky(writePackage(appFpgaSensor().bytes()), outPaths,
+                                                          QString(), &error), 0);
     QCOMPARE(error, SplitError::CannotWrite);
     QCOMPARE(outPaths, QStringList{"earlier.bin"});
     QCOMPARE(outputFiles(), left);
