@@ -1,6 +1,7 @@
 #include "expectedboxes.h"
 #include "settingpage.h"
 #include "startup.h"
+#include "testbytes.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -28,11 +29,8 @@ QString translatedSetting()
 // What the next start will read: the file itself, not this process's settings cache.
 QString savedLanguage()
 {
-    QFile file(QStringLiteral("setting.ini"));
-    if (!file.open(QIODevice::ReadOnly))
-        return QString();
     const QRegularExpression lang(QStringLiteral("^lang=(.*)$"), QRegularExpression::MultilineOption);
-    return lang.match(QString::fromUtf8(file.readAll())).captured(1);
+    return lang.match(QString::fromUtf8(TestBytes::readFile(QStringLiteral("setting.ini")))).captured(1);
 }
 
 // Picks a language the way the user does: the entry becomes current and the

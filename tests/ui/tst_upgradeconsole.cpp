@@ -52,17 +52,6 @@ private slots:
     void sender_outcomes_warnOnlyWhenAllowed();
 
 private:
-    // Gives the console `typed` and waits for its outcome to be shown. The
-    // page returns at once: the command goes out on the sender's thread.
-    bool sendOnConsole(UpgradePage *page, const QString &typed)
-    {
-        QSignalSpy done(page, &UpgradePage::consoleCommandDone);
-        page->handleTextFromSettingPage(typed);
-        if (!done.isEmpty())
-            return false; // it was sent on the window's thread
-        return done.wait(ConsoleResultMs);
-    }
-
     std::unique_ptr<PageFixture> f;
 };
 
@@ -208,9 +197,13 @@ void TestUpgradeConsole::console_outcomeWhileConnectWarns_isShownOnce()
     QVERIFY(f->startDevice());
     f->device->sim.vanish();
     UpgradePage *page = f->makePage();
+    QSignalSpy done(page, &UpgradePage::consoleCommandDone);
     bool answered = false;
     f->boxes.expect(Hint, ConnectUsb);
-    f->boxes.whileShown([&] { answered = sendOnConsole(page, QStringLiteral("4F")); });
+    f->boxes.whileShown([&] {
+        page->handleTextFromSettingPage(QStringLiteral("4F"));
+        answered = done.isEmpty() && done.wait(ConsoleResultMs); // sent off the window's thread
+    });
     f->click("btnConnDevice");
     QVERIFY(answered);
     VERIFY_BOXES(f->boxes);
