@@ -31,8 +31,23 @@ class TestMultiImageUpgrade : public QObject
     Q_OBJECT
 
 private slots:
-    void init();
-    void cleanup();
+    void init()
+    {
+        m_log.reset(new LogCapture);
+        m_temp.reset(new UpgradeRun::ProgramTempDir);
+        DeviceIdentity identity;
+        identity.vendorId = AR_FPV_BOARD_TYPE_SKY_EX6;
+        m_rig.reset(new WorkerOnDevice(identity));
+        QVERIFY(m_temp->dir.isValid() && m_rig->start(FastFactor, RebootDelayMs));
+        QVERIFY(QDir::setCurrent(device().dir.path())); // the user's folder: no part may land here
+    }
+    void cleanup()
+    {
+        QDir::setCurrent(QDir::rootPath());
+        m_rig.reset();
+        m_temp.reset();
+        m_log.reset();
+    }
 
     void threeParts_goLastFirstAndOnlyTheApplicationReboots();
     void partVerdict_isActedUpon_data();
@@ -56,25 +71,6 @@ private:
     std::unique_ptr<UpgradeRun::ProgramTempDir> m_temp;
     std::unique_ptr<WorkerOnDevice> m_rig;
 };
-
-void TestMultiImageUpgrade::init()
-{
-    m_log.reset(new LogCapture);
-    m_temp.reset(new UpgradeRun::ProgramTempDir);
-    DeviceIdentity identity;
-    identity.vendorId = AR_FPV_BOARD_TYPE_SKY_EX6;
-    m_rig.reset(new WorkerOnDevice(identity));
-    QVERIFY(m_temp->dir.isValid() && m_rig->start(FastFactor, RebootDelayMs));
-    QVERIFY(QDir::setCurrent(device().dir.path())); // the user's folder: no part may land here
-}
-
-void TestMultiImageUpgrade::cleanup()
-{
-    QDir::setCurrent(QDir::rootPath());
-    m_rig.reset();
-    m_temp.reset();
-    m_log.reset();
-}
 
 QString TestMultiImageUpgrade::writePackage(const QList<QPair<IMG_TYPE, QByteArray>> &parts)
 {
