@@ -155,6 +155,11 @@ void TestPackageSplitter::split_writesEverySubImageAndListsTheUpgradeParts_data(
     rejected("sub-image ending one byte past the end",
              edited(toTheEnd, [](IMG_HEAD_INFO_EX &h) { ++h.subImgInfo[1].u32subimgoffset; }), SplitError::Damaged);
 
+    // A descriptor whose next one starts where it does holds nothing: skipped.
+    const PackageBuilder emptyMiddle = packageOf({IMG_TAREL_APP, IMG_TAREL_FPGA, IMG_TAREL_8333_SENSOR},
+                                                 {SmallSize, 0, SmallSize});
+    row("empty sub-image in the middle", emptyMiddle.bytes(), {"app.bin", "sensor.bin"},
+        {{"app.bin", emptyMiddle.parts().at(0).data}, {"sensor.bin", emptyMiddle.parts().at(2).data}});
     PackageBuilder notAll;
     notAll.addPart(IMG_TAREL_APP, pattern(SmallSize, 1));
     notAll.addPart(IMG_TAREL_FPGA, pattern(SmallSize, 2), false);
