@@ -93,7 +93,6 @@ void TestUpgradeConsole::parse_acceptsOnlyPairsOfHexDigits()
         QCOMPARE(parsed, bytes);
 }
 
-
 void TestUpgradeConsole::console_typedCommand_isSentOffTheWindowThreadAndAnswered_data()
 {
     QTest::addColumn<QString>("device"); // healthy, gone, silent or refusing
