@@ -78,7 +78,15 @@ class TestCatalogues : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
+    void initTestCase()
+    {
+        Startup::initResources();
+        QString error;
+        m_texts = extractTexts(&error);
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        QVERIFY(m_texts.size() > 50); // lupdate found the sources
+        QVERIFY(m_english.load(QStringLiteral(":lang_en.qm")) && m_chinese.load(QStringLiteral(":lang_cn.qm")));
+    }
     void catalogues_translateQuotedTexts_data();
     void catalogues_translateQuotedTexts();
     void catalogues_coverEveryText();
@@ -95,17 +103,6 @@ private:
     QTranslator m_english;
     QTranslator m_chinese;
 };
-
-void TestCatalogues::initTestCase()
-{
-    Startup::initResources();
-    QString error;
-    m_texts = extractTexts(&error);
-    QVERIFY2(error.isEmpty(), qPrintable(error));
-    QVERIFY(m_texts.size() > 50); // lupdate found the sources
-    QVERIFY(m_english.load(QStringLiteral(":lang_en.qm")));
-    QVERIFY(m_chinese.load(QStringLiteral(":lang_cn.qm")));
-}
 
 // One text of each kind, as both catalogues give it.
 void TestCatalogues::catalogues_translateQuotedTexts_data()

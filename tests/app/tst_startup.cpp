@@ -14,7 +14,12 @@ class TestStartup : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid() && QDir::setCurrent(m_dir.path()));
+        qInstallMessageHandler(customMessageHandler);
+        Startup::initResources();
+    }
     void noLangKey_startsWithTheFontCheckAndTheEmbeddedFont();
     void savedLanguage_installsEnglishOnlyForExactlyEnglish_data();
     void savedLanguage_installsEnglishOnlyForExactlyEnglish();
@@ -24,14 +29,6 @@ private slots:
 private:
     QTemporaryDir m_dir;
 };
-
-void TestStartup::initTestCase()
-{
-    QVERIFY(m_dir.isValid());
-    QVERIFY(QDir::setCurrent(m_dir.path()));
-    qInstallMessageHandler(customMessageHandler);
-    Startup::initResources();
-}
 
 // Without a saved language nothing is installed, the first log line is the
 // unprefixed font check, and the embedded font becomes the 9-point default.

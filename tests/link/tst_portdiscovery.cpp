@@ -19,8 +19,12 @@ class TestPortDiscovery : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void cleanup();
+    void initTestCase() { QVERIFY(QDir::setCurrent(m_dir.path())); }
+    void cleanup()
+    {
+        m_upgrade_device_vid = 0;
+        QFile::remove(QStringLiteral("setting.ini"));
+    }
 
     void portSearch_firstMatchWins_data();
     void portSearch_firstMatchWins();
@@ -29,7 +33,6 @@ private slots:
     void poller_followsAPortGivenOnTheCommandLine();
     void deviceName_isLookedUpUnderLowerCaseHexKeys_data();
     void deviceName_isLookedUpUnderLowerCaseHexKeys();
-    void reopen_withoutDevice_changesNothing();
     void openFailure_isReportedAndLeavesThePortClosed();
     void portOptions_data();
     void portOptions();
@@ -37,17 +40,6 @@ private slots:
 private:
     QTemporaryDir m_dir;
 };
-
-void TestPortDiscovery::initTestCase()
-{
-    QVERIFY(QDir::setCurrent(m_dir.path()));
-}
-
-void TestPortDiscovery::cleanup()
-{
-    m_upgrade_device_vid = 0;
-    QFile::remove(QStringLiteral("setting.ini"));
-}
 
 void TestPortDiscovery::portSearch_firstMatchWins_data()
 {
@@ -156,18 +148,6 @@ void TestPortDiscovery::deviceName_isLookedUpUnderLowerCaseHexKeys()
     DeviceConfig config;
     QCOMPARE(config.getDeviceName(quint16(vid)), QStringLiteral("Bench unit"));
     QCOMPARE(config.getDeviceName(quint16(vid + 1)), QString());
-}
-
-void TestPortDiscovery::reopen_withoutDevice_changesNothing()
-{
-    UsbVirtualSerial link(std::make_shared<FixedPortLister>());
-    link.startSerialRecv();
-    link.reopenSerialPort();
-    QVERIFY(link.isSerialRecvStarted());
-    QVERIFY(!link.SerialPortIsOpen());
-    link.stopSerialRecv();
-    link.reopenSerialPort();
-    QVERIFY(!link.isSerialRecvStarted());
 }
 
 void TestPortDiscovery::openFailure_isReportedAndLeavesThePortClosed()

@@ -1,5 +1,6 @@
 #include "logging.h"
 #include "logsystem.h"
+#include "testbytes.h"
 
 #include <QDateTime>
 #include <QRegularExpression>
@@ -11,18 +12,7 @@
 namespace {
 const QString LogFile = QStringLiteral("log.txt");
 
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void writeFile(const QString &path, const QByteArray &content)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(file.write(content), qint64(content.size()));
-}
+using TestBytes::readFile;
 
 // Lines "line 0000001\n", "line 0000002\n", ... filling exactly `size` bytes
 // (the last one cut short), each line told apart from the others.
@@ -51,7 +41,11 @@ class TestLogSystem : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid() && QDir::setCurrent(m_dir.path()));
+        qInstallMessageHandler(customMessageHandler);
+    }
 
     void logLine_levelWordAndPrefix_data();
     void logLine_levelWordAndPrefix();
@@ -66,13 +60,6 @@ private slots:
 private:
     QTemporaryDir m_dir;
 };
-
-void TestLogSystem::initTestCase()
-{
-    QVERIFY(m_dir.isValid());
-    QVERIFY(QDir::setCurrent(m_dir.path()));
-    qInstallMessageHandler(customMessageHandler);
-}
 
 // The line format, byte for byte, for every level word (a "%" in a message
 // stays as written); then each helper through the installed handler into the
@@ -160,7 +147,7 @@ void TestLogSystem::flush_leavesAFileOfExactlyTheLimitAlone_thenTrimsPastIt()
     const QString message = QStringLiteral("limit line");
     const qint64 lineSize = LogSystem::formatLine(LogSystem::instance()->timestampNow(), QtInfoMsg,
                                                   message).size();
-    writeFile(LogFile, numberedLines(LogSystem::MaxFileBytes - lineSize));
+    QVERIFY(TestBytes::writeFile(LogFile, numberedLines(LogSystem::MaxFileBytes - lineSize)));
 
     qInfo("%s", qPrintable(message));
     QTRY_COMPARE(QFileInfo(LogFile).size(), LogSystem::MaxFileBytes);
@@ -191,7 +178,7 @@ void TestLogSystem::rotateLog_keepsTheTailFromAFullLine()
     QFETCH(QByteArray, content);
     QFETCH(int, least);
     const QString path = m_dir.filePath(QStringLiteral("rotate.txt"));
-    writeFile(path, content);
+    QVERIFY(TestBytes::writeFile(path, content));
     QFile file(path);
     LogSystem::rotateLog(file);
 

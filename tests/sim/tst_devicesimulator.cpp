@@ -9,6 +9,7 @@
 #include "protocolframe.h"
 #include "simoptions.h"
 #include "simulateddevice.h"
+#include "testbytes.h"
 
 #include <QFileInfo>
 #include <QProcess>
@@ -60,16 +61,13 @@ void TestDeviceSimulator::repeatedFileEnd_keepsItsVerdict()
 // from an earlier run is replaced, and removed with the simulator.
 void TestDeviceSimulator::start_keepsAFileButReplacesAStaleLink()
 {
-    QFile file(m_dir.filePath(QStringLiteral("taken")));
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("keep me");
-    file.close();
+    const QString taken = m_dir.filePath(QStringLiteral("taken"));
+    QVERIFY(TestBytes::writeFile(taken, "keep me"));
     DeviceSimulator refused;
-    QVERIFY(!refused.start(file.fileName()));
+    QVERIFY(!refused.start(taken));
     QVERIFY(!refused.errorString().isEmpty());
     QVERIFY(!refused.isPresent());
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QCOMPARE(file.readAll(), QByteArray("keep me"));
+    QCOMPARE(TestBytes::readFile(taken), QByteArray("keep me"));
 
     const QString stale = m_dir.filePath(QStringLiteral("stale"));
     QVERIFY(QFile::link(m_dir.filePath(QStringLiteral("gone")), stale));

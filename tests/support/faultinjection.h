@@ -5,6 +5,7 @@
 #include "upgradeprocess.h"
 
 #include <QCoreApplication>
+#include <QHash>
 #include <QStringList>
 
 // Faults a simulated device can show during an upgrade, by name, and the
@@ -16,6 +17,8 @@ inline const QString TransferFailed = QStringLiteral("升级固件传输失败�
 inline const QString Timeout = QStringLiteral("升级超时，请重启设备再次升级。");
 inline const QString NotBack = QStringLiteral("FPV设备重启后未能重新连接，请重启设备再次升级。");
 inline const QString UnknownError = QStringLiteral("升级错误：未知错误！请重启设备再次升级！");
+inline const QString FlashError = QStringLiteral("升级错误：Flash错误，请重启设备再次升级！");
+inline const QString Abnormal = QStringLiteral("异常终止，请重启设备再次升级。");
 
 struct Fault
 {
@@ -27,15 +30,14 @@ struct Fault
 // The settings page's log-view line that goes with each outcome.
 inline QString viewLineFor(const QString &hint)
 {
-    if (hint == TransferFailed)
-        return QStringLiteral("upgrade image transfer failed, please restart the device to upgrade again.");
-    if (hint == Timeout)
-        return QStringLiteral("upgrade timeout, please restart the device to upgrade again.");
-    if (hint == NotBack)
-        return QStringLiteral("The FPV device did not come back after its reboot, please restart the device to upgrade again.");
-    if (hint == UnknownError)
-        return QStringLiteral("upgrade error: unknown error!");
-    return QStringLiteral("upgrade successfully!");
+    static const QHash<QString, QString> lines = {
+        {TransferFailed, QStringLiteral("upgrade image transfer failed, please restart the device to upgrade again.")},
+        {Timeout, QStringLiteral("upgrade timeout, please restart the device to upgrade again.")},
+        {NotBack, QStringLiteral("The FPV device did not come back after its reboot, please restart the device to upgrade again.")},
+        {UnknownError, QStringLiteral("upgrade error: unknown error!")},
+        {FlashError, QStringLiteral("upgrade error: flash error!")},
+        {Abnormal, QStringLiteral("abnormal termination, please restart the device to upgrade again.")}};
+    return lines.value(hint, QStringLiteral("upgrade successfully!"));
 }
 
 inline const QList<Fault> &all()
@@ -54,6 +56,11 @@ inline const QList<Fault> &all()
         {QStringLiteral("other seq"), TransferFailed, 0},
         {QStringLiteral("bad length"), Success, 0},
         {QStringLiteral("refusal"), UnknownError, 0},
+        // The device's own upgrade, after the transfer: its statuses.
+        {QStringLiteral("device error"), FlashError, 0},
+        {QStringLiteral("abnormal end"), Abnormal, 0},
+        {QStringLiteral("stuck at one percent"), Timeout, 0},
+        {QStringLiteral("unknown status code"), Timeout, 0},
         {QStringLiteral("healthy"), Success, 0},
     };
     return faults;
@@ -105,6 +112,14 @@ inline void inject(const QString &name, DeviceSimulator *sim, int clockFactor)
         }, Qt::DirectConnection);
     } else if (name == QLatin1String("refusal")) {
         sim->refuseNext(1, AR_CMD_SENDFILE_DATA);
+    } else if (name == QLatin1String("device error")) {
+        sim->setStatusScript({{0, STAT_VERIFY_IMAGE}, {30, STAT_IN_PROGRESS}, {0, UPGRATE_ERR_FLASH_ERR}});
+    } else if (name == QLatin1String("abnormal end")) {
+        sim->setStatusScript({{40, STAT_IN_PROGRESS}, {-1, STAT_IN_PROGRESS}});
+    } else if (name == QLatin1String("stuck at one percent")) {
+        sim->setStatusScript({{50, STAT_IN_PROGRESS}});
+    } else if (name == QLatin1String("unknown status code")) {
+        sim->setStatusScript({{0, 7}});
     }
 }
 

@@ -2,6 +2,7 @@
 #define TESTBYTES_H
 
 #include <QByteArray>
+#include <QFile>
 
 namespace TestBytes {
 
@@ -13,6 +14,20 @@ inline QByteArray pattern(int size, int seed = 0)
     for (int i = 0; i < size; ++i)
         out[i] = char(i * 7 + i / 251 + seed * 13);
     return out;
+}
+
+// The whole file; empty when it cannot be read.
+inline QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Replaces the file's content; false when it could not be written whole.
+inline bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
 }
 
 } // namespace TestBytes

@@ -15,7 +15,6 @@ public:
     {
         record(worker, &UpgradeProcess::sigUpgProg, &m_progress);
         record(worker, &UpgradeProcess::logMessage, &m_view);
-        record(worker, &UpgradeProcess::sigUpgradeNotStarted, &m_notStarted);
         record(worker, &UpgradeProcess::sigUpgradeWaiting, &m_waiting);
         QObject::connect(worker, &UpgradeProcess::sigUpgradeProcessHint, &m_context,
                          [this](const QString &text, bool isHint) {
@@ -29,7 +28,6 @@ public:
     QStringList view() const { QMutexLocker lock(&m_mutex); return m_view; }
     QStringList hints() const { QMutexLocker lock(&m_mutex); return m_hints; }
     bool hintsFlaggedAsHints() const { QMutexLocker lock(&m_mutex); return m_allHints; }
-    QStringList notStarted() const { QMutexLocker lock(&m_mutex); return m_notStarted; }
     QStringList waiting() const { QMutexLocker lock(&m_mutex); return m_waiting; }
 
 private:
@@ -45,7 +43,7 @@ private:
     QObject m_context; // the connections end with the recorder
     mutable QMutex m_mutex;
     QList<int> m_progress;
-    QStringList m_view, m_hints, m_notStarted, m_waiting;
+    QStringList m_view, m_hints, m_waiting;
     bool m_allHints = true;
 };
 

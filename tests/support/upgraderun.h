@@ -2,31 +2,18 @@
 #define UPGRADERUN_H
 
 #include "simulateddevice.h"
+#include "testbytes.h"
 #include "upgradeprocess.h"
 #include "upgraderecorder.h"
 
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QFuture>
 #include <QTest>
 #include <QtConcurrent>
 
 // Helpers of the tests that run whole upgrade sequences.
 namespace UpgradeRun {
-
-// Waits for a sequence on the pool while this thread keeps its events going.
-// When it does not end in time, the worker is reset (which ends it) and false
-// is returned.
-inline bool finish(QFuture<void> task, UpgradeProcess *worker, int timeoutMs = 60000)
-{
-    QDeadlineTimer deadline(timeoutMs);
-    while (!task.isFinished() && !deadline.hasExpired())
-        QTest::qWait(10);
-    if (task.isFinished())
-        return true;
-    worker->resetUpgradeParameters(1);
-    task.waitForFinished();
-    return false;
-}
 
 // Consecutive repeats collapsed: the order of the phases of an exchange.
 inline QList<quint32> phases(const QList<quint32> &commands)
@@ -38,14 +25,23 @@ inline QList<quint32> phases(const QList<quint32> &commands)
     return out;
 }
 
-// Bytes of a recognisable pattern, different for each seed.
-inline QByteArray pattern(int size, char seed = 7)
+// The program's temporary folder, a fresh one while this exists: the package
+// sequence puts its folders of part files there.
+class ProgramTempDir
 {
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (int i = 0; i < size; ++i)
-        bytes[i] = char(seed + i * 131);
-    return bytes;
-}
+public:
+    ProgramTempDir() : m_previous(qgetenv("TMPDIR")) { qputenv("TMPDIR", QFile::encodeName(dir.path())); }
+    ~ProgramTempDir() { qputenv("TMPDIR", m_previous); }
+    bool noPartsLeft() const
+    {
+        return QDir(dir.path()).entryList({QStringLiteral("tavio-parts-*")}, QDir::AllEntries).isEmpty();
+    }
+
+    QTemporaryDir dir;
+
+private:
+    QByteArray m_previous;
+};
 
 // A worker on a fast clock and a simulated device it is connected to, as the
 // page connects: port open, reception on, identity asked for.
@@ -81,8 +77,7 @@ struct WorkerOnDevice
     QString writeFile(const QString &name, const QByteArray &bytes)
     {
         const QString path = device.dir.filePath(name);
-        QFile file(path);
-        return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() ? path : QString();
+        return TestBytes::writeFile(path, bytes) ? path : QString();
     }
     // Starts the sequence the page would start for `path`.
     QFuture<void> launch(const QString &path, UpgradeKind kind)
@@ -93,11 +88,20 @@ struct WorkerOnDevice
         w->setBinFilePath(path);
         return QtConcurrent::run(w, &UpgradeProcess::upgradeProcess);
     }
-    // True when the sequence ended in time and left the worker idle.
+    // True when the sequence ended in time and left the worker idle; one that
+    // does not end in time is ended by a reset.
     bool run(const QString &path, UpgradeKind kind, int timeoutMs = 30000)
     {
-        return finish(launch(path, kind), worker.get(), timeoutMs) && !worker->isSequenceRunning()
-                && worker->getUpgStep() == -1;
+        QFuture<void> task = launch(path, kind);
+        QDeadlineTimer deadline(timeoutMs);
+        while (!task.isFinished() && !deadline.hasExpired())
+            QTest::qWait(10); // this thread's events go on meanwhile
+        if (!task.isFinished()) {
+            worker->resetUpgradeParameters(1);
+            task.waitForFinished();
+            return false;
+        }
+        return !worker->isSequenceRunning() && worker->getUpgStep() == -1;
     }
 
     SimulatedDevice device;

@@ -44,7 +44,7 @@ class TestBenchWorkflow : public QObject
 
 private slots:
     void initTestCase();
-    void cleanupTestCase();
+    void cleanupTestCase() { f.reset(); }
     void fault_endsCleanlyAndTheNextUpgradeSucceeds_data();
     void fault_endsCleanlyAndTheNextUpgradeSucceeds();
     void benchRun_mixedUpgradesEachEndAsExpected();
@@ -62,7 +62,7 @@ private:
     std::unique_ptr<PageFixture> f;
     QString m_imagePath;
     QString m_packagePath;
-    QByteArray m_image = UpgradeRun::pattern(5000, 3);
+    QByteArray m_image = TestBytes::pattern(5000, 3);
     QByteArray m_app;
     QByteArray m_fpga;
     QList<QByteArray> m_received;
@@ -76,18 +76,13 @@ void TestBenchWorkflow::initTestCase()
     f->settingPage.reset(new SettingPage(nullptr));
     f->makePage(f->settingPage.get(), std::make_shared<ScaledClock>(FastFactor));
     m_imagePath = f->writeFile(ImageName, m_image);
-    m_app = UpgradeRun::pattern(3000, 1);
-    m_fpga = UpgradeRun::pattern(2000, 2);
+    m_app = TestBytes::pattern(3000, 1);
+    m_fpga = TestBytes::pattern(2000, 2);
     PackageBuilder package;
     package.setBoardType(AR_FPV_BOARD_TYPE_SKY_EX6);
     QVERIFY(package.addPart(IMG_TAREL_APP, m_app));
     QVERIFY(package.addPart(IMG_TAREL_FPGA, m_fpga));
     m_packagePath = f->writeFile(PackageName, package.bytes());
-}
-
-void TestBenchWorkflow::cleanupTestCase()
-{
-    f.reset();
 }
 
 void TestBenchWorkflow::reconnect(const DeviceIdentity &identity)
@@ -208,12 +203,7 @@ void TestBenchWorkflow::benchRun_mixedUpgradesEachEndAsExpected()
 
     // A package that cannot be split: the box names it, nothing is sent and
     // the page is back where it was before Upgrade; the next one goes through.
-    QByteArray truncated;
-    {
-        QFile package(m_packagePath);
-        QVERIFY(package.open(QIODevice::ReadOnly));
-        truncated = package.readAll();
-    }
+    QByteArray truncated = TestBytes::readFile(m_packagePath);
     truncated.truncate(int(sizeof(IMG_HEAD_INFO_EX)) + m_app.size() / 2); // the second part starts past the end
     const QString brokenPath = f->writeFile(BrokenPackageName, truncated);
     sim.clearFrames();

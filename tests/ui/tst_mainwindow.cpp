@@ -33,12 +33,6 @@ bool isHighlighted(SideBarMenuItem *item)
            && item->findChild<QToolButton *>()->font().bold();
 }
 
-template<typename T>
-T *titleBarPart(MainWindow &window, const char *name)
-{
-    return window.findChild<T *>(QLatin1String(name));
-}
-
 // Mouse events made by hand: QTest's cannot hold buttons during a move, and
 // they take the point (0, 0) for "the widget's centre".
 void sendMouse(QWidget *widget, QEvent::Type type, const QPoint &pos, Qt::MouseButton button,
@@ -60,7 +54,11 @@ class TestMainWindow : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid() && QDir::setCurrent(m_dir.path()));
+        Startup::initResources();
+    }
 
     void clickingAnEntry_switchesPageBeforeMovingTheHighlight_data();
     void clickingAnEntry_switchesPageBeforeMovingTheHighlight();
@@ -74,13 +72,6 @@ private slots:
 private:
     QTemporaryDir m_dir;
 };
-
-void TestMainWindow::initTestCase()
-{
-    QVERIFY(m_dir.isValid());
-    QVERIFY(QDir::setCurrent(m_dir.path()));
-    Startup::initResources();
-}
 
 void TestMainWindow::clickingAnEntry_switchesPageBeforeMovingTheHighlight_data()
 {
@@ -176,9 +167,9 @@ void TestMainWindow::titleBar_togglesMaximisedStateThenCloses()
     QVERIFY(window);
     const auto toggle = [&] {
         if (useButton)
-            QTest::mouseClick(titleBarPart<QPushButton>(*window, "btnMaximize"), Qt::LeftButton);
+            QTest::mouseClick(window->findChild<QPushButton *>("btnMaximize"), Qt::LeftButton);
         else
-            QTest::mouseDClick(titleBarPart<QLabel>(*window, "titleLabel"), Qt::LeftButton);
+            QTest::mouseDClick(window->findChild<QLabel *>("titleLabel"), Qt::LeftButton);
     };
 
     toggle();
@@ -187,7 +178,7 @@ void TestMainWindow::titleBar_togglesMaximisedStateThenCloses()
     QVERIFY(!window->windowState().testFlag(Qt::WindowMaximized));
 
     ExpectedBoxes boxes; // none: no upgrade runs
-    QTest::mouseClick(titleBarPart<QPushButton>(*window, "btnClose"), Qt::LeftButton);
+    QTest::mouseClick(window->findChild<QPushButton *>("btnClose"), Qt::LeftButton);
     VERIFY_BOXES(boxes);
     QVERIFY(!window->isVisible());
 }
@@ -213,7 +204,7 @@ void TestMainWindow::closeDuringAnUpgrade_asksAndEndsTheUpgradeOnYes()
     QTRY_VERIFY(page->worker()->beRun()); // a reset before the sequence starts would be lost
 
     f.boxes.expect(PageTexts::Hint, PageTexts::StillUpgrading, QMessageBox::No);
-    QTest::mouseClick(titleBarPart<QPushButton>(*window, "btnClose"), Qt::LeftButton);
+    QTest::mouseClick(window->findChild<QPushButton *>("btnClose"), Qt::LeftButton);
     VERIFY_BOXES(f.boxes);
     QVERIFY(window->isVisible());
     QVERIFY(page->getUpgradeFlag());
@@ -250,7 +241,7 @@ void TestMainWindow::languageChoice_retranslatesTheSideBarButNotTheTitle()
         QCOMPARE(entry(*window, MainWindow::SettingPageIndex)->text(), texts[index].at(1));
         QCOMPARE(window->findChild<QLabel *>(QStringLiteral("versionlabel"))->text(), texts[index].at(2));
         QCOMPARE(sideBarLayout->count(), sideBarItems); // the version keeps its place
-        QCOMPARE(titleBarPart<QLabel>(*window, "titleLabel")->text(), QStringLiteral("Tavio PC Tool"));
+        QCOMPARE(window->findChild<QLabel *>("titleLabel")->text(), QStringLiteral("Tavio PC Tool"));
         QCOMPARE(window->windowTitle(), QStringLiteral("Tavio PC Tool")); // the task bar's name
         // Qt's own buttons follow the choice.
         QCOMPARE(QCoreApplication::translate("QPlatformTheme", "OK"),

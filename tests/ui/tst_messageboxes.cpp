@@ -12,7 +12,6 @@ class TestMessageBoxes : public QObject
 private slots:
     void question_keysAndButtons_data();
     void question_keysAndButtons();
-    void warning_closesWithOk();
 };
 
 namespace {
@@ -57,18 +56,6 @@ void TestMessageBoxes::question_keysAndButtons()
     QCOMPARE(MessageBoxes::question(nullptr, QStringLiteral("提示"), QStringLiteral("正在升级中，是否结束？")), yes);
     QCOMPARE(title, QStringLiteral("提示"));
     QCOMPARE(text, QStringLiteral("正在升级中，是否结束？"));
-}
-
-void TestMessageBoxes::warning_closesWithOk()
-{
-    QStringList buttons;
-    whenBoxOpens([&](QMessageBox *box) {
-        for (QAbstractButton *button : box->buttons())
-            buttons.append(box->standardButton(button) == QMessageBox::Ok ? QStringLiteral("ok") : QStringLiteral("other"));
-        QTest::keyClick(box, Qt::Key_Return);
-    });
-    MessageBoxes::warning(nullptr, QStringLiteral("警告"), QStringLiteral("升级固件文件名错误！"));
-    QCOMPARE(buttons, QStringList{QStringLiteral("ok")});
 }
 
 QTEST_MAIN(TestMessageBoxes)

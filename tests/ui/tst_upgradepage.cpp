@@ -32,16 +32,14 @@ class TestUpgradePage : public QObject
     Q_OBJECT
 
 private slots:
-    void init();
-    void cleanup();
+    void init() { f.reset(new PageFixture); }
+    void cleanup() { f.reset(); }
 
     void presence_namesTheDevice_data();
     void presence_namesTheDevice();
     void showing_picksThePanel_data();
     void showing_picksThePanel();
 
-    void connect_withoutDevice_warnsOnceAndSendsNothing_data();
-    void connect_withoutDevice_warnsOnceAndSendsNothing();
     void connect_showsTheIdentityAndKeepsItOnLanguageChange_data();
     void connect_showsTheIdentityAndKeepsItOnLanguageChange();
     void connect_unanswered_warnsAndStaysOnThePrompt_data();
@@ -49,12 +47,8 @@ private slots:
 
     void fileChoice_refused_changesNothing();
 
-    void progress_isShownAndCompletes_data();
-    void progress_isShownAndCompletes();
-    void workerHint_showsItsBoxOrOffersANewFileChoice_data();
-    void workerHint_showsItsBoxOrOffersANewFileChoice();
-    void waitingReport_showsInTheNoteWhileUpgrading_data();
-    void waitingReport_showsInTheNoteWhileUpgrading();
+    void workerReports_showOnThePage_data();
+    void workerReports_showOnThePage();
 
     void confirmation_keepsOrEndsTheSequenceBeforeTheAction_data();
     void confirmation_keepsOrEndsTheSequenceBeforeTheAction();
@@ -68,16 +62,6 @@ private:
 
     std::unique_ptr<PageFixture> f;
 };
-
-void TestUpgradePage::init()
-{
-    f.reset(new PageFixture);
-}
-
-void TestUpgradePage::cleanup()
-{
-    f.reset();
-}
 
 void TestUpgradePage::connectAndChoose(quint16 vid, const QByteArray &image, int rebootDelayMs,
                                        std::shared_ptr<const UpgradeClock> clock)
@@ -174,29 +158,56 @@ void TestUpgradePage::showing_picksThePanel()
 
 // ---- connect ------------------------------------------------------------------------
 
-void TestUpgradePage::connect_withoutDevice_warnsOnceAndSendsNothing_data()
+// Connect that ends on the prompt: no device to ask (whatever the case of a
+// configured "no device"), no answer, or never a known temperature.
+void TestUpgradePage::connect_unanswered_warnsAndStaysOnThePrompt_data()
 {
+    QTest::addColumn<int>("vid");
     QTest::addColumn<QString>("configuredName");
-    QTest::newRow("nothing attached") << QString();
-    QTest::newRow("lower case") << "no device";
-    QTest::newRow("mixed case") << "No DeVice";
+    QTest::addColumn<int>("cpuTemp"); // -100: not known
+    QTest::addColumn<bool>("silent");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("text");
+    const int sky = AR_FPV_BOARD_TYPE_GT_SKY;
+    const int temp = DeviceIdentity().cpuTemp;
+    QTest::newRow("nothing attached") << 0 << QString() << temp << false << Hint << ConnectUsb;
+    QTest::newRow("named no device, lower case") << sky << "no device" << temp << false << Hint << ConnectUsb;
+    QTest::newRow("named no device, mixed case") << sky << "No DeVice" << temp << false << Hint << ConnectUsb;
+    QTest::newRow("silent device") << sky << QString() << temp << true << Warning << NoCommunication;
+    // Every reply still says the temperature is not known: after ten passes
+    // of 100 ms the wait ends on its own.
+    QTest::newRow("no temperature") << sky << QString() << -100 << false << Hint << ConnectUsb;
 }
 
-void TestUpgradePage::connect_withoutDevice_warnsOnceAndSendsNothing()
+void TestUpgradePage::connect_unanswered_warnsAndStaysOnThePrompt()
 {
+    QFETCH(int, vid);
     QFETCH(QString, configuredName);
-    QVERIFY(f->startDevice());
-    const quint16 vid = configuredName.isEmpty() ? 0 : AR_FPV_BOARD_TYPE_GT_SKY;
+    QFETCH(int, cpuTemp);
+    QFETCH(bool, silent);
+    QFETCH(QString, title);
+    QFETCH(QString, text);
+    QVERIFY(f->startDevice(identityOf(AR_FPV_BOARD_TYPE_GT_SKY, cpuTemp)));
+    f->device->sim.setSilent(silent);
     if (!configuredName.isEmpty())
-        f->writeDeviceName(vid, configuredName);
+        f->writeDeviceName(quint16(vid), configuredName);
     f->makePage();
-    f->boxes.expect(Hint, ConnectUsb);
-    // Pressing again while the box is open adds no second one.
-    f->boxes.whileShown([this] { f->click("btnConnDevice"); });
-    f->connectTo(vid);
+    const bool asks = vid != 0 && configuredName.isEmpty();
+    f->boxes.expect(title, text);
+    if (!asks) // pressing again while the box is open adds no second one
+        f->boxes.whileShown([this] { f->click("btnConnDevice"); });
+    QElapsedTimer timer;
+    timer.start();
+    f->connectTo(quint16(vid));
+    if (cpuTemp == -100) {
+        QVERIFY(timer.elapsed() >= 1000);
+        QVERIFY(timer.elapsed() < 5000);
+    }
     VERIFY_BOXES(f->boxes);
-    QVERIFY(f->device->sim.frames().isEmpty());
+    QCOMPARE(f->device->commands(), asks ? QList<quint32>{AR_COMMAND_FIND_DEVICE} : QList<quint32>());
+    QVERIFY(f->shown("widgetConn"));
     QVERIFY(!f->shown("widgetUpg"));
+    QCOMPARE(f->text("lbFirmware"), QString());
 }
 
 void TestUpgradePage::connect_showsTheIdentityAndKeepsItOnLanguageChange_data()
@@ -247,40 +258,6 @@ void TestUpgradePage::connect_showsTheIdentityAndKeepsItOnLanguageChange()
     QCOMPARE(f->text("lbConnNote"), nameAfter);
 }
 
-void TestUpgradePage::connect_unanswered_warnsAndStaysOnThePrompt_data()
-{
-    QTest::addColumn<bool>("silent");
-    QTest::addColumn<QString>("title");
-    QTest::addColumn<QString>("text");
-    QTest::newRow("silent device") << true << Warning << NoCommunication;
-    // Every reply still says the temperature is not known: after ten passes
-    // of 100 ms the wait ends on its own.
-    QTest::newRow("no temperature") << false << Hint << ConnectUsb;
-}
-
-void TestUpgradePage::connect_unanswered_warnsAndStaysOnThePrompt()
-{
-    QFETCH(bool, silent);
-    QFETCH(QString, title);
-    QFETCH(QString, text);
-    QVERIFY(f->startDevice(identityOf(AR_FPV_BOARD_TYPE_GT_SKY, silent ? DeviceIdentity().cpuTemp : -100)));
-    f->device->sim.setSilent(silent);
-    f->makePage();
-    f->boxes.expect(title, text);
-    QElapsedTimer timer;
-    timer.start();
-    f->connectTo(AR_FPV_BOARD_TYPE_GT_SKY);
-    if (!silent) {
-        QVERIFY(timer.elapsed() >= 1000);
-        QVERIFY(timer.elapsed() < 5000);
-    }
-    VERIFY_BOXES(f->boxes);
-    QCOMPARE(f->device->commands(), QList<quint32>{AR_COMMAND_FIND_DEVICE});
-    QVERIFY(f->shown("widgetConn"));
-    QVERIFY(!f->shown("widgetUpg"));
-    QCOMPARE(f->text("lbFirmware"), QString());
-}
-
 // ---- file choice --------------------------------------------------------------------
 
 // Each refused file leaves the accepted one in place: the upgrade that
@@ -311,91 +288,78 @@ void TestUpgradePage::fileChoice_refused_changesNothing()
 
 // ---- the upgrade --------------------------------------------------------------------
 
-void TestUpgradePage::progress_isShownAndCompletes_data()
+// What the worker reports during an upgrade, as the page shows it: the
+// bar (1 to 4 shows as 5, 100 completes), a hint's box before its note, a
+// wait in the note, and only while upgrading.
+void TestUpgradePage::workerReports_showOnThePage_data()
 {
-    QTest::addColumn<int>("reported");
-    QTest::addColumn<int>("shown");
-    QTest::addColumn<bool>("complete");
-    QTest::newRow("start") << 0 << 0 << false;
-    QTest::newRow("1 shows as 5") << 1 << 5 << false;
-    QTest::newRow("4 shows as 5") << 4 << 5 << false;
-    QTest::newRow("5") << 5 << 5 << false;
-    QTest::newRow("99") << 99 << 99 << false;
-    QTest::newRow("100 completes") << 100 << 100 << true;
+    QTest::addColumn<QStringList>("reports"); // "progress N", "hint TEXT", "failure TEXT", "wait TEXT"
+    QTest::addColumn<bool>("upgrading");
+    QTest::addColumn<QString>("note");
+    QTest::addColumn<int>("bar");
+    QTest::addColumn<bool>("upgradingAfter");
+    QTest::addColumn<bool>("selectable"); // the file button, disabled while upgrading
+    QTest::addColumn<bool>("upgradable");
+    const auto progress = [](const char *name, int reported, int shown) {
+        QTest::newRow(name) << QStringList{QStringLiteral("progress %1").arg(reported)} << true << QString()
+                            << shown << true << false << true;
+    };
+    progress("0", 0, 0);
+    progress("1 shows as 5", 1, 5);
+    progress("4 shows as 5", 4, 5);
+    progress("5", 5, 5);
+    progress("99", 99, 99);
+    QTest::newRow("100 completes") << QStringList{"progress 100"} << true << Finished << 100 << false << true << false;
+    const QString timeout = QStringLiteral("升级超时，请重启设备再次升级。");
+    QTest::newRow("hint: its box, then the note") << QStringList{"hint " + timeout} << true << timeout << 0 << false
+                                                  << false << true;
+    QTest::newRow("failure: the failure note") << QStringList{"failure " + timeout} << true
+                                               << "升级失败，请检查文件重新导入" << 0 << true << true << true;
+    const QString wait = QStringLiteral("wait ") + WaitingStatus;
+    QTest::newRow("a wait is shown") << QStringList{wait} << true << WaitingStatus << 0 << true << false << true;
+    QTest::newRow("its end brings the upgrading note back") << QStringList{wait, "wait "} << true << Upgrading << 0
+                                                            << true << false << true;
+    QTest::newRow("a wait is ignored without an upgrade") << QStringList{wait} << false << QString() << 0 << false
+                                                          << false << true;
 }
 
-void TestUpgradePage::progress_isShownAndCompletes()
+void TestUpgradePage::workerReports_showOnThePage()
 {
-    QFETCH(int, reported);
-    QFETCH(int, shown);
-    QFETCH(bool, complete);
+    QFETCH(QStringList, reports);
+    QFETCH(bool, upgrading);
+    QFETCH(QString, note);
+    QFETCH(int, bar);
+    QFETCH(bool, upgradingAfter);
+    QFETCH(bool, selectable);
+    QFETCH(bool, upgradable);
     UpgradePage *page = f->makePage();
     f->widget<QToolButton>("btnUpgrade")->setEnabled(true);
     f->widget<QToolButton>("btnSelectBinFile")->setEnabled(false);
-    page->setUpgradeFlag(true);
-
-    page->onUpgradeProgress(reported);
-    QCOMPARE(f->bar()->value(), shown);
-    QCOMPARE(f->bar()->format(), QStringLiteral("%1%").arg(shown));
-    QCOMPARE(f->text("lbNote"), complete ? Finished : QString());
-    QCOMPARE(page->getUpgradeFlag(), !complete);
-    QCOMPARE(f->widget<QToolButton>("btnUpgrade")->isEnabled(), !complete);
-    QCOMPARE(f->widget<QToolButton>("btnSelectBinFile")->isEnabled(), complete);
-}
-
-void TestUpgradePage::workerHint_showsItsBoxOrOffersANewFileChoice_data()
-{
-    QTest::addColumn<bool>("isHint");
-    QTest::addColumn<QString>("note");
-    QTest::newRow("hint: its box, then the note") << true << "升级超时，请重启设备再次升级。";
-    QTest::newRow("failure: the failure note") << false << "升级失败，请检查文件重新导入";
-}
-
-void TestUpgradePage::workerHint_showsItsBoxOrOffersANewFileChoice()
-{
-    QFETCH(bool, isHint);
-    QFETCH(QString, note);
-    const QString message = QStringLiteral("升级超时，请重启设备再次升级。");
-    UpgradePage *page = f->makePage();
-    page->setUpgradeFlag(true);
-    f->widget<QToolButton>("btnSelectBinFile")->setEnabled(false);
-    QString noteWhileShown;
-    if (isHint)
-        f->boxes.expect(Warning, message);
-    f->boxes.whileShown([&] { noteWhileShown = f->text("lbNote"); });
-    page->on_upgrade_process_hint(message, isHint);
-    VERIFY_BOXES(f->boxes);
-    QCOMPARE(noteWhileShown, QString());
-    QCOMPARE(f->text("lbNote"), note);
-    QCOMPARE(page->getUpgradeFlag(), !isHint);
-    if (!isHint)
-        QVERIFY(f->widget<QToolButton>("btnSelectBinFile")->isEnabled());
-}
-
-void TestUpgradePage::waitingReport_showsInTheNoteWhileUpgrading_data()
-{
-    QTest::addColumn<bool>("upgrading");
-    QTest::addColumn<QStringList>("reports");
-    QTest::addColumn<QString>("note");
-    QTest::newRow("a wait is shown") << true << QStringList{WaitingStatus} << WaitingStatus;
-    QTest::newRow("its end brings the upgrading note back")
-        << true << QStringList{WaitingStatus, QString()} << Upgrading;
-    QTest::newRow("ignored without an upgrade") << false << QStringList{WaitingStatus} << Finished;
-}
-
-void TestUpgradePage::waitingReport_showsInTheNoteWhileUpgrading()
-{
-    QFETCH(bool, upgrading);
-    QFETCH(QStringList, reports);
-    QFETCH(QString, note);
-    UpgradePage *page = f->makePage();
-    page->onUpgradeProgress(100); // a note that an ignored report must leave alone
     page->setUpgradeFlag(upgrading);
-    for (const QString &report : reports)
-        emit page->worker()->sigUpgradeWaiting(report);
-    QCoreApplication::sendPostedEvents(page, QEvent::MetaCall); // they arrive queued
-    QCOMPARE(f->text("lbNote"), note);
+    QString noteWhileShown = QStringLiteral("no box");
+    f->boxes.whileShown([&] { noteWhileShown = f->text("lbNote"); });
+    for (const QString &report : reports) {
+        const QString kind = report.section(QLatin1Char(' '), 0, 0);
+        const QString text = report.section(QLatin1Char(' '), 1);
+        if (kind == QLatin1String("progress")) {
+            page->onUpgradeProgress(text.toInt());
+            QCOMPARE(f->bar()->format(), QStringLiteral("%1%").arg(bar));
+        } else if (kind == QLatin1String("wait")) {
+            emit page->worker()->sigUpgradeWaiting(text);
+            QCoreApplication::sendPostedEvents(page, QEvent::MetaCall); // it arrives queued
+        } else {
+            if (kind == QLatin1String("hint"))
+                f->boxes.expect(Warning, text);
+            page->on_upgrade_process_hint(text, kind == QLatin1String("hint"));
+        }
+    }
     VERIFY_BOXES(f->boxes);
+    QCOMPARE(noteWhileShown, reports.first().startsWith(QLatin1String("hint")) ? QString() : QStringLiteral("no box"));
+    QCOMPARE(f->text("lbNote"), note);
+    QCOMPARE(f->bar()->value(), bar);
+    QCOMPARE(page->getUpgradeFlag(), upgradingAfter);
+    QCOMPARE(f->widget<QToolButton>("btnSelectBinFile")->isEnabled(), selectable);
+    QCOMPARE(f->widget<QToolButton>("btnUpgrade")->isEnabled(), upgradable);
 }
 
 // ---- confirmation while upgrading and lifetime ---------------------------------------

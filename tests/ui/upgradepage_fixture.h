@@ -6,6 +6,7 @@
 #include "logcapture.h"
 #include "settingpage.h"
 #include "simulateddevice.h"
+#include "testbytes.h"
 #include "upgradepage.h"
 
 #include <QDir>
@@ -89,10 +90,7 @@ public:
     {
         const QString path = m_workDir.filePath(QStringLiteral("images/") + name);
         QDir().mkpath(QFileInfo(path).path());
-        QFile file(path);
-        if (file.open(QIODevice::WriteOnly))
-            file.write(bytes);
-        return path;
+        return TestBytes::writeFile(path, bytes) ? path : QString();
     }
     // Makes the file dialog answer `path` (empty: cancelled); counts its uses.
     void chooseFile(const QString &path)

@@ -26,6 +26,7 @@ constexpr int AppSize = 200 * 1024;
 constexpr int SmallSize = 3000;
 
 using TestBytes::pattern;
+using TestBytes::readFile;
 
 // One part of each listed type, of the given sizes, seeds 1, 2, ...
 PackageBuilder packageOf(const QList<int> &types, const QList<int> &sizes)
@@ -50,12 +51,6 @@ QByteArray edited(const PackageBuilder &builder, const std::function<void(IMG_HE
     return PackageBuilder::headerBytes(header) + builder.payload();
 }
 
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 QString outputPath(const QString &name)
 {
     return QDir::current().filePath(name);
@@ -73,33 +68,35 @@ class TestPackageSplitter : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void init();
-    void cleanup();
+    void initTestCase() { m_originalDir = QDir::currentPath(); }
+    // Each test splits into a fresh, empty working directory; packages and
+    // source files live in a separate one.
+    void init()
+    {
+        m_work.reset(new QTemporaryDir);
+        m_input.reset(new QTemporaryDir);
+        QVERIFY(m_work->isValid() && m_input->isValid() && QDir::setCurrent(m_work->path()));
+    }
+    void cleanup()
+    {
+        QDir::setCurrent(m_originalDir);
+        m_work.reset();
+        m_input.reset();
+    }
 
-    void split_partsEqualTheSubImages_data();
-    void split_partsEqualTheSubImages();
-    void split_appendsOnlyUpgradePartsAndCountsThem();
-    void split_typeZeroAtFirstDescriptorIsSkipped();
-    void split_zeroOffsetInTheMiddleFailsTheDescriptorBefore();
-    void split_twoOtherPartsShareOneFileAndAreListedTwice();
-    void rejectedPackage_leavesNoPartAndKeepsOutPaths_data();
-    void rejectedPackage_leavesNoPartAndKeepsOutPaths();
+    void split_writesEverySubImageAndListsTheUpgradeParts_data();
+    void split_writesEverySubImageAndListsTheUpgradeParts();
     void unwritablePart_rejectsAndRemovesWrittenParts_data();
     void unwritablePart_rejectsAndRemovesWrittenParts();
 
     void imageType_fromFileName_data();
     void imageType_fromFileName();
-    void partFileName_byType_data();
-    void partFileName_byType();
 
     void builder_headerMatchesPackageByteLayout();
     void tool_packageSplitsBackIntoItsParts();
 
 private:
     QString writePackage(const QByteArray &bytes);
-    int split(const QByteArray &package, QStringList &outPaths,
-              const QString &outputDir = QString(), SplitError *error = nullptr);
     QString toolPath() const;
 
     QString m_originalDir;
@@ -107,39 +104,10 @@ private:
     QScopedPointer<QTemporaryDir> m_input;
 };
 
-void TestPackageSplitter::initTestCase()
-{
-    m_originalDir = QDir::currentPath();
-}
-
-// Each test splits into a fresh, empty working directory; packages and
-// source files live in a separate one.
-void TestPackageSplitter::init()
-{
-    m_work.reset(new QTemporaryDir);
-    m_input.reset(new QTemporaryDir);
-    QVERIFY(m_work->isValid() && m_input->isValid());
-    QVERIFY(QDir::setCurrent(m_work->path()));
-}
-
-void TestPackageSplitter::cleanup()
-{
-    QDir::setCurrent(m_originalDir);
-    m_work.reset();
-    m_input.reset();
-}
-
 QString TestPackageSplitter::writePackage(const QByteArray &bytes)
 {
     const QString path = m_input->filePath(QStringLiteral("package.img"));
     return PackageBuilder::writeBytes(path, bytes) ? path : QString();
-}
-
-int TestPackageSplitter::split(const QByteArray &package, QStringList &outPaths,
-                               const QString &outputDir, SplitError *error)
-{
-    return PackageSplitter::upgradeImag_parse_tarel_sky(writePackage(package), outPaths, outputDir,
-                                                        error);
 }
 
 // Tests are built into <build>/tests, the tool into <build>.
@@ -149,148 +117,112 @@ QString TestPackageSplitter::toolPath() const
         .absoluteFilePath(QStringLiteral("tavio-make-package"));
 }
 
-void TestPackageSplitter::split_partsEqualTheSubImages_data()
+// A package is split whole or not at all: a rejected one leaves no part
+// behind (not even those before the damage) and adds nothing to the list.
+void TestPackageSplitter::split_writesEverySubImageAndListsTheUpgradeParts_data()
 {
-    QTest::addColumn<bool>("intoFolder");
-    QTest::addColumn<QList<int>>("types");
-    QTest::addColumn<QList<int>>("sizes");
-    QTest::addColumn<QStringList>("names");
-    const QList<int> three{IMG_TAREL_APP, IMG_TAREL_FPGA, IMG_TAREL_8333_SENSOR};
-    const QStringList threeNames{"app.bin", "fpga.bin", "sensor.bin"};
-    QTest::newRow("working directory") << false << three << QList<int>{AppSize, SmallSize, 1}
-                                       << threeNames;
-    QTest::newRow("given folder") << true << three << QList<int>{AppSize, SmallSize, 1} << threeNames;
-    QTest::newRow("five sub-images, the most there may be")
-        << false << QList<int>{IMG_TAREL_APP, IMG_TAREL_FPGA, IMG_TAREL_8333_SENSOR, IMG_UNKNOWN, IMG_ROOTFS_16M}
-        << QList<int>{SmallSize, SmallSize, SmallSize, SmallSize, 1}
-        << QStringList{"app.bin", "fpga.bin", "sensor.bin", "other.bin", "part4_type4.bin"};
-    // The one before it then ends exactly at the end of the package.
-    QTest::newRow("empty last sub-image starting at the very end")
-        << false << QList<int>{IMG_TAREL_APP, IMG_TAREL_FPGA} << QList<int>{SmallSize, 0}
-        << QStringList{"app.bin", "fpga.bin"};
-}
-
-void TestPackageSplitter::split_partsEqualTheSubImages()
-{
-    QFETCH(bool, intoFolder);
-    QFETCH(QList<int>, types);
-    QFETCH(QList<int>, sizes);
-    QFETCH(QStringList, names);
-    const QString folder = intoFolder ? m_input->filePath(QStringLiteral("parts")) : QString();
-    QVERIFY(!intoFolder || QDir().mkdir(folder));
-    const PackageBuilder builder = packageOf(types, sizes);
-
-    QStringList outPaths;
-    auto error = SplitError::NothingToSend;
-    QCOMPARE(split(builder.bytes(), outPaths, folder, &error), names.size());
-    QCOMPARE(error, SplitError::None);
-    QStringList expected;
-    for (int i = 0; i < names.size(); ++i) {
-        expected << (intoFolder ? QDir(folder).filePath(names.at(i)) : outputPath(names.at(i)));
-        QCOMPARE(readFile(expected.last()), builder.parts().at(i).data);
-    }
-    QCOMPARE(outPaths, expected);
-    names.sort();
-    QCOMPARE(outputFiles(), intoFolder ? QStringList() : names);
-}
-
-void TestPackageSplitter::split_appendsOnlyUpgradePartsAndCountsThem()
-{
-    const QByteArray fpga = pattern(SmallSize, 2);
-    PackageBuilder builder;
-    builder.addPart(IMG_TAREL_APP, pattern(SmallSize, 1));
-    builder.addPart(IMG_TAREL_FPGA, fpga, false);
-    builder.addPart(IMG_TAREL_8333_SENSOR, pattern(SmallSize, 3));
-
-    QStringList outPaths{QStringLiteral("earlier.bin")};
-    QCOMPARE(split(builder.bytes(), outPaths), 2);
-    QCOMPARE(outPaths, QStringList({"earlier.bin", outputPath("app.bin"), outputPath("sensor.bin")}));
-    QCOMPARE(readFile(outputPath("fpga.bin")), fpga);
-}
-
-void TestPackageSplitter::split_typeZeroAtFirstDescriptorIsSkipped()
-{
-    const PackageBuilder builder = packageOf({IMG_BOOT, IMG_TAREL_APP}, {SmallSize, SmallSize});
-    QStringList outPaths;
-    QCOMPARE(split(builder.bytes(), outPaths), 1);
-    QCOMPARE(outPaths, QStringList{outputPath("app.bin")});
-    QCOMPARE(outputFiles(), QStringList{"app.bin"});
-}
-
-// Its length is taken from the next descriptor's offset.
-void TestPackageSplitter::split_zeroOffsetInTheMiddleFailsTheDescriptorBefore()
-{
-    const PackageBuilder builder = appFpgaSensor();
-    const QByteArray package
-        = edited(builder, [](IMG_HEAD_INFO_EX &h) { h.subImgInfo[1].u32subimgoffset = 0; });
-
-    QStringList outPaths;
-    QCOMPARE(split(package, outPaths), 1);
-    QCOMPARE(outPaths, QStringList{outputPath("sensor.bin")});
-    QCOMPARE(outputFiles(), QStringList{"sensor.bin"});
-    QCOMPARE(readFile(outputPath("sensor.bin")), builder.parts().at(2).data);
-}
-
-void TestPackageSplitter::split_twoOtherPartsShareOneFileAndAreListedTwice()
-{
-    const PackageBuilder builder = packageOf({IMG_TAREL_APP, IMG_UNKNOWN, IMG_UNKNOWN},
-                                             {SmallSize, SmallSize, SmallSize});
-    QStringList outPaths;
-    QCOMPARE(split(builder.bytes(), outPaths), 3);
-    QCOMPARE(outPaths, QStringList({outputPath("app.bin"), outputPath("other.bin"), outputPath("other.bin")}));
-    QCOMPARE(readFile(outputPath("other.bin")), builder.parts().at(2).data);
-}
-
-void TestPackageSplitter::rejectedPackage_leavesNoPartAndKeepsOutPaths_data()
-{
-    QTest::addColumn<bool>("exists");
-    QTest::addColumn<QByteArray>("package");
+    QTest::addColumn<QByteArray>("package"); // null: no file at all
+    QTest::addColumn<QStringList>("listed");
+    QTest::addColumn<QVariantMap>("files"); // left in the working directory, name to bytes
     QTest::addColumn<SplitError>("error");
+    // The part files of `builder` under these names; a later part of the same name overwrites.
+    const auto filesOf = [](const PackageBuilder &builder, const QStringList &names) {
+        QVariantMap files;
+        for (int i = 0; i < names.size(); ++i)
+            files.insert(names.at(i), builder.parts().at(i).data);
+        return files;
+    };
+    const auto row = [](const char *name, const QByteArray &package, const QStringList &listed,
+                        const QVariantMap &files, SplitError error = SplitError::None) {
+        QTest::newRow(name) << package << listed << files << error;
+    };
+    const auto rejected = [&](const char *name, const QByteArray &package, SplitError error) {
+        row(name, package, {}, {}, error);
+    };
+
+    const PackageBuilder three = packageOf({IMG_TAREL_APP, IMG_TAREL_FPGA, IMG_TAREL_8333_SENSOR},
+                                           {AppSize, SmallSize, 1});
+    const QStringList threeNames{"app.bin", "fpga.bin", "sensor.bin"};
+    row("three parts, one larger than the copy chunk", three.bytes(), threeNames, filesOf(three, threeNames));
+    const PackageBuilder five = packageOf({IMG_TAREL_APP, IMG_TAREL_FPGA, IMG_TAREL_8333_SENSOR, IMG_UNKNOWN,
+                                           IMG_ROOTFS_16M}, {SmallSize, SmallSize, SmallSize, SmallSize, 1});
+    const QStringList fiveNames{"app.bin", "fpga.bin", "sensor.bin", "other.bin", "part4_type4.bin"};
+    row("five sub-images, the most there may be", five.bytes(), fiveNames, filesOf(five, fiveNames));
+    // The bound of a sub-image that runs up to the next one's offset, on both sides.
+    const PackageBuilder toTheEnd = packageOf({IMG_TAREL_APP, IMG_TAREL_FPGA}, {SmallSize, 0});
+    row("sub-image ending exactly at the end, an empty one after it", toTheEnd.bytes(),
+        {"app.bin", "fpga.bin"}, filesOf(toTheEnd, {"app.bin", "fpga.bin"}));
+    rejected("sub-image ending one byte past the end",
+             edited(toTheEnd, [](IMG_HEAD_INFO_EX &h) { ++h.subImgInfo[1].u32subimgoffset; }), SplitError::Damaged);
+
+    // A descriptor whose next one starts where it does holds nothing: skipped.
+    const PackageBuilder emptyMiddle = packageOf({IMG_TAREL_APP, IMG_TAREL_FPGA, IMG_TAREL_8333_SENSOR},
+                                                 {SmallSize, 0, SmallSize});
+    row("empty sub-image in the middle", emptyMiddle.bytes(), {"app.bin", "sensor.bin"},
+        {{"app.bin", emptyMiddle.parts().at(0).data}, {"sensor.bin", emptyMiddle.parts().at(2).data}});
+    PackageBuilder notAll;
+    notAll.addPart(IMG_TAREL_APP, pattern(SmallSize, 1));
+    notAll.addPart(IMG_TAREL_FPGA, pattern(SmallSize, 2), false);
+    notAll.addPart(IMG_TAREL_8333_SENSOR, pattern(SmallSize, 3));
+    row("a part not for upgrade is written, not listed", notAll.bytes(), {"app.bin", "sensor.bin"},
+        filesOf(notAll, threeNames));
+    const PackageBuilder bootFirst = packageOf({IMG_BOOT, IMG_TAREL_APP}, {SmallSize, SmallSize});
+    row("type 0 at the first descriptor is skipped", bootFirst.bytes(), {"app.bin"},
+        {{"app.bin", bootFirst.parts().at(1).data}});
+    // Its length is taken from the next descriptor's offset.
+    const PackageBuilder small = appFpgaSensor();
+    row("zero offset in the middle fails the descriptor before",
+        edited(small, [](IMG_HEAD_INFO_EX &h) { h.subImgInfo[1].u32subimgoffset = 0; }), {"sensor.bin"},
+        {{"sensor.bin", small.parts().at(2).data}});
+    const PackageBuilder others = packageOf({IMG_TAREL_APP, IMG_UNKNOWN, IMG_UNKNOWN},
+                                            {SmallSize, SmallSize, SmallSize});
+    row("two other parts share one file and are listed twice", others.bytes(),
+        {"app.bin", "other.bin", "other.bin"}, filesOf(others, {"app.bin", "other.bin", "other.bin"}));
 
     const PackageBuilder single = packageOf({IMG_TAREL_APP}, {SmallSize});
     const auto withCount = [&](qint8 count) {
         return edited(single, [=](IMG_HEAD_INFO_EX &h) { h.subImgNum = count; });
     };
-    const auto lastStartingAt = [&](qint64 offset) {
-        return edited(single, [=](IMG_HEAD_INFO_EX &h) { h.subImgInfo[0].u32subimgoffset = quint32(offset); });
-    };
-    const PackageBuilder three = appFpgaSensor();
-    const int fpgaEnd = int(three.header().subImgInfo[2].u32subimgoffset);
-    PackageBuilder notForUpgrade;
-    notForUpgrade.addPart(IMG_TAREL_APP, pattern(SmallSize, 1), false);
-    notForUpgrade.addPart(IMG_TAREL_FPGA, pattern(SmallSize, 2), false);
-
-    QTest::newRow("missing file") << false << QByteArray() << SplitError::CannotOpen;
-    QTest::newRow("header one byte short")
-        << true << single.bytes().left(int(sizeof(IMG_HEAD_INFO_EX)) - 1) << SplitError::BadHeader;
-    QTest::newRow("wrong magic")
-        << true << edited(single, [](IMG_HEAD_INFO_EX &h) { h.u32magic = IMG_PACKAGE_MAGIC + 1; })
-        << SplitError::BadMagic;
-    QTest::newRow("no sub-images") << true << withCount(0) << SplitError::BadCount;
-    QTest::newRow("six sub-images") << true << withCount(IMG_MAX_SUB_IMAGES + 1) << SplitError::BadCount;
-    QTest::newRow("count byte 0x80") << true << withCount(-128) << SplitError::BadCount;
-    QTest::newRow("last sub-image starts one byte past the end")
-        << true << lastStartingAt(single.bytes().size() + 1) << SplitError::Damaged;
-    // The parts before a damaged sub-image are not left behind either.
-    QTest::newRow("cut one byte inside the middle sub-image")
-        << true << three.bytes().left(fpgaEnd - 1) << SplitError::Damaged;
+    rejected("missing file", QByteArray(), SplitError::CannotOpen);
+    rejected("header one byte short", single.bytes().left(int(sizeof(IMG_HEAD_INFO_EX)) - 1),
+             SplitError::BadHeader);
+    rejected("wrong magic", edited(single, [](IMG_HEAD_INFO_EX &h) { h.u32magic = IMG_PACKAGE_MAGIC + 1; }),
+             SplitError::BadMagic);
+    rejected("no sub-images", withCount(0), SplitError::BadCount);
+    rejected("six sub-images", withCount(IMG_MAX_SUB_IMAGES + 1), SplitError::BadCount);
+    rejected("count byte 0x80", withCount(-128), SplitError::BadCount);
+    const quint32 pastTheEnd = quint32(single.bytes().size() + 1);
+    rejected("last sub-image starts one byte past the end",
+             edited(single, [=](IMG_HEAD_INFO_EX &h) { h.subImgInfo[0].u32subimgoffset = pastTheEnd; }),
+             SplitError::Damaged);
+    rejected("cut one byte inside the middle sub-image",
+             small.bytes().left(int(small.header().subImgInfo[2].u32subimgoffset) - 1), SplitError::Damaged);
     // Both parts are extracted, then removed: nobody will send them.
-    QTest::newRow("no part for upgrade") << true << notForUpgrade.bytes() << SplitError::NothingToSend;
+    PackageBuilder noUpgrade;
+    noUpgrade.addPart(IMG_TAREL_APP, pattern(SmallSize, 1), false);
+    noUpgrade.addPart(IMG_TAREL_FPGA, pattern(SmallSize, 2), false);
+    rejected("no part for upgrade", noUpgrade.bytes(), SplitError::NothingToSend);
 }
 
-void TestPackageSplitter::rejectedPackage_leavesNoPartAndKeepsOutPaths()
+void TestPackageSplitter::split_writesEverySubImageAndListsTheUpgradeParts()
 {
-    QFETCH(bool, exists);
     QFETCH(QByteArray, package);
+    QFETCH(QStringList, listed);
+    QFETCH(QVariantMap, files);
     QFETCH(SplitError, error);
-    const QString path = exists ? writePackage(package) : m_input->filePath(QStringLiteral("absent.img"));
+    const QString path = package.isNull() ? m_input->filePath(QStringLiteral("absent.img")) : writePackage(package);
 
     QStringList outPaths{QStringLiteral("earlier.bin")};
-    auto got = SplitError::None;
-    QCOMPARE(PackageSplitter::upgradeImag_parse_tarel_sky(path, outPaths, QString(), &got), 0);
+    auto got = SplitError::NothingToSend;
+    QCOMPARE(PackageSplitter::upgradeImag_parse_tarel_sky(path, outPaths, QString(), &got), listed.size());
     QCOMPARE(got, error);
-    QCOMPARE(outPaths, QStringList{"earlier.bin"});
-    QCOMPARE(outputFiles(), QStringList());
+    QStringList expected{QStringLiteral("earlier.bin")};
+    for (const QString &name : qAsConst(listed))
+        expected << outputPath(name);
+    QCOMPARE(outPaths, expected);
+    QCOMPARE(outputFiles(), files.keys());
+    for (auto it = files.cbegin(); it != files.cend(); ++it)
+        QCOMPARE(readFile(outputPath(it.key())), it.value().toByteArray());
 }
 
 void TestPackageSplitter::unwritablePart_rejectsAndRemovesWrittenParts_data()
@@ -318,7 +250,8 @@ void TestPackageSplitter::unwritablePart_rejectsAndRemovesWrittenParts()
 
     QStringList outPaths{QStringLiteral("earlier.bin")};
     auto error = SplitError::None;
-    QCOMPARE(split(appFpgaSensor().bytes(), outPaths, QString(), &error), 0);
+    QCOMPARE(PackageSplitter::upgradeImag_parse_tarel_sky(writePackage(appFpgaSensor().bytes()), outPaths,
+                                                          QString(), &error), 0);
     QCOMPARE(error, SplitError::CannotWrite);
     QCOMPARE(outPaths, QStringList{"earlier.bin"});
     QCOMPARE(outputFiles(), left);
@@ -359,28 +292,6 @@ void TestPackageSplitter::imageType_fromFileName()
     QCOMPARE(int(PackageSplitter::getImgTypeFromFileName(name)), type);
 }
 
-void TestPackageSplitter::partFileName_byType_data()
-{
-    QTest::addColumn<int>("index");
-    QTest::addColumn<int>("type");
-    QTest::addColumn<QString>("name");
-    QTest::newRow("application") << 3 << int(IMG_TAREL_APP) << "app.bin";
-    QTest::newRow("fpga") << 0 << int(IMG_TAREL_FPGA) << "fpga.bin";
-    QTest::newRow("sensor") << 4 << int(IMG_TAREL_8333_SENSOR) << "sensor.bin";
-    QTest::newRow("unknown") << 1 << int(IMG_UNKNOWN) << "other.bin";
-    QTest::newRow("boot") << 0 << int(IMG_BOOT) << "part0_type0.bin";
-    QTest::newRow("beyond the table") << 1 << 10 << "part1_type10.bin";
-    QTest::newRow("negative type") << 4 << -128 << "part4_type-128.bin";
-}
-
-void TestPackageSplitter::partFileName_byType()
-{
-    QFETCH(int, index);
-    QFETCH(int, type);
-    QFETCH(QString, name);
-    QCOMPARE(PackageSplitter::partFileName(index, type), name);
-}
-
 void TestPackageSplitter::builder_headerMatchesPackageByteLayout()
 {
     PackageBuilder builder;
@@ -414,31 +325,31 @@ void TestPackageSplitter::builder_headerMatchesPackageByteLayout()
 void TestPackageSplitter::tool_packageSplitsBackIntoItsParts()
 {
     QVERIFY2(QFileInfo::exists(toolPath()), qPrintable("not built: " + toolPath()));
-    const QByteArray sensor = pattern(SmallSize, 1);
-    const QByteArray app = pattern(AppSize, 2);
-    const QByteArray other = pattern(SmallSize, 3);
-    const QString sensorFile = m_input->filePath("s.fw");
-    const QString appFile = m_input->filePath("a.fw");
-    const QString otherFile = m_input->filePath("o.fw");
-    QVERIFY(PackageBuilder::writeBytes(sensorFile, sensor));
-    QVERIFY(PackageBuilder::writeBytes(appFile, app));
-    QVERIFY(PackageBuilder::writeBytes(otherFile, other));
+    // Each part from a file of its own, in the order given; "other" not for upgrade.
+    const QStringList kinds{"sensor", "app", "other"};
+    const QList<QByteArray> parts{pattern(SmallSize, 1), pattern(AppSize, 2), pattern(SmallSize, 3)};
     const QString package = m_input->filePath("made.img");
-
+    QStringList arguments{package, "--board", "7", "--no-upgrade", "other"};
+    for (int i = 0; i < kinds.size(); ++i) {
+        arguments << "--" + kinds.at(i) << m_input->filePath(kinds.at(i) + ".fw");
+        QVERIFY(TestBytes::writeFile(arguments.last(), parts.at(i)));
+    }
     QProcess tool;
-    tool.start(toolPath(), {package, "--board", "7", "--sensor", sensorFile, "--app", appFile,
-                            "--other", otherFile, "--no-upgrade", "other"});
+    tool.start(toolPath(), arguments);
     QVERIFY(tool.waitForFinished());
     QCOMPARE(tool.exitStatus(), QProcess::NormalExit);
     QCOMPARE(tool.exitCode(), 0);
     QCOMPARE(readFile(package).mid(4, 4).toHex(' '), QByteArray("07 00 00 00"));
 
+    // Into a folder of its own: nothing lands in the working directory.
+    const QDir folder(m_input->filePath("parts"));
+    QVERIFY(QDir().mkdir(folder.path()));
     QStringList outPaths;
-    QCOMPARE(PackageSplitter::upgradeImag_parse_tarel_sky(package, outPaths), 2);
-    QCOMPARE(outPaths, QStringList({outputPath("sensor.bin"), outputPath("app.bin")}));
-    QCOMPARE(readFile(outputPath("sensor.bin")), sensor);
-    QCOMPARE(readFile(outputPath("app.bin")), app);
-    QCOMPARE(readFile(outputPath("other.bin")), other);
+    QCOMPARE(PackageSplitter::upgradeImag_parse_tarel_sky(package, outPaths, folder.path()), 2);
+    QCOMPARE(outPaths, QStringList({folder.filePath("sensor.bin"), folder.filePath("app.bin")}));
+    for (int i = 0; i < kinds.size(); ++i)
+        QCOMPARE(readFile(folder.filePath(kinds.at(i) + ".bin")), parts.at(i));
+    QCOMPARE(outputFiles(), QStringList());
 }
 
 QTEST_GUILESS_MAIN(TestPackageSplitter)

@@ -61,9 +61,8 @@ void TestSoak::consecutiveUpgrades_endAsTheirFaultsSayAndLeaveNothingBehind()
     QVERIFY(rig.start(FastFactor, RebootDelayMs));
     SimulatedDevice &device = rig.device;
     QVERIFY(QDir::setCurrent(device.dir.path()));
-    QTemporaryDir tempDir; // the program's temporary folder: part folders must not pile up there
-    QVERIFY(tempDir.isValid());
-    qputenv("TMPDIR", QFile::encodeName(tempDir.path()));
+    UpgradeRun::ProgramTempDir temp; // part folders must not pile up there
+    QVERIFY(temp.dir.isValid());
     qInstallMessageHandler(customMessageHandler); // the program's own log.txt
     const QByteArray image(3000, 'i');
     const QString imagePath = rig.writeFile(QStringLiteral("Merlow_R_Sky_1_0_6.img"), image);
@@ -102,7 +101,7 @@ void TestSoak::consecutiveUpgrades_endAsTheirFaultsSayAndLeaveNothingBehind()
         if (hint.isEmpty())
             QCOMPARE(device.sim.receivedFiles().last().data, image);
         QVERIFY(!rig.worker->isSequenceRunning());
-        QVERIFY(QDir(tempDir.path()).entryList({QStringLiteral("tavio-parts-*")}, QDir::AllEntries).isEmpty());
+        QVERIFY(temp.noPartsLeft());
         ++outcomes[hint.isEmpty() ? QStringLiteral("succeeded") : hint];
 
         // The next connection waits for that restart, as a user would.

@@ -8,14 +8,16 @@
 #include <QtTest>
 
 namespace {
-ar_upgrade_status report(int percent, int status)
+// One status report, `afterSecs` after the one before it.
+struct Report
 {
-    ar_upgrade_status r{};
-    r.percent = percent;
-    r.status = status;
-    return r;
-}
+    int afterSecs;
+    int percent;
+    int status;
+};
+using Reports = QList<Report>;
 } // namespace
+Q_DECLARE_METATYPE(Reports)
 
 class TestUpgradeStatus : public QObject
 {
@@ -27,44 +29,33 @@ private slots:
 
     void recordUpgradeStatus_everyCode_data();
     void recordUpgradeStatus_everyCode();
-    void done_reportsSuccessAndAsksToFinish();
-    void percentMinusOne_isAnAbnormalEndEvenWhenDone_data();
-    void percentMinusOne_isAnAbnormalEndEvenWhenDone();
-    void firstReportOfMinusOne_endsTheUpgradeWithItsOwnHint();
-    void stagnation_endsAfter120SecondsOfTheSameState_data();
-    void stagnation_endsAfter120SecondsOfTheSameState();
-    void stagnation_risingPercentIsProgress();
-    void stagnation_neverForDone();
-    void negativeReportFromTheDevice_endsTheUpgradeAndIsReportedOnce();
+    void statusReports_endTheUpgradeOnlyWhenTheyShould_data();
+    void statusReports_endTheUpgradeOnlyWhenTheyShould();
     void segmentLength_mapsToAFrameUnit_data();
     void segmentLength_mapsToAFrameUnit();
-    void reset_clearsTheUpgradedVendorOnlyWhenFinished_data();
-    void reset_clearsTheUpgradedVendorOnlyWhenFinished();
 
 private:
-    std::shared_ptr<ManualClock> m_clock;
-    std::unique_ptr<LogCapture> m_log;
-    std::unique_ptr<UsbVirtualSerial> m_link;
-    std::unique_ptr<UpgradeProcess> m_worker;
-    std::unique_ptr<UpgradeRecorder> m_recorder;
+    // A worker on a link without a port, its clock set by hand, its sequence running.
+    struct World
+    {
+        World() { worker.setRun(true); }
+        LogCapture log;
+        std::shared_ptr<ManualClock> clock = std::make_shared<ManualClock>();
+        UsbVirtualSerial link{std::make_shared<FixedPortLister>()};
+        UpgradeProcess worker{&link, clock};
+        UpgradeRecorder recorder{&worker};
+    };
+    std::unique_ptr<World> w;
 };
 
 void TestUpgradeStatus::init()
 {
-    m_log.reset(new LogCapture);
-    m_clock = std::make_shared<ManualClock>();
-    m_link.reset(new UsbVirtualSerial(std::make_shared<FixedPortLister>()));
-    m_worker.reset(new UpgradeProcess(m_link.get(), m_clock));
-    m_recorder.reset(new UpgradeRecorder(m_worker.get()));
-    m_worker->setRun(true);
+    w.reset(new World);
 }
 
 void TestUpgradeStatus::cleanup()
 {
-    m_recorder.reset();
-    m_worker.reset();
-    m_link.reset();
-    m_log.reset();
+    w.reset();
     m_upgrade_device_vid = 0;
 }
 
@@ -125,117 +116,56 @@ void TestUpgradeStatus::recordUpgradeStatus_everyCode()
     QFETCH(int, level);
     QFETCH(QStringList, view);
     QFETCH(QString, hint);
-    m_worker->recordUpgradeStatus(status, 37);
+    w->worker.recordUpgradeStatus(status, 37);
     QCOMPARE(LogCapture::count(QStringLiteral("]  ") + logLine, QtMsgType(level)), 1);
-    QCOMPARE(m_recorder->view(), view);
-    QCOMPARE(m_recorder->hints(), hint.isEmpty() ? QStringList() : QStringList{hint});
-    QVERIFY(m_recorder->hintsFlaggedAsHints());
-    QVERIFY(m_worker->beRun()); // reporting alone never ends the sequence
+    QCOMPARE(w->recorder.view(), view);
+    QCOMPARE(w->recorder.hints(), hint.isEmpty() ? QStringList() : QStringList{hint});
+    QVERIFY(w->recorder.hintsFlaggedAsHints());
+    QVERIFY(w->worker.beRun()); // reporting alone never ends the sequence
 }
 
-void TestUpgradeStatus::done_reportsSuccessAndAsksToFinish()
+void TestUpgradeStatus::statusReports_endTheUpgradeOnlyWhenTheyShould_data()
 {
-    bool needReboot = false;
-    m_link->startSerialRecv();
-    QVERIFY(!m_worker->evaluateStatus(report(100, STAT_DONE), &needReboot));
-    QVERIFY(needReboot);
-    QVERIFY(!m_link->isSerialRecvStarted());
-    QCOMPARE(m_recorder->view(), (QStringList{"upgrade progress 100%", "upgrade successfully!"}));
-    QVERIFY(m_recorder->hints().isEmpty());
+    QTest::addColumn<Reports>("reports");
+    QTest::addColumn<QString>("hint"); // empty: no report ends the upgrade, else the last one does
+    QTest::addColumn<QString>("view"); // the last log-view line
+    const QString timeout = QStringLiteral("升级超时，请重启设备再次升级。");
+    const QString timeoutView = QStringLiteral("upgrade timeout, please restart the device to upgrade again.");
+    const QString abnormal = QStringLiteral("异常终止，请重启设备再次升级。");
+    const QString abnormalView = QStringLiteral("abnormal termination, please restart the device to upgrade again.");
+    // A status standing still for 120 s, not 119.
+    for (const int status : {STAT_VERIFY_IMAGE, STAT_START, STAT_IN_PROGRESS, STAT_ENTER_CLEAN_SYSTEM})
+        QTest::addRow("status %d unchanged for 120 s", status)
+            << Reports{{0, 30, status}, {119, 30, status}, {1, 30, status}} << timeout << timeoutView;
+    QTest::newRow("rising percent is progress, 120 s without it is not")
+        << Reports{{0, 10, STAT_IN_PROGRESS}, {100, 20, STAT_IN_PROGRESS}, {100, 30, STAT_IN_PROGRESS},
+                   {100, 40, STAT_IN_PROGRESS}, {119, 40, STAT_IN_PROGRESS}, {1, 40, STAT_IN_PROGRESS}}
+        << timeout << timeoutView;
+    QTest::newRow("done never stagnates")
+        << Reports{{0, 100, STAT_DONE}, {1000, 100, STAT_DONE}} << QString() << "upgrade successfully!";
+    for (const int status : {STAT_DONE, STAT_IN_PROGRESS, UPGRATE_ERR_BAD_FILE})
+        QTest::addRow("percent -1 with status %d is an abnormal end", status)
+            << Reports{{0, -1, status}} << abnormal << abnormalView;
+    // The first report matches the initial last status (-1) and has no change
+    // time yet: it is no stagnation, but the device's own error.
+    QTest::newRow("first report of -1") << Reports{{500, 0, UPGRATE_ERR_NO_SD}} << "升级错误：未检测到SD卡！"
+                                        << "upgrade error: no SD card detected!";
 }
 
-void TestUpgradeStatus::percentMinusOne_isAnAbnormalEndEvenWhenDone_data()
+void TestUpgradeStatus::statusReports_endTheUpgradeOnlyWhenTheyShould()
 {
-    QTest::addColumn<int>("status");
-    QTest::newRow("done") << int(STAT_DONE);
-    QTest::newRow("in progress") << int(STAT_IN_PROGRESS);
-    QTest::newRow("device error") << int(UPGRATE_ERR_BAD_FILE);
-}
-
-void TestUpgradeStatus::percentMinusOne_isAnAbnormalEndEvenWhenDone()
-{
-    QFETCH(int, status);
-    QSignalSpy started(m_worker.get(), &UpgradeProcess::sigUpgStart);
-    bool needReboot = false;
-    QVERIFY(m_worker->evaluateStatus(report(-1, status), &needReboot));
-    QVERIFY(!needReboot);
-    QVERIFY(!m_worker->beRun());
-    QCOMPARE(m_recorder->view(),
-             QStringList{"abnormal termination, please restart the device to upgrade again."});
-    QCOMPARE(m_recorder->hints(), QStringList{"异常终止，请重启设备再次升级。"});
-    QCOMPARE(started.count(), 1);
-    QCOMPARE(started.first().first().toBool(), false);
-}
-
-// The first report after start matches the initial last status (-1) and
-// has no change time yet: it must not count as stagnant.
-void TestUpgradeStatus::firstReportOfMinusOne_endsTheUpgradeWithItsOwnHint()
-{
-    bool needReboot = false;
-    QVERIFY(m_worker->evaluateStatus(report(0, UPGRATE_ERR_NO_SD), &needReboot));
-    QCOMPARE(m_recorder->hints(), QStringList{"升级错误：未检测到SD卡！"});
-    QVERIFY(!m_worker->beRun());
-}
-
-void TestUpgradeStatus::stagnation_endsAfter120SecondsOfTheSameState_data()
-{
-    QTest::addColumn<int>("status");
-    QTest::newRow("verifying") << int(STAT_VERIFY_IMAGE);
-    QTest::newRow("started") << int(STAT_START);
-    QTest::newRow("in progress at one percent") << int(STAT_IN_PROGRESS);
-    QTest::newRow("clean system") << int(STAT_ENTER_CLEAN_SYSTEM);
-}
-
-void TestUpgradeStatus::stagnation_endsAfter120SecondsOfTheSameState()
-{
-    QFETCH(int, status);
-    bool needReboot = false;
-    QVERIFY(!m_worker->evaluateStatus(report(30, status), &needReboot));
-    m_clock->advanceSecs(119);
-    QVERIFY(!m_worker->evaluateStatus(report(30, status), &needReboot));
-    QVERIFY(m_recorder->hints().isEmpty());
-    m_clock->advanceSecs(1);
-    QVERIFY(m_worker->evaluateStatus(report(30, status), &needReboot));
-    QCOMPARE(m_recorder->hints(), QStringList{"升级超时，请重启设备再次升级。"});
-    QCOMPARE(m_recorder->view(),
-             QStringList{"upgrade timeout, please restart the device to upgrade again."});
-    QVERIFY(!m_worker->beRun());
-}
-
-void TestUpgradeStatus::stagnation_risingPercentIsProgress()
-{
-    bool needReboot = false;
-    for (int percent = 10; percent <= 60; percent += 10) {
-        QVERIFY(!m_worker->evaluateStatus(report(percent, STAT_IN_PROGRESS), &needReboot));
-        m_clock->advanceSecs(100); // 500 s in all, but never 120 s without progress
+    QFETCH(Reports, reports);
+    QFETCH(QString, hint);
+    QFETCH(QString, view);
+    for (int i = 0; i < reports.size(); ++i) {
+        w->clock->advanceSecs(reports.at(i).afterSecs);
+        bool needReboot = false;
+        const bool ended = w->worker.evaluateStatus({reports.at(i).percent, reports.at(i).status, {}}, &needReboot);
+        QCOMPARE(ended, !hint.isEmpty() && i + 1 == reports.size());
     }
-    QVERIFY(m_recorder->hints().isEmpty());
-    m_clock->advanceSecs(20);
-    QVERIFY(m_worker->evaluateStatus(report(60, STAT_IN_PROGRESS), &needReboot));
-}
-
-void TestUpgradeStatus::stagnation_neverForDone()
-{
-    bool needReboot = false;
-    QVERIFY(!m_worker->evaluateStatus(report(100, STAT_DONE), &needReboot));
-    m_clock->advanceSecs(1000);
-    QVERIFY(!m_worker->evaluateStatus(report(100, STAT_DONE), &needReboot));
-    QVERIFY(m_recorder->hints().isEmpty());
-}
-
-void TestUpgradeStatus::negativeReportFromTheDevice_endsTheUpgradeAndIsReportedOnce()
-{
-    m_link->startSerialRecv();
-    ar_upgrade_status failure = report(0, UPGRATE_ERR_BOARD_TYPE);
-    m_link->receiveBytes(ProtocolFrame::encode(AR_CMD_UPGRADE_STATUS, AR_MSGTYPE_ACK, 1, 0,
-                                               ProtocolFrame::recordBytes(failure)));
-    QVERIFY(!m_worker->beRun());
-    QVERIFY(!m_link->isSerialRecvStarted());
-    QCOMPARE(m_worker->latestStatus().status, int(UPGRATE_ERR_BOARD_TYPE));
-    bool needReboot = false;
-    QVERIFY(m_worker->evaluateStatus(m_worker->latestStatus(), &needReboot)); // the status phase sees it too
-    QCOMPARE(m_recorder->hints(),
-             QStringList{"升级错误：设备板型与升级固件不匹配，请检查升级固件是否正确！"});
+    QCOMPARE(w->recorder.hints(), hint.isEmpty() ? QStringList() : QStringList{hint});
+    QCOMPARE(w->worker.beRun(), hint.isEmpty());
+    QCOMPARE(w->recorder.view().last(), view);
 }
 
 void TestUpgradeStatus::segmentLength_mapsToAFrameUnit_data()
@@ -256,37 +186,12 @@ void TestUpgradeStatus::segmentLength_mapsToAFrameUnit()
 {
     QFETCH(int, reported);
     QFETCH(int, unit);
-    QCOMPARE(m_worker->getSegmentLength(), 1024); // before any report
+    QCOMPARE(w->worker.getSegmentLength(), 1024); // before any report
     ar_device_info info{};
     info.receiveMaxSize = reported;
-    m_link->receiveBytes(ProtocolFrame::encode(AR_COMMAND_FIND_DEVICE, AR_MSGTYPE_ACK, 0, 0,
+    w->link.receiveBytes(ProtocolFrame::encode(AR_COMMAND_FIND_DEVICE, AR_MSGTYPE_ACK, 0, 0,
                                                ProtocolFrame::recordBytes(info)));
-    QCOMPARE(m_worker->getSegmentLength(), unit);
-}
-
-void TestUpgradeStatus::reset_clearsTheUpgradedVendorOnlyWhenFinished_data()
-{
-    QTest::addColumn<int>("finish");
-    QTest::addColumn<int>("vidAfter");
-    QTest::newRow("part of a package") << 0 << 7542;
-    QTest::newRow("finished") << 1 << 0;
-}
-
-void TestUpgradeStatus::reset_clearsTheUpgradedVendorOnlyWhenFinished()
-{
-    QFETCH(int, finish);
-    QFETCH(int, vidAfter);
-    m_upgrade_device_vid = 7542;
-    m_link->set_usb_vid(7542);
-    m_link->startSerialRecv();
-    m_worker->setUpgStep(AR_CMD_SENDFILE_DATA);
-    m_worker->resetUpgradeParameters(finish);
-    QCOMPARE(m_upgrade_device_vid.load(), vidAfter);
-    QCOMPARE(m_worker->getUpgStep(), -1);
-    QVERIFY(!m_worker->beRun());
-    QCOMPARE(m_link->get_usb_vid(), 0);
-    QVERIFY(!m_link->isSerialRecvStarted());
-    QCOMPARE(m_link->sequenceNumber(), 0u);
+    QCOMPARE(w->worker.getSegmentLength(), unit);
 }
 
 QTEST_GUILESS_MAIN(TestUpgradeStatus)
