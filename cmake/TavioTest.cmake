@@ -21,7 +21,8 @@ function(tavio_add_qtests area libraries)
         add_executable(${name} ${source} ${extra})
         target_include_directories(${name} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/support)
         target_link_libraries(${name} PRIVATE ${libraries} Qt5::Test)
-        target_compile_definitions(${name} PRIVATE TAVIO_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
+        target_compile_definitions(${name} PRIVATE TAVIO_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+                                                   TAVIO_VERSION="${PROJECT_VERSION}")
         add_test(NAME ${area}.${base} COMMAND ${name})
         set_tests_properties(${area}.${base} PROPERTIES
             LABELS ${area}

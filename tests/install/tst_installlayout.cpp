@@ -3,6 +3,7 @@
 // data folder, and --help and --version answer without a display.
 #include "portfinder.h"
 #include "programfiles.h"
+#include "testbytes.h"
 
 #include <QDir>
 #include <QProcess>
@@ -13,24 +14,6 @@
 
 namespace {
 const QString Dist = QStringLiteral(TAVIO_SOURCE_DIR "/dist");
-
-QString readText(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-}
-
-// The program's output with no display of any kind to connect to.
-QProcess *runHeadless(const QString &program, const QStringList &arguments)
-{
-    auto *process = new QProcess;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
-        environment.remove(QLatin1String(name));
-    process->setProcessEnvironment(environment);
-    process->start(program, arguments);
-    return process;
-}
 } // namespace
 
 class TestInstallLayout : public QObject
@@ -47,7 +30,7 @@ private slots:
 
 void TestInstallLayout::udevRule_coversEveryRecognisedDeviceAndNoOther()
 {
-    const QString rule = readText(Dist + QStringLiteral("/70-tavio.rules"));
+    const QString rule = QString::fromUtf8(TestBytes::readFile(Dist + QStringLiteral("/70-tavio.rules")));
     QVERIFY(!rule.isEmpty());
     QSet<int> ruled;
     const QRegularExpression vendor(QStringLiteral("^ENV\\{ID_VENDOR_ID\\}==\"([0-9a-f]{4})\", TAG\\+=\"uaccess\"$"),
@@ -100,9 +83,9 @@ void TestInstallLayout::helpAndVersion_needNoDisplay_data()
     QTest::addColumn<QString>("program");
     QTest::addColumn<QString>("option");
     QTest::addColumn<QString>("answer");
-    QTest::newRow("window, version") << "tavio-pc-tool" << "--version" << "tavio-pc-tool 1.1.6\n";
+    QTest::newRow("window, version") << "tavio-pc-tool" << "--version" << "tavio-pc-tool " TAVIO_VERSION "\n";
     QTest::newRow("window, help") << "tavio-pc-tool" << "--help" << "--port";
-    QTest::newRow("command, version") << "tavio-flash" << "--version" << "1.1.6";
+    QTest::newRow("command, version") << "tavio-flash" << "--version" << TAVIO_VERSION;
 }
 
 void TestInstallLayout::helpAndVersion_needNoDisplay()
@@ -111,11 +94,17 @@ void TestInstallLayout::helpAndVersion_needNoDisplay()
     QFETCH(QString, option);
     QFETCH(QString, answer);
     const QString path = QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("../") + program);
-    std::unique_ptr<QProcess> process(runHeadless(path, {option}));
-    QVERIFY2(process->waitForFinished(60000), qPrintable(program + QStringLiteral(" did not end")));
-    const QString output = QString::fromLocal8Bit(process->readAllStandardOutput());
-    QCOMPARE(process->exitStatus(), QProcess::NormalExit);
-    QVERIFY2(process->exitCode() == 0, qPrintable(QString::fromLocal8Bit(process->readAllStandardError())));
+    // No display of any kind to connect to.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        environment.remove(QLatin1String(name));
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.start(path, {option});
+    QVERIFY2(process.waitForFinished(60000), qPrintable(program + QStringLiteral(" did not end")));
+    const QString output = QString::fromLocal8Bit(process.readAllStandardOutput());
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QVERIFY2(process.exitCode() == 0, qPrintable(QString::fromLocal8Bit(process.readAllStandardError())));
     QVERIFY2(output.contains(answer), qPrintable(output));
 }
 
