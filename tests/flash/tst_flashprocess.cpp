@@ -47,9 +47,6 @@ CommandRun TestFlashProcess::run(const QStringList &arguments)
 
 void TestFlashProcess::upgrade_writesJsonLinesAndTheLog()
 {
-    const CommandRun help = run({"--help"});
-    QVERIFY(help.exitCode == 0 && help.out.contains(QLatin1String("upgrade FILE")));
-
     BenchDevice device;
     QVERIFY(device.start());
     const QByteArray image = pattern(8192, 5);

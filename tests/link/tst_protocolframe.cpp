@@ -89,7 +89,6 @@ void TestProtocolFrame::readRecord_missingBytesReadAsZero_data()
 {
     QTest::addColumn<int>("available");
     QTest::newRow("nothing") << 0;
-    QTest::newRow("status only") << 4;
     QTest::newRow("half the detail") << 40;
     QTest::newRow("whole record") << 72;
     QTest::newRow("more than the record") << 100;

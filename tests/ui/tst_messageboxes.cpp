@@ -40,11 +40,7 @@ void TestMessageBoxes::question_keysAndButtons()
 {
     QFETCH(QString, answer);
     QFETCH(bool, yes);
-    QString title;
-    QString text;
     whenBoxOpens([&](QMessageBox *box) {
-        title = box->windowTitle();
-        text = box->text();
         QCOMPARE(box->icon(), QMessageBox::Warning);
         if (answer == QLatin1String("enter"))
             QTest::keyClick(box, Qt::Key_Return);
@@ -54,8 +50,6 @@ void TestMessageBoxes::question_keysAndButtons()
             box->button(answer == QLatin1String("yes") ? QMessageBox::Yes : QMessageBox::No)->click();
     });
     QCOMPARE(MessageBoxes::question(nullptr, QStringLiteral("提示"), QStringLiteral("正在升级中，是否结束？")), yes);
-    QCOMPARE(title, QStringLiteral("提示"));
-    QCOMPARE(text, QStringLiteral("正在升级中，是否结束？"));
 }
 
 QTEST_MAIN(TestMessageBoxes)
