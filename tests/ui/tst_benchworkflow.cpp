@@ -126,7 +126,7 @@ void TestBenchWorkflow::fault_endsCleanlyAndTheNextUpgradeSucceeds_data()
 {
     QTest::addColumn<QString>("fault");
     QTest::addColumn<QString>("hint");
-    QTest::addColumn<int>("lostReports"); // the reboot itself takes the port away once
+    QTest::addColumn<int>("lostReports"); // at least (the reboot's own; a reconnect mid-restart adds one)
     for (const Faults::Fault &fault : Faults::all())
         QTest::newRow(qPrintable(fault.name)) << fault.name << fault.hint << 1 + fault.vanishes;
     QTest::newRow("very slow but within every timeout") << "slow" << Faults::Success << 1;
@@ -156,7 +156,7 @@ void TestBenchWorkflow::fault_endsCleanlyAndTheNextUpgradeSucceeds()
         QVERIFY(f->bar()->value() < 100);
     QCOMPARE(f->page->worker()->getUpgStep(), -1);
     QCOMPARE(m_upgrade_device_vid.load(), 0);
-    QCOMPARE(LogCapture::count(QStringLiteral("serial port lost:")), lostReports);
+    QVERIFY(LogCapture::count(QStringLiteral("serial port lost:")) >= lostReports);
 
     // Nothing keeps spinning once the upgrade has ended.
     const qint64 cpuBefore = cpuMs();
@@ -215,6 +215,7 @@ void TestBenchWorkflow::benchRun_mixedUpgradesEachEndAsExpected()
     QVERIFY(f->widget<QToolButton>("btnUpgrade")->isEnabled());
     upgrade(m_packagePath, QString());
     QCOMPARE(f->text("lbNote"), Finished);
+    QTRY_COMPARE(restarts.count(), 4); // its two restarts too, before Connect
 
     // A single image whose device vanishes mid-transfer and comes back.
     reconnect();
