@@ -53,8 +53,10 @@ if [ "$mode" != real ]; then
         rm -f "$samples"/*.part
     fi
 
+    # Like a real unit, the device restarts after its upgrade with the new
+    # firmware, which the program then checks.
     "$build/tavio-device-sim" --link "$device_link" --vid "$vid" --firmware Merlow_R_Sky_1_0_5 \
-        > "$run_dir/simulator.txt" 2>&1 &
+        --after-upgrade new --package-firmware Merlow_R_Sky_1_0_6 > "$run_dir/simulator.txt" 2>&1 &
     sim_pid=$!
     trap 'kill "$sim_pid" 2>/dev/null; wait "$sim_pid" 2>/dev/null || true' EXIT
     for _ in $(seq 50); do [ -e "$device_link" ] && break; sleep 0.1; done

@@ -2,6 +2,7 @@
 
 #include "firmwarerules.h"
 #include "flashexit.h"
+#include "identityquery.h"
 #include "imageplan.h"
 #include "ledger.h"
 #include "logging.h"
@@ -12,21 +13,10 @@
 #include "usbvirtualserial.h"
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QThread>
 
 namespace {
-constexpr int PortSettleMs = 10;          // as the window lets a freshly opened port settle
 constexpr unsigned ConnectTransmissions = 3;
-constexpr int ConnectAckTimeoutMs = 2000; // program time
-constexpr int IdentityWaitMs = 5000;      // real time: the identity follows the acknowledgement
-constexpr int IdentityPollMs = 20;
-// After its upgrade the device restarts: it is given the window's reboot
-// pause to go away, then asked until it answers, within the window's
-// reconnection limit (program time).
-constexpr int VerifyRestartPauseMs = UpgradeProcess::RebootPauseMs;
-constexpr int VerifyReturnLimitMs = UpgradeProcess::ReconnectLimitMs;
-constexpr int VerifyPollMs = UpgradeProcess::PortRetryMs;
 
 // The link's port thread logs too: its lines carry the same tag.
 void tagThread(QThread *thread, const QString &tag)
@@ -58,6 +48,12 @@ DeviceSession::DeviceSession(const Setup &setup, Job job, const QString &file)
     m_link->dedicateTo({setup.port.portName, setup.port.vendorIdentifier});
     m_observer.reset(new UpgradeObserver(m_link.get(), [this](const QJsonObject &e) { emit event(e); }));
     m_worker.reset(new UpgradeProcess(m_link.get(), m_clock));
+    m_worker->setChecksRestart(setup.verify);
+    // Both come on the session's own thread, within the upgrade's sequence.
+    connect(m_worker.get(), &UpgradeProcess::restartCheckStarted, this,
+            [this] { emit event(FlashEvents::phase(source(), QStringLiteral("verify"))); }, Qt::DirectConnection);
+    connect(m_worker.get(), &UpgradeProcess::restartChecked, this,
+            [this](const RestartCheck::Result &result) { m_check = result; }, Qt::DirectConnection);
     m_observer->watch(m_worker.get());
     m_observer->setSource(source());
 }
@@ -106,63 +102,26 @@ void DeviceSession::run()
 bool DeviceSession::connectDevice()
 {
     emit event(FlashEvents::phase(source(), QStringLiteral("connect")));
-    switch (askIdentity(&m_identity)) {
-    case Answer::NoPort:
+    switch (IdentityQuery::ask(m_link.get(), *m_clock, ConnectTransmissions, &m_identity, &m_access)) {
+    case IdentityQuery::Answer::NoPort:
         finish(FlashExit::NoDevice, QStringLiteral("no device at %1").arg(m_setup.port.portName));
         return false;
-    case Answer::OpenFailed:
+    case IdentityQuery::Answer::OpenFailed:
         finish(FlashExit::NoDevice, QStringLiteral("the port %1 cannot be opened").arg(m_setup.port.portName));
         return false;
-    case Answer::Denied:
+    case IdentityQuery::Answer::Denied:
         finish(FlashExit::NoDevice, m_access.deniedText());
         return false;
-    case Answer::Silent:
+    case IdentityQuery::Answer::Silent:
         finish(FlashExit::LinkFailed, QStringLiteral("the device does not answer"));
         return false;
-    case Answer::Identified:
+    case IdentityQuery::Answer::Identified:
         break;
     }
     m_observer->setSource(source());
     emit event(FlashEvents::identity(source(), m_identity, m_link->getReceiveMaxSize(),
                                      m_setup.port.vendorIdentifier));
     return true;
-}
-
-// Opens the device's port and asks who it is.
-DeviceSession::Answer DeviceSession::askIdentity(DeviceIdentityInfo *identity)
-{
-    switch (m_link->openDevicePort(true, &m_access)) {
-    case UsbVirtualSerial::PortOpening::NoPort:
-        return Answer::NoPort;
-    case UsbVirtualSerial::PortOpening::OpenFailed:
-        return Answer::OpenFailed;
-    case UsbVirtualSerial::PortOpening::Denied:
-        return Answer::Denied;
-    case UsbVirtualSerial::PortOpening::Opened:
-        break;
-    }
-    QThread::msleep(PortSettleMs);
-    m_link->resetDeviceInfoPara(); // no identity of an earlier answer
-    const qint32 ret = m_link->commandSerialSend(AR_COMMAND_FIND_DEVICE, AR_MSGTYPE_REQUEST, AR_FMT_BINARY,
-                                                 0, nullptr, 0, ConnectTransmissions,
-                                                 unsigned(m_clock->replyWaitMs(ConnectAckTimeoutMs)));
-    return ret >= 0 && waitForIdentity(identity) ? Answer::Identified : Answer::Silent;
-}
-
-bool DeviceSession::waitForIdentity(DeviceIdentityInfo *identity)
-{
-    QDeadlineTimer deadline(IdentityWaitMs);
-    do {
-        DeviceIdentityInfo info;
-        m_link->getDeviceInfo(info.firmware.data(), info.serial.data(), info.hardware.data(),
-                              &info.cpuTemp);
-        if (info.cpuTemp != DeviceIdentityInfo::NoTemperature) {
-            *identity = info;
-            return true;
-        }
-        QThread::msleep(IdentityPollMs);
-    } while (!deadline.hasExpired());
-    return false;
 }
 
 void DeviceSession::upgrade()
@@ -196,46 +155,23 @@ void DeviceSession::upgrade()
     if (m_worker->wasCancelled())
         finish(FlashExit::LinkFailed, QStringLiteral("cancelled"));
     else if (m_setup.verify && m_observer->exitCode() == FlashExit::Success)
-        verify();
+        finishVerification();
     else
         finish(m_observer->exitCode(), m_observer->outcomeText());
 }
 
-// The restarted device must report the firmware the file's name announced.
-void DeviceSession::verify()
+// The restarted device must have reported the firmware the file's name announced.
+void DeviceSession::finishVerification()
 {
-    emit event(FlashEvents::phase(source(), QStringLiteral("verify")));
-    const QString fileName = ImagePlan::fileNameOf(m_file);
-    DeviceIdentityInfo after;
-    if (!askRestartedDevice(&after)) {
-        finish(FlashExit::VerifyFailed, QStringLiteral("the device did not answer after its upgrade"),
-               {{QStringLiteral("verified"), false}});
+    if (m_check.outcome == RestartCheck::Outcome::Cancelled) {
+        finish(FlashExit::LinkFailed, QStringLiteral("cancelled"));
         return;
     }
-    const QString firmware = fixedFieldText(after.firmware);
-    const bool verified = FirmwareRules::isAnnouncedFirmware(after.firmware.data(), fileName);
-    const QJsonObject details{{QStringLiteral("verified"), verified},
-                              {QStringLiteral("firmwareAfter"), firmware}};
-    if (verified)
-        finish(FlashExit::Success, QStringLiteral("verified"), details);
-    else
-        finish(FlashExit::VerifyFailed,
-               QStringLiteral("the device reports firmware %1, not the one %2 announces").arg(firmware, fileName),
-               details);
-}
-
-bool DeviceSession::askRestartedDevice(DeviceIdentityInfo *identity)
-{
-    m_link->stopSerialRecv();
-    m_link->closeSerialPort();
-    m_clock->sleep(VerifyRestartPauseMs);
-    const QDeadlineTimer deadline(m_clock->realMs(VerifyReturnLimitMs));
-    do {
-        if (askIdentity(identity) == Answer::Identified)
-            return true;
-        m_clock->sleep(VerifyPollMs);
-    } while (!deadline.hasExpired() && !m_cancelled.load());
-    return false;
+    const bool verified = m_check.outcome == RestartCheck::Outcome::Verified;
+    QJsonObject details{{QStringLiteral("verified"), verified}};
+    if (m_check.outcome != RestartCheck::Outcome::NoAnswer)
+        details.insert(QStringLiteral("firmwareAfter"), RestartCheck::firmwareOf(m_check));
+    finish(verified ? FlashExit::Success : FlashExit::VerifyFailed, RestartCheck::describe(m_check), details);
 }
 
 void DeviceSession::finish(int exitCode, const QString &text, const QJsonObject &details)

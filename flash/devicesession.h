@@ -3,6 +3,7 @@
 
 #include "deviceidentitystore.h"
 #include "flashevents.h"
+#include "restartcheck.h"
 #include "serialportlister.h"
 
 #include <QElapsedTimer>
@@ -61,16 +62,10 @@ signals:
     void finished();
 
 private:
-    // What asking the device for its identity came to.
-    enum class Answer { NoPort, OpenFailed, Denied, Silent, Identified };
-
     void run();
     bool connectDevice();
-    Answer askIdentity(DeviceIdentityInfo *identity);
-    bool waitForIdentity(DeviceIdentityInfo *identity);
     void upgrade();
-    void verify();
-    bool askRestartedDevice(DeviceIdentityInfo *identity);
+    void finishVerification();
     void finish(int exitCode, const QString &text, const QJsonObject &details = QJsonObject());
     void record(int exitCode, const QString &text, const QString &firmwareAfter);
     FlashEvents::Source source() const;
@@ -83,6 +78,7 @@ private:
     std::unique_ptr<UpgradeObserver> m_observer;
     std::unique_ptr<UpgradeProcess> m_worker;
     DeviceIdentityInfo m_identity; // as the device was before the upgrade
+    RestartCheck::Result m_check;  // of the restarted device, with --verify
     PortAccess m_access;           // of a port that did not open
     QElapsedTimer m_started;
     QThread *m_thread = nullptr;

@@ -24,6 +24,21 @@
     </message>
 </context>
 <context>
+    <name>RestartCheck</name>
+    <message>
+        <source>已验证</source>
+        <translation>已验证</translation>
+    </message>
+    <message>
+        <source>未通过验证：重启后的设备报告固件 %1，与 %2 的版本不符</source>
+        <translation>未通过验证：重启后的设备报告固件 %1，与 %2 的版本不符</translation>
+    </message>
+    <message>
+        <source>未通过验证：设备重启后没有应答</source>
+        <translation>未通过验证：设备重启后没有应答</translation>
+    </message>
+</context>
+<context>
     <name>SettingPage</name>
     <message>
         <source>Form</source>
@@ -98,6 +113,10 @@
 </context>
 <context>
     <name>UpgradePage</name>
+    <message>
+        <source>正在等待设备重启后验证固件</source>
+        <translation>正在等待设备重启后验证固件</translation>
+    </message>
     <message>
         <source>常见问题</source>
         <translation>常见问题</translation>

@@ -18,7 +18,7 @@
 #include <cstring>
 
 namespace {
-constexpr int NoTemperature = -100;      // the link has no device-information reply
+constexpr int NoTemperature = DeviceIdentityInfo::NoTemperature; // no device-information reply
 constexpr int InfoWaitPasses = 10;
 constexpr int InfoWaitPassMs = 100;
 constexpr int NamePauseMs = 200;         // lets a 7541/7542 unit settle before it is named
@@ -61,6 +61,7 @@ UpgradePage::UpgradePage(QWidget *parent, UsbVirtualSerial *usbVirtualSerial,
     ui->progressBar->setFormat(QString());
 
     m_upgradeprocess = new UpgradeProcess(m_usbVirtualSerial, std::move(clock));
+    m_upgradeprocess->setChecksRestart(true);
     if (m_settingPage)
         connect(m_upgradeprocess, &UpgradeProcess::logMessage, m_settingPage,
                 &SettingPage::handleLogMessage, Qt::QueuedConnection);
@@ -114,6 +115,10 @@ void UpgradePage::connectSignals()
             &UpgradePage::onUpgradeWaiting, Qt::QueuedConnection);
     connect(m_upgradeprocess, &UpgradeProcess::sigUpgradeNotStarted, this,
             &UpgradePage::onUpgradeNotStarted, Qt::QueuedConnection);
+    connect(m_upgradeprocess, &UpgradeProcess::restartCheckStarted, this,
+            &UpgradePage::onRestartCheckStarted, Qt::QueuedConnection);
+    connect(m_upgradeprocess, &UpgradeProcess::restartChecked, this, &UpgradePage::onRestartChecked,
+            Qt::QueuedConnection);
     connect(&futureWatcher, &QFutureWatcher<void>::finished, this, &UpgradePage::onUpgradeFinished);
     if (m_settingPage)
         connect(m_settingPage, &SettingPage::sendTextToDevice, this,
@@ -226,47 +231,54 @@ void UpgradePage::enterUpgPage(int usb_vid)
         return;
     }
 
-    char firmware[sizeof m_firmware] = {};
-    char serialNumber[sizeof m_sn_num] = {};
-    char hardwareVersion[sizeof m_hw_ver] = {};
-    int temperature = NoTemperature;
-    m_usbVirtualSerial->getDeviceInfo(firmware, serialNumber, hardwareVersion, &temperature);
-    if (temperature == NoTemperature) {
+    DeviceIdentityInfo identity;
+    readIdentity(&identity);
+    if (identity.cpuTemp == NoTemperature) {
         // Every pass counts, also one whose reply still says "not known".
         for (int count = 1; count <= InfoWaitPasses; ++count) {
             QThread::msleep(InfoWaitPassMs);
             if (m_usbVirtualSerial->getDeviceInfoFlag()) {
-                m_usbVirtualSerial->getDeviceInfo(firmware, serialNumber, hardwareVersion,
-                                                  &temperature);
-                if (temperature != NoTemperature)
+                readIdentity(&identity);
+                if (identity.cpuTemp != NoTemperature)
                     break;
             } else {
                 QCoreApplication::processEvents();
-                LOG_INFO << "chip_temperature" << temperature << "count " << count;
+                LOG_INFO << "chip_temperature" << identity.cpuTemp << "count " << count;
             }
         }
         m_usbVirtualSerial->setDeviceInfoFlag(false);
-        if (temperature == NoTemperature) {
+        if (identity.cpuTemp == NoTemperature) {
             MessageBoxes::warning(this, tr("提示"), tr("请连接USB设备"));
             return;
         }
     }
-    LOG_INFO << "chip_temperature" << temperature;
+    LOG_INFO << "chip_temperature" << identity.cpuTemp;
     LOG_INFO << "enterUpgPage m_upgradeFlag " << m_upgradeFlag;
 
     showUpgradePanel();
     ui->btnUpgrade->setEnabled(false);
     ui->btnSelectBinFile->setEnabled(true);
     ui->lbNote->clear();
+    m_showsSuccess = false;
     onUpgradeProgress(0);
     ui->progressBar->setFormat(tr("请载入固件文件"));
     for (QLabel *label : {ui->lbHardware, ui->lbSn, ui->lbFirmware, ui->lbChipTemp})
         label->setFixedWidth(IdentityLabelWidth);
+    keepIdentity(identity);
+}
 
-    std::memcpy(m_firmware, firmware, sizeof m_firmware);
-    std::memcpy(m_sn_num, serialNumber, sizeof m_sn_num);
-    std::memcpy(m_hw_ver, hardwareVersion, sizeof m_hw_ver);
-    m_chip_temperature = temperature;
+void UpgradePage::readIdentity(DeviceIdentityInfo *identity) const
+{
+    m_usbVirtualSerial->getDeviceInfo(identity->firmware.data(), identity->serial.data(),
+                                      identity->hardware.data(), &identity->cpuTemp);
+}
+
+void UpgradePage::keepIdentity(const DeviceIdentityInfo &identity)
+{
+    std::memcpy(m_firmware, identity.firmware.data(), sizeof m_firmware);
+    std::memcpy(m_sn_num, identity.serial.data(), sizeof m_sn_num);
+    std::memcpy(m_hw_ver, identity.hardware.data(), sizeof m_hw_ver);
+    m_chip_temperature = identity.cpuTemp;
 
     const QString firmwareStr = firmwareText();
     LOG_DEBUG << "firmwareStr" << firmwareStr;
@@ -307,6 +319,7 @@ void UpgradePage::disconnectDevice()
     m_usbVirtualSerial->resetDeviceInfoPara();
     m_usbVirtualSerial->set_usb_vid(0);
     setUpgradeFlag(false);
+    m_showsSuccess = false;
     m_upgradeprocess->resetUpgradeParameters(1);
     m_upgrade_device_vid = 0;
     enterDeviceConnNotePage();

@@ -3,6 +3,7 @@
 
 #include "deviceconfig.h"
 #include "devicecommandsender.h"
+#include "restartcheck.h"
 #include "upgradeclock.h"
 
 #include <QFutureWatcher>
@@ -86,6 +87,8 @@ public slots:
     void onUpgradeFinished();
     void onUpgradeWaiting(const QString &status);
     void onUpgradeNotStarted(const QString &message);
+    void onRestartCheckStarted();
+    void onRestartChecked(const RestartCheck::Result &result);
     void handleDeviceDetected(quint16 vid);
     void handleTextFromSettingPage(const QString &text);
     void handleSenderTextstatus(int sendtextstatus);
@@ -110,6 +113,11 @@ private:
     // Ends any upgrade, closes the port and returns to the connect prompt.
     void disconnectDevice();
     QString upgradingNote() const;
+    // The success text, with what the restart check adds to it.
+    QString successNote(const QString &addition) const;
+    void readIdentity(DeviceIdentityInfo *identity) const;
+    // Keeps the device's identity as the page's own and shows it.
+    void keepIdentity(const DeviceIdentityInfo &identity);
     void showIdentity();
     QString defaultDeviceName(int vid) const;
     QString firmwareText() const;
@@ -146,6 +154,7 @@ private:
 
     quint16 m_previousVid = 0;      // the identifier the presence handler saw last
     bool m_endingSequence = false;  // reports of a sequence being ended are dropped
+    bool m_showsSuccess = false;    // the note tells of the last upgrade's success
     QString m_noteBeforeUpgrade;    // put back when an upgrade does not start
     FileChooser m_fileChooser;
 };

@@ -64,6 +64,7 @@ void UpgradePage::handleTextFromSettingPage(const QString &text)
         MessageBoxes::warning(this, tr("警告"), tr("升级进行中，无法发送命令"));
         return;
     }
+    mayInterruptUpgrade(); // no upgrade runs: this only ends a restart check, which would share the port
     const QByteArray payload = decoded.left(DeviceCommandSender::RecordBytes);
     LOG_DEBUG << "send data:" << payload.toHex(' ') << "size" << payload.size();
     // Sent off the window's thread: a silent device takes five times two seconds.

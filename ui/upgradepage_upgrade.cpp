@@ -122,6 +122,7 @@ void UpgradePage::on_btnUpgrade_clicked()
     if (!mayInterruptUpgrade())
         return;
     m_noteBeforeUpgrade = ui->lbNote->text();
+    m_showsSuccess = false;
     ui->lbNote->setText(upgradingNote());
     setUpgradeFlag(true);
     onUpgradeProgress(0); // empty until the first report, not full from the last upgrade
@@ -172,6 +173,7 @@ void UpgradePage::onUpgradeProgress(int percent)
     ui->progressBar->setFormat(QStringLiteral("%1%").arg(shown));
     if (shown >= ProgressComplete) {
         ui->lbNote->setText(tr("升级完成！"));
+        m_showsSuccess = true;
         setUpgradeFlag(false);
         ui->btnSelectBinFile->setEnabled(true);
         ui->btnUpgrade->setEnabled(false);
@@ -194,6 +196,31 @@ void UpgradePage::on_upgrade_process_hint(const QString &message, bool isHint)
 
 void UpgradePage::onUpgradeFinished()
 {
+}
+
+// The restart check of a success the page still shows adds to its note. The
+// check's reports may come after the user has moved on (a new upgrade, a
+// disconnect): they are dropped then.
+QString UpgradePage::successNote(const QString &addition) const
+{
+    const QString finished = tr("升级完成！");
+    return addition.isEmpty() ? finished : finished + QLatin1Char(' ') + addition;
+}
+
+void UpgradePage::onRestartCheckStarted()
+{
+    if (m_showsSuccess && !m_upgradeFlag)
+        ui->lbNote->setText(successNote(tr("正在等待设备重启后验证固件")));
+}
+
+void UpgradePage::onRestartChecked(const RestartCheck::Result &result)
+{
+    if (!m_showsSuccess || m_upgradeFlag)
+        return;
+    ui->lbNote->setText(successNote(RestartCheck::describe(result)));
+    if (result.outcome == RestartCheck::Outcome::Verified
+        || result.outcome == RestartCheck::Outcome::OtherFirmware)
+        keepIdentity(result.identity); // the next file is judged against what the device runs now
 }
 
 QString UpgradePage::upgradingNote() const

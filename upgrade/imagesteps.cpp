@@ -181,6 +181,7 @@ void ImageSteps::followStatus(const ar_upgrade_status &status)
         emit m_worker.sigUpgProg(status.percent);
     if (needReboot) {
         LOG_INFO << "device upgrade successfully!";
+        m_worker.m_upgradeSucceeded.store(true);
         m_worker.setRun(false);
         return;
     }

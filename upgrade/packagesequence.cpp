@@ -63,6 +63,7 @@ void PackageSequence::run(const QString &packagePath)
     m_worker.m_upgUsbVirtualSerial->reopenSerialPort();
     int upgrade_finish = 0;
     int part = 0;
+    bool packageDone = false;
     for (int i = extractedFiles.size() - 1; i >= 0; --i) {
         const ImagePlan plan = ImagePlan::packagePart(extractedFiles.at(i), part, partCount);
         LOG_INFO << "SubupgradeFirmwarePath:" << plan.path << "upgradeFirmwareName:" << plan.announcedName
@@ -74,6 +75,7 @@ void PackageSequence::run(const QString &packagePath)
         const bool partDone = sendPart(plan);
         if (part + 1 == partCount || !partDone)
             upgrade_finish = 1;
+        packageDone = partDone && part + 1 == partCount;
         m_worker.resetUpgradeParameters(qMax(upgrade_finish, m_worker.m_lifecycle.pendingFinish()));
         ++part;
         LOG_INFO << "## curSendUpgradeSubFirmwareNum" << part << plan.announcedName
@@ -81,6 +83,8 @@ void PackageSequence::run(const QString &packagePath)
         if (!partDone)
             break;
     }
+    m_worker.m_upgradeSucceeded.store(packageDone);
+    m_worker.checkRestartAfterSuccess(packagePath);
     m_worker.m_lifecycle.end(upgrade_finish, false);
 }
 

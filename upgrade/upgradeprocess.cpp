@@ -20,6 +20,7 @@ UpgradeProcess::UpgradeProcess(UsbVirtualSerial *serial, std::shared_ptr<const U
                    [this](int upgradeFinish) { finishReset(upgradeFinish); },
                    [serial] { serial->closeSerialPort(); }})
 {
+    qRegisterMetaType<RestartCheck::Result>();
     connect(serial, &UsbVirtualSerial::sig_sendUpgradeProcess, this,
             &UpgradeProcess::onsendUpgradeProcess, Qt::DirectConnection);
     connect(serial, &UsbVirtualSerial::sig_SegLength, this, &UpgradeProcess::onsendSegLength,
@@ -193,6 +194,7 @@ void UpgradeProcess::upgradeFile(const QString &path, UpgradeKind kind)
     if (!m_lifecycle.begin())
         return;
     ImageSteps(*this, ImagePlan::singleImage(path)).run();
+    checkRestartAfterSuccess(path);
     m_lifecycle.end(1, true);
     LOG_INFO << "upgrade finished";
 }
@@ -233,6 +235,17 @@ void UpgradeProcess::clearUpgradeState()
     m_status.clear();
     m_resend = 0;
     m_fileAccepted.store(false);
+    m_upgradeSucceeded.store(false);
+}
+
+void UpgradeProcess::checkRestartAfterSuccess(const QString &path)
+{
+    if (!m_checksRestart.load() || !m_upgradeSucceeded.load() || !m_lifecycle.resume())
+        return;
+    emit restartCheckStarted();
+    const RestartCheck::Result result = RestartCheck(*this).run(ImagePlan::fileNameOf(path));
+    resetUpgradeParameters(1);
+    emit restartChecked(result);
 }
 
 void UpgradeProcess::startFile()

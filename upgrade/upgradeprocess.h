@@ -3,6 +3,7 @@
 
 #include "ARNetType.h"
 #include "packagesplitter.h"
+#include "restartcheck.h"
 #include "sequencelifecycle.h"
 #include "statusevaluation.h"
 #include "upgradeclock.h"
@@ -64,6 +65,9 @@ public:
 
     // Upgrades the file at `path`; the one way a file is handed to the worker.
     void upgradeFile(const QString &path, UpgradeKind kind);
+    // With the check on, a successful upgrade goes on to check the restarted
+    // device (RestartCheck) before its sequence ends.
+    void setChecksRestart(bool check) { m_checksRestart.store(check); }
 
     void setRun(bool run);
     bool beRun() const { return bRun.load(); }
@@ -141,6 +145,10 @@ signals:
     // `sent` of the `total` bytes of the file or part in transfer have been
     // acknowledged; emitted on the sequence's thread after every segment.
     void fileBytesSent(qint64 sent, qint64 total);
+    // The upgrade succeeded and the restarted device is being checked; then
+    // what the check came to. Both emitted on the sequence's thread.
+    void restartCheckStarted();
+    void restartChecked(const RestartCheck::Result &result);
 
 private slots:
     void onsendUpgradeProcess(ar_upgrade_status upgradestatus);
@@ -152,6 +160,7 @@ private:
     friend class DeviceRestart;
     friend class ImageSteps;
     friend class PackageSequence;
+    friend class RestartCheck;
 
     // What a sequence waits for, as the user is told.
     enum class WaitKind { DeviceRestart, DeviceVerdict };
@@ -164,6 +173,8 @@ private:
     // A new file or part starts: no status, resend or verdict of the last one.
     void startFile();
     void finishReset(int upgrade_finish);
+    // Ends an upgrade of `path` that succeeded with the restart check, when it is on.
+    void checkRestartAfterSuccess(const QString &path);
     void endWithFailure(const QString &logText, const QString &hint);
     void reportWaiting(WaitKind kind, qint64 seconds);
     // Tells the user what the sequence waits for until the result goes.
@@ -193,6 +204,8 @@ private:
     QWaitCondition m_wakeUp;
     int m_resend = 0;                        // whole-file resends of this file or part
     std::atomic<bool> m_fileAccepted{false}; // the device accepted the file or part just sent
+    std::atomic<bool> m_upgradeSucceeded{false}; // the device reported the whole upgrade done
+    std::atomic<bool> m_checksRestart{false};
     StatusEvaluation m_status;
     SequenceLifecycle m_lifecycle;
 };

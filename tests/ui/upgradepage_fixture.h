@@ -27,6 +27,7 @@ const QString CannotOpen = QStringLiteral("无法打开升级串口，请重启F
 const QString StillUpgrading = QStringLiteral("正在升级中，是否结束？");
 const QString Upgrading = QStringLiteral("升级中，请勿断电或重启！");
 const QString Finished = QStringLiteral("升级完成！");
+const QString Verified = QStringLiteral("升级完成！ 已验证"); // the restarted device runs the new firmware
 const QString LoadFirmware = QStringLiteral("请载入固件文件");
 } // namespace PageTexts
 
@@ -46,10 +47,12 @@ public:
         m_upgrade_device_vid = 0;
     }
 
-    // A device on a pty with this identity; false when the pty failed.
+    // A device on a pty with this identity; false when the pty failed. Like
+    // a real unit it restarts after its upgrade, with the new firmware.
     bool startDevice(const DeviceIdentity &identity = DeviceIdentity())
     {
         device.reset(new SimulatedDevice(identity));
+        device->sim.setAfterUpgrade(SimScript::AfterUpgrade::RestartWithNewFirmware);
         return device->start();
     }
 

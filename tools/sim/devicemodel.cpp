@@ -147,8 +147,11 @@ QByteArray DeviceModel::finishFile(SimState &state)
     const std::optional<int> scripted = state.script.takeVerdict();
     const int verdict = scripted.value_or(intact ? Accepted : Rejected);
     state.files.append({m_announcement, m_data, verdict});
-    if (verdict == Accepted)
+    if (verdict == Accepted) {
         m_announcedFirmware = announcedFirmware(m_announcement);
+        if (m_announcedFirmware.isEmpty()) // a package's part
+            m_announcedFirmware = state.script.packageFirmware();
+    }
     state.script.restartStatus();
 
     ar_receive_date_info info{};

@@ -36,8 +36,9 @@ private:
     QByteArray finishFile(SimState &state);
     QByteArray reportStatus(SimState &state, Reply *reply);
 
-    // The firmware the last accepted file's name announced, taken on at the
-    // next power cycle when the script says the upgrade takes.
+    // The firmware the last accepted file's name announced (a package's part:
+    // the package's), taken on at the next power cycle when the script says
+    // the upgrade takes.
     QByteArray m_announcedFirmware;
 
     ar_file_info m_announcement{};

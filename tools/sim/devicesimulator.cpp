@@ -161,6 +161,11 @@ void DeviceSimulator::setAfterUpgrade(SimScript::AfterUpgrade after)
     changeScript([&](SimScript &script) { script.setAfterUpgrade(after); });
 }
 
+void DeviceSimulator::setPackageFirmware(const QByteArray &firmware)
+{
+    changeScript([&](SimScript &script) { script.setPackageFirmware(firmware); });
+}
+
 void DeviceSimulator::vanish()
 {
     inEngine([this] { m_engine->vanish(); });

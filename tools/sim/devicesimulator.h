@@ -64,6 +64,8 @@ public:
     // Stay (the default) keeps the device as it is after a single image's
     // success; the others restart it then (see SimScript::AfterUpgrade).
     void setAfterUpgrade(SimScript::AfterUpgrade after);
+    // What a package brings, which its parts cannot announce (see SimScript).
+    void setPackageFirmware(const QByteArray &firmware);
 
     // The port disappears as if unplugged, until reappear().
     void vanish();

@@ -65,6 +65,7 @@ int main(int argc, char *argv[])
     DeviceSimulator device(options.identity);
     device.setRebootDelay(options.rebootDelayMs);
     device.setAfterUpgrade(options.afterUpgrade);
+    device.setPackageFirmware(options.packageFirmware);
     if (!device.start(options.linkPath)) {
         std::fprintf(stderr, "cannot start: %s\n", qPrintable(device.errorString()));
         return ExitFailure;

@@ -14,6 +14,7 @@ const QString TempOption = QStringLiteral("temp");
 const QString RebootDelayOption = QStringLiteral("reboot-delay");
 const QString VerboseOption = QStringLiteral("verbose");
 const QString AfterUpgradeOption = QStringLiteral("after-upgrade");
+const QString PackageFirmwareOption = QStringLiteral("package-firmware");
 
 // --after-upgrade's words, in SimScript::AfterUpgrade's order.
 const QStringList AfterUpgradeWords{QStringLiteral("stay"), QStringLiteral("new"), QStringLiteral("old")};
@@ -80,6 +81,10 @@ SimCommandLine::SimCommandLine()
          QStringLiteral("After reporting a single image's upgrade done: stay (default), or restart "
                         "with the new firmware the file's name announced, or with the old one."),
          QStringLiteral("stay|new|old")},
+        {PackageFirmwareOption,
+         QStringLiteral("Firmware a package brings (its parts announce none): with --after-upgrade new, "
+                        "reported after the package's restart (default: the firmware stays)."),
+         QStringLiteral("text")},
         {VerboseOption, QStringLiteral("Print every received frame and every reboot.")},
     });
 }
@@ -159,6 +164,7 @@ QString SimCommandLine::textProblem()
         {FirmwareOption, textCapacity(info.firmwareInfo), &m_options.identity.firmware},
         {SerialOption, textCapacity(info.serialNumber), &m_options.identity.serialNumber},
         {HardwareOption, textCapacity(info.hardwareVersion), &m_options.identity.hardwareVersion},
+        {PackageFirmwareOption, textCapacity(info.firmwareInfo), &m_options.packageFirmware},
     };
     for (const TextOption &option : texts) {
         if (!m_parser.isSet(option.name))
@@ -205,6 +211,8 @@ QStringList startupFacts(const SimOptions &options, const QString &slavePath)
           << QStringLiteral("temp: %1").arg(id.cpuTemp)
           << QStringLiteral("reboot-delay: %1").arg(options.rebootDelayMs)
           << QStringLiteral("after-upgrade: %1").arg(AfterUpgradeWords.value(int(options.afterUpgrade)));
+    if (!options.packageFirmware.isEmpty())
+        facts << QStringLiteral("package-firmware: %1").arg(QString::fromUtf8(options.packageFirmware));
     return facts;
 }
 

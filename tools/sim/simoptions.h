@@ -14,6 +14,7 @@ struct SimOptions
     QString linkPath;
     int rebootDelayMs = SimScript::DefaultRebootDelayMs;
     SimScript::AfterUpgrade afterUpgrade = SimScript::AfterUpgrade::Stay;
+    QByteArray packageFirmware;
     bool verbose = false;
 };
 

@@ -62,6 +62,10 @@ public:
     void setRebootOnRequest(bool reboot) { m_rebootOnRequest = reboot; }
     AfterUpgrade afterUpgrade() const { return m_afterUpgrade; }
     void setAfterUpgrade(AfterUpgrade after) { m_afterUpgrade = after; }
+    // The firmware a package brings: its part files announce none. Taken on
+    // like an announced one; empty: a package leaves the firmware as it is.
+    const QByteArray &packageFirmware() const { return m_packageFirmware; }
+    void setPackageFirmware(const QByteArray &firmware) { m_packageFirmware = firmware; }
 
 private:
     static bool takeOne(QHash<quint32, int> &counts, quint32 command);
@@ -76,6 +80,7 @@ private:
     int m_rebootDelayMs = DefaultRebootDelayMs;
     bool m_rebootOnRequest = true;
     AfterUpgrade m_afterUpgrade = AfterUpgrade::Stay;
+    QByteArray m_packageFirmware;
 };
 
 #endif // SIMSCRIPT_H

@@ -1,0 +1,42 @@
+#ifndef RESTARTCHECK_H
+#define RESTARTCHECK_H
+
+#include "deviceidentitystore.h"
+
+#include <QMetaType>
+#include <QString>
+
+class UpgradeProcess;
+
+// After a successful upgrade the device restarts by itself. The check waits
+// for it to come back (bounded), asks who it is and compares the firmware it
+// reports with the version the file's name announced. It runs on the
+// sequence's thread and ends early when the worker's run flag is cleared.
+class RestartCheck
+{
+public:
+    enum class Outcome { Verified, OtherFirmware, NoAnswer, Cancelled };
+
+    struct Result
+    {
+        Outcome outcome = Outcome::Cancelled;
+        QString fileName;            // whose announced version was looked for
+        DeviceIdentityInfo identity; // as the restarted device reported it
+    };
+
+    explicit RestartCheck(UpgradeProcess &worker) : m_worker(worker) {}
+
+    Result run(const QString &fileName);
+
+    // What the check came to, as the user reads it after the upgrade's
+    // success text (translated); empty for a check that was ended.
+    static QString describe(const Result &result);
+    static QString firmwareOf(const Result &result) { return fixedFieldText(result.identity.firmware); }
+
+private:
+    UpgradeProcess &m_worker;
+};
+
+Q_DECLARE_METATYPE(RestartCheck::Result)
+
+#endif // RESTARTCHECK_H
