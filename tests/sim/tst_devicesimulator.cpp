@@ -92,7 +92,8 @@ void TestDeviceSimulator::commandLine_data()
     QTest::newRow("hex vid") << QStringList{"--vid", "0x1D6F"} << 7535 << 45 << firmware << After::Stay;
     QTest::newRow("below freezing")
         << QStringList{"--temp", "-12", "--firmware", "FW_9"} << 7536 << -12 << QByteArray("FW_9") << After::Stay;
-    QTest::newRow("after upgrade: new") << QStringList{"--after-upgrade", "new"} << 7536 << 45 << firmware
+    QTest::newRow("after upgrade: new")
+        << QStringList{"--after-upgrade", "new", "--package-firmware", "Merlow_R_Sky_1_0_7"} << 7536 << 45 << firmware
                                         << After::RestartWithNewFirmware;
     QTest::newRow("after upgrade: old") << QStringList{"--after-upgrade", "old"} << 7536 << 45 << firmware
                                         << After::RestartWithOldFirmware;
@@ -107,6 +108,7 @@ void TestDeviceSimulator::commandLine_data()
     refused("unknown option", {"--baud", "9600"});
     refused("stray argument", {"/dev/ttyACM0"});
     refused("after upgrade: unknown word", {"--after-upgrade", "NEW"});
+    refused("package firmware too long", {"--package-firmware", QString(64, 'F')});
 }
 
 void TestDeviceSimulator::commandLine()

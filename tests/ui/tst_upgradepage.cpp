@@ -54,11 +54,18 @@ private slots:
     void confirmation_keepsOrEndsTheSequenceBeforeTheAction();
     void destruction_duringAnUpgrade_endsTheSequenceFirst();
 
+    void restartCheck_addsToTheSuccessNote_data();
+    void restartCheck_addsToTheSuccessNote();
+    void restartCheck_endsForTheUsersNextAction_data();
+    void restartCheck_endsForTheUsersNextAction();
+
 private:
     void connectAndChoose(quint16 vid, const QByteArray &image, int rebootDelayMs,
                           std::shared_ptr<const UpgradeClock> clock);
     // An upgrade whose device is away rebooting, so the sequence waits.
     void startWaitingUpgrade();
+    // Presses Upgrade and waits for the page to show how it ended.
+    void upgradeTo(const QString &note);
 
     std::unique_ptr<PageFixture> f;
 };
@@ -84,6 +91,13 @@ void TestUpgradePage::startWaitingUpgrade()
     QTRY_COMPARE(f->device->sim.rebootCount(), 1);
     QVERIFY(f->page->worker()->isSequenceRunning());
     QVERIFY(f->page->getUpgradeFlag());
+}
+
+void TestUpgradePage::upgradeTo(const QString &note)
+{
+    f->click("btnUpgrade");
+    QTRY_COMPARE_WITH_TIMEOUT(f->text("lbNote"), note, UpgradeTimeoutMs);
+    QTRY_VERIFY(!f->page->worker()->isSequenceRunning());
 }
 
 // ---- presence -----------------------------------------------------------------------
@@ -431,6 +445,106 @@ void TestUpgradePage::destruction_duringAnUpgrade_endsTheSequenceFirst()
     QCOMPARE(f->device->link->get_usb_vid(), 0);
     QCOMPARE(m_upgrade_device_vid.load(), 0);
     VERIFY_BOXES(f->boxes);
+}
+
+// ---- the check of the restarted device -----------------------------------------------
+
+Q_DECLARE_METATYPE(SimScript::AfterUpgrade)
+
+void TestUpgradePage::restartCheck_addsToTheSuccessNote_data()
+{
+    QTest::addColumn<SimScript::AfterUpgrade>("after");
+    QTest::addColumn<bool>("silentAfterRestart");
+    QTest::addColumn<QString>("note");
+    QTest::addColumn<QString>("firmwareShown");
+    using After = SimScript::AfterUpgrade;
+    const QString other = Finished + QStringLiteral(" 未通过验证：重启后的设备报告固件 Merlow_R_Sky_1_0_5，与 ")
+            + ImageName + QStringLiteral(" 的版本不符");
+    QTest::newRow("new firmware") << After::RestartWithNewFirmware << false << Verified << "Merlow_R_Sky_1_0_6";
+    QTest::newRow("old firmware") << After::RestartWithOldFirmware << false << other << "Merlow_R_Sky_1_0_5";
+    QTest::newRow("no restart") << After::Stay << false << other << "Merlow_R_Sky_1_0_5";
+    QTest::newRow("no answer after the restart") << After::RestartWithNewFirmware << true
+                                                 << Finished + QStringLiteral(" 未通过验证：设备重启后没有应答")
+                                                 << "Merlow_R_Sky_1_0_5";
+}
+
+// The Part's success text stays; the check adds to it, shows the firmware the
+// device restarted with, and judges the next file against it. The next
+// upgrade on the same page, of a device that takes it, is verified.
+void TestUpgradePage::restartCheck_addsToTheSuccessNote()
+{
+    QFETCH(SimScript::AfterUpgrade, after);
+    QFETCH(bool, silentAfterRestart);
+    QFETCH(QString, note);
+    QFETCH(QString, firmwareShown);
+    connectAndChoose(AR_FPV_BOARD_TYPE_GT_SKY, TestBytes::pattern(2048), QuickRebootMs,
+                     std::make_shared<ScaledClock>(FastFactor));
+    DeviceSimulator &sim = f->device->sim;
+    sim.setAfterUpgrade(after);
+    connect(&sim, &DeviceSimulator::rebooting, &sim, [&sim, silentAfterRestart](const QString &mode) {
+        if (silentAfterRestart && mode == QLatin1String("after-upgrade"))
+            sim.setSilent(true);
+    }, Qt::DirectConnection);
+    upgradeTo(note);
+    QCOMPARE(f->text("lbFirmware"), firmwareShown);
+    QCOMPARE(f->bar()->value(), 100);
+    QVERIFY(f->widget<QToolButton>("btnSelectBinFile")->isEnabled());
+    VERIFY_BOXES(f->boxes);
+
+    const bool upgraded = firmwareShown.endsWith(QLatin1String("1_0_6"));
+    const QString previousVersion = QStringLiteral("Merlow_R_Sky_1_0_5.img");
+    if (upgraded)
+        f->boxes.expect(Warning, QStringLiteral("升级固件版本过低！请检查！"));
+    f->choose(f->writeFile(previousVersion, TestBytes::pattern(64)));
+    VERIFY_BOXES(f->boxes);
+    QCOMPARE(f->bar()->format() == previousVersion, !upgraded);
+
+    QObject::disconnect(&sim, &DeviceSimulator::rebooting, &sim, nullptr);
+    sim.setSilent(false);
+    sim.setAfterUpgrade(SimScript::AfterUpgrade::RestartWithNewFirmware);
+    f->choose(f->writeFile(ImageName, TestBytes::pattern(1024)));
+    upgradeTo(Verified);
+    QCOMPARE(f->text("lbFirmware"), QStringLiteral("Merlow_R_Sky_1_0_6"));
+}
+
+void TestUpgradePage::restartCheck_endsForTheUsersNextAction_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QString>("noteAfter");
+    QTest::newRow("choose a file") << "btnSelectBinFile" << Finished;
+    QTest::newRow("disconnect") << "btnDisConnDevice" << QString();
+}
+
+// The user need not wait for a device that takes long to restart: the next
+// action ends the check at once, with no question, and nothing of it is
+// shown afterwards.
+void TestUpgradePage::restartCheck_endsForTheUsersNextAction()
+{
+    QFETCH(QString, button);
+    QFETCH(QString, noteAfter);
+    connectAndChoose(AR_FPV_BOARD_TYPE_GT_SKY, TestBytes::pattern(1024), QuickRebootMs,
+                     std::make_shared<ScaledClock>(FastFactor));
+    DeviceSimulator &sim = f->device->sim;
+    connect(&sim, &DeviceSimulator::rebooting, &sim, [&sim](const QString &mode) {
+        if (mode == QLatin1String("after-upgrade"))
+            sim.setRebootDelay(AwayRebootMs);
+    }, Qt::DirectConnection);
+    f->click("btnUpgrade");
+    QTRY_COMPARE_WITH_TIMEOUT(f->text("lbNote"), Finished + QStringLiteral(" 正在等待设备重启后验证固件"),
+                              UpgradeTimeoutMs);
+    QTRY_VERIFY(!sim.isPresent()); // restarting, for long
+    f->chooseFile(QString());
+    f->click(qPrintable(button));
+    VERIFY_BOXES(f->boxes);
+    // Ended, not run to its limit while the device is still away.
+    QVERIFY(!sim.isPresent() && !f->log.contains(QStringLiteral("restart check failed")));
+    QVERIFY(!f->page->worker()->isSequenceRunning());
+    QVERIFY(f->page->isEnabled());
+    QCoreApplication::processEvents();
+    if (!noteAfter.isEmpty())
+        QCOMPARE(f->text("lbNote"), noteAfter);
+    QCOMPARE(f->shown("widgetConn"), noteAfter.isEmpty());
+    QCOMPARE(f->chooserCalls, noteAfter.isEmpty() ? 1 : 2);
 }
 
 QTEST_MAIN(TestUpgradePage)

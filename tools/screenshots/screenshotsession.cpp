@@ -6,6 +6,7 @@
 #include "sidebarmenuitem.h"
 #include "simulateddevice.h"
 #include "upgradepage.h"
+#include "upgradeprocess.h"
 
 #include <QComboBox>
 #include <QFile>
@@ -144,6 +145,10 @@ bool ScreenshotSession::connectAndUpgrade(const QString &prefix)
     auto *upgradePanel = m_upgradePage->findChild<QWidget *>(QStringLiteral("widgetUpg"));
     auto *upgradeButton = m_upgradePage->findChild<QToolButton *>(QStringLiteral("btnUpgrade"));
     auto *progress = m_upgradePage->findChild<QProgressBar *>(QStringLiteral("progressBar"));
+    // Each language starts from the same device, which takes the new
+    // firmware and restarts with it, as a real unit does.
+    m_sim.setIdentity(deviceIdentity());
+    m_sim.setAfterUpgrade(SimScript::AfterUpgrade::RestartWithNewFirmware);
 
     // A language change names no device until the next presence report.
     if (!waitFor([&] { return deviceName->text().compare(NoDeviceText, Qt::CaseInsensitive) != 0; },
@@ -173,7 +178,9 @@ bool ScreenshotSession::connectAndUpgrade(const QString &prefix)
         return false;
 
     m_sim.setStatusScript({{ProgressComplete, STAT_DONE}});
+    // The restarted device's check adds to the success note.
     if (!waitFor([&] { return !m_upgradePage->getUpgradeFlag(); }, "the end of the upgrade")
+        || !waitFor([&] { return !m_upgradePage->worker()->isSequenceRunning(); }, "the restarted device's check")
         || !saveWindow(prefix, "5-finished"))
         return false;
 

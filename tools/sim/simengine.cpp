@@ -10,9 +10,13 @@
 namespace {
 // A device reboots right after its acknowledgement has left; the simulator
 // waits until the program has read it, but no longer than a reader that
-// never reads could hold it up.
+// never reads could hold it up. Bytes the master has written reach the
+// program's side a little later (the kernel hands them over on a work
+// queue, late on a busy machine): that side counts as read only once it has
+// stayed empty for a while, or a reboot would drop an answer in flight.
 constexpr int RebootPollMs = 5;
 constexpr int AckReadLimitMs = 1000;
+constexpr int DrainSettleMs = 50;
 // A negative acknowledgement carries no command of its own.
 constexpr quint32 RefusalCommand = 0;
 
@@ -120,6 +124,7 @@ QByteArray SimEngine::replyTo(const ReceivedFrame &frame)
     if (answer.reboot) {
         m_rebootMode = answer.rebootMode;
         m_ackWritten.start();
+        m_drained.invalidate();
         m_rebootPoll.start();
     }
     return ProtocolFrame::encode(frame.header.command, AR_MSGTYPE_ACK, seq, 0, answer.payload);
@@ -135,9 +140,15 @@ void SimEngine::corruptLength(QByteArray *reply)
 void SimEngine::checkRebootReady()
 {
     // The limit counts from the moment the acknowledgement has been written.
-    if (!m_replies.isEmpty())
+    if (!m_replies.isEmpty()) {
         m_ackWritten.start();
-    else if (m_channel.isDrained() || m_ackWritten.hasExpired(AckReadLimitMs))
+        return;
+    }
+    if (!m_channel.isDrained())
+        m_drained.invalidate();
+    else if (!m_drained.isValid())
+        m_drained.start();
+    if ((m_drained.isValid() && m_drained.hasExpired(DrainSettleMs)) || m_ackWritten.hasExpired(AckReadLimitMs))
         reboot();
 }
 

@@ -59,6 +59,7 @@ private:
     // Between acknowledging a reboot request and dropping the port.
     QTimer m_rebootPoll;
     QElapsedTimer m_ackWritten;
+    QElapsedTimer m_drained; // since the program's side last held unread bytes; invalid: it holds some
     QString m_rebootMode;
     QTimer m_comeBack;
 };
