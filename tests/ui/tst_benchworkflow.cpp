@@ -150,6 +150,8 @@ void TestBenchWorkflow::fault_endsCleanlyAndTheNextUpgradeSucceeds()
 
     upgrade(m_imagePath, hint);
     QCOMPARE(f->text("lbNote"), hint.isEmpty() ? Verified : hint);
+    // Only a success goes on to ask the restarted device who it is.
+    QCOMPARE(f->device->requestsOf(AR_COMMAND_FIND_DEVICE).isEmpty(), !hint.isEmpty());
     QVERIFY(logView().contains(Faults::viewLineFor(hint)));
     QVERIFY(!f->device->link->isSerialRecvStarted()); // the worker's reset stopped reception
     if (hint.isEmpty())
