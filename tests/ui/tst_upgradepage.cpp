@@ -509,10 +509,12 @@ void TestUpgradePage::restartCheck_addsToTheSuccessNote()
 
 void TestUpgradePage::restartCheck_endsForTheUsersNextAction_data()
 {
-    QTest::addColumn<QString>("button");
+    QTest::addColumn<QString>("button"); // empty: a console command
     QTest::addColumn<QString>("noteAfter");
-    QTest::newRow("choose a file") << "btnSelectBinFile" << Finished;
-    QTest::newRow("disconnect") << "btnDisConnDevice" << QString();
+    QTest::addColumn<int>("choices");
+    QTest::newRow("choose a file") << "btnSelectBinFile" << Finished << 2;
+    QTest::newRow("disconnect") << "btnDisConnDevice" << QString() << 1;
+    QTest::newRow("console command") << QString() << Finished << 1;
 }
 
 // The user need not wait for a device that takes long to restart: the next
@@ -522,6 +524,7 @@ void TestUpgradePage::restartCheck_endsForTheUsersNextAction()
 {
     QFETCH(QString, button);
     QFETCH(QString, noteAfter);
+    QFETCH(int, choices);
     connectAndChoose(AR_FPV_BOARD_TYPE_GT_SKY, TestBytes::pattern(1024), QuickRebootMs,
                      std::make_shared<ScaledClock>(FastFactor));
     DeviceSimulator &sim = f->device->sim;
@@ -534,7 +537,14 @@ void TestUpgradePage::restartCheck_endsForTheUsersNextAction()
                               UpgradeTimeoutMs);
     QTRY_VERIFY(!sim.isPresent()); // restarting, for long
     f->chooseFile(QString());
-    f->click(qPrintable(button));
+    if (button.isEmpty()) {
+        QSignalSpy done(f->page.get(), &UpgradePage::consoleCommandDone);
+        f->boxes.expect(Hint, ConnectUsb); // the device is still away
+        f->page->handleTextFromSettingPage(QStringLiteral("4F"));
+        QTRY_COMPARE(done.count(), 1);
+    } else {
+        f->click(qPrintable(button));
+    }
     VERIFY_BOXES(f->boxes);
     // Ended, not run to its limit while the device is still away.
     QVERIFY(!sim.isPresent() && !f->log.contains(QStringLiteral("restart check failed")));
@@ -544,7 +554,7 @@ void TestUpgradePage::restartCheck_endsForTheUsersNextAction()
     if (!noteAfter.isEmpty())
         QCOMPARE(f->text("lbNote"), noteAfter);
     QCOMPARE(f->shown("widgetConn"), noteAfter.isEmpty());
-    QCOMPARE(f->chooserCalls, noteAfter.isEmpty() ? 1 : 2);
+    QCOMPARE(f->chooserCalls, choices);
 }
 
 QTEST_MAIN(TestUpgradePage)
