@@ -468,7 +468,7 @@ void TestUpgradePage::restartCheck_addsToTheSuccessNote_data()
                                                  << "Merlow_R_Sky_1_0_5";
 }
 
-// The Part's success text stays; the check adds to it, shows the firmware the
+// The success text stays; the check adds to it, shows the firmware the
 // device restarted with, and judges the next file against it. The next
 // upgrade on the same page, of a device that takes it, is verified.
 void TestUpgradePage::restartCheck_addsToTheSuccessNote()
