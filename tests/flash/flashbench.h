@@ -69,8 +69,7 @@ public:
     QString path(const QString &name) const { return m_files.filePath(name); }
     QString writeFile(const QString &name, const QByteArray &bytes) const
     {
-        QFile file(path(name));
-        return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() ? file.fileName() : QString();
+        return TestBytes::writeFile(path(name), bytes) ? path(name) : QString();
     }
 
 private:
@@ -81,20 +80,13 @@ private:
 
 // A simulated device on a pty at a path of its own, named to the command
 // with --port and --vid.
-struct BenchDevice
+struct BenchDevice : SimulatedDevice
 {
-    explicit BenchDevice(const DeviceIdentity &identity = DeviceIdentity()) : sim(identity) {}
-
+    using SimulatedDevice::SimulatedDevice;
     bool start()
     {
         sim.setRebootDelay(200);
-        return dir.isValid() && sim.start(dir.filePath(QStringLiteral("device")));
-    }
-    SerialPortDescription port() const { return {sim.linkPath(), QString(), sim.identity().vendorId}; }
-    QStringList portArguments() const
-    {
-        return {QStringLiteral("--port"), sim.linkPath(), QStringLiteral("--vid"),
-                QString::number(sim.identity().vendorId)};
+        return SimulatedDevice::start();
     }
     // Commands of the requests the device received, each once however often it was sent.
     QList<quint32> commands() const
@@ -104,17 +96,6 @@ struct BenchDevice
             out.append(frame.command);
         return out;
     }
-    // The files (or a package's parts) the device received, in order.
-    QList<QByteArray> received() const
-    {
-        QList<QByteArray> out;
-        for (const SimReceivedFile &file : sim.receivedFiles())
-            out.append(file.data);
-        return out;
-    }
-
-    QTemporaryDir dir;
-    DeviceSimulator sim;
 };
 
 // The system's ports as the test plugs devices in: an attached device's port

@@ -72,9 +72,6 @@ void TestReceiveDispatch::eachReply_recordsItsAcknowledgementAndSignals_data()
     const quint32 seq = 70000; // beyond 16 bits
     QTest::newRow("reboot") << plainAck(AR_COMMAND_GET_ACTIVE, seq) << Ack::Positive << "reboot";
     QTest::newRow("remote upgrade") << plainAck(AR_CMD_REMOTE_UPGRADE, seq) << Ack::Positive << "";
-    QTest::newRow("file start") << plainAck(AR_CMD_SENDFILE_START, seq) << Ack::Positive << "";
-    QTest::newRow("file data") << plainAck(AR_CMD_SENDFILE_DATA, seq) << Ack::Positive << "";
-    QTest::newRow("console text") << plainAck(AR_COMMAND_SEND_TEXT, seq) << Ack::Positive << "";
     QTest::newRow("device info") << reply(AR_COMMAND_FIND_DEVICE, seq, deviceInfo()) << Ack::Positive
                                  << "segment";
     QTest::newRow("device info of request type")

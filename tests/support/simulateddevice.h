@@ -86,6 +86,22 @@ public:
     // One frame per request of `command`, however often it was sent.
     QList<SimFrameRecord> requestsOf(quint32 command) const { return firstTransmissions(framesOf(command)); }
 
+    // The files (or a package's parts) the device received, in order.
+    QList<QByteArray> received() const
+    {
+        QList<QByteArray> out;
+        for (const SimReceivedFile &file : sim.receivedFiles())
+            out.append(file.data);
+        return out;
+    }
+    // The device's port as `--port PATH --vid N` names it.
+    SerialPortDescription port() const { return {sim.linkPath(), QString(), sim.identity().vendorId}; }
+    QStringList portArguments() const
+    {
+        return {QStringLiteral("--port"), sim.linkPath(), QStringLiteral("--vid"),
+                QString::number(sim.identity().vendorId)};
+    }
+
     QTemporaryDir dir;
     DeviceSimulator sim;
     std::shared_ptr<SimulatorPortLister> ports;

@@ -276,9 +276,7 @@ void TestPackageSplitter::imageType_fromFileName_data()
     QTest::newRow("APP.BIN upper case") << "APP.BIN" << int(IMG_TAREL_APP);
     QTest::newRow("tarel_app") << "tarel_app_v2.img" << int(IMG_TAREL_APP);
     QTest::newRow("app.bin only as whole name") << "myapp.bin" << int(IMG_UNKNOWN);
-    QTest::newRow("fpga.bin") << "fpga.bin" << int(IMG_TAREL_FPGA);
     QTest::newRow("tarel_fpga") << "tarel_fpga.rbf" << int(IMG_TAREL_FPGA);
-    QTest::newRow("sensor.bin") << "sensor.bin" << int(IMG_TAREL_8333_SENSOR);
     QTest::newRow("8333") << "fw8333.hex" << int(IMG_TAREL_8333_SENSOR);
     QTest::newRow("board.dtb") << "board.dtb" << int(IMG_KERNEL);
     QTest::newRow("indexed part name") << "part2_type4.bin" << int(IMG_UNKNOWN);

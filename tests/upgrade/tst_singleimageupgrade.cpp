@@ -31,12 +31,10 @@ private slots:
     void verdicts_resendAtMostFiveTimes();
     void deadLink_endsTheTransferAtOnce_data();
     void deadLink_endsTheTransferAtOnce();
-    void rebootNeverConfirmed_givesUpAfterSixtyRepeats();
-    void deviceNeverReturns_waitsItsFullLimit();
+    void failures_endWithTheirHint_data();
+    void failures_endWithTheirHint();
     void cancel_sendsNothingMoreAndTheNextUpgradeSucceeds_data();
     void cancel_sendsNothingMoreAndTheNextUpgradeSucceeds();
-    void unusableSegmentLength_endsBeforeAnythingIsSent_data();
-    void unusableSegmentLength_endsBeforeAnythingIsSent();
     void announcement_cutsALongNameToItsField();
 
 private:
@@ -179,30 +177,46 @@ void TestSingleImageUpgrade::deadLink_endsTheTransferAtOnce()
     QVERIFY(!recorder().progress().contains(100));
 }
 
-void TestSingleImageUpgrade::rebootNeverConfirmed_givesUpAfterSixtyRepeats()
+void TestSingleImageUpgrade::failures_endWithTheirHint_data()
 {
-    prepare(1024, TestBytes::pattern(100));
-    sim().setSilent(true, AR_COMMAND_GET_ACTIVE);
-    QVERIFY(runUpgrade(60000));
-    QCOMPARE(device().requestsOf(AR_COMMAND_GET_ACTIVE).size(), 1 + UpgradeProcess::RebootRepeats + 1);
-    QCOMPARE(recorder().hints(), QStringList{QStringLiteral("FPV设备无法正确重启，请重启设备并重试升级。")});
-    QVERIFY(device().framesOf(AR_CMD_REMOTE_UPGRADE).isEmpty());
-    // The user is told of the wait all along (every 5 of its 310 s), and
-    // that it is over when the failure comes.
-    const QStringList waits = recorder().waiting();
-    QVERIFY2(waits.size() > 60, qPrintable(QString::number(waits.size())));
-    QVERIFY(waits.last().isEmpty());
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<int>("receiveMaxSize");
+    QTest::addColumn<QString>("hint");
+    const QString unusable = QStringLiteral("设备报告的最大数据长度无效，无法升级，请重启设备后重新连接。");
+    QTest::newRow("reboot never confirmed: sixty repeats")
+        << "unconfirmed" << 1024 << QStringLiteral("FPV设备无法正确重启，请重启设备并重试升级。");
+    QTest::newRow("device never returns: its full wait") << "away" << 1024 << Faults::NotBack;
+    QTest::newRow("segment length zero: nothing sent") << "" << 0 << unusable;
+    QTest::newRow("segment length negative: nothing sent") << "" << -5 << unusable;
 }
 
-void TestSingleImageUpgrade::deviceNeverReturns_waitsItsFullLimit()
+void TestSingleImageUpgrade::failures_endWithTheirHint()
 {
-    prepare(1024, TestBytes::pattern(100));
-    sim().setRebootDelay(24 * 3600 * 1000);
+    QFETCH(QString, fault);
+    QFETCH(int, receiveMaxSize);
+    QFETCH(QString, hint);
+    prepare(receiveMaxSize, TestBytes::pattern(100));
+    const bool unconfirmed = fault == QLatin1String("unconfirmed"), away = fault == QLatin1String("away");
+    sim().setSilent(unconfirmed, AR_COMMAND_GET_ACTIVE);
+    if (away)
+        sim().setRebootDelay(24 * 3600 * 1000);
     QElapsedTimer timer;
     timer.start();
-    QVERIFY(runUpgrade());
-    QVERIFY(timer.elapsed() >= UpgradeProcess::ReconnectLimitMs / FastFactor);
-    QCOMPARE(recorder().hints(), QStringList{QStringLiteral("FPV设备重启后未能重新连接，请重启设备再次升级。")});
+    QVERIFY(runUpgrade(60000));
+    QCOMPARE(recorder().hints(), QStringList{hint});
+    if (away) {
+        QVERIFY(timer.elapsed() >= UpgradeProcess::ReconnectLimitMs / FastFactor);
+    } else if (unconfirmed) {
+        QCOMPARE(device().requestsOf(AR_COMMAND_GET_ACTIVE).size(), 1 + UpgradeProcess::RebootRepeats + 1);
+        QVERIFY(device().framesOf(AR_CMD_REMOTE_UPGRADE).isEmpty());
+        // The user is told of the wait all along (every 5 of its 310 s), and
+        // that it is over when the failure comes.
+        const QStringList waits = recorder().waiting();
+        QVERIFY2(waits.size() > 60, qPrintable(QString::number(waits.size())));
+        QVERIFY(waits.last().isEmpty());
+    } else {
+        QVERIFY(sim().frames().isEmpty());
+    }
 }
 
 void TestSingleImageUpgrade::cancel_sendsNothingMoreAndTheNextUpgradeSucceeds_data()
@@ -263,22 +277,6 @@ void TestSingleImageUpgrade::cancel_sendsNothingMoreAndTheNextUpgradeSucceeds()
     worker()->expectSequence(); // the next upgrade is not taken for cancelled
     QVERIFY(runUpgrade(60000));
     QCOMPARE(sim().receivedFiles().last().data, m_image);
-}
-
-void TestSingleImageUpgrade::unusableSegmentLength_endsBeforeAnythingIsSent_data()
-{
-    QTest::addColumn<int>("receiveMaxSize");
-    QTest::newRow("zero") << 0;
-    QTest::newRow("negative") << -5;
-}
-
-void TestSingleImageUpgrade::unusableSegmentLength_endsBeforeAnythingIsSent()
-{
-    QFETCH(int, receiveMaxSize);
-    prepare(receiveMaxSize, TestBytes::pattern(3000));
-    QVERIFY(runUpgrade(5000));
-    QCOMPARE(recorder().hints(), QStringList{QStringLiteral("设备报告的最大数据长度无效，无法升级，请重启设备后重新连接。")});
-    QVERIFY(sim().frames().isEmpty());
 }
 
 void TestSingleImageUpgrade::announcement_cutsALongNameToItsField()

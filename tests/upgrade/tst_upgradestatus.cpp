@@ -105,8 +105,6 @@ void TestUpgradeStatus::recordUpgradeStatus_everyCode_data()
     QTest::newRow("3 done") << 3 << "upgrade success!" << info
                             << QStringList{"upgrade progress 37%", "upgrade successfully!"} << "";
     QTest::newRow("4 clean system") << 4 << failed << int(QtCriticalMsg) << QStringList{failed} << failedHint;
-    QTest::newRow("5 clean system failed") << 5 << failed << int(QtCriticalMsg) << QStringList{failed} << failedHint;
-    QTest::newRow("99 above the table") << 99 << failed << int(QtCriticalMsg) << QStringList{failed} << failedHint;
 }
 
 void TestUpgradeStatus::recordUpgradeStatus_everyCode()
