@@ -24,7 +24,7 @@ struct Fault
 {
     QString name;
     QString hint;
-    int vanishes; // times the port is lost besides the reboot's own
+    int vanishes; // times the device vanishes while the program holds its port
 };
 
 // The settings page's log-view line that goes with each outcome.

@@ -128,10 +128,12 @@ void TestBenchWorkflow::fault_endsCleanlyAndTheNextUpgradeSucceeds_data()
 {
     QTest::addColumn<QString>("fault");
     QTest::addColumn<QString>("hint");
-    QTest::addColumn<int>("lostReports"); // at least (the reboot's own; a reconnect mid-restart adds one)
+    // Times the device vanishes while its port is open. A reboot may add one,
+    // when the device goes before the program has let its port go.
+    QTest::addColumn<int>("vanishes");
     for (const Faults::Fault &fault : Faults::all())
-        QTest::newRow(qPrintable(fault.name)) << fault.name << fault.hint << 1 + fault.vanishes;
-    QTest::newRow("very slow but within every timeout") << "slow" << Faults::Success << 1;
+        QTest::newRow(qPrintable(fault.name)) << fault.name << fault.hint << fault.vanishes;
+    QTest::newRow("very slow but within every timeout") << "slow" << Faults::Success << 0;
 }
 
 // Every row runs on the same page and worker as the rows before it.
@@ -139,7 +141,7 @@ void TestBenchWorkflow::fault_endsCleanlyAndTheNextUpgradeSucceeds()
 {
     QFETCH(QString, fault);
     QFETCH(QString, hint);
-    QFETCH(int, lostReports);
+    QFETCH(int, vanishes);
     DeviceSimulator &sim = f->device->sim;
     reconnect();
     if (fault == QLatin1String("slow"))
@@ -160,7 +162,8 @@ void TestBenchWorkflow::fault_endsCleanlyAndTheNextUpgradeSucceeds()
         QVERIFY(f->bar()->value() < 100);
     QCOMPARE(f->page->worker()->getUpgStep(), -1);
     QCOMPARE(m_upgrade_device_vid.load(), 0);
-    QVERIFY(LogCapture::count(QStringLiteral("serial port lost:")) >= lostReports);
+    if (vanishes > 0)
+        QVERIFY(LogCapture::count(QStringLiteral("serial port lost:")) >= vanishes);
 
     // Nothing keeps spinning once the upgrade has ended.
     const qint64 cpuBefore = cpuMs();
