@@ -195,10 +195,8 @@ void TestFlashCommand::upgrade()
     device.sim.setAfterUpgrade(after == "old" ? SimScript::AfterUpgrade::RestartWithOldFirmware
                                : after == "new" || after == "silent" ? SimScript::AfterUpgrade::RestartWithNewFirmware
                                                                      : SimScript::AfterUpgrade::Stay);
-    connect(&device.sim, &DeviceSimulator::rebooting, &device.sim, [&](const QString &mode) {
-        if (after == QLatin1String("silent") && mode == QLatin1String("after-upgrade"))
-            device.sim.setSilent(true);
-    }, Qt::DirectConnection);
+    if (after == QLatin1String("silent"))
+        onSelfRestart(device.sim, [&device] { device.sim.setSilent(true); });
     QByteArray file = pattern(20000, 3);
     QList<QByteArray> expected = QVector<QByteArray>(sent, file).toList();
     if (package) {

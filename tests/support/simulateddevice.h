@@ -6,6 +6,7 @@
 #include "usbvirtualserial.h"
 
 #include <QTemporaryDir>
+#include <functional>
 #include <memory>
 
 // Lists the simulator's port (its link path, while it exists) under the
@@ -33,6 +34,16 @@ inline QList<SimFrameRecord> firstTransmissions(const QList<SimFrameRecord> &fra
         if (frame.retry == 0)
             out.append(frame);
     return out;
+}
+
+// Runs `act` on the simulator's thread each time the device restarts by
+// itself after reporting its upgrade done, as the port goes.
+inline void onSelfRestart(DeviceSimulator &sim, std::function<void()> act)
+{
+    QObject::connect(&sim, &DeviceSimulator::rebooting, &sim, [act](const QString &mode) {
+        if (mode == QLatin1String("after-upgrade"))
+            act();
+    }, Qt::DirectConnection);
 }
 
 // A simulated device on a pty, listed under its identity the way

@@ -481,10 +481,8 @@ void TestUpgradePage::restartCheck_addsToTheSuccessNote()
                      std::make_shared<ScaledClock>(FastFactor));
     DeviceSimulator &sim = f->device->sim;
     sim.setAfterUpgrade(after);
-    connect(&sim, &DeviceSimulator::rebooting, &sim, [&sim, silentAfterRestart](const QString &mode) {
-        if (silentAfterRestart && mode == QLatin1String("after-upgrade"))
-            sim.setSilent(true);
-    }, Qt::DirectConnection);
+    if (silentAfterRestart)
+        onSelfRestart(sim, [&sim] { sim.setSilent(true); });
     upgradeTo(note);
     QCOMPARE(f->text("lbFirmware"), firmwareShown);
     QCOMPARE(f->bar()->value(), 100);
@@ -528,10 +526,7 @@ void TestUpgradePage::restartCheck_endsForTheUsersNextAction()
     connectAndChoose(AR_FPV_BOARD_TYPE_GT_SKY, TestBytes::pattern(1024), QuickRebootMs,
                      std::make_shared<ScaledClock>(FastFactor));
     DeviceSimulator &sim = f->device->sim;
-    connect(&sim, &DeviceSimulator::rebooting, &sim, [&sim](const QString &mode) {
-        if (mode == QLatin1String("after-upgrade"))
-            sim.setRebootDelay(AwayRebootMs);
-    }, Qt::DirectConnection);
+    onSelfRestart(sim, [&sim] { sim.setRebootDelay(AwayRebootMs); });
     f->click("btnUpgrade");
     QTRY_COMPARE_WITH_TIMEOUT(f->text("lbNote"), Finished + QStringLiteral(" 正在等待设备重启后验证固件"),
                               UpgradeTimeoutMs);
