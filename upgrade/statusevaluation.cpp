@@ -116,7 +116,7 @@ void StatusEvaluation::recordUpgradeStatus(int status, int percent)
 void StatusEvaluation::clear()
 {
     m_lastStatus = -1;
-    m_lastPercent = -1;
+    m_highestPercent = -1;
     m_lastStatusTime = QDateTime();
     m_negativeReported.store(false);
 }
@@ -136,11 +136,12 @@ bool StatusEvaluation::evaluateStatus(const ar_upgrade_status &report, bool *nee
     if (stat != m_lastStatus) {
         LOG_INFO << QStringLiteral("upgrade status change: %1 -> %2").arg(m_lastStatus).arg(stat);
         m_lastStatus = stat;
-        m_lastPercent = percent;
+        m_highestPercent = percent;
         m_lastStatusTime = now;
-    } else if (stat == STAT_IN_PROGRESS && percent != m_lastPercent) {
-        // A device still flashing is not stagnant: progress restarts the clock.
-        m_lastPercent = percent;
+    } else if (stat == STAT_IN_PROGRESS && percent > m_highestPercent) {
+        // A device still flashing is not stagnant, but only a new highest
+        // percent is progress: one going back and forth is standing still.
+        m_highestPercent = percent;
         m_lastStatusTime = now;
     }
 

@@ -40,7 +40,7 @@ private:
     UsbVirtualSerial *m_link;
     std::shared_ptr<const UpgradeClock> m_clock;
     int m_lastStatus = -1;
-    int m_lastPercent = -1;
+    int m_highestPercent = -1; // under m_lastStatus
     QDateTime m_lastStatusTime;
     std::atomic<bool> m_negativeReported{false};
 };

@@ -139,6 +139,15 @@ void TestUpgradeStatus::statusReports_endTheUpgradeOnlyWhenTheyShould_data()
         << Reports{{0, 10, STAT_IN_PROGRESS}, {100, 20, STAT_IN_PROGRESS}, {100, 30, STAT_IN_PROGRESS},
                    {100, 40, STAT_IN_PROGRESS}, {119, 40, STAT_IN_PROGRESS}, {1, 40, STAT_IN_PROGRESS}}
         << timeout << timeoutView;
+    QTest::newRow("percent going back and forth is standing still")
+        << Reports{{0, 51, STAT_IN_PROGRESS}, {30, 50, STAT_IN_PROGRESS}, {30, 51, STAT_IN_PROGRESS},
+                   {30, 50, STAT_IN_PROGRESS}, {29, 51, STAT_IN_PROGRESS}, {1, 50, STAT_IN_PROGRESS}}
+        << timeout << timeoutView;
+    QTest::newRow("creeping forward for 300 s is progress")
+        << Reports{{0, 10, STAT_IN_PROGRESS},  {60, 11, STAT_IN_PROGRESS}, {60, 12, STAT_IN_PROGRESS},
+                   {60, 11, STAT_IN_PROGRESS}, {59, 13, STAT_IN_PROGRESS}, {61, 14, STAT_IN_PROGRESS},
+                   {119, 14, STAT_IN_PROGRESS}, {0, 100, STAT_DONE}}
+        << QString() << "upgrade successfully!";
     QTest::newRow("done never stagnates")
         << Reports{{0, 100, STAT_DONE}, {1000, 100, STAT_DONE}} << QString() << "upgrade successfully!";
     for (const int status : {STAT_DONE, STAT_IN_PROGRESS, UPGRATE_ERR_BAD_FILE})
