@@ -116,26 +116,47 @@ void TestSingleImageUpgrade::completeUpgrade_followsTheDeviceSegmentLength()
 void TestSingleImageUpgrade::verdicts_resendAtMostFiveTimes_data()
 {
     QTest::addColumn<QList<int>>("verdicts");
-    QTest::addColumn<bool>("silentFileEnd");
+    QTest::addColumn<int>("silentFrom");    // the file ends of this announcement on go unanswered; 0: none
+    QTest::addColumn<bool>("afterUsedUp");  // the same worker's upgrade before used up its resends
     QTest::addColumn<int>("announcements");
     QTest::addColumn<bool>("succeeds");
-    QTest::newRow("refused five times, then accepted") << QList<int>{-1, -1, -1, -1, -1, 0} << false << 6 << true;
-    QTest::newRow("refused six times") << QList<int>{-1, -1, -1, -1, -1, -1} << false << 6 << false;
-    QTest::newRow("another verdict") << QList<int>{3} << false << 1 << false;
-    QTest::newRow("no verdict") << QList<int>{} << true << 1 << false;
+    const QList<int> sixRefusals{-1, -1, -1, -1, -1, -1};
+    QTest::newRow("refused five times, then accepted") << QList<int>{-1, -1, -1, -1, -1, 0} << 0 << false << 6 << true;
+    QTest::newRow("refused six times") << sixRefusals << 0 << false << 6 << false;
+    QTest::newRow("another verdict") << QList<int>{3} << 0 << false << 1 << false;
+    QTest::newRow("no verdict") << QList<int>{} << 1 << false << 1 << false;
+    // The refusal before is no verdict on the resend: its wait runs out.
+    QTest::newRow("refused, then no verdict") << QList<int>{-1} << 2 << false << 2 << false;
+    QTest::newRow("five resends again after an upgrade that used them up")
+        << QList<int>{-1, -1, -1, -1, -1, 0} << 0 << true << 6 << true;
 }
 
 // A refusal resends the whole file from its announcement, without a new
-// reboot; anything but acceptance in the end is the transfer failure.
+// reboot; anything but acceptance in the end is the transfer failure. Each
+// upgrade has its own five resends.
 void TestSingleImageUpgrade::verdicts_resendAtMostFiveTimes()
 {
     QFETCH(QList<int>, verdicts);
-    QFETCH(bool, silentFileEnd);
+    QFETCH(int, silentFrom);
+    QFETCH(bool, afterUsedUp);
     QFETCH(int, announcements);
     QFETCH(bool, succeeds);
     prepare(1024, TestBytes::pattern(3000));
+    if (afterUsedUp) {
+        sim().setVerdicts({-1, -1, -1, -1, -1, -1});
+        QVERIFY(runUpgrade());
+        QCOMPARE(device().requestsOf(AR_CMD_SENDFILE_START).size(), 1 + UpgradeProcess::MaxResends);
+        QCOMPARE(recorder().hints(), QStringList{TransferFailed});
+        m_rig->recorder.reset(new UpgradeRecorder(worker()));
+        QVERIFY(m_rig->connect());
+    }
     sim().setVerdicts(verdicts);
-    sim().setSilent(silentFileEnd, AR_CMD_SENDFILE_END);
+    DeviceSimulator &s = sim();
+    auto seen = std::make_shared<int>(0);
+    QObject::connect(&s, &DeviceSimulator::frameReceived, &s, [&s, silentFrom, seen](const SimFrameRecord &frame) {
+        if (frame.command == AR_CMD_SENDFILE_START && frame.retry == 0 && ++*seen == silentFrom)
+            s.setSilent(true, AR_CMD_SENDFILE_END);
+    }, Qt::DirectConnection);
     QVERIFY(runUpgrade());
     QCOMPARE(device().requestsOf(AR_CMD_SENDFILE_START).size(), announcements);
     QCOMPARE(device().requestsOf(AR_CMD_REMOTE_UPGRADE).size(), 1);
@@ -145,6 +166,8 @@ void TestSingleImageUpgrade::verdicts_resendAtMostFiveTimes()
     QCOMPARE(recorder().hints(), succeeds ? QStringList() : QStringList{TransferFailed});
     QCOMPARE(device().framesOf(AR_CMD_UPGRADE_STATUS).isEmpty(), !succeeds);
     QCOMPARE(recorder().progress().last(), succeeds ? 100 : 15);
+    // An unanswered file end is waited for to the end of the verdict's wait.
+    QCOMPARE(LogCapture::count(QStringLiteral("waitReceiveDateResponse timeout")), silentFrom > 0 ? 1 : 0);
 }
 
 void TestSingleImageUpgrade::deadLink_endsTheTransferAtOnce_data()
