@@ -1,5 +1,7 @@
 #include "flashreporter.h"
 
+#include "identitydisplay.h"
+
 #include <QJsonDocument>
 #include <QTextStream>
 
@@ -70,8 +72,10 @@ QString FlashReporter::lineFor(const QJsonObject &event)
     const QString port = text(event, "port");
     if (type == QLatin1String("identity"))
         return QStringLiteral("serial %1, hardware %2, firmware %3, %4 °C, maximum segment %5")
-            .arg(text(event, "serial"), text(event, "hardware"), text(event, "firmware"))
-            .arg(number(event, "temperature")).arg(number(event, "maxSegment"));
+            .arg(IdentityDisplay::text(text(event, "serial")), IdentityDisplay::text(text(event, "hardware")),
+                 IdentityDisplay::text(text(event, "firmware")),
+                 IdentityDisplay::temperature(number(event, "temperature")))
+            .arg(number(event, "maxSegment"));
     if (type == QLatin1String("rules"))
         return event.value(QLatin1String("accepted")).toBool()
                 ? QStringLiteral("%1 accepted (%2)").arg(text(event, "file"), text(event, "sequence"))

@@ -1,10 +1,10 @@
+#include "commandcatalogue.h"
 #include "flashcommand.h"
 #include "logsystem.h"
 #include "programfiles.h"
 
 #include <QCoreApplication>
 #include <QTextStream>
-#include <QTranslator>
 #include <cstdio>
 #ifdef Q_OS_WIN
 #include <io.h>
@@ -34,8 +34,8 @@ int main(int argc, char *argv[])
     ProgramFiles::chooseForThisProgram(); // --log still has the last word
     qInstallMessageHandler(customMessageHandler);
     initCatalogues();
-    QTranslator english;
-    if (english.load(QStringLiteral(":lang_en.qm")))
+    CommandCatalogue english;
+    if (english.load())
         QCoreApplication::installTranslator(&english);
 
     QTextStream out(stdout);

@@ -46,7 +46,8 @@ void UpgradeObserver::watch(UpgradeProcess *worker)
     connect(worker, &UpgradeProcess::stepChanged, this, &UpgradeObserver::onStep, Qt::DirectConnection);
     connect(worker, &UpgradeProcess::fileBytesSent, this, &UpgradeObserver::onBytesSent,
             Qt::DirectConnection);
-    connect(worker, &UpgradeProcess::sigUpgProg, this, &UpgradeObserver::onBar, Qt::DirectConnection);
+    connect(worker, &UpgradeProcess::upgradeSucceeded, this, [this] { m_completed.store(true); },
+            Qt::DirectConnection);
     connect(worker, &UpgradeProcess::sigUpgradeProcessHint, this,
             [this](const QString &message, bool) { setFailure(message, false); }, Qt::DirectConnection);
     connect(worker, &UpgradeProcess::sigUpgradeNotStarted, this,
@@ -97,12 +98,6 @@ void UpgradeObserver::onBytesSent(qint64 sent, qint64 total)
     m_lastPercent = percent;
     const double seconds = qMax<qint64>(1, m_fileTimer.elapsed()) / 1000.0;
     send(FlashEvents::progress(source(), sent, total, double(sent) / seconds));
-}
-
-void UpgradeObserver::onBar(int percent)
-{
-    if (percent >= FullBar)
-        m_completed.store(true);
 }
 
 void UpgradeObserver::setFailure(const QString &text, bool nothingSent)

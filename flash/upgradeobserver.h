@@ -38,7 +38,6 @@ private:
     void onStatus(const ar_upgrade_status &status);
     void onStep(int step);
     void onBytesSent(qint64 sent, qint64 total);
-    void onBar(int percent);
     void setFailure(const QString &text, bool nothingSent);
     FlashEvents::Source source() const;
     void send(const QJsonObject &event) const { m_sink(event); }
@@ -49,7 +48,7 @@ private:
     QString m_failure;
     QString m_phase;
     bool m_nothingSent = false;
-    std::atomic<bool> m_completed{false};     // the bar reached 100
+    std::atomic<bool> m_completed{false};     // the worker reported success
     std::atomic<bool> m_deviceRefused{false}; // a refusing verdict last, or a failure status
     qint64 m_lastSent = 0;                    // the sequence's thread only
     int m_lastPercent = -1;

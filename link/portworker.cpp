@@ -86,8 +86,11 @@ bool PortWorker::isWritable()
 void PortWorker::startReception()
 {
     m_receiving.store(true);
-    // Bytes that arrived while reception was off are waiting in the port.
-    QMetaObject::invokeMethod(this, [this] { receivePass(); }, Qt::QueuedConnection);
+    // Bytes that arrived since the last pass are waiting in the port.
+    QMetaObject::invokeMethod(this, [this] {
+        m_discarding = false;
+        receivePass();
+    }, Qt::QueuedConnection);
 }
 
 // ---- writing -------------------------------------------------------------------
@@ -181,13 +184,29 @@ void PortWorker::logTransmission(const PortWrite &write, int run, bool flushed)
 
 // ---- receiving -----------------------------------------------------------------
 
+// With reception off the bytes are read all the same and dropped: left in
+// the port, whatever the device sends would pile up without bound.
 void PortWorker::receivePass()
 {
-    if (!m_receiving.load() || !m_channel->isOpen())
+    if (!m_channel->isOpen())
         return;
     const QByteArray bytes = m_channel->readAll();
-    if (!bytes.isEmpty())
+    if (bytes.isEmpty())
+        return;
+    if (m_receiving.load()) {
         receiveBytes(bytes);
+        return;
+    }
+    if (!m_discarding) {
+        LOG_INFO << "reception off: dropping received bytes";
+        m_discarding = true;
+    }
+    m_assembler.clear(); // what follows starts no frame with what was dropped
+}
+
+qint64 PortWorker::unreadBytes()
+{
+    return call([&] { return m_channel->bytesAvailable(); });
 }
 
 void PortWorker::receiveBytes(const QByteArray &bytes)

@@ -60,9 +60,12 @@ public:
     void close();
     bool isWritable();
 
+    // While reception is off, received bytes are read and dropped.
     void startReception();
     void stopReception() { m_receiving.store(false); }
     bool isReceiving() const { return m_receiving.load(); }
+    // Bytes the port holds that no pass has read yet.
+    qint64 unreadBytes();
 
     // Writes the runs (header and payload) to the port in one piece and waits
     // for the port's thread to have done so; each run keeps its own result.
@@ -103,6 +106,7 @@ private:
     QMap<QString, SerialPortChannel *> m_extraPorts; // opened by openSeveral(), children too
     FrameAssembler m_assembler;   // used on the port's thread only
     std::atomic<bool> m_receiving{false};
+    bool m_discarding = false;    // logged once per stretch with reception off; the port's thread only
     DeviceIdentityStore *m_identity;
     AckRecorder m_recordAck;
 };

@@ -96,6 +96,11 @@ QByteArray SerialPortChannel::readAll()
     return isOpen() ? m_port->readAll() : QByteArray();
 }
 
+qint64 SerialPortChannel::bytesAvailable() const
+{
+    return isOpen() ? m_port->bytesAvailable() : 0;
+}
+
 bool SerialPortChannel::waitUntilWritten(quint64 writeMark, int timeoutMs)
 {
     QDeadlineTimer deadline(timeoutMs);

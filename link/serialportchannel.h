@@ -37,6 +37,7 @@ public:
     // `*writeMark` is what waitUntilWritten() waits for.
     qint64 write(const QByteArray &bytes, quint64 *writeMark);
     QByteArray readAll();
+    qint64 bytesAvailable() const;
 
     // Any thread: waits until everything up to `writeMark` has gone to the
     // device. False on timeout, or when the port closed before.

@@ -116,6 +116,11 @@ bool UsbVirtualSerial::isSerialRecvStarted() const
     return m_port->isReceiving();
 }
 
+qint64 UsbVirtualSerial::unreadBytes()
+{
+    return m_port->unreadBytes();
+}
+
 // ---- sending -------------------------------------------------------------------
 
 qint32 UsbVirtualSerial::commandSerialSend(unsigned int cmd, quint16 type, quint16 format,

@@ -57,10 +57,13 @@ public:
     // openDevicePort() for any recognised device.
     void reopenSerialPort();
 
-    // Reception: received bytes are read and dispatched only while started.
+    // Reception: received bytes are dispatched only while started, and
+    // dropped otherwise.
     void startSerialRecv();
     void stopSerialRecv();
     bool isSerialRecvStarted() const;
+    // Received bytes the port holds unread: bounded whether reception is on or off.
+    qint64 unreadBytes();
 
     // Requests with acknowledgement (see RequestSender).
     qint32 commandSerialSend(unsigned int cmd, quint16 type, quint16 format, quint16 user_id,

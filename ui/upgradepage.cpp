@@ -4,6 +4,7 @@
 #include "ui_upgradepage.h"
 
 #include "devicenaming.h"
+#include "identitydisplay.h"
 #include "logging.h"
 #include "messageboxes.h"
 #include "settingpage.h"
@@ -111,6 +112,8 @@ void UpgradePage::connectSignals()
     connect(m_upgradeprocess, &UpgradeProcess::sigUpgradeProcessHint, this,
             &UpgradePage::on_upgrade_process_hint);
     connect(m_upgradeprocess, &UpgradeProcess::sigUpgProg, this, &UpgradePage::onUpgradeProgress);
+    connect(m_upgradeprocess, &UpgradeProcess::upgradeSucceeded, this, &UpgradePage::onUpgradeSucceeded,
+            Qt::QueuedConnection);
     connect(m_upgradeprocess, &UpgradeProcess::sigUpgradeWaiting, this,
             &UpgradePage::onUpgradeWaiting, Qt::QueuedConnection);
     connect(m_upgradeprocess, &UpgradeProcess::sigUpgradeNotStarted, this,
@@ -217,9 +220,19 @@ void UpgradePage::on_btnConnDevice_clicked()
         warnUnlessWarningShown(tr("提示"), tr("请连接USB设备"));
         return;
     }
-    if (sendComandSafe(AR_COMMAND_FIND_DEVICE, FindDeviceTransmissions, true) != 0)
+    if (sendComandSafe(AR_COMMAND_FIND_DEVICE, FindDeviceTransmissions, true) != 0) {
+        releasePort();
         return;
+    }
     enterUpgPage(m_usbVirtualSerial->get_usb_vid());
+}
+
+// A connection that did not come about holds no port.
+void UpgradePage::releasePort()
+{
+    m_usbVirtualSerial->stopSerialRecv();
+    if (m_usbVirtualSerial->SerialPortIsOpen())
+        m_usbVirtualSerial->closeSerialPort();
 }
 
 void UpgradePage::enterUpgPage(int usb_vid)
@@ -248,6 +261,7 @@ void UpgradePage::enterUpgPage(int usb_vid)
         }
         m_usbVirtualSerial->setDeviceInfoFlag(false);
         if (identity.cpuTemp == NoTemperature) {
+            releasePort();
             MessageBoxes::warning(this, tr("提示"), tr("请连接USB设备"));
             return;
         }
@@ -295,11 +309,14 @@ QString UpgradePage::firmwareText() const
 
 void UpgradePage::showIdentity()
 {
-    ui->lbHardware->setText(fieldText(m_hw_ver));
-    ui->lbSn->setText(fieldText(m_sn_num));
-    ui->lbFirmware->setText(firmwareText());
-    if (m_chip_temperature != NoTemperature)
-        ui->lbChipTemp->setText(QString::number(m_chip_temperature) + DegreesCelsius);
+    ui->lbHardware->setText(IdentityDisplay::text(fieldText(m_hw_ver)));
+    ui->lbSn->setText(IdentityDisplay::text(fieldText(m_sn_num)));
+    ui->lbFirmware->setText(IdentityDisplay::text(firmwareText()));
+    if (m_chip_temperature == NoTemperature)
+        return;
+    ui->lbChipTemp->setText(IdentityDisplay::isPlausibleTemperature(m_chip_temperature)
+                                ? IdentityDisplay::temperature(m_chip_temperature) + DegreesCelsius
+                                : IdentityDisplay::temperature(m_chip_temperature));
 }
 
 void UpgradePage::on_btnDisConnDevice_clicked()

@@ -81,6 +81,8 @@ signals:
 
 public slots:
     void onUpgradeProgress(int percent);
+    // The worker's one report of success: only it shows the success texts.
+    void onUpgradeSucceeded();
     void upgradeImageProcess();
     void upgradeImageProcess_tarel_sky(const QString &upgradeFirmwarePath,
                                        const QString &upgradeFirmwareName);
@@ -112,6 +114,7 @@ private:
     void showUpgradePanel();
     // Ends any upgrade, closes the port and returns to the connect prompt.
     void disconnectDevice();
+    void releasePort();
     QString upgradingNote() const;
     // The success text, with what the restart check adds to it.
     QString successNote(const QString &addition) const;

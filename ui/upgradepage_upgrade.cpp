@@ -168,16 +168,23 @@ void UpgradePage::onUpgradeProgress(int percent)
 {
     if (m_endingSequence)
         return;
-    const int shown = (percent >= 1 && percent < MinimumShownProgress) ? MinimumShownProgress : percent;
+    // A full bar is no success: the device may still be flashing at 100.
+    const int bounded = qBound(0, percent, ProgressComplete);
+    const int shown = (bounded >= 1 && bounded < MinimumShownProgress) ? MinimumShownProgress : bounded;
     ui->progressBar->setValue(shown);
     ui->progressBar->setFormat(QStringLiteral("%1%").arg(shown));
-    if (shown >= ProgressComplete) {
-        ui->lbNote->setText(tr("升级完成！"));
-        m_showsSuccess = true;
-        setUpgradeFlag(false);
-        ui->btnSelectBinFile->setEnabled(true);
-        ui->btnUpgrade->setEnabled(false);
-    }
+}
+
+void UpgradePage::onUpgradeSucceeded()
+{
+    if (m_endingSequence)
+        return;
+    onUpgradeProgress(ProgressComplete);
+    ui->lbNote->setText(tr("升级完成！"));
+    m_showsSuccess = true;
+    setUpgradeFlag(false);
+    ui->btnSelectBinFile->setEnabled(true);
+    ui->btnUpgrade->setEnabled(false);
 }
 
 void UpgradePage::on_upgrade_process_hint(const QString &message, bool isHint)

@@ -17,6 +17,7 @@ const char *const TransferFailureLog = QT_TRANSLATE_NOOP(
 const char *const SegmentLengthFailureLog = QT_TRANSLATE_NOOP(
     "UpgradeProcess", "the device reported no usable maximum segment length, please restart the device and connect again.");
 constexpr int LastTransferPercent = 99; // 100 only once the device has taken the file
+constexpr int FullBar = 100;           // a device may report more
 constexpr int StatusShownAbove = 15;    // the device's percentage moves the bar past the transfer's end
 } // namespace
 
@@ -178,10 +179,10 @@ void ImageSteps::followStatus(const ar_upgrade_status &status)
     if (m_worker.evaluateStatus(status, &needReboot))
         return;
     if (status.percent > StatusShownAbove)
-        emit m_worker.sigUpgProg(status.percent);
+        emit m_worker.sigUpgProg(qMin(status.percent, FullBar));
     if (needReboot) {
         LOG_INFO << "device upgrade successfully!";
-        m_worker.m_upgradeSucceeded.store(true);
+        m_worker.markSucceeded();
         m_worker.setRun(false);
         return;
     }

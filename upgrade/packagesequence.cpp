@@ -83,7 +83,8 @@ void PackageSequence::run(const QString &packagePath)
         if (!partDone)
             break;
     }
-    m_worker.m_upgradeSucceeded.store(packageDone);
+    if (packageDone)
+        m_worker.markSucceeded();
     m_worker.checkRestartAfterSuccess(packagePath);
     m_worker.m_lifecycle.end(upgrade_finish, false);
 }

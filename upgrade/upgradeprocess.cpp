@@ -238,6 +238,12 @@ void UpgradeProcess::clearUpgradeState()
     m_upgradeSucceeded.store(false);
 }
 
+void UpgradeProcess::markSucceeded()
+{
+    if (!m_upgradeSucceeded.exchange(true))
+        emit upgradeSucceeded();
+}
+
 void UpgradeProcess::checkRestartAfterSuccess(const QString &path)
 {
     if (!m_checksRestart.load() || !m_upgradeSucceeded.load() || !m_lifecycle.resume())
@@ -293,6 +299,12 @@ void UpgradeProcess::finishReset(int upgrade_finish)
 
 void UpgradeProcess::onsendUpgradeProcess(ar_upgrade_status upgradestatus)
 {
+    // Unasked, a report decides nothing: no upgrade is there for it to end.
+    if (!m_lifecycle.isRunning()) {
+        LOG_INFO << "status report while no upgrade runs, ignored: status" << upgradestatus.status
+                 << "percent" << upgradestatus.percent;
+        return;
+    }
     {
         QMutexLocker lock(&m_statusMutex);
         upgrade_status = upgradestatus;

@@ -145,6 +145,10 @@ signals:
     // `sent` of the `total` bytes of the file or part in transfer have been
     // acknowledged; emitted on the sequence's thread after every segment.
     void fileBytesSent(qint64 sent, qint64 total);
+    // The device reported the single image's upgrade done, or took a
+    // package's last part: the one report of success, once per upgrade,
+    // before any restart check. Emitted on the sequence's thread.
+    void upgradeSucceeded();
     // The upgrade succeeded and the restarted device is being checked; then
     // what the check came to. Both emitted on the sequence's thread.
     void restartCheckStarted();
@@ -173,6 +177,8 @@ private:
     // A new file or part starts: no status, resend or verdict of the last one.
     void startFile();
     void finishReset(int upgrade_finish);
+    // Records the upgrade's success and reports it, once.
+    void markSucceeded();
     // Ends an upgrade of `path` that succeeded with the restart check, when it is on.
     void checkRestartAfterSuccess(const QString &path);
     void endWithFailure(const QString &logText, const QString &hint);

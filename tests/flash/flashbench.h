@@ -1,6 +1,7 @@
 #ifndef FLASHBENCH_H
 #define FLASHBENCH_H
 
+#include "commandcatalogue.h"
 #include "fixedportlister.h"
 #include "flashcommand.h"
 #include "logcapture.h"
@@ -15,7 +16,6 @@
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <QThread>
-#include <QTranslator>
 #include <functional>
 #include <memory>
 
@@ -61,7 +61,7 @@ public:
     {
         m_log.reset(new LogCapture); // after the test's own handler, which it replaces
         initFlashCatalogues();
-        if (!m_english.load(QStringLiteral(":lang_en.qm")) || !m_files.isValid())
+        if (!m_english.load() || !m_files.isValid())
             return false;
         QCoreApplication::installTranslator(&m_english);
         return QDir::setCurrent(m_files.path());
@@ -75,7 +75,7 @@ public:
 private:
     std::unique_ptr<LogCapture> m_log;
     QTemporaryDir m_files;
-    QTranslator m_english;
+    CommandCatalogue m_english;
 };
 
 // A simulated device on a pty at a path of its own, named to the command

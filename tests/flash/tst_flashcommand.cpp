@@ -1,6 +1,8 @@
 #include "flashbench.h"
 #include "packagebuilder.h"
 #include "portfinder.h"
+#include "upgradeobserver.h"
+#include "upgradeprocess.h"
 
 #include <QtTest>
 
@@ -21,6 +23,8 @@ private slots:
     void info_and_list_showTheDevice();
     void upgrade_data();
     void upgrade();
+    void deviceFailure_isToldInEnglish_data();
+    void deviceFailure_isToldInEnglish();
 
 private:
     FlashWorld m_world;
@@ -260,6 +264,46 @@ void TestFlashCommand::upgrade()
         const QString reported = QString::fromLatin1(device.sim.identity().firmware);
         QCOMPARE(string(result, "firmwareAfter"), after == "silent" ? QString() : reported);
     }
+}
+
+void TestFlashCommand::deviceFailure_isToldInEnglish_data()
+{
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("text");
+    const QString checkFirmware = QStringLiteral(", please check whether the upgrade firmware is correct!");
+    const QString statusFailed = QStringLiteral("The upgrade status failed. Please restart the device and upgrade again.");
+    const QList<QPair<int, QString>> rows{
+        {-1, "Upgrade Error: No SD card detected!"},
+        {-2, "Upgrade error: Not connected to computer"},
+        {-3, "Upgrade error: The upgrade firmware is not found" + checkFirmware},
+        {-4, "Upgrade error: The upgrade file is damaged" + checkFirmware},
+        {-5, "Upgrade error: The device board type does not match the upgrade firmware. Please check whether the "
+             "upgrade firmware is correct!"},
+        {-6, "Upgrade error: The upgrade firmware version is too low" + checkFirmware},
+        {-7, "Upgrade error: Invalid upgrade method!"},
+        {-8, "Upgrade error: Invalid upgrade firmware type" + checkFirmware},
+        {-9, statusFailed},
+        {-10, "Upgrade error: Unknown error!"},
+        {-11, "Upgrade error: Flash error, please restart the device and upgrade again!"},
+        {-12, statusFailed},
+        {STAT_ENTER_CLEAN_SYSTEM, statusFailed}};
+    for (const auto &row : rows)
+        QTest::addRow("%d", row.first) << row.first << row.second;
+}
+
+// The command's result text (its plain and --json output) for each failure
+// the device can report, the flash error included: the window keeps that
+// one's Chinese text in English too, the command may not.
+void TestFlashCommand::deviceFailure_isToldInEnglish()
+{
+    QFETCH(int, status);
+    QFETCH(QString, text);
+    UsbVirtualSerial link(std::make_shared<FixedPortLister>());
+    UpgradeProcess worker(&link);
+    UpgradeObserver observer(&link, [](const QJsonObject &) {});
+    observer.watch(&worker);
+    worker.recordUpgradeStatus(status, 0);
+    QCOMPARE(observer.outcomeText(), text);
 }
 
 QTEST_GUILESS_MAIN(TestFlashCommand)

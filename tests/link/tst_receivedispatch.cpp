@@ -1,14 +1,37 @@
 #include "fixedportlister.h"
 #include "logcapture.h"
 #include "protocolframe.h"
+#include "pseudoterminal.h"
 #include "usbvirtualserial.h"
 
 #include <QSignalSpy>
 #include <QtTest>
+#include <poll.h>
+#include <unistd.h>
 
 namespace {
 enum class Ack { Positive, Negative, None };
 constexpr int RefusalWaitMs = 10000; // a refusal ends the wait long before this
+constexpr int FloodBytes = 8 * 1024 * 1024;
+constexpr int UnreadLimit = 1024 * 1024; // far above what a pty holds, far below the flood
+constexpr int ArrivalWaitMs = 20000;      // only a fault waits this long
+
+// Writes `bytes` to the pty's device end, waiting whenever the port has not
+// taken the last ones yet; false when the port stopped taking them.
+bool writeAll(int fd, const QByteArray &bytes)
+{
+    for (int done = 0; done < bytes.size();) {
+        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (n > 0) {
+            done += int(n);
+            continue;
+        }
+        pollfd room{fd, POLLOUT, 0};
+        if (::poll(&room, 1, ArrivalWaitMs) <= 0)
+            return false;
+    }
+    return true;
+}
 
 template <typename Record>
 QByteArray reply(quint32 command, quint32 seq, const Record &record, quint16 type = AR_MSGTYPE_ACK)
@@ -58,6 +81,8 @@ private slots:
     void eachReply_recordsItsAcknowledgementAndSignals();
     void deviceInfoReply_storesTheIdentityUntilReset();
     void halfFrameFromTheLastConnection_isDroppedOnOpen();
+    void flood_leavesThePortsBufferBounded_data();
+    void flood_leavesThePortsBufferBounded();
 
 private:
     std::unique_ptr<UsbVirtualSerial> m_link;
@@ -152,6 +177,33 @@ void TestReceiveDispatch::halfFrameFromTheLastConnection_isDroppedOnOpen()
     m_link->openSerialPort(QStringLiteral("/nonexistent/port"));
     m_link->receiveBytes(reply(AR_CMD_UPGRADE_STATUS, 9, report));
     QVERIFY(m_link->waitForACK(9, 0));
+}
+
+void TestReceiveDispatch::flood_leavesThePortsBufferBounded_data()
+{
+    QTest::addColumn<bool>("receiving");
+    QTest::newRow("reception on") << true;
+    QTest::newRow("reception off") << false;
+}
+
+// A device that sends and sends, whether or not anyone listens: the port
+// keeps no more than a pty's worth, and a reply that follows is still heard.
+void TestReceiveDispatch::flood_leavesThePortsBufferBounded()
+{
+    QFETCH(bool, receiving);
+    PseudoTerminal pty;
+    QString error;
+    QVERIFY2(pty.open(&error), qPrintable(error));
+    QVERIFY(m_link->openSerialPort(pty.slavePath()));
+    if (receiving)
+        m_link->startSerialRecv();
+    QVERIFY(writeAll(pty.masterFd(), QByteArray(FloodBytes, '\x5A')));
+    const qint64 unread = m_link->unreadBytes();
+    QVERIFY2(unread <= UnreadLimit, qPrintable(QString::number(unread)));
+
+    m_link->startSerialRecv();
+    QVERIFY(writeAll(pty.masterFd(), reply(AR_CMD_UPGRADE_STATUS, 11, ar_upgrade_status{})));
+    QVERIFY(m_link->waitForACK(11, ArrivalWaitMs));
 }
 
 QTEST_GUILESS_MAIN(TestReceiveDispatch)

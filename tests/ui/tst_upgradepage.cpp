@@ -1,3 +1,6 @@
+#include "flashevents.h"
+#include "flashreporter.h"
+#include "protocolframe.h"
 #include "testbytes.h"
 #include "upgradepage_fixture.h"
 #include "upgradeprocess.h"
@@ -42,13 +45,20 @@ private slots:
 
     void connect_showsTheIdentityAndKeepsItOnLanguageChange_data();
     void connect_showsTheIdentityAndKeepsItOnLanguageChange();
+    void identity_oddDeviceTexts_showHarmlessly_data();
+    void identity_oddDeviceTexts_showHarmlessly();
     void connect_unanswered_warnsAndStaysOnThePrompt_data();
     void connect_unanswered_warnsAndStaysOnThePrompt();
+
+    void unaskedFailureReport_withoutAnUpgrade_isOnlyLogged_data();
+    void unaskedFailureReport_withoutAnUpgrade_isOnlyLogged();
 
     void fileChoice_refused_changesNothing();
 
     void workerReports_showOnThePage_data();
     void workerReports_showOnThePage();
+    void statusPhase_showsSuccessOnlyWhenTheDeviceIsDone_data();
+    void statusPhase_showsSuccessOnlyWhenTheDeviceIsDone();
 
     void confirmation_keepsOrEndsTheSequenceBeforeTheAction_data();
     void confirmation_keepsOrEndsTheSequenceBeforeTheAction();
@@ -219,6 +229,7 @@ void TestUpgradePage::connect_unanswered_warnsAndStaysOnThePrompt()
     }
     VERIFY_BOXES(f->boxes);
     QCOMPARE(f->device->commands(), asks ? QList<quint32>{AR_COMMAND_FIND_DEVICE} : QList<quint32>());
+    QVERIFY(!f->device->link->SerialPortIsOpen()); // a connection that failed holds no port
     QVERIFY(f->shown("widgetConn"));
     QVERIFY(!f->shown("widgetUpg"));
     QCOMPARE(f->text("lbFirmware"), QString());
@@ -262,7 +273,8 @@ void TestUpgradePage::connect_showsTheIdentityAndKeepsItOnLanguageChange()
         QVERIFY(f->widget<QToolButton>("btnSelectBinFile")->isEnabled());
     }
 
-    page->onUpgradeProgress(100);
+    emit page->worker()->upgradeSucceeded();
+    QCoreApplication::sendPostedEvents(page, QEvent::MetaCall); // it arrives queued
     QCOMPARE(f->text("lbNote"), Finished);
     QEvent change(QEvent::LanguageChange);
     QCoreApplication::sendEvent(page, &change);
@@ -270,6 +282,101 @@ void TestUpgradePage::connect_showsTheIdentityAndKeepsItOnLanguageChange()
     QCOMPARE(f->text("lbNote"), QString());
     QCOMPARE(f->text("label_3"), QStringLiteral("Merlow FPV"));
     QCOMPARE(f->text("lbConnNote"), nameAfter);
+}
+
+void TestUpgradePage::unaskedFailureReport_withoutAnUpgrade_isOnlyLogged_data()
+{
+    QTest::addColumn<QByteArray>("frame");
+    ar_upgrade_status flashError{};
+    flashError.status = UPGRATE_ERR_FLASH_ERR;
+    ar_ack_info refusal{};
+    refusal.status = -1;
+    QTest::newRow("failure status") << ProtocolFrame::encode(AR_CMD_UPGRADE_STATUS, AR_MSGTYPE_ACK, 0, 0,
+                                                             ProtocolFrame::recordBytes(flashError));
+    QTest::newRow("refusing acknowledgement")
+        << ProtocolFrame::encode(0, AR_MSGTYPE_ACK, 0, 0, ProtocolFrame::recordBytes(refusal));
+}
+
+// A connected, idle device reports a failure nobody asked about: there is no
+// upgrade for it to end, so no box, and the link keeps listening.
+void TestUpgradePage::unaskedFailureReport_withoutAnUpgrade_isOnlyLogged()
+{
+    QFETCH(QByteArray, frame);
+    QVERIFY(f->startDevice(identityOf(AR_FPV_BOARD_TYPE_GT_SKY)));
+    f->makePage();
+    f->connectTo(AR_FPV_BOARD_TYPE_GT_SKY);
+    QVERIFY(f->shown("widgetUpg"));
+    f->device->link->receiveBytes(frame);
+    QCoreApplication::processEvents();
+    VERIFY_BOXES(f->boxes);
+    QCOMPARE(f->text("lbNote"), QString());
+    QVERIFY(f->log.contains(QStringLiteral("status report while no upgrade runs, ignored")));
+    QVERIFY(f->device->link->isSerialRecvStarted());
+    QVERIFY(f->device->link->SerialPortIsOpen());
+}
+
+void TestUpgradePage::identity_oddDeviceTexts_showHarmlessly_data()
+{
+    QTest::addColumn<QByteArray>("hardware");
+    QTest::addColumn<QByteArray>("serial");
+    QTest::addColumn<int>("cpuTemp");
+    QTest::addColumn<QStringList>("labels"); // hardware, serial, temperature
+    QTest::addColumn<QString>("line");       // the command's identity line, after "serial "
+    const QString mark(QChar::ReplacementCharacter);
+    QTest::newRow("plain") << QByteArray("HW_V1.0") << QByteArray("SN0001") << 45
+                           << QStringList{"HW_V1.0", "SN0001", "45\u00B0C"}
+                           << "SN0001, hardware HW_V1.0, firmware Merlow_R_Sky_1_0_5, 45 °C, maximum segment 1024";
+    QTest::newRow("line break in the hardware version")
+        << QByteArray("HW\nV1\r") << QByteArray("SN0001") << 45
+        << QStringList{"HW" + mark + "V1" + mark, "SN0001", "45\u00B0C"}
+        << "SN0001, hardware HW" + mark + "V1" + mark + ", firmware Merlow_R_Sky_1_0_5, 45 °C, maximum segment 1024";
+    QTest::newRow("terminal controls in the serial number")
+        << QByteArray("HW_V1.0") << QByteArray("SN\t\x1b[2J\x7f") << 45
+        << QStringList{"HW_V1.0", "SN" + mark + mark + "[2J" + mark, "45\u00B0C"}
+        << "SN" + mark + mark + "[2J" + mark
+               + ", hardware HW_V1.0, firmware Merlow_R_Sky_1_0_5, 45 °C, maximum segment 1024";
+    const auto temperature = [](const char *name, int reported, const QString &label, const QString &shown) {
+        QTest::newRow(name) << QByteArray("HW_V1.0") << QByteArray("SN0001") << reported
+                            << QStringList{"HW_V1.0", "SN0001", label}
+                            << "SN0001, hardware HW_V1.0, firmware Merlow_R_Sky_1_0_5, " + shown
+                                   + " °C, maximum segment 1024";
+    };
+    temperature("lowest int temperature", std::numeric_limits<int>::min(), "--", "--");
+    temperature("coldest possible", -55, "-55\u00B0C", "-55");
+    temperature("colder than possible", -56, "--", "--");
+    temperature("hottest possible", 150, "150\u00B0C", "150");
+    temperature("hotter than possible", 151, "--", "--");
+}
+
+// The device's texts and temperature, as the window's labels and the
+// command's output show them: a control character never breaks a line or
+// drives a terminal, an impossible temperature is unknown.
+void TestUpgradePage::identity_oddDeviceTexts_showHarmlessly()
+{
+    QFETCH(QByteArray, hardware);
+    QFETCH(QByteArray, serial);
+    QFETCH(int, cpuTemp);
+    QFETCH(QStringList, labels);
+    QFETCH(QString, line);
+    DeviceIdentity identity = identityOf(AR_FPV_BOARD_TYPE_GT_SKY, cpuTemp);
+    identity.hardwareVersion = hardware;
+    identity.serialNumber = serial;
+    QVERIFY(f->startDevice(identity));
+    f->makePage();
+    f->connectTo(AR_FPV_BOARD_TYPE_GT_SKY);
+    VERIFY_BOXES(f->boxes);
+    QCOMPARE((QStringList{f->text("lbHardware"), f->text("lbSn"), f->text("lbChipTemp")}), labels);
+
+    DeviceIdentityInfo info;
+    f->device->link->getDeviceInfo(info.firmware.data(), info.serial.data(), info.hardware.data(), &info.cpuTemp);
+    QString out, err;
+    QTextStream outStream(&out), errStream(&err);
+    FlashReporter reporter(outStream, errStream, FlashReporter::Style::Plain);
+    reporter.report(FlashEvents::identity({QStringLiteral("PORT"), fixedFieldText(info.serial)}, info,
+                                          f->device->link->getReceiveMaxSize(), AR_FPV_BOARD_TYPE_GT_SKY));
+    outStream.flush();
+    QCOMPARE(out, "PORT: serial " + line + "\n");
+    QCOMPARE(err, QString());
 }
 
 // ---- file choice --------------------------------------------------------------------
@@ -303,11 +410,12 @@ void TestUpgradePage::fileChoice_refused_changesNothing()
 // ---- the upgrade --------------------------------------------------------------------
 
 // What the worker reports during an upgrade, as the page shows it: the
-// bar (1 to 4 shows as 5, 100 completes), a hint's box before its note, a
-// wait in the note, and only while upgrading.
+// bar (1 to 4 shows as 5, never past 100, and a full bar is no success),
+// success only from its own report, a hint's box before its note, a wait in
+// the note, and only while upgrading.
 void TestUpgradePage::workerReports_showOnThePage_data()
 {
-    QTest::addColumn<QStringList>("reports"); // "progress N", "hint TEXT", "failure TEXT", "wait TEXT"
+    QTest::addColumn<QStringList>("reports"); // "progress N", "success", "hint TEXT", "failure TEXT", "wait TEXT"
     QTest::addColumn<bool>("upgrading");
     QTest::addColumn<QString>("note");
     QTest::addColumn<int>("bar");
@@ -323,7 +431,10 @@ void TestUpgradePage::workerReports_showOnThePage_data()
     progress("4 shows as 5", 4, 5);
     progress("5", 5, 5);
     progress("99", 99, 99);
-    QTest::newRow("100 completes") << QStringList{"progress 100"} << true << Finished << 100 << false << true << false;
+    progress("100 is no success", 100, 100);
+    progress("1000 shows as 100", 1000, 100);
+    QTest::newRow("success completes") << QStringList{"success"} << true << Finished << 100 << false << true
+                                       << false;
     const QString timeout = QStringLiteral("升级超时，请重启设备再次升级。");
     QTest::newRow("hint: its box, then the note") << QStringList{"hint " + timeout} << true << timeout << 0 << false
                                                   << false << true;
@@ -358,6 +469,9 @@ void TestUpgradePage::workerReports_showOnThePage()
         if (kind == QLatin1String("progress")) {
             page->onUpgradeProgress(text.toInt());
             QCOMPARE(f->bar()->format(), QStringLiteral("%1%").arg(bar));
+        } else if (kind == QLatin1String("success")) {
+            emit page->worker()->upgradeSucceeded();
+            QCoreApplication::sendPostedEvents(page, QEvent::MetaCall); // it arrives queued
         } else if (kind == QLatin1String("wait")) {
             emit page->worker()->sigUpgradeWaiting(text);
             QCoreApplication::sendPostedEvents(page, QEvent::MetaCall); // it arrives queued
@@ -374,6 +488,51 @@ void TestUpgradePage::workerReports_showOnThePage()
     QCOMPARE(page->getUpgradeFlag(), upgradingAfter);
     QCOMPARE(f->widget<QToolButton>("btnSelectBinFile")->isEnabled(), selectable);
     QCOMPARE(f->widget<QToolButton>("btnUpgrade")->isEnabled(), upgradable);
+}
+
+void TestUpgradePage::statusPhase_showsSuccessOnlyWhenTheDeviceIsDone_data()
+{
+    QTest::addColumn<int>("percent"); // reported with "in progress", again and again, before "done"
+    QTest::newRow("100 while still in progress") << 100;
+    QTest::newRow("1000 while still in progress") << 1000;
+}
+
+// The bar may be full long before the device has finished flashing: the
+// page tells of success only when the device reports it done.
+void TestUpgradePage::statusPhase_showsSuccessOnlyWhenTheDeviceIsDone()
+{
+    QFETCH(int, percent);
+    constexpr int StillInProgress = 20;
+    connectAndChoose(AR_FPV_BOARD_TYPE_GT_SKY, TestBytes::pattern(2048), QuickRebootMs,
+                     std::make_shared<ScaledClock>(FastFactor));
+    QList<SimScript::StatusStep> script{{0, STAT_VERIFY_IMAGE}, {0, STAT_START}};
+    for (int i = 0; i < StillInProgress; ++i)
+        script.append({percent, STAT_IN_PROGRESS});
+    script.append({100, STAT_DONE});
+    f->device->sim.setStatusScript(script);
+    // After the page has shown each bar report: still upgrading, the bar at
+    // most full.
+    int fullReports = 0;
+    QStringList wrongStates;
+    connect(f->page->worker(), &UpgradeProcess::sigUpgProg, f->page.get(), [&](int reported) {
+        fullReports += reported >= 100 ? 1 : 0;
+        const QString state = QStringLiteral("%1 %2 %3 %4 %5")
+                                  .arg(f->text("lbNote"), f->bar()->format())
+                                  .arg(f->bar()->value())
+                                  .arg(f->page->getUpgradeFlag())
+                                  .arg(f->widget<QToolButton>("btnUpgrade")->isEnabled());
+        if (f->text("lbNote").startsWith(Finished) || f->bar()->value() > 100 || f->bar()->format() == "1000%"
+            || !f->page->getUpgradeFlag() || !f->widget<QToolButton>("btnUpgrade")->isEnabled())
+            wrongStates << state;
+    }, Qt::QueuedConnection);
+    upgradeTo(Verified);
+    QCOMPARE(wrongStates, QStringList());
+    QVERIFY2(fullReports > StillInProgress, "every report in progress and the last one fill the bar");
+    QCOMPARE(f->bar()->value(), 100);
+    QCOMPARE(f->bar()->format(), QStringLiteral("100%"));
+    QVERIFY(f->widget<QToolButton>("btnSelectBinFile")->isEnabled());
+    QVERIFY(!f->widget<QToolButton>("btnUpgrade")->isEnabled());
+    VERIFY_BOXES(f->boxes);
 }
 
 // ---- confirmation while upgrading and lifetime ---------------------------------------

@@ -125,10 +125,8 @@ public:
         const QLabel *note = page.findChild<QLabel *>(QStringLiteral("lbNote"));
         QEventLoop loop;
         // Queued after the page's own handling of the same report.
-        QObject::connect(page.worker(), &UpgradeProcess::sigUpgProg, &loop, [&] {
-            if (note->text() == SuccessNote)
-                loop.quit();
-        });
+        QObject::connect(page.worker(), &UpgradeProcess::upgradeSucceeded, &loop, &QEventLoop::quit,
+                         Qt::QueuedConnection);
         QObject::connect(page.worker(), &UpgradeProcess::sigUpgradeProcessHint, &loop, &QEventLoop::quit);
         QTimer::singleShot(UpgradeLimitMs, &loop, &QEventLoop::quit);
         m_box.clear();

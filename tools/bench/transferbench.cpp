@@ -27,7 +27,6 @@ constexpr int DefaultRounds = 3;
 constexpr int LogSinkRounds = 1;
 constexpr qint64 ImageMiB = 16;
 constexpr qint64 LargeImageMiB = 256;
-constexpr int ProgressComplete = 100;
 constexpr double MillisecondsPerSecond = 1e3;
 constexpr quint32 DataCommand = AR_CMD_SENDFILE_DATA;
 
@@ -63,10 +62,10 @@ const QString DeliveredKey = QStringLiteral("delivered");
 bool runUpgrade(UsbVirtualSerial &link, const QString &imagePath, quint16 vid)
 {
     UpgradeProcess worker(&link, std::make_shared<ScaledClock>(FastClockFactor));
-    std::atomic<int> lastProgress{0};
+    std::atomic<bool> succeeded{false};
     std::atomic<bool> hinted{false};
-    QObject::connect(&worker, &UpgradeProcess::sigUpgProg, &worker,
-                     [&](int value) { lastProgress = value; }, Qt::DirectConnection);
+    QObject::connect(&worker, &UpgradeProcess::upgradeSucceeded, &worker, [&] { succeeded = true; },
+                     Qt::DirectConnection);
     QObject::connect(&worker, &UpgradeProcess::sigUpgradeProcessHint, &worker,
                      [&] { hinted = true; }, Qt::DirectConnection);
     if (!askIdentity(link))
@@ -74,7 +73,7 @@ bool runUpgrade(UsbVirtualSerial &link, const QString &imagePath, quint16 vid)
     worker.setBinFilePath(imagePath);
     m_upgrade_device_vid.store(vid);
     worker.upgradeProcess();
-    return lastProgress.load() == ProgressComplete && !hinted.load();
+    return succeeded.load() && !hinted.load();
 }
 
 struct TransferResult
