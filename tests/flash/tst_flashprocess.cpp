@@ -18,6 +18,7 @@ class TestFlashProcess : public QObject
 private slots:
     void initTestCase();
     void upgrade_writesJsonLinesAndTheLog();
+    void logOnADevice_endsTheCommand();
     void signal_cancelsTheUpgradeCleanly_data();
     void signal_cancelsTheUpgradeCleanly();
     void signalAfterTheToldOnes_endsTheProcessAtOnce();
@@ -94,6 +95,15 @@ void TestFlashProcess::upgrade_writesJsonLinesAndTheLog()
     }
     QVERIFY(sessionLines >= 3);
     QVERIFY(!QFileInfo::exists(m_world.path(QStringLiteral("log.txt")))); // --log took its place
+}
+
+// The sink writes its last lines at the exit, where nothing may wait for ever.
+void TestFlashProcess::logOnADevice_endsTheCommand()
+{
+    BenchDevice device;
+    QVERIFY(device.start());
+    const CommandRun info = run(QStringList{"info", "--log", "/dev/null"} + device.portArguments());
+    QCOMPARE(info.exitCode, 0);
 }
 
 void TestFlashProcess::signal_cancelsTheUpgradeCleanly_data()
