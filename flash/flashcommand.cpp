@@ -171,6 +171,17 @@ int FlashCommand::runSessions(DeviceSession::Job job)
                 loop.quit();
         });
     }
+    // Ctrl-C or SIGTERM cancels the upgrades through their workers, which
+    // clean up after themselves; another one ends the command at once.
+    std::unique_ptr<InterruptWatcher> interrupts;
+    if (job == DeviceSession::Job::Upgrade) {
+        interrupts = std::make_unique<InterruptWatcher>(1);
+        QObject::connect(interrupts.get(), &InterruptWatcher::interrupted, &loop, [this, &sessions] {
+            *m_env.err << "Interrupted: the upgrade is cancelled (once more: the command ends at once)\n" << Qt::flush;
+            for (const auto &session : sessions)
+                session->cancel();
+        });
+    }
     for (const auto &session : sessions)
         session->start();
     loop.exec();
@@ -195,7 +206,7 @@ FlashReporter::Style FlashCommand::reportStyle() const
 // Until Ctrl-C (or a test's interrupt), then a summary.
 int FlashCommand::runStation()
 {
-    InterruptWatcher interrupts;
+    InterruptWatcher interrupts(Station::ToldInterrupts);
     if (!interrupts.isWatching())
         return fail(FlashExit::Usage, QStringLiteral("cannot watch for Ctrl-C"));
     FlashReporter reporter(*m_env.out, *m_env.err, reportStyle());

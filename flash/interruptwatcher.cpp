@@ -13,6 +13,16 @@
 #endif
 
 namespace {
+// Signals still to be told; the handler ends the process on the next one.
+std::atomic<int> g_toldLeft{0};
+static_assert(std::atomic<int>::is_always_lock_free, "used inside a signal handler");
+
+// True when the signal is to be told; false when it ends the process.
+bool takeTold()
+{
+    return g_toldLeft.fetch_sub(1) > 0;
+}
+
 #ifdef Q_OS_WIN
 std::atomic<InterruptWatcher *> g_watcher{nullptr};
 
@@ -20,6 +30,8 @@ BOOL WINAPI onConsoleControl(DWORD type)
 {
     if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT)
         return FALSE;
+    if (!takeTold())
+        return FALSE; // the default handler ends the process
     InterruptWatcher::deliver(SIGINT);
     return TRUE;
 }
@@ -30,7 +42,14 @@ const int WatchedSignals[] = {SIGINT, SIGTERM};
 
 void onSignal(int signalNumber)
 {
-    InterruptWatcher::deliver(signalNumber);
+    if (takeTold()) {
+        InterruptWatcher::deliver(signalNumber);
+        return;
+    }
+    // Both are async-signal-safe; the signal, blocked inside its handler,
+    // ends the process as soon as the handler returns.
+    ::signal(signalNumber, SIG_DFL);
+    ::raise(signalNumber);
 }
 
 bool makeNonBlocking(int fd)
@@ -44,9 +63,10 @@ bool makeNonBlocking(int fd)
 
 #ifdef Q_OS_WIN
 
-InterruptWatcher::InterruptWatcher(QObject *parent)
+InterruptWatcher::InterruptWatcher(int toldSignals, QObject *parent)
     : QObject(parent)
 {
+    g_toldLeft.store(toldSignals);
     g_watcher.store(this);
     m_watching = SetConsoleCtrlHandler(onConsoleControl, TRUE) != 0;
 }
@@ -71,9 +91,10 @@ void InterruptWatcher::drain()
 
 #else
 
-InterruptWatcher::InterruptWatcher(QObject *parent)
+InterruptWatcher::InterruptWatcher(int toldSignals, QObject *parent)
     : QObject(parent)
 {
+    g_toldLeft.store(toldSignals);
     if (::pipe(g_pipe) != 0)
         return;
     if (!makeNonBlocking(g_pipe[0]) || !makeNonBlocking(g_pipe[1]))

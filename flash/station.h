@@ -33,6 +33,8 @@ public:
 
     // How often the ports are looked at, in program time.
     static constexpr int PortPollMs = 1000;
+    // Interrupts the station acts on (see interrupt()); the next one ends the process.
+    static constexpr int ToldInterrupts = 2;
 
     Station(SharedPortLister ports, DeviceSession::Setup common, SessionMaker makeSession, int pollMs);
     ~Station() override;

@@ -76,6 +76,11 @@ void UpgradeObserver::onStatus(const ar_upgrade_status &status)
 
 void UpgradeObserver::onStep(int step)
 {
+    if (step == AR_CMD_SENDFILE_START) {
+        // A file, part or resend starts: its rate counts from here.
+        m_fileTimer.start();
+        m_lastPercent = -1;
+    }
     const QString phase = phaseOfStep(step);
     if (phase.isEmpty() || phase == m_phase)
         return;
@@ -84,14 +89,10 @@ void UpgradeObserver::onStep(int step)
 }
 
 // One event per percent of the file, and one when it is all sent: a large
-// image makes thousands of segments.
+// image makes thousands of segments. The rate is that of the whole file so
+// far: the empty frame that ends a file of whole segments repeats the count.
 void UpgradeObserver::onBytesSent(qint64 sent, qint64 total)
 {
-    if (sent <= m_lastSent || !m_fileTimer.isValid()) {
-        m_fileTimer.start(); // a new file, part or resend
-        m_lastPercent = -1;
-    }
-    m_lastSent = sent;
     const int percent = total > 0 ? int(sent * 100 / total) : FullBar;
     if (percent == m_lastPercent && sent != total)
         return;

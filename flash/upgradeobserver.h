@@ -50,9 +50,8 @@ private:
     bool m_nothingSent = false;
     std::atomic<bool> m_completed{false};     // the worker reported success
     std::atomic<bool> m_deviceRefused{false}; // a refusing verdict last, or a failure status
-    qint64 m_lastSent = 0;                    // the sequence's thread only
-    int m_lastPercent = -1;
-    QElapsedTimer m_fileTimer;
+    int m_lastPercent = -1;    // the sequence's thread only, as the timer
+    QElapsedTimer m_fileTimer; // since the file, part or resend started
 };
 
 #endif // UPGRADEOBSERVER_H

@@ -14,6 +14,7 @@ PortWorker::PortWorker(DeviceIdentityStore *identity, AckRecorder recordAck)
     , m_recordAck(std::move(recordAck))
 {
     connect(m_channel, &SerialPortChannel::readyRead, this, &PortWorker::receivePass);
+    connect(m_channel, &SerialPortChannel::portLost, this, &PortWorker::portClosed);
 }
 
 // ---- the port ------------------------------------------------------------------
@@ -75,6 +76,7 @@ void PortWorker::close()
             return;
         m_channel->close();
         LOG_INFO << "Serial close :" << m_channel->portName() << "is open:" << m_channel->isOpen();
+        emit portClosed();
     });
 }
 
@@ -121,7 +123,7 @@ QList<PortWrite> PortWorker::writeRuns(const JoinedRuns &runs)
         PortWrite write;
         write.size = size;
         if (accepted < 0) {
-            write.error = m_channel->errorString();
+            write.error = m_channel->errorText();
         } else {
             write.accepted = qBound<qint64>(0, accepted - start, write.size);
             write.mark = mark - quint64(accepted) + quint64(start + write.accepted);

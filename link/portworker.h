@@ -88,6 +88,8 @@ signals:
     void segmentLength(int length);
     void rebootConfirmed();
     void fileVerdict(int status);
+    // The port was closed, or lost; emitted on the port's thread.
+    void portClosed();
 
 private:
     // Runs joined on the caller's thread: the caller's buffers may change

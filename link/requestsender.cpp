@@ -13,7 +13,7 @@ RequestSender::RequestSender(PortWorker *port, std::function<void()> reopenPort)
 
 qint32 RequestSender::send(unsigned int cmd, quint16 type, quint16 format, quint16 userId,
                            char *payload, unsigned int length, unsigned int retryNumber,
-                           unsigned int timeoutMs)
+                           unsigned int timeoutMs, const Proceed &proceed)
 {
     Q_ASSERT(QThread::currentThread() != m_port->thread()); // the wait needs the port's thread running
     const unsigned int transmissions = qMax(1u, retryNumber);
@@ -28,6 +28,10 @@ qint32 RequestSender::send(unsigned int cmd, quint16 type, quint16 format, quint
     }
 
     for (unsigned int sent = 0;;) {
+        if (proceed && !proceed()) {
+            LOG_INFO << "request" << cmd << "seq" << seq << "stopped by its sender";
+            return -1;
+        }
         ProtocolFrame::seal(&header, sent, payload, payload ? length : 0);
         LOG_INFO << "sendHeader.command:" << cmd << "sendHeader.seq: " << seq
                  << "sendHeader.crc32: " << header.crc32 << "retryNumber" << retryNumber;
@@ -39,18 +43,23 @@ qint32 RequestSender::send(unsigned int cmd, quint16 type, quint16 format, quint
         // its acknowledgement: a clean write needs nothing more from here.
         const quint64 id = m_transmissionCount.fetch_add(1);
         postTransmission(id, runs);
-        AckResult ack = waitForAck(seq, int(timeoutMs), id);
+        AckResult ack = waitForAck(seq, int(timeoutMs), id, proceed);
         const PortTransmission transmission = takeTransmission(id);
-        if (!transmission.clean) {
+        if (!transmission.clean && !isAbandoned(ack)) {
             if (!settleTransmission(transmission))
                 return -1;
             if (ack == AckResult::None)
-                ack = waitForAck(seq, int(timeoutMs), NoTransmission);
+                ack = waitForAck(seq, int(timeoutMs), NoTransmission, proceed);
         }
 
         if (ack == AckResult::Positive) {
             m_seq.fetch_add(1);
             return 0;
+        }
+        if (isAbandoned(ack)) {
+            LOG_INFO << "seq" << seq << "no longer awaited:"
+                     << (ack == AckResult::Stopped ? "stopped by its sender" : "the port closed");
+            return -1;
         }
         LOG_WARNING << "Retry" << sent << "for seq" << seq << "timeout_ms" << timeoutMs;
         ++sent;
@@ -118,12 +127,14 @@ bool RequestSender::waitForAck(quint32 seq, int timeoutMs)
     return waitForAck(seq, timeoutMs, NoTransmission) == AckResult::Positive;
 }
 
-RequestSender::AckResult RequestSender::waitForAck(quint32 seq, int timeoutMs, quint64 transmission)
+RequestSender::AckResult RequestSender::waitForAck(quint32 seq, int timeoutMs, quint64 transmission,
+                                                   const Proceed &proceed)
 {
     const int waitMs = qMax(0, timeoutMs);
     QDeadlineTimer deadline(waitMs); // until the write is known
     const QDeadlineTimer writeLimit(WriteCompletionTimeoutMs);
     QMutexLocker lock(&ackMutex);
+    const quint64 closures = m_portClosures;
     for (;;) {
         const auto entry = ackStatus.find(seq);
         if (entry != ackStatus.end()) {
@@ -137,6 +148,12 @@ RequestSender::AckResult RequestSender::waitForAck(quint32 seq, int timeoutMs, q
                     << ackStatus.contains(seq) << "ackStatus.value" << ackStatus.value(seq);
             return AckResult::Negative;
         }
+        // Looked at under the lock wakeWaits() and portClosed() take: a
+        // change made just before they wake is never missed.
+        if (proceed && !proceed())
+            return AckResult::Stopped;
+        if (m_portClosures != closures)
+            return AckResult::PortClosed;
         bool counting = true; // the deadline is the acknowledgement's own
         if (transmission != NoTransmission) {
             // The wait counts from the moment the frame went to the port,
@@ -169,5 +186,18 @@ void RequestSender::recordAck(const ar_protocol_t *header)
     ackStatus.insert(header->seq, positive);
     if (!positive)
         LOG_WARNING << "###ACK check failed for seq " << header->seq;
+    ackArrived.wakeAll();
+}
+
+void RequestSender::wakeWaits()
+{
+    QMutexLocker lock(&ackMutex);
+    ackArrived.wakeAll();
+}
+
+void RequestSender::portClosed()
+{
+    QMutexLocker lock(&ackMutex);
+    ++m_portClosures;
     ackArrived.wakeAll();
 }

@@ -3,6 +3,7 @@
 #include "logging.h"
 
 #include <QDeadlineTimer>
+#include <QMetaEnum>
 #include <QSerialPort>
 
 namespace {
@@ -61,9 +62,15 @@ QString SerialPortChannel::portName() const
     return m_port ? m_port->portName() : QString();
 }
 
-QString SerialPortChannel::errorString() const
+QString SerialPortChannel::errorText() const
 {
-    return m_port ? m_port->errorString() : QStringLiteral("no serial port");
+    if (!m_port)
+        return QStringLiteral("no serial port");
+    if (!m_port->isOpen())
+        return QStringLiteral("the port is not open");
+    const QSerialPort::SerialPortError error = m_port->error();
+    const char *name = QMetaEnum::fromType<QSerialPort::SerialPortError>().valueToKey(error);
+    return QStringLiteral("%1 (%2)").arg(QLatin1String(name ? name : "SerialPortError")).arg(int(error));
 }
 
 qint64 SerialPortChannel::write(const QByteArray &bytes, quint64 *writeMark)
@@ -149,7 +156,7 @@ void SerialPortChannel::onError(int error)
     if (!isOpen())
         return;
     const QString name = m_port->portName();
-    const QString text = m_port->errorString();
+    const QString text = errorText();
     LOG_WARNING << "serial port lost:" << name << text;
     m_port->close();
     abandonPendingWrites();

@@ -31,7 +31,9 @@ public:
     bool isOpen() const;
     bool isWritable() const;
     QString portName() const;
-    QString errorString() const;
+    // What went wrong, in English whatever the language (Qt's own texts are
+    // translated): the port's error by name and number.
+    QString errorText() const;
 
     // Queues bytes for writing. Returns the number accepted, or -1 on error.
     // `*writeMark` is what waitUntilWritten() waits for.

@@ -32,6 +32,7 @@ UsbVirtualSerial::UsbVirtualSerial(SharedPortLister ports)
             Qt::DirectConnection);
     connect(m_port, &PortWorker::fileVerdict, this, &UsbVirtualSerial::sig_receiveDateInfo,
             Qt::DirectConnection);
+    connect(m_port, &PortWorker::portClosed, this, [this] { m_sender.portClosed(); }, Qt::DirectConnection);
     connect(&m_thread, &QThread::finished, m_port, &QObject::deleteLater);
     m_port->moveToThread(&m_thread);
     m_thread.start();
@@ -125,9 +126,10 @@ qint64 UsbVirtualSerial::unreadBytes()
 
 qint32 UsbVirtualSerial::commandSerialSend(unsigned int cmd, quint16 type, quint16 format,
                                            quint16 user_id, char *date, unsigned int len,
-                                           unsigned int retryNumber, unsigned int timeout_ms)
+                                           unsigned int retryNumber, unsigned int timeout_ms,
+                                           const RequestSender::Proceed &proceed)
 {
-    return m_sender.send(cmd, type, format, user_id, date, len, retryNumber, timeout_ms);
+    return m_sender.send(cmd, type, format, user_id, date, len, retryNumber, timeout_ms, proceed);
 }
 
 void UsbVirtualSerial::sendAckResponse(uint32_t seq)

@@ -68,7 +68,10 @@ public:
     // Requests with acknowledgement (see RequestSender).
     qint32 commandSerialSend(unsigned int cmd, quint16 type, quint16 format, quint16 user_id,
                              char *date, unsigned int len, unsigned int retryNumber,
-                             unsigned int timeout_ms);
+                             unsigned int timeout_ms,
+                             const RequestSender::Proceed &proceed = RequestSender::Proceed());
+    // A sender's run flag went false: its request waits no longer.
+    void wakeRequestWaits() { m_sender.wakeWaits(); }
     bool waitForACK(quint32 seq, int timeoutMs) { return m_sender.waitForAck(seq, timeoutMs); }
     quint32 sequenceNumber() const { return m_sender.sequenceNumber(); }
 

@@ -1,16 +1,35 @@
 #include "logsystem.h"
 
 #include <QDateTime>
-#include <QFile>
-#include <QSaveFile>
 #include <QThread>
 
-namespace {
-constexpr int LineSearchChunk = 1024;
+#include <cstdio>
 
+namespace {
 enum class SinkState { NotCreated, Alive, Destroyed };
 std::atomic<SinkState> sinkState{SinkState::NotCreated};
 thread_local QString currentThreadTag;
+thread_local bool writingFile = false;
+
+// Marks the calling thread as writing the file while it exists.
+class WritingFile
+{
+public:
+    WritingFile() { writingFile = true; }
+    ~WritingFile() { writingFile = false; }
+    WritingFile(const WritingFile &) = delete;
+    WritingFile &operator=(const WritingFile &) = delete;
+};
+
+// The newest whole lines of `bytes`, `limit` bytes at most.
+void keepNewestLines(QByteArray &bytes, int limit)
+{
+    if (bytes.size() <= limit)
+        return;
+    const int cut = bytes.size() - limit;
+    const int lineFeed = bytes.indexOf('\n', cut - 1);
+    bytes.remove(0, lineFeed < 0 ? bytes.size() : lineFeed + 1);
+}
 } // namespace
 
 void LogSystem::setThreadTag(const QString &tag)
@@ -35,7 +54,7 @@ bool LogSystem::isAlive()
 }
 
 LogSystem::LogSystem()
-    : filePath(QString::fromLatin1(FileName))
+    : file(QString::fromLatin1(FileName))
 {
     sinkState.store(SinkState::Alive);
 }
@@ -43,8 +62,15 @@ LogSystem::LogSystem()
 void LogSystem::setFilePath(const QString &path)
 {
     QMutexLocker fileLock(&fileMutex);
-    filePath = path;
+    file.setPath(path);
 }
+
+void LogSystem::keepNextAsBeginning()
+{
+    QMutexLocker fileLock(&fileMutex);
+    file.keepNextAsBeginning();
+}
+
 
 LogSystem::~LogSystem()
 {
@@ -105,52 +131,19 @@ void LogSystem::flushLoop()
 
 void LogSystem::writePending()
 {
+    const WritingFile writing;
     QMutexLocker fileLock(&fileMutex);
     QByteArray pending;
     {
         QMutexLocker lock(&mutex);
         pending.swap(buffer);
     }
-    if (pending.isEmpty())
+    if (pending.isEmpty() || file.append(pending))
         return;
-
-    QFile file(filePath);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append)) {
-        // Keep the lines for the next attempt, newest last.
-        QMutexLocker lock(&mutex);
-        buffer.prepend(pending);
-        if (buffer.size() > MaxFileBytes)
-            buffer = buffer.right(int(TrimmedFileBytes));
-        return;
-    }
-    file.write(pending);
-    file.close();
-    if (file.size() > MaxFileBytes)
-        rotateLog(file);
-}
-
-void LogSystem::rotateLog(QFile &file)
-{
-    if (!file.open(QIODevice::ReadWrite))
-        return;
-    file.seek(qMax<qint64>(0, file.size() - TrimmedFileBytes));
-    while (!file.atEnd()) {
-        const qint64 chunkStart = file.pos();
-        const QByteArray chunk = file.read(LineSearchChunk);
-        const int newline = chunk.indexOf('\n');
-        if (newline >= 0) {
-            file.seek(chunkStart + newline + 1);
-            break;
-        }
-    }
-    const QByteArray tail = file.readAll();
-    file.close();
-    // Replace the file in one step, so a reader never sees it half written.
-    QSaveFile trimmed(file.fileName());
-    if (trimmed.open(QIODevice::WriteOnly)) {
-        trimmed.write(tail);
-        trimmed.commit();
-    }
+    // Kept for the next attempt, newest last.
+    QMutexLocker lock(&mutex);
+    buffer.prepend(pending);
+    keepNewestLines(buffer, MaxWaitingBytes);
 }
 
 QString LogSystem::levelWord(QtMsgType type)
@@ -183,7 +176,13 @@ void customMessageHandler(QtMsgType type, const QMessageLogContext &context, con
     if (!LogSystem::isAlive())
         return; // the sink is gone at process exit; there is nowhere left to write
     LogSystem *sink = LogSystem::instance();
-    sink->ensureInitialized();
     const QString tagged = currentThreadTag.isEmpty() ? msg : QStringLiteral("[%1] %2").arg(currentThreadTag, msg);
-    sink->append(LogSystem::formatLine(sink->timestampNow(), type, tagged), type == QtFatalMsg);
+    const QByteArray line = LogSystem::formatLine(sink->timestampNow(), type, tagged);
+    if (writingFile) {
+        // Raised while this thread writes the file: the file is not to be had.
+        std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
+        return;
+    }
+    sink->ensureInitialized();
+    sink->append(line, type == QtFatalMsg);
 }

@@ -1,6 +1,7 @@
 #ifndef LOGSYSTEM_H
 #define LOGSYSTEM_H
 
+#include "logfile.h"
 #include "logtimestamp.h"
 
 #include <QByteArray>
@@ -10,22 +11,23 @@
 #include <QtGlobal>
 #include <atomic>
 
-class QFile;
 class QThread;
 
 // The process-wide log sink behind customMessageHandler. Lines are kept in
-// memory and written to "log.txt" in the working directory by a flush thread
-// every 100 ms, or at once by the logging thread when 4 KiB have gathered or
-// the message is fatal. Every file operation (append and trim) happens under
-// one file lock and takes the whole pending buffer with it, so batches reach
-// the file in the order they were logged and a trim never races an append.
+// memory and written to "log.txt" in the working directory (see LogFile) by a
+// flush thread every 100 ms, or at once by the logging thread when 4 KiB have
+// gathered or the message is fatal. Every file operation happens under one
+// file lock and takes the whole pending buffer with it, so batches reach the
+// file in the order they were logged. A message raised while a thread writes
+// the file (a warning of Qt's) goes to standard error: the sink never
+// re-enters itself.
 class LogSystem
 {
 public:
     static constexpr int FlushIntervalMs = 100;
     static constexpr int DirectWriteBytes = 4096;
-    static constexpr qint64 MaxFileBytes = 5242880;
-    static constexpr qint64 TrimmedFileBytes = 2621440;
+    // Lines the file did not take wait, newest kept, up to this much.
+    static constexpr int MaxWaitingBytes = int(LogFile::MaxFileBytes);
     static constexpr char FileName[] = "log.txt"; // in the program's folder (ProgramFiles)
 
     static LogSystem *instance();
@@ -44,9 +46,10 @@ public:
     // afterwards are written straight through. Safe to call more than once.
     void shutdown();
 
-    // Cuts a closed log file to its newest TrimmedFileBytes, starting at a
-    // full line; the file is replaced at once, never seen half written.
-    static void rotateLog(QFile &file);
+    // What is logged from now on starts the next generation kept as
+    // "log.txt.1" however much follows it: an upgrade calls it as it starts,
+    // so its first lines survive it.
+    void keepNextAsBeginning();
 
     static QString levelWord(QtMsgType type);
     // One line of the file: "[timestamp][LEVEL] message" and a line feed.
@@ -75,8 +78,8 @@ private:
     QByteArray buffer;
     std::atomic<bool> initialized{false};
 
-    QMutex fileMutex;           // serialises every open, write and trim of the file
-    QString filePath;           // guarded by fileMutex
+    QMutex fileMutex;           // serialises every use of the file
+    LogFile file;               // guarded by fileMutex
     QWaitCondition wakeFlusher; // waited on with `mutex`
     bool stopping = false;      // guarded by `mutex`
     QThread *flushThread = nullptr;

@@ -329,6 +329,8 @@ void UpgradePage::on_btnDisConnDevice_clicked()
 // Disconnect's work, also done when the window closes during an upgrade.
 void UpgradePage::disconnectDevice()
 {
+    // The upgrade stops first: not one more frame goes out while the port is let go.
+    m_upgradeprocess->resetUpgradeParameters(1);
     m_usbVirtualSerial->searchUsbVirtualSerialPort(true);
     if (m_usbVirtualSerial->SerialPortIsOpen())
         m_usbVirtualSerial->closeSerialPort();
@@ -337,7 +339,6 @@ void UpgradePage::disconnectDevice()
     m_usbVirtualSerial->set_usb_vid(0);
     setUpgradeFlag(false);
     m_showsSuccess = false;
-    m_upgradeprocess->resetUpgradeParameters(1);
     m_upgrade_device_vid = 0;
     enterDeviceConnNotePage();
     waitForRunningTask();

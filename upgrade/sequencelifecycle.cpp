@@ -1,6 +1,7 @@
 #include "sequencelifecycle.h"
 
 #include "logging.h"
+#include "logsystem.h"
 
 #include <QThread>
 
@@ -26,6 +27,7 @@ bool SequenceLifecycle::begin()
         return false;
     }
     m_running.store(true);
+    LogSystem::instance()->keepNextAsBeginning(); // the upgrade's first lines outlive its own logging
     m_thread.store(QThread::currentThread());
     m_actions.clear();
     m_cancelled.store(false);

@@ -42,6 +42,8 @@ void UpgradeProcess::setRun(bool run)
 {
     bRun.store(run);
     wake();
+    if (!run)
+        m_upgUsbVirtualSerial->wakeRequestWaits(); // a request in flight ends now, not at its timeout
 }
 
 ar_upgrade_status UpgradeProcess::latestStatus() const
@@ -96,7 +98,7 @@ qint32 UpgradeProcess::commandUpgSendRecv(unsigned int cmd, unsigned short type,
         return -1; // an ended sequence sends nothing more
     return m_upgUsbVirtualSerial->commandSerialSend(cmd, type, format, 0, date, dataLenght,
                                                     RequestTransmissions,
-                                                    unsigned(m_clock->replyWaitMs(AckTimeoutMs)));
+                                                    unsigned(m_clock->replyWaitMs(AckTimeoutMs)), m_running);
 }
 
 int UpgradeProcess::commandSendWithFileRecv(unsigned int cmd, unsigned int type, unsigned int format,
@@ -116,7 +118,7 @@ int UpgradeProcess::commandSendWithFileRecv(unsigned int cmd, unsigned int type,
         const unsigned frameBytes = unsigned(qMax<qint64>(0, read));
         const qint32 ret = m_upgUsbVirtualSerial->commandSerialSend(
             cmd, quint16(type), quint16(format), 0, buffer.data(), frameBytes,
-            RequestTransmissions, timeoutMs);
+            RequestTransmissions, timeoutMs, m_running);
         if (ret < 0) {
             LOG_INFO << "commandSerialSend send err, ret " << ret;
             return -1;

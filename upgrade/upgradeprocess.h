@@ -194,6 +194,7 @@ private:
 
     std::atomic<int> upgStep{-1};
     std::atomic<bool> bRun{false};
+    const std::function<bool()> m_running = [this] { return bRun.load(); }; // a request's run flag
     std::atomic<bool> bUpgReboot{false};
     quint64 allSendLen = 0;
     QFile *binFile = nullptr;

@@ -201,14 +201,20 @@ void TestFlashCommand::upgrade()
                                                                      : SimScript::AfterUpgrade::Stay);
     if (after == QLatin1String("silent"))
         onSelfRestart(device.sim, [&device] { device.sim.setSilent(true); });
-    QByteArray file = pattern(20000, 3);
+    // Files of whole segments: each ends with an empty frame that repeats the
+    // count. Every answer comes late, so the transfer cannot be faster than a
+    // segment per delay.
+    constexpr int Segment = 1024, ReplyDelayMs = 5;
+    device.sim.setReplyDelay(ReplyDelayMs);
+    QByteArray file = pattern(20 * Segment, 3);
     QList<QByteArray> expected = QVector<QByteArray>(sent, file).toList();
     if (package) {
         PackageBuilder builder;
         builder.setBoardType(AR_FPV_BOARD_TYPE_SKY_EX6);
-        QVERIFY(builder.addPart(IMG_TAREL_APP, pattern(3000, 1)) && builder.addPart(IMG_TAREL_FPGA, pattern(2000, 2)));
+        QVERIFY(builder.addPart(IMG_TAREL_APP, pattern(3 * Segment, 1))
+                && builder.addPart(IMG_TAREL_FPGA, pattern(2 * Segment, 2)));
         file = builder.bytes();
-        expected = {pattern(2000, 2), pattern(3000, 1)}; // the parts go last first
+        expected = {pattern(2 * Segment, 2), pattern(3 * Segment, 1)}; // the parts go last first
     }
     QStringList arguments = QStringList{"upgrade", m_world.writeFile(Image, file), "--json"} + device.portArguments();
     if (!PortFinder::isRecognisedVendor(vid))
@@ -235,7 +241,7 @@ void TestFlashCommand::upgrade()
     QCOMPARE(seen, phases);
     const QJsonObject id = CommandRun::ofType(events, "identity").value(0);
     QCOMPARE(string(id, "firmware") + ' ' + string(id, "hardware"), QStringLiteral("Merlow_R_Sky_1_0_5 HW_V1.0"));
-    QCOMPARE((QList<int>{number(id, "temperature"), number(id, "maxSegment")}), (QList<int>{45, 1024}));
+    QCOMPARE((QList<int>{number(id, "temperature"), number(id, "maxSegment")}), (QList<int>{45, Segment}));
     const QJsonObject rules = CommandRun::ofType(events, "rules").value(0);
     QVERIFY(rules.value("accepted").toBool());
     QCOMPARE(string(rules, "sequence"), package ? QStringLiteral("package") : QStringLiteral("single-image"));
@@ -247,6 +253,8 @@ void TestFlashCommand::upgrade()
     for (const QJsonObject &event : progress) {
         const qint64 bytes = qint64(event.value("bytes").toDouble()), total = qint64(event.value("total").toDouble());
         QVERIFY(bytes > 0 && bytes <= total && sizes.contains(total) && event.value("rate").toDouble() > 0);
+        QVERIFY2(event.value("rate").toDouble() <= Segment * 1000.0 / ReplyDelayMs,
+                 qPrintable(QString::number(event.value("rate").toDouble())));
         QCOMPARE(number(event, "percent"), int(bytes * 100 / total));
     }
     QCOMPARE(progress.last().value("bytes"), progress.last().value("total"));

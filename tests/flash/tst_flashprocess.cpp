@@ -1,7 +1,12 @@
 #include "flashbench.h"
+#include "interruptwatcher.h"
+#include "packagebuilder.h"
 
 #include <QProcess>
 #include <QtTest>
+#include <csignal>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace FlashBench;
 
@@ -13,10 +18,16 @@ class TestFlashProcess : public QObject
 private slots:
     void initTestCase();
     void upgrade_writesJsonLinesAndTheLog();
+    void logOnADevice_endsTheCommand();
+    void signal_cancelsTheUpgradeCleanly_data();
+    void signal_cancelsTheUpgradeCleanly();
+    void signalAfterTheToldOnes_endsTheProcessAtOnce();
 
 private:
     // Runs tavio-flash in the world's folder without any display.
     CommandRun run(const QStringList &arguments);
+    void start(QProcess &process, const QStringList &arguments,
+               const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment());
 
     FlashWorld m_world;
     QString m_program;
@@ -31,15 +42,20 @@ void TestFlashProcess::initTestCase()
         QSKIP("tavio-flash is not built");
 }
 
+void TestFlashProcess::start(QProcess &process, const QStringList &arguments, const QProcessEnvironment &environment)
+{
+    QProcessEnvironment headless = environment;
+    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        headless.remove(QLatin1String(name));
+    process.setProcessEnvironment(headless);
+    process.setWorkingDirectory(m_world.path(QString()));
+    process.start(m_program, arguments);
+}
+
 CommandRun TestFlashProcess::run(const QStringList &arguments)
 {
     QProcess process;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
-        environment.remove(QLatin1String(name));
-    process.setProcessEnvironment(environment);
-    process.setWorkingDirectory(m_world.path(QString()));
-    process.start(m_program, arguments);
+    start(process, arguments);
     const bool ended = process.waitForFinished(180000) && process.exitStatus() == QProcess::NormalExit;
     return {ended ? process.exitCode() : -1, QString::fromUtf8(process.readAllStandardOutput()),
             QString::fromUtf8(process.readAllStandardError())};
@@ -79,6 +95,82 @@ void TestFlashProcess::upgrade_writesJsonLinesAndTheLog()
     }
     QVERIFY(sessionLines >= 3);
     QVERIFY(!QFileInfo::exists(m_world.path(QStringLiteral("log.txt")))); // --log took its place
+}
+
+// The sink writes its last lines at the exit, where nothing may wait for ever.
+void TestFlashProcess::logOnADevice_endsTheCommand()
+{
+    BenchDevice device;
+    QVERIFY(device.start());
+    const CommandRun info = run(QStringList{"info", "--log", "/dev/null"} + device.portArguments());
+    QCOMPARE(info.exitCode, 0);
+}
+
+void TestFlashProcess::signal_cancelsTheUpgradeCleanly_data()
+{
+    QTest::addColumn<int>("signalNumber");
+    QTest::newRow("Ctrl-C") << SIGINT;
+    QTest::newRow("SIGTERM") << SIGTERM;
+}
+
+// On real time, a package's upgrade waits long for a device that never
+// confirms its restart: the signal comes while its request waits for the
+// acknowledgement, with the package's parts in their folder.
+void TestFlashProcess::signal_cancelsTheUpgradeCleanly()
+{
+    QFETCH(int, signalNumber);
+    DeviceIdentity identity;
+    identity.vendorId = AR_FPV_BOARD_TYPE_SKY_EX6; // the line that takes packages
+    BenchDevice device(identity);
+    QVERIFY(device.start());
+    device.sim.setSilent(true, AR_COMMAND_GET_ACTIVE);
+    PackageBuilder builder;
+    builder.setBoardType(AR_FPV_BOARD_TYPE_SKY_EX6);
+    QVERIFY(builder.addPart(IMG_TAREL_APP, pattern(3000, 1)) && builder.addPart(IMG_TAREL_FPGA, pattern(2000, 2)));
+    QTemporaryDir temp;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("TMPDIR"), temp.path());
+    const auto partFolders = [&temp] {
+        return QDir(temp.path()).entryList({QStringLiteral("tavio-parts-*")}, QDir::AllEntries);
+    };
+
+    QProcess process;
+    start(process, QStringList{"upgrade", m_world.writeFile(Image, builder.bytes()), "--json"} + device.portArguments(),
+          environment);
+    QTRY_VERIFY_WITH_TIMEOUT(!device.framesOf(AR_COMMAND_GET_ACTIVE).isEmpty(), 60000);
+    QCOMPARE(partFolders().size(), 1);
+    const int framesAtSignal = device.sim.frames().size();
+    QCOMPARE(::kill(pid_t(process.processId()), signalNumber), 0);
+    QVERIFY(process.waitForFinished(60000));
+
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 5);
+    QVERIFY(QString::fromUtf8(process.readAllStandardError()).startsWith(QStringLiteral("Interrupted: ")));
+    QVERIFY(partFolders().isEmpty());
+    QCOMPARE(device.sim.frames().size(), framesAtSignal); // not even the request's next transmission
+    bool parsed = false;
+    const QList<QJsonObject> events = CommandRun{0, QString::fromUtf8(process.readAllStandardOutput()), {}}.events(&parsed);
+    QVERIFY(parsed && !events.isEmpty());
+    QCOMPARE(string(events.last(), "event"), QStringLiteral("result"));
+    QCOMPARE(string(events.last(), "text"), QStringLiteral("cancelled"));
+}
+
+// Whatever the program is doing when the next signal comes, the signal ends it.
+void TestFlashProcess::signalAfterTheToldOnes_endsTheProcessAtOnce()
+{
+    const InterruptWatcher watcher(1);
+    QVERIFY(watcher.isWatching());
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::raise(SIGTERM); // told
+        ::raise(SIGTERM); // not told: the end
+        ::_exit(0);
+    }
+    QVERIFY(child > 0);
+    int status = 0;
+    QCOMPARE(::waitpid(child, &status, 0), child);
+    QVERIFY(WIFSIGNALED(status));
+    QCOMPARE(WTERMSIG(status), SIGTERM);
 }
 
 QTEST_GUILESS_MAIN(TestFlashProcess)

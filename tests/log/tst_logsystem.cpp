@@ -1,3 +1,4 @@
+#include "logfile.h"
 #include "logging.h"
 #include "logsystem.h"
 #include "testbytes.h"
@@ -8,9 +9,11 @@
 #include <QtTest>
 
 #include <cstring>
+#include <sys/stat.h>
+#include <thread>
 
 namespace {
-const QString LogFile = QStringLiteral("log.txt");
+const QString LogFileName = QStringLiteral("log.txt");
 
 using TestBytes::readFile;
 
@@ -32,7 +35,52 @@ QByteArray numberedLines(qint64 size)
 void settle(const char *marker)
 {
     qInfo("%s", marker);
-    QTRY_VERIFY(readFile(LogFile).endsWith(QByteArray(marker) + '\n'));
+    QTRY_VERIFY(readFile(LogFileName).endsWith(QByteArray(marker) + '\n'));
+}
+
+// A log file on a disk that fills once, or in a folder where nothing can be
+// moved: its faults injected where the real ones arise.
+class FaultyLogFile : public LogFile
+{
+public:
+    using LogFile::LogFile;
+    bool movable = true;
+    int cutWriteAt = -1; // the write, counted from 0, that stops after CutBytes
+    static constexpr int CutBytes = 5;
+
+protected:
+    qint64 writeBytes(QFile &file, const QByteArray &bytes) override
+    {
+        if (m_writes++ != cutWriteAt)
+            return LogFile::writeBytes(file, bytes);
+        return file.write(bytes.left(CutBytes)) > 0 ? CutBytes : -1;
+    }
+    bool moveFile(const QString &from, const QString &to) override
+    {
+        return movable && LogFile::moveFile(from, to);
+    }
+
+private:
+    int m_writes = 0;
+};
+
+// The numbers of the lines "line NNNNNNN\n" the file holds, in order; false
+// when a line is not whole or not one of them.
+bool numbersOf(const QString &path, QList<int> *numbers)
+{
+    static const QRegularExpression line(QStringLiteral("^line (\\d{7})$"));
+    const QByteArray content = readFile(path);
+    if (!content.isEmpty() && !content.endsWith('\n'))
+        return false;
+    for (const QByteArray &text : content.split('\n')) {
+        if (text.isEmpty())
+            continue;
+        const QRegularExpressionMatch match = line.match(QString::fromLatin1(text));
+        if (!match.hasMatch())
+            return false;
+        numbers->append(match.captured(1).toInt());
+    }
+    return true;
 }
 } // namespace
 
@@ -52,10 +100,14 @@ private slots:
     void timestamp_matchesLocalTimeThroughEverySecondChange();
 
     void fullBatch_isWrittenByTheLoggingThreadAtOnce();
-    void flush_leavesAFileOfExactlyTheLimitAlone_thenTrimsPastIt();
-    void rotateLog_keepsTheTailFromAFullLine_data();
-    void rotateLog_keepsTheTailFromAFullLine();
+    void flush_leavesAFileOfExactlyTheLimitAlone_thenMovesItAside();
+    void limit_holdsWithWholeLinesAndTheBeginningKept_data();
+    void limit_holdsWithWholeLinesAndTheBeginningKept();
+    void trimInPlace_keepsTheTailFromAFullLine_data();
+    void trimInPlace_keepsTheTailFromAFullLine();
     void shutdown_writesEveryLineLoggedSoFar();
+    void anyFile_takesTheLinesWithoutTheSinkReenteringItself_data();
+    void anyFile_takesTheLinesWithoutTheSinkReenteringItself();
 
 private:
     QTemporaryDir m_dir;
@@ -108,7 +160,7 @@ void TestLogSystem::logLine_levelWordAndPrefix()
     const QRegularExpression lastLine(
         QStringLiteral("(^|\\n)\\[\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\]\\[%1\\] %2\\n\\z")
             .arg(word, QRegularExpression::escape(text)));
-    QTRY_VERIFY(lastLine.match(QString::fromUtf8(readFile(LogFile))).hasMatch());
+    QTRY_VERIFY(lastLine.match(QString::fromUtf8(readFile(LogFileName))).hasMatch());
 }
 
 // One stamp object through a run of times, as the sink uses it: within a
@@ -138,52 +190,114 @@ void TestLogSystem::fullBatch_isWrittenByTheLoggingThreadAtOnce()
     const QByteArray message =
         start + QByteArray(LogSystem::DirectWriteBytes - lineBytes - start.size(), 'f');
     qInfo("%s", message.constData());
-    QVERIFY(readFile(LogFile).endsWith(message + '\n'));
+    QVERIFY(readFile(LogFileName).endsWith(message + '\n'));
 }
 
-void TestLogSystem::flush_leavesAFileOfExactlyTheLimitAlone_thenTrimsPastIt()
+void TestLogSystem::flush_leavesAFileOfExactlyTheLimitAlone_thenMovesItAside()
 {
     settle("before the limit");
     const QString message = QStringLiteral("limit line");
     const qint64 lineSize = LogSystem::formatLine(LogSystem::instance()->timestampNow(), QtInfoMsg,
                                                   message).size();
-    QVERIFY(TestBytes::writeFile(LogFile, numberedLines(LogSystem::MaxFileBytes - lineSize)));
+    const QByteArray full = numberedLines(LogFile::MaxFileBytes - lineSize);
+    QVERIFY(TestBytes::writeFile(LogFileName, full));
 
     qInfo("%s", qPrintable(message));
-    QTRY_COMPARE(QFileInfo(LogFile).size(), LogSystem::MaxFileBytes);
+    QTRY_COMPARE(QFileInfo(LogFileName).size(), LogFile::MaxFileBytes);
     QThread::msleep(3 * LogSystem::FlushIntervalMs);
-    QCOMPARE(QFileInfo(LogFile).size(), LogSystem::MaxFileBytes);
+    QCOMPARE(QFileInfo(LogFileName).size(), LogFile::MaxFileBytes);
 
     qInfo("one more line");
-    QTRY_VERIFY(QFileInfo(LogFile).size() <= LogSystem::TrimmedFileBytes);
-    const QByteArray log = readFile(LogFile);
-    QVERIFY2(log.startsWith("line "), log.left(80).constData());
-    QVERIFY(log.endsWith("one more line\n"));
+    QTRY_VERIFY(readFile(LogFileName).endsWith("one more line\n"));
+    QVERIFY(QFileInfo(LogFileName).size() < 100);
+    QVERIFY(readFile(LogFile::previousPath(LogFileName)).startsWith(full));
 }
 
-void TestLogSystem::rotateLog_keepsTheTailFromAFullLine_data()
+void TestLogSystem::limit_holdsWithWholeLinesAndTheBeginningKept_data()
+{
+    QTest::addColumn<bool>("movable");
+    QTest::addColumn<int>("cutWriteAt"); // -1: none
+    QTest::addColumn<int>("markAt");     // the line from which the beginning is kept; -1: from the start
+    QTest::newRow("the first generation kept") << true << -1 << -1;
+    QTest::newRow("a beginning marked later") << true << -1 << 500000;
+    QTest::newRow("read-only folder: trimmed in place") << false << -1 << -1;
+    QTest::newRow("disk full for one write") << true << 300 << -1;
+    QTest::newRow("disk full in a read-only folder, near the end") << false << 3900 << -1;
+}
+
+// Batches of lines worth three files: each file stays within the limit, every
+// line in them is whole and none is lost but by a trim, the newest lines end
+// the log, and the previous generation starts where the beginning was marked.
+void TestLogSystem::limit_holdsWithWholeLinesAndTheBeginningKept()
+{
+    constexpr int LineBytes = 13, LinesPerBatch = 300;
+    QFETCH(bool, movable);
+    QFETCH(int, cutWriteAt);
+    QFETCH(int, markAt);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(LogFileName);
+    FaultyLogFile file(path);
+    file.movable = movable;
+    file.cutWriteAt = cutWriteAt;
+    const int lines = int(3 * LogFile::MaxFileBytes / LineBytes);
+    for (int first = 0; first < lines; first += LinesPerBatch) {
+        const int count = qMin(LinesPerBatch, lines - first);
+        if (markAt >= first && markAt < first + count)
+            file.keepNextAsBeginning();
+        QByteArray batch;
+        for (int i = first; i < first + count; ++i)
+            batch += QByteArray("line ") + QByteArray::number(i).rightJustified(7, '0') + '\n';
+        if (!file.append(batch))
+            QVERIFY(file.append(batch)); // offered again, as the sink does
+    }
+
+    QList<int> current, previous;
+    QVERIFY(numbersOf(path, &current));
+    QVERIFY(numbersOf(LogFile::previousPath(path), &previous));
+    QVERIFY(QFileInfo(path).size() <= LogFile::MaxFileBytes);
+    QVERIFY(QFileInfo(LogFile::previousPath(path)).size() <= LogFile::MaxFileBytes);
+    QCOMPARE(current.last(), lines - 1);
+    for (int i = 1; i < current.size(); ++i)
+        QCOMPARE(current.at(i), current.at(i - 1) + 1);
+    QCOMPARE(previous.isEmpty(), !movable);
+    if (movable) {
+        QVERIFY(previous.contains(qMax(0, markAt)));
+        for (int i = 1; i < previous.size(); ++i)
+            QCOMPARE(previous.at(i), previous.at(i - 1) + 1);
+    }
+}
+
+void TestLogSystem::trimInPlace_keepsTheTailFromAFullLine_data()
 {
     QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<int>("keep");
+    QTest::addColumn<int>("bufferBytes");
     QTest::addColumn<int>("least"); // bytes the trimmed file keeps at least
-    QTest::newRow("one byte over the limit") << numberedLines(LogSystem::MaxFileBytes) + '\n'
-                                             << int(LogSystem::TrimmedFileBytes) - 20;
-    QTest::newRow("well over the limit") << numberedLines(3 * LogSystem::MaxFileBytes - 1) + '\n'
-                                         << int(LogSystem::TrimmedFileBytes) - 20;
+    const int keep = int(LogFile::TrimmedFileBytes);
+    QTest::newRow("one byte over the limit") << numberedLines(LogFile::MaxFileBytes) + '\n' << keep
+                                             << LogFile::TrimBufferBytes << keep - 20;
+    QTest::newRow("well over the limit") << numberedLines(3 * LogFile::MaxFileBytes - 1) + '\n' << keep
+                                         << LogFile::TrimBufferBytes << keep - 20;
     QTest::newRow("no line feed after the cut")
-        << "first line\n" + QByteArray(int(LogSystem::MaxFileBytes), 'x') << 0;
+        << "first line\n" + QByteArray(int(LogFile::MaxFileBytes), 'x') << keep << LogFile::TrimBufferBytes << 0;
+    QTest::newRow("a buffer smaller than a line") << numberedLines(20000) + '\n' << 5000 << 7 << 5000 - 20;
+    QTest::newRow("the cut right after a line feed") << numberedLines(13 * 100) << 13 * 40 << 13 << 13 * 40;
 }
 
-void TestLogSystem::rotateLog_keepsTheTailFromAFullLine()
+// The bytes move through the buffer alone, however small.
+void TestLogSystem::trimInPlace_keepsTheTailFromAFullLine()
 {
     QFETCH(QByteArray, content);
+    QFETCH(int, keep);
+    QFETCH(int, bufferBytes);
     QFETCH(int, least);
-    const QString path = m_dir.filePath(QStringLiteral("rotate.txt"));
+    const QString path = m_dir.filePath(QStringLiteral("trim.txt"));
     QVERIFY(TestBytes::writeFile(path, content));
     QFile file(path);
-    LogSystem::rotateLog(file);
+    QVERIFY(LogFile::trimInPlace(file, keep, bufferBytes));
 
     const QByteArray tail = readFile(path);
-    QVERIFY(tail.size() <= LogSystem::TrimmedFileBytes);
+    QVERIFY(tail.size() <= keep);
     QVERIFY(tail.size() >= least);
     QVERIFY(content.endsWith(tail));
     if (!tail.isEmpty())
@@ -195,10 +309,48 @@ void TestLogSystem::shutdown_writesEveryLineLoggedSoFar()
     for (int i = 0; i < 20; ++i)
         qInfo("last words %d", i);
     LogSystem::instance()->shutdown();
-    QVERIFY(readFile(LogFile).contains("last words 19\n"));
+    QVERIFY(readFile(LogFileName).contains("last words 19\n"));
 
     qInfo("after shutdown");
-    QVERIFY(readFile(LogFile).endsWith("after shutdown\n"));
+    QVERIFY(readFile(LogFileName).endsWith("after shutdown\n"));
+}
+
+void TestLogSystem::anyFile_takesTheLinesWithoutTheSinkReenteringItself_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("/dev/null") << "null";
+    QTest::newRow("a pipe") << "pipe";
+    QTest::newRow("a regular file") << "file";
+}
+
+// After the shutdown every line is written through on the logging thread:
+// a warning Qt raises meanwhile would wait for that thread's own lock.
+void TestLogSystem::anyFile_takesTheLinesWithoutTheSinkReenteringItself()
+{
+    QFETCH(QString, kind);
+    LogSystem::instance()->shutdown();
+    const QString path = kind == QLatin1String("null") ? QStringLiteral("/dev/null")
+                                                       : m_dir.filePath(QStringLiteral("sink-") + kind);
+    QByteArray piped;
+    std::thread reader;
+    if (kind == QLatin1String("pipe")) {
+        QVERIFY(::mkfifo(QFile::encodeName(path).constData(), 0600) == 0);
+        reader = std::thread([&piped, path] { piped = readFile(path); }); // until the sink lets go
+    }
+    LogSystem::instance()->setFilePath(path);
+    qInfo("first through %s", qPrintable(kind));
+    qWarning("second through %s", qPrintable(kind));
+    LogSystem::instance()->setFilePath(LogFileName);
+    if (reader.joinable())
+        reader.join();
+
+    const QByteArray written = kind == QLatin1String("pipe") ? piped : readFile(path);
+    if (kind == QLatin1String("null"))
+        return; // it returned: nothing waited for ever
+    const QList<QByteArray> lines = written.split('\n');
+    QCOMPARE(lines.size(), 3);
+    QVERIFY(lines.at(0).endsWith("[INFO] first through " + kind.toLatin1()));
+    QVERIFY(lines.at(1).endsWith("[WARNING] second through " + kind.toLatin1()));
 }
 
 QTEST_GUILESS_MAIN(TestLogSystem)

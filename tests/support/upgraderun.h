@@ -58,10 +58,11 @@ struct WorkerOnDevice
         useClock(clockFactor);
         return connect();
     }
-    void useClock(int clockFactor)
+    void useClock(int clockFactor) { useClock(std::make_shared<ScaledClock>(clockFactor)); }
+    void useClock(std::shared_ptr<const UpgradeClock> clock)
     {
         recorder.reset();
-        worker.reset(new UpgradeProcess(device.link.get(), std::make_shared<ScaledClock>(clockFactor)));
+        worker.reset(new UpgradeProcess(device.link.get(), std::move(clock)));
         recorder.reset(new UpgradeRecorder(worker.get()));
     }
     // Also names the device as the one being upgraded, as Upgrade does.

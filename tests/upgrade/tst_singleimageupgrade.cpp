@@ -14,6 +14,30 @@ constexpr int FastFactor = 100;
 constexpr int RebootDelayMs = 150;
 const QString ImageName = QStringLiteral("Merlow_R_Sky_1_0_6.img");
 using Faults::TransferFailed;
+const QString AckTimedOut = QStringLiteral("Retry"); // logged when an acknowledgement's wait runs out
+
+// The fast clock, with a long wait for each acknowledgement: a wait that only
+// its timeout ends shows as an acknowledgement timed out.
+class PatientClock : public ScaledClock
+{
+public:
+    static constexpr int ReplyWaitMs = 20000;
+    PatientClock() : ScaledClock(FastFactor) {}
+    int replyWaitMs(int) const override { return ReplyWaitMs; }
+};
+
+// The device stops answering data frames from the `count`th on.
+void silenceDataFrom(DeviceSimulator &sim, int count, std::function<void()> then = {})
+{
+    auto seen = std::make_shared<int>(0);
+    QObject::connect(&sim, &DeviceSimulator::frameReceived, &sim, [&sim, count, seen, then](const SimFrameRecord &frame) {
+        if (frame.command != AR_CMD_SENDFILE_DATA || frame.retry != 0 || ++*seen != count)
+            return;
+        sim.setSilent(true);
+        if (then)
+            then();
+    }, Qt::DirectConnection);
+}
 } // namespace
 
 // Upgrades of one image file against the simulated device, on a fast clock.
@@ -174,30 +198,31 @@ void TestSingleImageUpgrade::deadLink_endsTheTransferAtOnce_data()
 {
     QTest::addColumn<bool>("vanish"); // else the device keeps silent about data frames
     QTest::newRow("data frame never acknowledged") << false;
-    QTest::newRow("device gone mid-transfer") << true;
+    QTest::newRow("device gone while a data frame awaits its acknowledgement") << true;
 }
 
-// Nothing more is written into a port that is gone, and no file end is sent.
+// Nothing more is written into a port that is gone, and no file end is sent;
+// a port that goes ends the wait for an acknowledgement at once.
 void TestSingleImageUpgrade::deadLink_endsTheTransferAtOnce()
 {
     constexpr int LastFrame = 350;
     QFETCH(bool, vanish);
     prepare(1024, TestBytes::pattern(1024 * 1024));
+    if (vanish)
+        m_rig->useClock(std::make_shared<PatientClock>());
     DeviceSimulator &s = sim();
-    auto dataFrames = std::make_shared<int>(0);
-    QObject::connect(&s, &DeviceSimulator::frameReceived, &s, [&s, vanish, dataFrames](const SimFrameRecord &frame) {
-        if (frame.command != AR_CMD_SENDFILE_DATA || frame.retry != 0 || ++*dataFrames != LastFrame)
-            return;
-        s.setSilent(true);
+    silenceDataFrom(s, LastFrame, [&s, vanish] {
         if (vanish)
             QMetaObject::invokeMethod(&s, [&s] { s.vanish(); }, Qt::QueuedConnection);
-    }, Qt::DirectConnection);
-    QVERIFY(runUpgrade());
+    });
+    QVERIFY(runUpgrade(vanish ? 2 * PatientClock::ReplyWaitMs : 30000));
     QCOMPARE(recorder().hints(), QStringList{TransferFailed});
     // The frame the device went silent at may still have been answered.
     QVERIFY(device().requestsOf(AR_CMD_SENDFILE_DATA).size() <= LastFrame + 1);
     QVERIFY(device().framesOf(AR_CMD_SENDFILE_END).isEmpty());
     QVERIFY(!recorder().progress().contains(100));
+    if (vanish)
+        QCOMPARE(LogCapture::count(AckTimedOut), 0);
 }
 
 void TestSingleImageUpgrade::failures_endWithTheirHint_data()
@@ -248,15 +273,22 @@ void TestSingleImageUpgrade::cancel_sendsNothingMoreAndTheNextUpgradeSucceeds_da
     QTest::newRow("handed to the pool, not yet started") << "before";
     QTest::newRow("in the reboot pause") << "pause";
     QTest::newRow("mid-transfer") << "transfer";
+    QTest::newRow("while a data frame awaits its acknowledgement") << "awaiting";
 }
 
 // The page's disconnect: the worker reset from this thread.
 void TestSingleImageUpgrade::cancel_sendsNothingMoreAndTheNextUpgradeSucceeds()
 {
     constexpr int SlowFactor = 2; // a reboot pause of 2.5 s: the cancel surely falls inside it
+    constexpr int SilentFrom = 20;
     QFETCH(QString, when);
     const bool before = when == QLatin1String("before"), inPause = when == QLatin1String("pause");
+    const bool awaiting = when == QLatin1String("awaiting");
     prepare(1024, TestBytes::pattern(inPause || before ? 100 : 300 * 1024));
+    if (awaiting) {
+        m_rig->useClock(std::make_shared<PatientClock>());
+        silenceDataFrom(sim(), SilentFrom);
+    }
     worker()->expectSequence();
     QFuture<void> task;
     if (before) {
@@ -266,23 +298,29 @@ void TestSingleImageUpgrade::cancel_sendsNothingMoreAndTheNextUpgradeSucceeds()
         if (inPause) {
             m_rig->useClock(SlowFactor);
             sim().setSilent(true, AR_COMMAND_GET_ACTIVE); // the reboot is never confirmed
-        } else {
+        } else if (!awaiting) {
             sim().setReplyDelay(2);
         }
         task = m_rig->launch(m_imagePath, UpgradeKind::SingleImage);
         // In the pause: the first request has given up after its transmissions.
         QTRY_VERIFY_WITH_TIMEOUT(inPause ? LogCapture::contains(QStringLiteral("max etry sent failed"))
-                                         : device().framesOf(AR_CMD_SENDFILE_DATA).size() > 20, 20000);
+                                         : device().framesOf(AR_CMD_SENDFILE_DATA).size() >= SilentFrom, 20000);
         if (inPause)
             device().link->closeSerialPort(); // as the page's disconnect does first
         worker()->resetUpgradeParameters(1);
         QVERIFY(worker()->wasCancelled());
     }
     const int requestsAtCancel = firstTransmissions(sim().frames()).size();
+    const int framesAtCancel = sim().frames().size();
     QElapsedTimer sinceCancel;
     sinceCancel.start();
     task.waitForFinished();
     QVERIFY2(sinceCancel.elapsed() < 5000, qPrintable(QString::number(sinceCancel.elapsed())));
+    if (awaiting) {
+        // The wait ended with the cancel: nothing timed out, nothing went out again.
+        QCOMPARE(LogCapture::count(AckTimedOut), 0);
+        QCOMPARE(sim().frames().size(), framesAtCancel);
+    }
     QVERIFY(!worker()->isSequenceRunning());
     QCOMPARE(worker()->getUpgStep(), -1);
     QVERIFY(recorder().hints().isEmpty());
@@ -296,6 +334,7 @@ void TestSingleImageUpgrade::cancel_sendsNothingMoreAndTheNextUpgradeSucceeds()
     }
 
     sim().setReplyDelay(0);
+    sim().setSilent(false);
     QVERIFY(m_rig->connect());
     worker()->expectSequence(); // the next upgrade is not taken for cancelled
     QVERIFY(runUpgrade(60000));

@@ -131,7 +131,7 @@ void TestSoak::consecutiveUpgrades_endAsTheirFaultsSayAndLeaveNothingBehind()
     // The log stays under its limit and holds whole lines only.
     QFile log(QStringLiteral("log.txt"));
     QVERIFY(log.open(QIODevice::ReadOnly));
-    QVERIFY(log.size() <= LogSystem::MaxFileBytes);
+    QVERIFY(log.size() <= LogFile::MaxFileBytes);
     const QRegularExpression wholeLine(QStringLiteral(
         "^\\[\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\]\\[(DEBUG|INFO|WARNING|ERROR|FATAL)\\] "));
     int lines = 0;

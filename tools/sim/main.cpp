@@ -55,7 +55,7 @@ int main(int argc, char *argv[])
     const SimOptions &options = commandLine.options();
     g_verbose = options.verbose;
 
-    InterruptWatcher stopSignals;
+    InterruptWatcher stopSignals(1); // a second signal ends it at once
     if (!stopSignals.isWatching()) {
         std::fprintf(stderr, "cannot watch for SIGINT and SIGTERM\n");
         return ExitFailure;
