@@ -301,8 +301,9 @@ void UpgradeProcess::finishReset(int upgrade_finish)
 
 void UpgradeProcess::onsendUpgradeProcess(ar_upgrade_status upgradestatus)
 {
-    // Unasked, a report decides nothing: no upgrade is there for it to end.
-    if (!m_lifecycle.isRunning()) {
+    // Unasked, a report decides nothing: no upgrade is there for it to end,
+    // and once the device has said it is done, nothing it says undoes that.
+    if (!m_lifecycle.isRunning() || m_upgradeSucceeded.load()) {
         LOG_INFO << "status report while no upgrade runs, ignored: status" << upgradestatus.status
                  << "percent" << upgradestatus.percent;
         return;

@@ -52,6 +52,7 @@ private slots:
 
     void unaskedFailureReport_withoutAnUpgrade_isOnlyLogged_data();
     void unaskedFailureReport_withoutAnUpgrade_isOnlyLogged();
+    void failureReport_afterTheDevicesSuccess_changesNothing();
 
     void fileChoice_refused_changesNothing();
 
@@ -313,6 +314,27 @@ void TestUpgradePage::unaskedFailureReport_withoutAnUpgrade_isOnlyLogged()
     QVERIFY(f->log.contains(QStringLiteral("status report while no upgrade runs, ignored")));
     QVERIFY(f->device->link->isSerialRecvStarted());
     QVERIFY(f->device->link->SerialPortIsOpen());
+}
+
+// Once the device has said its upgrade is done, a failure it reports while
+// it restarts cannot turn the success into a failure.
+void TestUpgradePage::failureReport_afterTheDevicesSuccess_changesNothing()
+{
+    connectAndChoose(AR_FPV_BOARD_TYPE_GT_SKY, TestBytes::pattern(1024), QuickRebootMs,
+                     std::make_shared<ScaledClock>(FastFactor));
+    DeviceSimulator &sim = f->device->sim;
+    onSelfRestart(sim, [&sim] { sim.setRebootDelay(AwayRebootMs); });
+    f->click("btnUpgrade");
+    const QString waiting = Finished + QStringLiteral(" 正在等待设备重启后验证固件");
+    QTRY_COMPARE_WITH_TIMEOUT(f->text("lbNote"), waiting, UpgradeTimeoutMs);
+    ar_upgrade_status flashError{};
+    flashError.status = UPGRATE_ERR_FLASH_ERR;
+    f->device->link->receiveBytes(ProtocolFrame::encode(AR_CMD_UPGRADE_STATUS, AR_MSGTYPE_ACK, 0, 0,
+                                                        ProtocolFrame::recordBytes(flashError)));
+    QCoreApplication::processEvents();
+    VERIFY_BOXES(f->boxes);
+    QCOMPARE(f->text("lbNote"), waiting);
+    QVERIFY(f->page->worker()->isSequenceRunning()); // still checking the restart
 }
 
 void TestUpgradePage::identity_oddDeviceTexts_showHarmlessly_data()
