@@ -408,5 +408,13 @@
         <source>升级包中没有需要升级的固件，请检查升级固件是否正确！</source>
         <translation>升级包中没有需要升级的固件，请检查升级固件是否正确！</translation>
     </message>
+    <message>
+        <source>升级包中有分区的位置在包的格式信息区中，请检查升级固件是否正确！</source>
+        <translation>升级包中有分区的位置在包的格式信息区中，请检查升级固件是否正确！</translation>
+    </message>
+    <message>
+        <source>升级包中的分区位置前后错误或有重复，请检查升级固件是否正确！</source>
+        <translation>升级包中的分区位置前后错误或有重复，请检查升级固件是否正确！</translation>
+    </message>
 </context>
 </TS>

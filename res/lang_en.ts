@@ -408,5 +408,13 @@
         <source>升级包中没有需要升级的固件，请检查升级固件是否正确！</source>
         <translation>The upgrade package holds no firmware to upgrade, please check whether the upgrade firmware is correct!</translation>
     </message>
+    <message>
+        <source>升级包中有分区的位置在包的格式信息区中，请检查升级固件是否正确！</source>
+        <translation>A part of the upgrade package starts inside its header, please check whether the upgrade firmware is correct!</translation>
+    </message>
+    <message>
+        <source>升级包中的分区位置前后错误或有重复，请检查升级固件是否正确！</source>
+        <translation>The parts of the upgrade package overlap or are out of order, please check whether the upgrade firmware is correct!</translation>
+    </message>
 </context>
 </TS>

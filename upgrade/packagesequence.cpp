@@ -32,6 +32,11 @@ const SplitFailureTexts SplitFailures[] = {
      QT_TRANSLATE_NOOP("UpgradeProcess", "无法写出升级包的分区文件，请检查磁盘空间！")},
     {PackageSplitter::SplitError::NothingToSend, "the upgrade package holds no part to upgrade.",
      QT_TRANSLATE_NOOP("UpgradeProcess", "升级包中没有需要升级的固件，请检查升级固件是否正确！")},
+    {PackageSplitter::SplitError::InsideHeader, "a part of the upgrade package starts inside its header.",
+     QT_TRANSLATE_NOOP("UpgradeProcess", "升级包中有分区的位置在包的格式信息区中，请检查升级固件是否正确！")},
+    {PackageSplitter::SplitError::Overlapping,
+     "the parts of the upgrade package overlap or are out of order.",
+     QT_TRANSLATE_NOOP("UpgradeProcess", "升级包中的分区位置前后错误或有重复，请检查升级固件是否正确！")},
 };
 } // namespace
 
