@@ -51,6 +51,7 @@ private:
     bool m_nothingSent = false;
     std::atomic<bool> m_completed{false};     // the bar reached 100
     std::atomic<bool> m_deviceRefused{false}; // a refusing verdict last, or a failure status
+    std::atomic<bool> m_fileChanged{false};   // the file lost the bytes pinned at the start
     qint64 m_lastSent = 0;                    // the sequence's thread only
     int m_lastPercent = -1;
     QElapsedTimer m_fileTimer;

@@ -30,6 +30,27 @@ inline bool writeFile(const QString &path, const QByteArray &bytes)
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
 }
 
+// Ways a file changes under a program that reads it; the file stays the same
+// file (same inode) in each.
+enum class Change { CutToHalf, CutToNothing, OverwriteInPlace, Append };
+
+inline bool change(const QString &path, Change how)
+{
+    QFile file(path);
+    const qint64 size = file.size();
+    switch (how) {
+    case Change::CutToHalf:
+        return file.resize(size / 2);
+    case Change::CutToNothing:
+        return file.resize(0);
+    case Change::OverwriteInPlace:
+        return file.open(QIODevice::ReadWrite) && file.write(pattern(int(size), 99)) == size;
+    case Change::Append:
+        return file.open(QIODevice::Append) && file.write("more") == 4;
+    }
+    return false;
+}
+
 } // namespace TestBytes
 
 #endif // TESTBYTES_H
