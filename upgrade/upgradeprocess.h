@@ -56,7 +56,6 @@ public:
     static constexpr int StepPauseMs = 10;
     static constexpr int MaxResends = 5;
     static constexpr int NoVerdict = -2;
-    static constexpr int FileChanged = -2; // commandSendWithFileRecv: the file lost its pinned bytes
     static constexpr int STATUS_TIMEOUT = 120; // seconds a status may stand still
     static constexpr int WaitReportIntervalMs = 5000; // a long wait is told at least this often
 
@@ -97,6 +96,9 @@ public:
     int getSegmentLength() const;
     qint32 commandUpgSendRecv(unsigned int cmd, unsigned short type, unsigned short format,
                               char *date, unsigned int dataLenght);
+    // Returns segmentLen, -1 when a frame failed, or FileChanged when the file
+    // ended early (nothing of the short read is sent).
+    static constexpr int FileChanged = -2;
     int commandSendWithFileRecv(unsigned int cmd, unsigned int type, unsigned int format, QFile *file,
                                 unsigned int segmentLen, unsigned int imgType);
     int waitReceiveDateResponse();
