@@ -2,6 +2,7 @@
 
 #include "fileannouncement.h"
 #include "devicerestart.h"
+#include "firmwarerules.h"
 #include "logging.h"
 #include "upgradeprocess.h"
 #include "usbvirtualserial.h"
@@ -240,7 +241,15 @@ bool ImageSteps::openImageFile()
 bool ImageSteps::reopenImageFile()
 {
     QFile *file = m_worker.binFile;
-    if (file->isOpen() || file->open(QIODevice::ReadOnly))
+    if (file->isOpen())
+        return true;
+    // What stands under the name now may be no file at all: opening a named
+    // pipe would block the resend for ever.
+    if (FirmwareRules::judgeFileType(m_plan.path) != FirmwareRules::FileVerdict::Accepted) {
+        m_worker.endWithFileChanged();
+        return false;
+    }
+    if (file->open(QIODevice::ReadOnly))
         return true;
     m_worker.endWithFailure(QString::fromLatin1(OpenFailureLog),
                             UpgradeProcess::tr("Tavio PC Tool打开升级固件失败，请重启Tavio PC Tool并再次升级。"));

@@ -174,6 +174,8 @@ void TestSingleImageUpgrade::changedFile_neverEndsAsTheImage_data()
     QTest::newRow("cut before a resend") << Change::CutToHalf << end << 1 << refusedOnce << 1 << 1;
     QTest::newRow("overwritten in place before a resend") << Change::OverwriteInPlace << end << 1 << refusedOnce
                                                           << 2 << 1;
+    QTest::newRow("replaced by a named pipe before a resend") << Change::ReplaceWithPipe << end << 1 << refusedOnce
+                                                              << 1 << 1;
 }
 
 // Only the file as pinned when the upgrade started may reach its end: a
