@@ -132,7 +132,7 @@ void DeviceSession::upgrade()
         return;
     }
     const QString fileName = ImagePlan::fileNameOf(m_file);
-    const FirmwareRules::FileJudgement judgement = FirmwareRules::judgeFile(m_identity.firmware.data(), fileName);
+    const FirmwareRules::FileJudgement judgement = FirmwareRules::judgeFile(m_identity.firmware.data(), m_file);
     const bool accepted = judgement.verdict == FirmwareRules::FileVerdict::Accepted;
     const bool package = FirmwareRules::isMultiImageLine(m_setup.port.vendorIdentifier,
                                                          m_identity.firmware.data());
@@ -181,14 +181,19 @@ void DeviceSession::finish(int exitCode, const QString &text, const QJsonObject 
     QJsonObject result = FlashEvents::result(source(), exitCode, text);
     for (auto it = details.constBegin(); it != details.constEnd(); ++it)
         result.insert(it.key(), it.value());
+    const QString fileMd5 = QString::fromLatin1(m_worker->upgradeFileMd5());
+    if (!fileMd5.isEmpty()) // the file as pinned when its upgrade started: all that can have been sent
+        result.insert(QStringLiteral("fileMd5"), fileMd5);
     if (m_job == Job::Upgrade && m_setup.ledger)
-        record(exitCode, text, details.value(QStringLiteral("verified")).toBool()
-                                   ? details.value(QStringLiteral("firmwareAfter")).toString()
-                                   : QString());
+        record(exitCode, text, fileMd5,
+               details.value(QStringLiteral("verified")).toBool()
+                   ? details.value(QStringLiteral("firmwareAfter")).toString()
+                   : QString());
     emit event(result);
 }
 
-void DeviceSession::record(int exitCode, const QString &text, const QString &firmwareAfter)
+void DeviceSession::record(int exitCode, const QString &text, const QString &fileMd5,
+                           const QString &firmwareAfter)
 {
     Ledger::Entry entry;
     entry.time = QDateTime::currentDateTimeUtc();
@@ -198,7 +203,7 @@ void DeviceSession::record(int exitCode, const QString &text, const QString &fir
     entry.hardware = fixedFieldText(m_identity.hardware);
     entry.firmwareBefore = fixedFieldText(m_identity.firmware);
     entry.fileName = ImagePlan::fileNameOf(m_file);
-    entry.fileMd5 = m_setup.fileMd5;
+    entry.fileMd5 = fileMd5;
     entry.firmwareAfter = firmwareAfter;
     entry.outcome = text;
     entry.exitCode = exitCode;

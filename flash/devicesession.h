@@ -37,7 +37,6 @@ public:
         int clockFactor = 1;        // above 1: a fast clock (tests)
         bool verify = false;        // upgrade: ask the restarted device for its firmware
         std::shared_ptr<Ledger> ledger; // upgrade: where the attempt is recorded, if anywhere
-        QString fileMd5;            // upgrade: for the ledger
         // Station mode: false for a serial number already handled in this
         // run; the device is then left alone, with nothing recorded.
         std::function<bool(const QString &serial)> claim;
@@ -67,7 +66,7 @@ private:
     void upgrade();
     void finishVerification();
     void finish(int exitCode, const QString &text, const QJsonObject &details = QJsonObject());
-    void record(int exitCode, const QString &text, const QString &firmwareAfter);
+    void record(int exitCode, const QString &text, const QString &fileMd5, const QString &firmwareAfter);
     FlashEvents::Source source() const;
 
     Setup m_setup;

@@ -2,7 +2,6 @@
 
 #include "devicenaming.h"
 #include "deviceconfig.h"
-#include "fileannouncement.h"
 #include "firmwarerules.h"
 #include "flashexit.h"
 #include "flashreporter.h"
@@ -56,15 +55,20 @@ int FlashCommand::run(const QStringList &arguments)
 
 int FlashCommand::prepareUpgrade()
 {
+    const auto refused = [this](FirmwareRules::FileVerdict verdict) {
+        return fail(FlashExit::FileRefused,
+                    QCoreApplication::translate("UpgradePage", FirmwareRules::refusalText(verdict)));
+    };
+    if (!FirmwareRules::isPackageNameValid(ImagePlan::fileNameOf(m_options.file)))
+        return refused(FirmwareRules::FileVerdict::BadName);
+    // Judged before it is opened: opening a named pipe would block.
+    const FirmwareRules::FileVerdict type = FirmwareRules::judgeFileType(m_options.file);
+    if (type != FirmwareRules::FileVerdict::Accepted)
+        return refused(type);
     QFile file(m_options.file);
     if (!file.open(QIODevice::ReadOnly))
         return fail(FlashExit::FileRefused,
                     QStringLiteral("cannot read %1: %2").arg(m_options.file, file.errorString()));
-    if (!FirmwareRules::isPackageNameValid(ImagePlan::fileNameOf(m_options.file)))
-        return fail(FlashExit::FileRefused,
-                    QCoreApplication::translate("UpgradePage",
-                                                FirmwareRules::refusalText(FirmwareRules::FileVerdict::BadName)));
-    m_fileMd5 = QString::fromLatin1(FileAnnouncement::md5Hex(file));
     if (m_options.ledgerPath.isEmpty())
         return FlashExit::Success;
     m_ledger = std::make_shared<Ledger>();
@@ -80,7 +84,6 @@ DeviceSession::Setup FlashCommand::setupFor(const SerialPortDescription &port, S
     setup.clockFactor = m_options.clockFactor;
     setup.verify = m_options.verify;
     setup.ledger = m_ledger;
-    setup.fileMd5 = m_fileMd5;
     return setup;
 }
 

@@ -42,7 +42,7 @@ private:
     // The devices the options name, or the one recognised device attached.
     bool chooseDevices(QList<DeviceSession::Setup> *setups, int *exitCode);
     DeviceSession::Setup setupFor(const SerialPortDescription &port, SharedPortLister ports) const;
-    // The file by name, and the ledger, before any device is touched.
+    // The file by name and type, and the ledger, before any device is touched.
     int prepareUpgrade();
     QList<SerialPortDescription> recognisedPorts() const;
     bool confirmed(int devices);
@@ -50,7 +50,6 @@ private:
 
     FlashEnvironment m_env;
     FlashOptions m_options;
-    QString m_fileMd5;
     std::shared_ptr<Ledger> m_ledger;
 };
 

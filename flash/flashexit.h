@@ -9,7 +9,8 @@ enum Code {
     Usage = 1,         // the command line is wrong
     FileRefused = 2,   // the rules refused the file or it cannot be read: nothing sent
     NoDevice = 3,      // no device found, or its port cannot be opened
-    DeviceRefused = 4, // the device refused the file or reported a numbered failure
+    DeviceRefused = 4, // the device refused the file or reported a numbered failure, or the
+                       // file changed during the upgrade: no end of file was sent for it
     LinkFailed = 5,    // no acknowledgement, the device vanished or never came back
     VerifyFailed = 6,  // the restarted device reports another firmware, or does not answer
 };

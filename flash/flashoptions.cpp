@@ -24,7 +24,8 @@ const char Commands[] =
     "  1  usage error, or a --ledger that cannot be written (nothing sent)\n"
     "  2  the file was refused by the rules or cannot be read (nothing sent)\n"
     "  3  no device found, or its port cannot be opened\n"
-    "  4  the device refused the file or reported a numbered failure\n"
+    "  4  the device refused the file or reported a numbered failure, or the file changed\n"
+    "     during the upgrade (no end of file sent: the device was not flashed with it)\n"
     "  5  the link failed (no acknowledgement, the device vanished or never came back),\n"
     "     or the upgrade was cancelled\n"
     "  6  verification failed: the restarted device reports another firmware, or none\n";

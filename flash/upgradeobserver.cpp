@@ -52,6 +52,8 @@ void UpgradeObserver::watch(UpgradeProcess *worker)
             [this](const QString &message, bool) { setFailure(message, false); }, Qt::DirectConnection);
     connect(worker, &UpgradeProcess::sigUpgradeNotStarted, this,
             [this](const QString &message) { setFailure(message, true); }, Qt::DirectConnection);
+    connect(worker, &UpgradeProcess::fileChanged, this, [this] { m_fileChanged.store(true); },
+            Qt::DirectConnection);
 }
 
 void UpgradeObserver::setSource(const FlashEvents::Source &source)
@@ -117,7 +119,8 @@ int UpgradeObserver::exitCode() const
         return FlashExit::FileRefused;
     if (m_failure.isEmpty() && m_completed.load())
         return FlashExit::Success;
-    return m_deviceRefused.load() ? FlashExit::DeviceRefused : FlashExit::LinkFailed;
+    // A file changed under the upgrade got no end of file: the device did not take it.
+    return m_deviceRefused.load() || m_fileChanged.load() ? FlashExit::DeviceRefused : FlashExit::LinkFailed;
 }
 
 QString UpgradeObserver::outcomeText() const

@@ -50,6 +50,7 @@ private:
     bool m_nothingSent = false;
     std::atomic<bool> m_completed{false};     // the worker reported success
     std::atomic<bool> m_deviceRefused{false}; // a refusing verdict last, or a failure status
+    std::atomic<bool> m_fileChanged{false};   // the file lost the bytes pinned at the start
     int m_lastPercent = -1;    // the sequence's thread only, as the timer
     QElapsedTimer m_fileTimer; // since the file, part or resend started
 };

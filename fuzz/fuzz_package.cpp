@@ -86,10 +86,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             || error == PackageSplitter::SplitError::BadCount);
     FUZZ_CHECK(parts.size() <= IMG_MAX_SUB_IMAGES);
     for (const QString &part : parts) {
-        // A sub-image is a run of the package's bytes, never more.
+        // A sub-image is a run of the package's bytes after its header, never
+        // more, and never empty.
         QFile file(part);
         FUZZ_CHECK(file.open(QIODevice::ReadOnly));
-        FUZZ_CHECK(package.indexOf(file.readAll()) >= 0);
+        const QByteArray bytes = file.readAll();
+        FUZZ_CHECK(!bytes.isEmpty());
+        FUZZ_CHECK(package.indexOf(bytes, int(sizeof(IMG_HEAD_INFO_EX))) >= 0);
         FUZZ_CHECK(file.remove());
     }
     FUZZ_CHECK(QFile::remove(PackageName));

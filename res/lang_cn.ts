@@ -245,6 +245,14 @@
         <source>升级失败，请检查文件重新导入</source>
         <translation>升级失败，请检查文件重新导入</translation>
     </message>
+    <message>
+        <source>升级固件文件为空！请检查！</source>
+        <translation>升级固件文件为空！请检查！</translation>
+    </message>
+    <message>
+        <source>升级固件不是正常的文件！请检查！</source>
+        <translation>升级固件不是正常的文件！请检查！</translation>
+    </message>
 </context>
 <context>
     <name>UpgradeProcess</name>
@@ -407,6 +415,18 @@
     <message>
         <source>升级包中没有需要升级的固件，请检查升级固件是否正确！</source>
         <translation>升级包中没有需要升级的固件，请检查升级固件是否正确！</translation>
+    </message>
+    <message>
+        <source>升级包中有分区的位置在包的格式信息区中，请检查升级固件是否正确！</source>
+        <translation>升级包中有分区的位置在包的格式信息区中，请检查升级固件是否正确！</translation>
+    </message>
+    <message>
+        <source>升级包中的分区位置前后错误或有重复，请检查升级固件是否正确！</source>
+        <translation>升级包中的分区位置前后错误或有重复，请检查升级固件是否正确！</translation>
+    </message>
+    <message>
+        <source>升级固件文件在升级中被修改，升级已中止，请重新选择固件后再次升级！</source>
+        <translation>升级固件文件在升级中被修改，升级已中止，请重新选择固件后再次升级！</translation>
     </message>
 </context>
 </TS>

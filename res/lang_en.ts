@@ -245,6 +245,14 @@
         <source>升级失败，请检查文件重新导入</source>
         <translation>Upgrade failed, Please check the file and import it again</translation>
     </message>
+    <message>
+        <source>升级固件文件为空！请检查！</source>
+        <translation>The upgrade firmware file is empty! Please check!</translation>
+    </message>
+    <message>
+        <source>升级固件不是正常的文件！请检查！</source>
+        <translation>The upgrade firmware is not a regular file! Please check!</translation>
+    </message>
 </context>
 <context>
     <name>UpgradeProcess</name>
@@ -407,6 +415,18 @@
     <message>
         <source>升级包中没有需要升级的固件，请检查升级固件是否正确！</source>
         <translation>The upgrade package holds no firmware to upgrade, please check whether the upgrade firmware is correct!</translation>
+    </message>
+    <message>
+        <source>升级包中有分区的位置在包的格式信息区中，请检查升级固件是否正确！</source>
+        <translation>A part of the upgrade package starts inside its header, please check whether the upgrade firmware is correct!</translation>
+    </message>
+    <message>
+        <source>升级包中的分区位置前后错误或有重复，请检查升级固件是否正确！</source>
+        <translation>The parts of the upgrade package overlap or are out of order, please check whether the upgrade firmware is correct!</translation>
+    </message>
+    <message>
+        <source>升级固件文件在升级中被修改，升级已中止，请重新选择固件后再次升级！</source>
+        <translation>The upgrade firmware file was changed during the upgrade, so the upgrade was stopped. Please choose the firmware again and upgrade again!</translation>
     </message>
 </context>
 </TS>

@@ -100,7 +100,7 @@ void UpgradePage::on_btnSelectBinFile_clicked()
     LOG_INFO << "filePath" << fileName;
     if (fileName.isEmpty())
         return;
-    const FirmwareRules::FileJudgement judgement = FirmwareRules::judgeFile(m_firmware, fileName);
+    const FirmwareRules::FileJudgement judgement = FirmwareRules::judgeFile(m_firmware, filePath);
     if (judgement.verdict != FirmwareRules::FileVerdict::BadName)
         LOG_INFO << "###ret" << judgement.check;
     if (judgement.verdict != FirmwareRules::FileVerdict::Accepted) {

@@ -1,7 +1,6 @@
 #include "fileannouncement.h"
 
-#include <QCryptographicHash>
-#include <QFile>
+#include "pinnedimage.h"
 
 namespace FileAnnouncement {
 
@@ -13,23 +12,17 @@ void copyText(char (&field)[N], const QByteArray &text)
 }
 } // namespace
 
-QByteArray md5Hex(QFile &file)
-{
-    QCryptographicHash hash(QCryptographicHash::Md5);
-    hash.addData(&file); // reads the file in pieces to its end
-    return hash.result().toHex();
-}
-
 QString targetPath(const QString &targetName)
 {
     return QStringLiteral("%1/%2").arg(QLatin1String(DeviceDirectory), targetName);
 }
 
-ar_file_info make(QFile &file, const QString &targetName, const QString &localPath, int saveAsFile)
+ar_file_info make(const PinnedImage &image, const QString &targetName, const QString &localPath,
+                  int saveAsFile)
 {
     ar_file_info info{};
-    copyText(info.MD5, md5Hex(file));
-    info.length = int32_t(file.size());
+    copyText(info.MD5, image.md5);
+    info.length = int32_t(image.size);
     info.saveAsFile = saveAsFile;
     copyText(info.filePath, targetPath(targetName).toUtf8());
     copyText(info.fileDir, localPath.toUtf8());

@@ -2,6 +2,7 @@
 
 #include "logging.h"
 
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QStringList>
 #include <QVector>
@@ -172,16 +173,29 @@ bool FirmwareRules::isMultiImageLine(int boardType, const char *firmware)
         && firmwareText(firmware).contains(MultiImageMarker, Qt::CaseSensitive);
 }
 
-FirmwareRules::FileJudgement FirmwareRules::judgeFile(const char *firmware, const QString &fileName)
+FirmwareRules::FileJudgement FirmwareRules::judgeFile(const char *firmware, const QString &filePath)
 {
-    if (!isPackageNameValid(fileName))
+    if (!isPackageNameValid(filePath))
         return {FileVerdict::BadName, CheckOk};
-    const int check = checkPrefixAndVersion(firmware, fileName);
+    const FileVerdict type = judgeFileType(filePath);
+    if (type != FileVerdict::Accepted)
+        return {type, CheckOk};
+    const int check = checkPrefixAndVersion(firmware, fileNameOf(filePath));
     if (check == CheckFormatError)
         return {FileVerdict::WrongDevice, check};
     if (check == CheckVersionError)
         return {FileVerdict::VersionTooLow, check};
     return {FileVerdict::Accepted, check};
+}
+
+FirmwareRules::FileVerdict FirmwareRules::judgeFileType(const QString &filePath)
+{
+    const QFileInfo info(filePath);
+    if (!info.exists())
+        return FileVerdict::Accepted;
+    if (!info.isFile())
+        return FileVerdict::NotAFile;
+    return info.size() == 0 ? FileVerdict::EmptyFile : FileVerdict::Accepted;
 }
 
 // Equal versions are the ones neither of which is lower than the other, by the
@@ -202,6 +216,10 @@ const char *FirmwareRules::refusalText(FileVerdict verdict)
         return QT_TRANSLATE_NOOP("UpgradePage", "升级固件与设备不匹配！请检查！");
     case FileVerdict::VersionTooLow:
         return QT_TRANSLATE_NOOP("UpgradePage", "升级固件版本过低！请检查！");
+    case FileVerdict::EmptyFile:
+        return QT_TRANSLATE_NOOP("UpgradePage", "升级固件文件为空！请检查！");
+    case FileVerdict::NotAFile:
+        return QT_TRANSLATE_NOOP("UpgradePage", "升级固件不是正常的文件！请检查！");
     case FileVerdict::Accepted:
         break;
     }

@@ -27,7 +27,7 @@ public:
     };
 
     // What judgeFile() decided about a chosen file.
-    enum class FileVerdict { Accepted, BadName, WrongDevice, VersionTooLow };
+    enum class FileVerdict { Accepted, BadName, WrongDevice, VersionTooLow, EmptyFile, NotAFile };
 
     struct FileJudgement
     {
@@ -47,8 +47,14 @@ public:
     static QString getDeviceName(const QString &firmwareStr);
     static bool isMultiImageLine(int boardType, const char *firmware);
 
-    // The name rule first; the prefix and version rules only for a valid name.
-    static FileJudgement judgeFile(const char *firmware, const QString &fileName);
+    // The name rule first, then the file's type and size, then the prefix and
+    // version rules on the name of the file at `filePath`.
+    static FileJudgement judgeFile(const char *firmware, const QString &filePath);
+    // Only a regular file with something in it can be an image. Decided from
+    // the file's entry (links followed) without opening it: opening a named
+    // pipe blocks, and a device such as /dev/zero never ends. A file that does
+    // not exist is accepted here and left to whoever opens it to report.
+    static FileVerdict judgeFileType(const QString &filePath);
     // True when the file's name announces exactly this firmware: the same
     // prefix and the same version (a device checked after its upgrade).
     static bool isAnnouncedFirmware(const char *firmware, const QString &fileName);

@@ -2,6 +2,7 @@
 
 #include "fileannouncement.h"
 #include "devicerestart.h"
+#include "firmwarerules.h"
 #include "logging.h"
 #include "upgradeprocess.h"
 #include "usbvirtualserial.h"
@@ -109,8 +110,14 @@ void ImageSteps::announce()
 {
     if (!reopenImageFile())
         return;
-    LOG_INFO << "calc md5";
-    ar_file_info fileinfo = FileAnnouncement::make(*m_worker.binFile, m_plan.announcedName, m_plan.path,
+    // Also before each resend: a file of another size is not announced at all.
+    if (m_worker.binFile->size() != m_worker.m_image.size) {
+        LOG_WARNING << "the image file now has" << m_worker.binFile->size() << "bytes, pinned with"
+                    << m_worker.m_image.size;
+        m_worker.endWithFileChanged();
+        return;
+    }
+    ar_file_info fileinfo = FileAnnouncement::make(m_worker.m_image, m_plan.announcedName, m_plan.path,
                                                    m_plan.saveAs);
     logAnnouncement(fileinfo);
     LOG_INFO << "filePath " << FileAnnouncement::targetPath(m_plan.announcedName) << "fileinfo.fileDir "
@@ -122,13 +129,13 @@ void ImageSteps::announce()
 
 void ImageSteps::sendFirstSegment(int segLength)
 {
-    QFile *file = m_worker.binFile;
     emit m_worker.logMessage(UpgradeProcess::tr("upgrade firmware send start."));
-    file->seek(0);
+    m_worker.binFile->seek(0);
+    m_worker.m_sentImage.restart();
     m_worker.setUpgStep(AR_CMD_SENDFILE_DATA);
     qint64 segment = segLength;
-    if (file->size() < segLength) {
-        segment = file->size();
+    if (m_worker.m_image.size < segLength) {
+        segment = m_worker.m_image.size;
         m_worker.setUpgStep(AR_CMD_SENDFILE_END);
     }
     if (sendSegment(segment))
@@ -137,15 +144,14 @@ void ImageSteps::sendFirstSegment(int segLength)
 
 void ImageSteps::sendNextSegment(int segLength)
 {
-    QFile *file = m_worker.binFile;
     LOG_INFO << "send file data...";
     emit m_worker.logMessage(UpgradeProcess::tr("upgrade firmware sending..."));
-    const qint64 size = file->size();
+    const qint64 size = m_worker.m_image.size; // never more: a file grown since is sent as pinned
     if (size - qint64(m_worker.allSendLen) < segLength) {
         LOG_INFO << "send len " << m_worker.allSendLen;
         m_worker.setUpgStep(AR_CMD_SENDFILE_END);
     }
-    const qint64 left = size - file->pos();
+    const qint64 left = size - m_worker.binFile->pos();
     if (sendSegment(segLength < left ? segLength : left))
         LOG_INFO << "all send len" << m_worker.allSendLen;
     if (!m_worker.bRun.load())
@@ -236,7 +242,15 @@ bool ImageSteps::openImageFile()
 bool ImageSteps::reopenImageFile()
 {
     QFile *file = m_worker.binFile;
-    if (file->isOpen() || file->open(QIODevice::ReadOnly))
+    if (file->isOpen())
+        return true;
+    // What stands under the name now may be no file at all: opening a named
+    // pipe would block the resend for ever.
+    if (FirmwareRules::judgeFileType(m_plan.path) != FirmwareRules::FileVerdict::Accepted) {
+        m_worker.endWithFileChanged();
+        return false;
+    }
+    if (file->open(QIODevice::ReadOnly))
         return true;
     m_worker.endWithFailure(QString::fromLatin1(OpenFailureLog),
                             UpgradeProcess::tr("Tavio PC Tool打开升级固件失败，请重启Tavio PC Tool并再次升级。"));
@@ -267,11 +281,13 @@ bool ImageSteps::sendSegment(qint64 segmentLength)
                                                      unsigned(m_plan.dataImageType));
     m_worker.allSendLen += quint64(file->pos() - start);
     if (ret >= 0) {
-        emit m_worker.fileBytesSent(qint64(m_worker.allSendLen), file->size());
+        emit m_worker.fileBytesSent(qint64(m_worker.allSendLen), m_worker.m_image.size);
         return true;
     }
     LOG_WARNING << "send file error";
-    if (m_worker.bRun.load()) // not when the sequence was ended from outside
+    if (ret == UpgradeProcess::FileChanged)
+        m_worker.endWithFileChanged();
+    else if (m_worker.bRun.load()) // not when the sequence was ended from outside
         endWithTransferFailure();
     return false;
 }
@@ -282,6 +298,14 @@ bool ImageSteps::sendSegment(qint64 segmentLength)
 // failure (and a package with it).
 ImageSteps::Verdict ImageSteps::endFileAndActOnVerdict()
 {
+    // The device takes the file only from its end: a transfer of anything
+    // but the pinned bytes never gets one.
+    if (!m_worker.m_sentImage.matches(m_worker.m_image)) {
+        LOG_WARNING << "sent" << m_worker.m_sentImage.bytes() << "bytes that are not the image pinned with"
+                    << m_worker.m_image.size << "bytes, MD5" << m_worker.m_image.md5;
+        m_worker.endWithFileChanged();
+        return Verdict::Failed;
+    }
     emit m_worker.logMessage(UpgradeProcess::tr("upgrade firmware send end."));
     emit m_worker.logMessage(UpgradeProcess::tr("entering the upgrade state."));
     m_worker.binFile->close();

@@ -32,6 +32,11 @@ const SplitFailureTexts SplitFailures[] = {
      QT_TRANSLATE_NOOP("UpgradeProcess", "无法写出升级包的分区文件，请检查磁盘空间！")},
     {PackageSplitter::SplitError::NothingToSend, "the upgrade package holds no part to upgrade.",
      QT_TRANSLATE_NOOP("UpgradeProcess", "升级包中没有需要升级的固件，请检查升级固件是否正确！")},
+    {PackageSplitter::SplitError::InsideHeader, "a part of the upgrade package starts inside its header.",
+     QT_TRANSLATE_NOOP("UpgradeProcess", "升级包中有分区的位置在包的格式信息区中，请检查升级固件是否正确！")},
+    {PackageSplitter::SplitError::Overlapping,
+     "the parts of the upgrade package overlap or are out of order.",
+     QT_TRANSLATE_NOOP("UpgradeProcess", "升级包中的分区位置前后错误或有重复，请检查升级固件是否正确！")},
 };
 } // namespace
 
@@ -48,15 +53,11 @@ void PackageSequence::run(const QString &packagePath)
     // user's files, and it goes with them when the upgrade ends.
     const QTemporaryDir partsFolder(partsFolderTemplate());
     QStringList extractedFiles;
-    PackageSplitter::SplitError error = PackageSplitter::SplitError::CannotWrite;
-    const int partCount = partsFolder.isValid()
-            ? m_worker.upgradeImag_parse_tarel_sky(packagePath, extractedFiles, partsFolder.path(), &error)
-            : 0;
-    if (partCount == 0) {
-        reportSplitFailure(error);
+    if (!splitPinnedPackage(packagePath, partsFolder, &extractedFiles)) {
         m_worker.m_lifecycle.end(1, true);
         return;
     }
+    const int partCount = extractedFiles.size();
 
     // The port may be left from before the device last restarted: a part
     // that does not reboot it goes out on the port as it is.
@@ -89,8 +90,39 @@ void PackageSequence::run(const QString &packagePath)
     m_worker.m_lifecycle.end(upgrade_finish, false);
 }
 
+bool PackageSequence::splitPinnedPackage(const QString &packagePath, const QTemporaryDir &folder,
+                                         QStringList *parts)
+{
+    switch (m_worker.pinUpgradeFile(packagePath)) {
+    case UpgradeProcess::FilePin::Refused:
+        return false;
+    case UpgradeProcess::FilePin::Unreadable:
+        reportSplitFailure(PackageSplitter::SplitError::CannotOpen);
+        return false;
+    case UpgradeProcess::FilePin::Pinned:
+        break;
+    }
+    const PinnedImage package = m_worker.m_image;
+    PackageSplitter::SplitError error = PackageSplitter::SplitError::CannotWrite;
+    const int partCount = folder.isValid()
+            ? m_worker.upgradeImag_parse_tarel_sky(packagePath, *parts, folder.path(), &error)
+            : 0;
+    if (!package.isUnchanged()) {
+        m_worker.endWithFileChanged();
+        return false;
+    }
+    if (partCount == 0) {
+        reportSplitFailure(error);
+        return false;
+    }
+    return true;
+}
+
 bool PackageSequence::sendPart(const ImagePlan &plan)
 {
+    // A part of the program's own, split from the pinned package; one that
+    // cannot be read fails as it is opened.
+    m_worker.m_image = PinnedImage::pin(plan.path);
     m_worker.startFile();
     // The reset after the previous part stopped reception; this part's
     // acknowledgements need it whether or not the device reboots first.

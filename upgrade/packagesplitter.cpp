@@ -78,6 +78,38 @@ QStringList removeFiles(const QStringList &paths)
 
 using SplitError = PackageSplitter::SplitError;
 
+constexpr qint64 HeaderSize = sizeof(IMG_HEAD_INFO_EX);
+
+// Offset 0 marks an unused entry; only entries before the first used one may
+// be unused, since a sub-image ends where the next entry starts. Each used
+// entry starts after the header, after the entry before it (so no two
+// sub-images overlap and none is empty) and before the end of the package.
+SplitError checkLayout(const IMG_HEAD_INFO_EX &header, int count, qint64 packageSize)
+{
+    qint64 previous = 0; // the offset of the last used entry
+    for (int i = 0; i < count; ++i) {
+        const qint64 offset = header.subImgInfo[i].u32subimgoffset;
+        if (offset == 0 && previous == 0)
+            continue;
+        if (offset != 0 && offset < HeaderSize) {
+            LOG_WARNING << "Subimage" << i << "starts inside the header at offset" << offset;
+            return SplitError::InsideHeader;
+        }
+        if (offset <= previous) {
+            LOG_WARNING << "Subimage" << i << "at offset" << offset << "does not follow the one before at"
+                        << previous;
+            return SplitError::Overlapping;
+        }
+        if (offset >= packageSize) {
+            LOG_WARNING << "Subimage" << i << "at offset" << offset << "runs past the end of the package of"
+                        << packageSize << "bytes";
+            return SplitError::Damaged;
+        }
+        previous = offset;
+    }
+    return SplitError::None;
+}
+
 int rejected(SplitError *error, SplitError reason)
 {
     if (error)
@@ -159,10 +191,15 @@ int PackageSplitter::upgradeImag_parse_tarel_sky(const QString &input_img_path,
         return rejected(error, SplitError::BadCount);
     }
 
-    // Every descriptor is checked against the package before anything is
-    // written, so a damaged package costs no copying.
-    const QDir dir(outputDir.isEmpty() ? QDir::currentPath() : QDir(outputDir).absolutePath());
+    // The whole layout is checked before anything is written: a package that
+    // is malformed anywhere is refused whole, never sent in part, and a part
+    // never carries another's bytes or the header's.
     const qint64 packageSize = input.size();
+    const SplitError layout = checkLayout(header, int(numFiles), packageSize);
+    if (layout != SplitError::None)
+        return rejected(error, layout);
+
+    const QDir dir(outputDir.isEmpty() ? QDir::currentPath() : QDir(outputDir).absolutePath());
     const int last = int(numFiles) - 1;
     QVector<PartPlan> plan;
     for (int i = 0; i <= last; ++i) {
@@ -172,27 +209,12 @@ int PackageSplitter::upgradeImag_parse_tarel_sky(const QString &input_img_path,
             LOG_INFO << "Skipping invalid subimage at index" << i;
             continue;
         }
-        const QString partPath = dir.filePath(partFileName(i, info.s8imgType));
-
         // A sub-image runs up to the next descriptor's offset; the last one
         // runs to the end of the package.
         const qint64 offset = info.u32subimgoffset;
-        qint64 length = packageSize - offset;
-        if (i < last) {
-            const qint64 next = header.subImgInfo[i + 1].u32subimgoffset;
-            if (next <= offset) {
-                LOG_WARNING << "Invalid next offset for subimage" << i;
-                continue;
-            }
-            length = next - offset;
-        }
-        const qint64 remaining = packageSize - offset;
-        if (length < 0 || remaining < length) {
-            LOG_WARNING << "Read incomplete data for" << partPath << "(expected:" << length
-                        << "actual:" << qMax(remaining, qint64(0)) << ")";
-            return rejected(error, SplitError::Damaged);
-        }
-        plan.append({i, offset, length, partPath, int(info.s8upgrade)});
+        const qint64 end = i < last ? qint64(header.subImgInfo[i + 1].u32subimgoffset) : packageSize;
+        plan.append({i, offset, end - offset, dir.filePath(partFileName(i, info.s8imgType)),
+                     int(info.s8upgrade)});
     }
 
     QStringList written;

@@ -19,9 +19,11 @@ public:
         BadHeader, // the file is shorter than the package header
         BadMagic, // the header does not start with the package magic
         BadCount, // the descriptor count is outside 1..IMG_MAX_SUB_IMAGES
-        Damaged, // a sub-image lies beyond the end of the package or cannot be read
+        Damaged, // a sub-image runs past the end of the package or cannot be read
         CannotWrite, // a part file cannot be created or written in full
         NothingToSend, // the package is valid but marks no part for upgrade
+        InsideHeader, // a sub-image starts inside the package header
+        Overlapping, // sub-images overlap, share an offset or are out of order
     };
 
     // Writes one part file per usable descriptor into `outputDir` (which must

@@ -1,5 +1,6 @@
 #include "upgradeprocess.h"
 
+#include "firmwarerules.h"
 #include "imageplan.h"
 #include "imagesteps.h"
 #include "logging.h"
@@ -7,8 +8,14 @@
 #include "usbvirtualserial.h"
 #include "waitreport.h"
 
+#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QFile>
+
+namespace {
+const char FileChangedLog[] =
+    "the upgrade file changed during the upgrade: the upgrade is stopped and nothing more is sent.";
+} // namespace
 
 UpgradeProcess::UpgradeProcess(UsbVirtualSerial *serial, std::shared_ptr<const UpgradeClock> clock,
                                QObject *parent)
@@ -114,8 +121,14 @@ int UpgradeProcess::commandSendWithFileRecv(unsigned int cmd, unsigned int type,
     do {
         if (!bRun.load())
             return -1; // an ended sequence sends nothing more
-        const qint64 read = file->read(buffer.data(), qMin<qint64>(segUnitLength, left));
-        const unsigned frameBytes = unsigned(qMax<qint64>(0, read));
+        const qint64 wanted = qMin<qint64>(segUnitLength, left);
+        const qint64 read = file->read(buffer.data(), wanted);
+        if (read != wanted) {
+            LOG_WARNING << "the image file ended early:" << read << "of" << wanted << "bytes read";
+            return FileChanged; // none of a file cut under the program goes out
+        }
+        m_sentImage.add(buffer.constData(), read);
+        const unsigned frameBytes = unsigned(read);
         const qint32 ret = m_upgUsbVirtualSerial->commandSerialSend(
             cmd, quint16(type), quint16(format), 0, buffer.data(), frameBytes,
             RequestTransmissions, timeoutMs, m_running);
@@ -181,6 +194,7 @@ void UpgradeProcess::resetSendData()
     if (binFile && binFile->isOpen())
         binFile->seek(0);
     allSendLen = 0;
+    m_sentImage.restart();
     setUpgStep(AR_CMD_REMOTE_UPGRADE);
     LOG_INFO << "resetSendData...";
 }
@@ -195,8 +209,17 @@ void UpgradeProcess::upgradeFile(const QString &path, UpgradeKind kind)
     }
     if (!m_lifecycle.begin())
         return;
-    ImageSteps(*this, ImagePlan::singleImage(path)).run();
-    checkRestartAfterSuccess(path);
+    switch (pinUpgradeFile(path)) {
+    case FilePin::Pinned:
+        ImageSteps(*this, ImagePlan::singleImage(path)).run();
+        checkRestartAfterSuccess(path);
+        break;
+    case FilePin::Unreadable:
+        reportNotStarted(tr("open upgrade firmware fail!"), tr("打开升级固件失败!"));
+        break;
+    case FilePin::Refused:
+        break;
+    }
     m_lifecycle.end(1, true);
     LOG_INFO << "upgrade finished";
 }
@@ -234,6 +257,8 @@ IMG_TYPE UpgradeProcess::getImgTypeFromFileName(const QString &upgradeFirmwareNa
 void UpgradeProcess::clearUpgradeState()
 {
     clearFileState();
+    m_image = PinnedImage();
+    m_upgradeMd5.clear();
     m_status.clear();
     m_resend = 0;
     m_fileAccepted.store(false);
@@ -350,6 +375,36 @@ void UpgradeProcess::endWithFailure(const QString &logText, const QString &hint)
     emit logMessage(tr(logText.toUtf8().constData()));
     emit sigUpgradeProcessHint(hint, true);
     setRun(false);
+}
+
+void UpgradeProcess::endWithFileChanged()
+{
+    emit fileChanged();
+    endWithFailure(QString::fromLatin1(FileChangedLog),
+                   tr("升级固件文件在升级中被修改，升级已中止，请重新选择固件后再次升级！"));
+}
+
+UpgradeProcess::FilePin UpgradeProcess::pinUpgradeFile(const QString &path)
+{
+    const FirmwareRules::FileVerdict type = FirmwareRules::judgeFileType(path);
+    if (type != FirmwareRules::FileVerdict::Accepted) {
+        reportNotStarted(QStringLiteral("the upgrade file is empty or not a regular file."),
+                         QCoreApplication::translate("UpgradePage", FirmwareRules::refusalText(type)));
+        return FilePin::Refused;
+    }
+    m_image = PinnedImage::pin(path);
+    if (!m_image.isPinned())
+        return FilePin::Unreadable;
+    m_upgradeMd5 = m_image.md5;
+    LOG_INFO << "upgrade file" << path << "pinned:" << m_image.size << "bytes, MD5" << m_image.md5;
+    return FilePin::Pinned;
+}
+
+void UpgradeProcess::reportNotStarted(const QString &viewText, const QString &hint)
+{
+    LOG_WARNING << "upgrade not started:" << viewText;
+    emit logMessage(viewText);
+    emit sigUpgradeNotStarted(hint);
 }
 
 void UpgradeProcess::reportWaiting(WaitKind kind, qint64 seconds)

@@ -3,6 +3,7 @@
 
 #include "ARNetType.h"
 #include "packagesplitter.h"
+#include "pinnedimage.h"
 #include "restartcheck.h"
 #include "sequencelifecycle.h"
 #include "statusevaluation.h"
@@ -85,12 +86,19 @@ public:
     bool isSequenceRunning() const { return m_lifecycle.isRunning(); }
     // True when the last sequence was ended from outside (the page's disconnect).
     bool wasCancelled() const { return m_lifecycle.wasCancelled(); }
+    // After a sequence has returned: the MD5 of the file it was started with,
+    // as pinned before anything was sent, which is all that can have been
+    // sent; empty when the file was never pinned.
+    QByteArray upgradeFileMd5() const { return m_upgradeMd5; }
     ar_upgrade_status latestStatus() const;
 
     // Transfer primitives; they run on the sequence's thread and block it.
     int getSegmentLength() const;
     qint32 commandUpgSendRecv(unsigned int cmd, unsigned short type, unsigned short format,
                               char *date, unsigned int dataLenght);
+    // Returns segmentLen, -1 when a frame failed, or FileChanged when the file
+    // ended early (nothing of the short read is sent).
+    static constexpr int FileChanged = -2;
     int commandSendWithFileRecv(unsigned int cmd, unsigned int type, unsigned int format, QFile *file,
                                 unsigned int segmentLen, unsigned int imgType);
     int waitReceiveDateResponse();
@@ -140,6 +148,10 @@ signals:
     // What the sequence is waiting for, with the seconds waited (translated);
     // an empty text when that wait is over.
     void sigUpgradeWaiting(const QString &status);
+    // The file in upgrade no longer holds the bytes pinned when its upgrade
+    // started: the upgrade ends and no end of file is sent for what changed.
+    // Emitted on the sequence's thread, before the hint that says so.
+    void fileChanged();
     // The step machine moved to `step` (-1: idle); emitted on the sequence's thread.
     void stepChanged(int step);
     // `sent` of the `total` bytes of the file or part in transfer have been
@@ -168,6 +180,8 @@ private:
 
     // What a sequence waits for, as the user is told.
     enum class WaitKind { DeviceRestart, DeviceVerdict };
+    // What pinning the file an upgrade is started with came to.
+    enum class FilePin { Pinned, Refused, Unreadable };
 
     // Nothing of an earlier upgrade may decide this one: a status, verdict or
     // clock left from it would end a healthy upgrade at once.
@@ -182,6 +196,12 @@ private:
     // Ends an upgrade of `path` that succeeded with the restart check, when it is on.
     void checkRestartAfterSuccess(const QString &path);
     void endWithFailure(const QString &logText, const QString &hint);
+    void endWithFileChanged();
+    // Judges the file's type, then pins it (m_image), before the device is
+    // touched; a refused type has been reported when this returns.
+    FilePin pinUpgradeFile(const QString &path);
+    // The upgrade could not start: nothing was sent.
+    void reportNotStarted(const QString &viewText, const QString &hint);
     void reportWaiting(WaitKind kind, qint64 seconds);
     // Tells the user what the sequence waits for until the result goes.
     std::unique_ptr<WaitReport> waitReport(WaitKind kind);
@@ -198,6 +218,9 @@ private:
     std::atomic<bool> bUpgReboot{false};
     quint64 allSendLen = 0;
     QFile *binFile = nullptr;
+    PinnedImage m_image;     // the file or part in transfer, pinned before any of it was sent
+    SentImage m_sentImage;   // what of it this transfer has sent
+    QByteArray m_upgradeMd5; // of the file the upgrade was started with
     QString binFilePath;
     mutable QMutex m_statusMutex; // hands the status record between threads whole
     ar_upgrade_status upgrade_status{};

@@ -39,16 +39,6 @@ inline DeviceIdentity withSerial(const QByteArray &serial)
     identity.serialNumber = serial;
     return identity;
 }
-// Runs `act` on the simulator's thread when the device receives its n-th
-// frame of `command`, before it answers.
-inline void onRequest(DeviceSimulator &sim, quint32 command, int n, std::function<void()> act)
-{
-    auto seen = std::make_shared<int>(0);
-    QObject::connect(&sim, &DeviceSimulator::frameReceived, &sim, [=](const SimFrameRecord &frame) {
-        if (frame.command == command && ++*seen == n)
-            act();
-    }, Qt::DirectConnection);
-}
 } // namespace FlashBench
 
 // What every suite of the command sets up: the English catalogue, a folder

@@ -4,7 +4,9 @@
 #include "upgradeobserver.h"
 #include "upgradeprocess.h"
 
+#include <QCryptographicHash>
 #include <QtTest>
+#include <sys/stat.h>
 
 using namespace FlashBench;
 
@@ -71,9 +73,14 @@ void TestFlashCommand::usage()
     }
 }
 
+// What stands under a row's file name.
+enum class FileKind { Image, Missing, Empty, Pipe };
+Q_DECLARE_METATYPE(FileKind)
+
 void TestFlashCommand::endsBeforeTheTransfer_data()
 {
-    QTest::addColumn<QString>("file");        // empty: a file that does not exist
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<FileKind>("kind");
     QTest::addColumn<QStringList>("options"); // DEVICE: the simulated device's port
     QTest::addColumn<bool>("silent");         // the device answers nothing
     QTest::addColumn<int>("exitCode");
@@ -81,19 +88,23 @@ void TestFlashCommand::endsBeforeTheTransfer_data()
     const QStringList named{"--port", "DEVICE", "--vid", "7536"}, unknown{"--port", "DEVICE", "--vid", "4321"};
     const QStringList acme{"--manufacturer", "acme"};
     const QStringList absent{"--port", m_world.path("absent"), "--vid", "7536"};
-    QTest::newRow("refused name") << "Merlow-R-Sky-1.0.6.bin" << named << false << 2 << false;
-    QTest::newRow("another device's file") << "Merlow_R_Gnd_1_0_6.img" << named << false << 2 << true;
-    QTest::newRow("version too low") << "Merlow_R_Sky_1_0_4.img" << named << false << 2 << true;
-    QTest::newRow("unreadable file") << "" << named << false << 2 << false;
-    QTest::newRow("named port absent") << Image << absent << false << 3 << false;
-    QTest::newRow("none attached") << Image << QStringList{} << false << 3 << false;
-    QTest::newRow("vid not recognised") << Image << unknown << false << 3 << false;
-    QTest::newRow("nor by manufacturer") << Image << unknown + acme << false << 3 << false;
-    QTest::newRow("silent device") << Image << named << true << 5 << true;
+    const FileKind image = FileKind::Image;
+    QTest::newRow("refused name") << "Merlow-R-Sky-1.0.6.bin" << image << named << false << 2 << false;
+    QTest::newRow("another device's file") << "Merlow_R_Gnd_1_0_6.img" << image << named << false << 2 << true;
+    QTest::newRow("version too low") << "Merlow_R_Sky_1_0_4.img" << image << named << false << 2 << true;
+    QTest::newRow("unreadable file") << Image << FileKind::Missing << named << false << 2 << false;
+    QTest::newRow("empty image") << Image << FileKind::Empty << named << false << 2 << false;
+    QTest::newRow("named pipe, never opened") << Image << FileKind::Pipe << named << false << 2 << false;
+    QTest::newRow("named port absent") << Image << image << absent << false << 3 << false;
+    QTest::newRow("none attached") << Image << image << QStringList{} << false << 3 << false;
+    QTest::newRow("vid not recognised") << Image << image << unknown << false << 3 << false;
+    QTest::newRow("nor by manufacturer") << Image << image << unknown + acme << false << 3 << false;
+    QTest::newRow("silent device") << Image << image << named << true << 5 << true;
     const auto ledger = [&named](const QString &path) { return named + QStringList{"--ledger", path}; };
-    QTest::newRow("ledger in no such folder") << Image << ledger(m_world.path("absent/l.csv")) << false << 1 << false;
-    QTest::newRow("ledger is a folder") << Image << ledger(QDir::tempPath()) << false << 1 << false;
-    QTest::newRow("ledger on a full disk") << Image << ledger("/dev/full") << false << 1 << false;
+    QTest::newRow("ledger in no such folder") << Image << image << ledger(m_world.path("absent/l.csv")) << false << 1
+                                              << false;
+    QTest::newRow("ledger is a folder") << Image << image << ledger(QDir::tempPath()) << false << 1 << false;
+    QTest::newRow("ledger on a full disk") << Image << image << ledger("/dev/full") << false << 1 << false;
 }
 
 // Each says why on standard error, in English, within a bounded time; a
@@ -101,6 +112,7 @@ void TestFlashCommand::endsBeforeTheTransfer_data()
 void TestFlashCommand::endsBeforeTheTransfer()
 {
     QFETCH(QString, file);
+    QFETCH(FileKind, kind);
     QFETCH(QStringList, options);
     QFETCH(bool, silent);
     QFETCH(int, exitCode);
@@ -108,7 +120,12 @@ void TestFlashCommand::endsBeforeTheTransfer()
     BenchDevice device;
     QVERIFY(device.start());
     device.sim.setSilent(silent);
-    const QString path = file.isEmpty() ? m_world.path(Image + ".missing") : m_world.writeFile(file, pattern(4096, 1));
+    const QTemporaryDir folder; // a name of its own for each row
+    const QString path = folder.filePath(file);
+    if (kind == FileKind::Pipe)
+        QCOMPARE(mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    else if (kind != FileKind::Missing)
+        QVERIFY(TestBytes::writeFile(path, kind == FileKind::Empty ? QByteArray() : pattern(4096, 1)));
     QElapsedTimer timer;
     timer.start();
     const CommandRun run = runCommand(QStringList{"upgrade", path, "--json"}
@@ -266,6 +283,9 @@ void TestFlashCommand::upgrade()
     const QJsonObject result = events.last();
     QCOMPARE(string(result, "event"), QStringLiteral("result"));
     QCOMPARE(number(result, "exitCode"), exitCode);
+    // The file as pinned at the start, what the device received.
+    QCOMPARE(string(result, "fileMd5"), QString::fromLatin1(QCryptographicHash::hash(file, QCryptographicHash::Md5)
+                                                                .toHex()));
     if (!after.isEmpty()) {
         QCOMPARE(result.value("verified").toBool(), exitCode == 0);
         // What the restarted device reported, if it answered.

@@ -11,6 +11,8 @@
 #include <thread>
 
 using namespace FlashBench;
+using TestBytes::Change;
+Q_DECLARE_METATYPE(TestBytes::Change)
 
 namespace {
 // The ledger's records after its header, split as RFC 4180 has it; false
@@ -81,6 +83,8 @@ private slots:
     void oneFailingMidTransfer_theOthersSucceed_data();
     void oneFailingMidTransfer_theOthersSucceed();
     void ledger_concurrentAppendsKeepLinesWhole();
+    void ledger_recordsWhatTheDeviceReceived_data();
+    void ledger_recordsWhatTheDeviceReceived();
     void station_devicesArriveOneAfterAnother();
     void station_interrupt_data();
     void station_interrupt();
@@ -204,6 +208,71 @@ void TestFlashDevices::ledger_concurrentAppendsKeepLinesWhole()
         seen.insert(record.at(Port) + QLatin1Char('/') + record.at(Serial));
     }
     QCOMPARE(seen.size(), Writers * LinesEach);
+}
+
+void TestFlashDevices::ledger_recordsWhatTheDeviceReceived_data()
+{
+    QTest::addColumn<Change>("change");
+    QTest::addColumn<quint32>("command"); // the file changes as the device receives this request; 0: it does not
+    QTest::addColumn<int>("request");     // its n-th
+    QTest::addColumn<QList<int>>("verdicts");
+    QTest::addColumn<int>("exitCode");
+    const quint32 restart = AR_COMMAND_GET_ACTIVE, data = AR_CMD_SENDFILE_DATA, end = AR_CMD_SENDFILE_END;
+    QTest::newRow("unchanged") << Change::Append << 0u << 0 << QList<int>{} << 0;
+    QTest::newRow("cut while the device restarts") << Change::CutToHalf << restart << 1 << QList<int>{} << 4;
+    QTest::newRow("overwritten in place during the transfer") << Change::OverwriteInPlace << data << 2
+                                                              << QList<int>{} << 4;
+    QTest::newRow("overwritten in place before a resend") << Change::OverwriteInPlace << end << 1
+                                                          << QList<int>{-1, 0} << 4;
+}
+
+// The ledger's and the JSON result's MD5 is the file's as pinned when the
+// upgrade started: that of the bytes the device accepted, and a file changed
+// under the command never ends as upgraded.
+void TestFlashDevices::ledger_recordsWhatTheDeviceReceived()
+{
+    QFETCH(Change, change);
+    QFETCH(quint32, command);
+    QFETCH(int, request);
+    QFETCH(QList<int>, verdicts);
+    QFETCH(int, exitCode);
+    BenchDevice device;
+    QVERIFY(device.start());
+    device.sim.setVerdicts(verdicts);
+    const QByteArray image = pattern(100000, 5);
+    const QString path = m_world.writeFile(Image, image), ledger = m_world.path(QStringLiteral("changed.csv"));
+    QFile::remove(ledger);
+    auto changed = std::make_shared<std::atomic<bool>>(false);
+    if (command != 0)
+        onRequest(device.sim, command, request, [=] { changed->store(TestBytes::change(path, change)); });
+    const CommandRun run = runCommand(QStringList{"upgrade", path, "--json", "--ledger", ledger}
+                                      + device.portArguments());
+    QCOMPARE(changed->load(), command != 0);
+    QCOMPARE(run.exitCode, exitCode);
+
+    const QString pinned = QString::fromLatin1(QCryptographicHash::hash(image, QCryptographicHash::Md5).toHex());
+    QList<QStringList> records;
+    QVERIFY(readLedger(ledger, &records));
+    QCOMPARE(records.size(), 1);
+    QCOMPARE(records.first().value(Md5), pinned);
+    QCOMPARE(records.first().value(ExitCode).toInt(), exitCode);
+    bool parsed = false;
+    const QList<QJsonObject> results = CommandRun::ofType(run.events(&parsed), "result");
+    QVERIFY(parsed && results.size() == 1);
+    QCOMPARE(string(results.first(), "fileMd5"), pinned);
+    QCOMPARE(number(results.first(), "exitCode"), exitCode);
+    const QList<SimReceivedFile> files = device.sim.receivedFiles();
+    if (exitCode == 0) {
+        QCOMPARE(files.size(), 1);
+        QCOMPARE(QString::fromLatin1(QCryptographicHash::hash(files.first().data, QCryptographicHash::Md5).toHex()),
+                 pinned);
+        return;
+    }
+    for (const SimReceivedFile &file : files) // only the one the device refused before a resend
+        QCOMPARE(file.data, image);
+    QVERIFY(device.requestsOf(AR_CMD_UPGRADE_STATUS).isEmpty());
+    QVERIFY2(string(results.first(), "text").contains(QLatin1String("changed during the upgrade")),
+             qPrintable(string(results.first(), "text")));
 }
 
 // A is upgraded, then taken away and brought back (as after its restart):

@@ -11,6 +11,7 @@
 #include "simulateddevice.h"
 #include "testbytes.h"
 
+#include <QCryptographicHash>
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -24,6 +25,8 @@ class TestDeviceSimulator : public QObject
 
 private slots:
     void repeatedFileEnd_keepsItsVerdict();
+    void fileEnd_acceptsOnlyTheAnnouncedFile_data();
+    void fileEnd_acceptsOnlyTheAnnouncedFile();
     void start_keepsAFileButReplacesAStaleLink();
     void commandLine_data();
     void commandLine();
@@ -55,6 +58,45 @@ void TestDeviceSimulator::repeatedFileEnd_keepsItsVerdict()
     QCOMPARE(fileEnd(), 0);
     QTRY_COMPARE(verdicts, (QList<int>{-1, -1, UPGRATE_ERR_BAD_FILE}));
     QCOMPARE(device.sim.receivedFiles().size(), 2);
+}
+
+void TestDeviceSimulator::fileEnd_acceptsOnlyTheAnnouncedFile_data()
+{
+    QTest::addColumn<QByteArray>("announced");
+    QTest::addColumn<QList<QByteArray>>("frames");
+    QTest::addColumn<int>("verdict");
+    const QByteArray file = TestBytes::pattern(3000, 1);
+    QTest::newRow("the announced bytes, in two frames") << file << QList<QByteArray>{file.left(1000), file.mid(1000)}
+                                                        << 0;
+    QTest::newRow("other bytes of the announced length") << file << QList<QByteArray>{TestBytes::pattern(3000, 2)}
+                                                         << -1;
+    QTest::newRow("one byte short") << file << QList<QByteArray>{file.left(2999)} << -1;
+}
+
+// The device checks what it received against the announced length and MD5:
+// every upgrade test relies on it to notice a file corrupted on its way.
+void TestDeviceSimulator::fileEnd_acceptsOnlyTheAnnouncedFile()
+{
+    QFETCH(QByteArray, announced);
+    QFETCH(QList<QByteArray>, frames);
+    QFETCH(int, verdict);
+    LogCapture log; // the link's own log lines
+    SimulatedDevice device;
+    QVERIFY(device.start() && device.open());
+    const auto send = [&device](quint32 command, QByteArray payload) {
+        return device.link->commandSerialSend(command, AR_MSGTYPE_REQUEST, AR_FMT_BINARY, 0, payload.data(),
+                                              unsigned(payload.size()), 1, 10000);
+    };
+    ar_file_info info{};
+    qstrncpy(info.MD5, QCryptographicHash::hash(announced, QCryptographicHash::Md5).toHex().constData(),
+             sizeof(info.MD5));
+    info.length = announced.size();
+    QCOMPARE(send(AR_CMD_SENDFILE_START, ProtocolFrame::recordBytes(info)), 0);
+    for (const QByteArray &frame : frames)
+        QCOMPARE(send(AR_CMD_SENDFILE_DATA, frame), 0);
+    QCOMPARE(send(AR_CMD_SENDFILE_END, QByteArray()), 0);
+    QCOMPARE(device.sim.receivedFiles().size(), 1);
+    QCOMPARE(device.sim.receivedFiles().first().verdict, verdict);
 }
 
 // A file at the link path is left alone and the start refused; a link left

@@ -19,6 +19,7 @@ inline const QString NotBack = QStringLiteral("FPV设备重启后未能重新连
 inline const QString UnknownError = QStringLiteral("升级错误：未知错误！请重启设备再次升级！");
 inline const QString FlashError = QStringLiteral("升级错误：Flash错误，请重启设备再次升级！");
 inline const QString Abnormal = QStringLiteral("异常终止，请重启设备再次升级。");
+inline const QString FileChanged = QStringLiteral("升级固件文件在升级中被修改，升级已中止，请重新选择固件后再次升级！");
 
 struct Fault
 {
@@ -36,7 +37,9 @@ inline QString viewLineFor(const QString &hint)
         {NotBack, QStringLiteral("The FPV device did not come back after its reboot, please restart the device to upgrade again.")},
         {UnknownError, QStringLiteral("upgrade error: unknown error!")},
         {FlashError, QStringLiteral("upgrade error: flash error!")},
-        {Abnormal, QStringLiteral("abnormal termination, please restart the device to upgrade again.")}};
+        {Abnormal, QStringLiteral("abnormal termination, please restart the device to upgrade again.")},
+        {FileChanged, QStringLiteral("the upgrade file changed during the upgrade: the upgrade is stopped and nothing "
+                                     "more is sent.")}};
     return lines.value(hint, QStringLiteral("upgrade successfully!"));
 }
 

@@ -46,6 +46,17 @@ inline void onSelfRestart(DeviceSimulator &sim, std::function<void()> act)
     }, Qt::DirectConnection);
 }
 
+// Runs `act` on the simulator's thread when the device receives its n-th
+// frame of `command`, before it answers.
+inline void onRequest(DeviceSimulator &sim, quint32 command, int n, std::function<void()> act)
+{
+    auto seen = std::make_shared<int>(0);
+    QObject::connect(&sim, &DeviceSimulator::frameReceived, &sim, [=](const SimFrameRecord &frame) {
+        if (frame.command == command && ++*seen == n)
+            act();
+    }, Qt::DirectConnection);
+}
+
 // A simulated device on a pty, listed under its identity the way
 // `--port PATH --vid N` lists it, and the program's link to it.
 class SimulatedDevice

@@ -16,6 +16,7 @@ public:
         record(worker, &UpgradeProcess::sigUpgProg, &m_progress);
         record(worker, &UpgradeProcess::logMessage, &m_view);
         record(worker, &UpgradeProcess::sigUpgradeWaiting, &m_waiting);
+        record(worker, &UpgradeProcess::sigUpgradeNotStarted, &m_notStarted);
         QObject::connect(worker, &UpgradeProcess::sigUpgradeProcessHint, &m_context,
                          [this](const QString &text, bool isHint) {
             QMutexLocker lock(&m_mutex);
@@ -29,6 +30,7 @@ public:
     QStringList hints() const { QMutexLocker lock(&m_mutex); return m_hints; }
     bool hintsFlaggedAsHints() const { QMutexLocker lock(&m_mutex); return m_allHints; }
     QStringList waiting() const { QMutexLocker lock(&m_mutex); return m_waiting; }
+    QStringList notStarted() const { QMutexLocker lock(&m_mutex); return m_notStarted; }
 
 private:
     template <typename Signal, typename Value>
@@ -43,7 +45,7 @@ private:
     QObject m_context; // the connections end with the recorder
     mutable QMutex m_mutex;
     QList<int> m_progress;
-    QStringList m_view, m_hints, m_waiting;
+    QStringList m_view, m_hints, m_waiting, m_notStarted;
     bool m_allHints = true;
 };
 

@@ -4,6 +4,10 @@
 
 #include <cstring>
 #include <memory>
+#include <sys/stat.h>
+
+using FileVerdict = FirmwareRules::FileVerdict;
+Q_DECLARE_METATYPE(FileVerdict)
 
 namespace {
 
@@ -48,6 +52,8 @@ private slots:
     void getDeviceName_keepsFirstThreeFields();
     void isMultiImageLine_needsBoardAndMarker_data();
     void isMultiImageLine_needsBoardAndMarker();
+    void judgeFile_refusesWhatCannotBeAnImage_data();
+    void judgeFile_refusesWhatCannotBeAnImage();
 };
 
 void TestFirmwareRules::isPackageNameValid_matchesWholeFileName_data()
@@ -174,6 +180,55 @@ void TestFirmwareRules::isMultiImageLine_needsBoardAndMarker()
     QFETCH(QByteArray, firmware);
     QFETCH(bool, multiImage);
     QCOMPARE(FirmwareRules::isMultiImageLine(boardType, firmwareField(firmware).get()), multiImage);
+}
+
+void TestFirmwareRules::judgeFile_refusesWhatCannotBeAnImage_data()
+{
+    QTest::addColumn<QString>("kind"); // what stands under the image's name
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<FileVerdict>("verdict");
+    const QString image = QStringLiteral("Unit_R_Sky_1_0_6.img");
+    QTest::newRow("image") << "image" << image << FileVerdict::Accepted;
+    QTest::newRow("link to an image") << "link to image" << image << FileVerdict::Accepted;
+    QTest::newRow("no such file: left to whoever opens it") << "nothing" << image << FileVerdict::Accepted;
+    QTest::newRow("empty file") << "empty" << image << FileVerdict::EmptyFile;
+    QTest::newRow("named pipe, never opened") << "pipe" << image << FileVerdict::NotAFile;
+    QTest::newRow("link to /dev/zero") << "link to /dev/zero" << image << FileVerdict::NotAFile;
+    QTest::newRow("directory") << "directory" << image << FileVerdict::NotAFile;
+    QTest::newRow("the name rule first") << "empty" << QStringLiteral("Unit_R_Sky.img") << FileVerdict::BadName;
+    QTest::newRow("the version rule last") << "image" << QStringLiteral("Unit_R_Sky_1_0_4.img")
+                                           << FileVerdict::VersionTooLow;
+}
+
+// A named pipe would block an open for ever and /dev/zero never ends: the
+// file's type is judged from its entry alone.
+void TestFirmwareRules::judgeFile_refusesWhatCannotBeAnImage()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, name);
+    QFETCH(FileVerdict, verdict);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(name), target = dir.filePath(QStringLiteral("target"));
+    QFile targetFile(target);
+    QVERIFY(targetFile.open(QIODevice::WriteOnly) && targetFile.write("image bytes") > 0);
+    targetFile.close();
+    QFile file(path);
+    if (kind == QLatin1String("image") || kind == QLatin1String("empty"))
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(kind == QLatin1String("image") ? "x" : "") >= 0);
+    else if (kind == QLatin1String("link to image"))
+        QVERIFY(QFile::link(target, path));
+    else if (kind == QLatin1String("pipe"))
+        QCOMPARE(mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    else if (kind == QLatin1String("link to /dev/zero"))
+        QVERIFY(QFile::link(QStringLiteral("/dev/zero"), path));
+    else if (kind == QLatin1String("directory"))
+        QVERIFY(QDir(dir.path()).mkdir(name));
+    file.close();
+
+    const FirmwareRules::FileJudgement judgement
+        = FirmwareRules::judgeFile(firmwareField("Unit_R_Sky_1_0_5").get(), path);
+    QCOMPARE(judgement.verdict, verdict);
+    QCOMPARE(FirmwareRules::refusalText(verdict) == nullptr, verdict == FileVerdict::Accepted);
 }
 
 QTEST_GUILESS_MAIN(TestFirmwareRules)

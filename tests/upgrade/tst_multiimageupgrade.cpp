@@ -3,6 +3,7 @@
 #include "packagebuilder.h"
 #include "upgraderun.h"
 
+#include <QCryptographicHash>
 #include <QtTest>
 
 using UpgradeRun::WorkerOnDevice;
@@ -53,6 +54,8 @@ private slots:
     void partVerdict_isActedUpon_data();
     void partVerdict_isActedUpon();
     void partThatCannotBeOpened_endsThePackage();
+    void changedPackage_onlyThePinnedOneGoesOut_data();
+    void changedPackage_onlyThePinnedOneGoesOut();
     void cancelledPackage_leavesNoPartBehind();
     void everyDataFrame_waitsTheLongAcknowledgement();
 
@@ -173,6 +176,42 @@ void TestMultiImageUpgrade::partThatCannotBeOpened_endsThePackage()
     QCOMPARE(sim().receivedFiles().size(), 1);
     QVERIFY(device().framesOf(AR_COMMAND_GET_ACTIVE).isEmpty()); // the application part never started
     QVERIFY(!recorder().progress().contains(100));
+    QVERIFY(noPartsLeft());
+}
+
+void TestMultiImageUpgrade::changedPackage_onlyThePinnedOneGoesOut_data()
+{
+    QTest::addColumn<bool>("whileSplit"); // else while its first part is sent
+    QTest::newRow("overwritten while it is split: nothing sent") << true;
+    QTest::newRow("overwritten while a part is sent: the pinned parts go out") << false;
+}
+
+// The package is pinned as the upgrade starts and split from it: another
+// package under the same name never reaches the device, not even in part.
+void TestMultiImageUpgrade::changedPackage_onlyThePinnedOneGoesOut()
+{
+    QFETCH(bool, whileSplit);
+    const QByteArray app = partData('a'), fpga = partData('f');
+    const QString path = writePackage({{IMG_TAREL_APP, app}, {IMG_TAREL_FPGA, fpga}});
+    const QByteArray pinned = TestBytes::readFile(path);
+    PackageBuilder other;
+    other.addPart(IMG_TAREL_APP, partData('x'));
+    other.addPart(IMG_TAREL_FPGA, partData('y'));
+    auto changed = std::make_shared<std::atomic<bool>>(false);
+    const auto overwrite = [=] { changed->store(other.write(path)); };
+    if (whileSplit)
+        LogCapture::onMessage(QStringLiteral("upgradeImag_parse_tarel_sky"), overwrite);
+    else
+        onRequest(sim(), AR_CMD_SENDFILE_DATA, 1, overwrite);
+    QVERIFY(runPackage(path));
+    QVERIFY(changed->load());
+
+    QCOMPARE(device().received(), (whileSplit ? QList<QByteArray>{} : QList<QByteArray>{fpga, app}));
+    QCOMPARE(recorder().hints(), whileSplit ? QStringList{Faults::FileChanged} : QStringList{});
+    QCOMPARE(recorder().progress().contains(100), !whileSplit);
+    if (whileSplit)
+        QVERIFY(sim().frames().isEmpty());
+    QCOMPARE(m_rig->worker->upgradeFileMd5(), QCryptographicHash::hash(pinned, QCryptographicHash::Md5).toHex());
     QVERIFY(noPartsLeft());
 }
 

@@ -14,8 +14,8 @@ Q_DECLARE_METATYPE(SplitError)
 // Found by QCOMPARE, so a failed comparison names the error codes.
 char *toString(SplitError error)
 {
-    static const char *const names[] = {"None",    "CannotOpen",  "BadHeader",    "BadMagic",
-                                        "BadCount", "Damaged", "CannotWrite", "NothingToSend"};
+    static const char *const names[] = {"None",    "CannotOpen",  "BadHeader",     "BadMagic",     "BadCount",
+                                        "Damaged", "CannotWrite", "NothingToSend", "InsideHeader", "Overlapping"};
     return qstrdup(names[int(error)]);
 }
 
@@ -148,18 +148,6 @@ void TestPackageSplitter::split_writesEverySubImageAndListsTheUpgradeParts_data(
                                            IMG_ROOTFS_16M}, {SmallSize, SmallSize, SmallSize, SmallSize, 1});
     const QStringList fiveNames{"app.bin", "fpga.bin", "sensor.bin", "other.bin", "part4_type4.bin"};
     row("five sub-images, the most there may be", five.bytes(), fiveNames, filesOf(five, fiveNames));
-    // The bound of a sub-image that runs up to the next one's offset, on both sides.
-    const PackageBuilder toTheEnd = packageOf({IMG_TAREL_APP, IMG_TAREL_FPGA}, {SmallSize, 0});
-    row("sub-image ending exactly at the end, an empty one after it", toTheEnd.bytes(),
-        {"app.bin", "fpga.bin"}, filesOf(toTheEnd, {"app.bin", "fpga.bin"}));
-    rejected("sub-image ending one byte past the end",
-             edited(toTheEnd, [](IMG_HEAD_INFO_EX &h) { ++h.subImgInfo[1].u32subimgoffset; }), SplitError::Damaged);
-
-    // A descriptor whose next one starts where it does holds nothing: skipped.
-    const PackageBuilder emptyMiddle = packageOf({IMG_TAREL_APP, IMG_TAREL_FPGA, IMG_TAREL_8333_SENSOR},
-                                                 {SmallSize, 0, SmallSize});
-    row("empty sub-image in the middle", emptyMiddle.bytes(), {"app.bin", "sensor.bin"},
-        {{"app.bin", emptyMiddle.parts().at(0).data}, {"sensor.bin", emptyMiddle.parts().at(2).data}});
     PackageBuilder notAll;
     notAll.addPart(IMG_TAREL_APP, pattern(SmallSize, 1));
     notAll.addPart(IMG_TAREL_FPGA, pattern(SmallSize, 2), false);
@@ -169,11 +157,37 @@ void TestPackageSplitter::split_writesEverySubImageAndListsTheUpgradeParts_data(
     const PackageBuilder bootFirst = packageOf({IMG_BOOT, IMG_TAREL_APP}, {SmallSize, SmallSize});
     row("type 0 at the first descriptor is skipped", bootFirst.bytes(), {"app.bin"},
         {{"app.bin", bootFirst.parts().at(1).data}});
-    // Its length is taken from the next descriptor's offset.
     const PackageBuilder small = appFpgaSensor();
-    row("zero offset in the middle fails the descriptor before",
-        edited(small, [](IMG_HEAD_INFO_EX &h) { h.subImgInfo[1].u32subimgoffset = 0; }), {"sensor.bin"},
-        {{"sensor.bin", small.parts().at(2).data}});
+    row("unused entry before the first used one",
+        edited(small, [](IMG_HEAD_INFO_EX &h) { h.subImgInfo[0].u32subimgoffset = 0; }), {"fpga.bin", "sensor.bin"},
+        {{"fpga.bin", small.parts().at(1).data}, {"sensor.bin", small.parts().at(2).data}});
+
+    // A layout that would make a part carry another's bytes, the header's or
+    // none, or bytes beyond the package, is refused whole.
+    const auto withOffset = [&small](int index, quint32 offset) {
+        return edited(small, [=](IMG_HEAD_INFO_EX &h) { h.subImgInfo[index].u32subimgoffset = offset; });
+    };
+    const quint32 fpgaOffset = small.header().subImgInfo[1].u32subimgoffset;
+    const quint32 sensorOffset = small.header().subImgInfo[2].u32subimgoffset;
+    rejected("descriptors out of order", edited(small, [=](IMG_HEAD_INFO_EX &h) {
+                 h.subImgInfo[1].u32subimgoffset = sensorOffset;
+                 h.subImgInfo[2].u32subimgoffset = fpgaOffset;
+             }), SplitError::Overlapping);
+    rejected("two descriptors at one offset", withOffset(1, sensorOffset), SplitError::Overlapping);
+    rejected("unused entry after a used one", withOffset(1, 0), SplitError::Overlapping);
+    rejected("offset inside the header", withOffset(0, 4), SplitError::InsideHeader);
+    rejected("offset at the header's last byte", withOffset(0, quint32(sizeof(IMG_HEAD_INFO_EX) - 1)),
+             SplitError::InsideHeader);
+    // A sub-image runs up to the next descriptor's offset, whatever its type.
+    const PackageBuilder appBoot = packageOf({IMG_TAREL_APP, IMG_BOOT}, {SmallSize, SmallSize});
+    const quint32 beyondAppBoot = quint32(appBoot.bytes().size() + 1);
+    rejected("sub-image running past the end before a skipped one",
+             edited(appBoot, [=](IMG_HEAD_INFO_EX &h) { h.subImgInfo[1].u32subimgoffset = beyondAppBoot; }),
+             SplitError::Damaged);
+    const PackageBuilder toTheEnd = packageOf({IMG_TAREL_APP, IMG_TAREL_FPGA}, {SmallSize, 0});
+    rejected("empty last sub-image, starting at the end", toTheEnd.bytes(), SplitError::Damaged);
+    rejected("sub-image ending one byte past the end",
+             edited(toTheEnd, [](IMG_HEAD_INFO_EX &h) { ++h.subImgInfo[1].u32subimgoffset; }), SplitError::Damaged);
     const PackageBuilder others = packageOf({IMG_TAREL_APP, IMG_UNKNOWN, IMG_UNKNOWN},
                                             {SmallSize, SmallSize, SmallSize});
     row("two other parts share one file and are listed twice", others.bytes(),

@@ -14,6 +14,7 @@ constexpr int FastFactor = 100;
 constexpr int RebootDelayMs = 150;
 const QString ImageName = QStringLiteral("Merlow_R_Sky_1_0_6.img");
 using Faults::TransferFailed;
+using TestBytes::Change;
 const QString AckTimedOut = QStringLiteral("Retry"); // logged when an acknowledgement's wait runs out
 
 // The fast clock, with a long wait for each acknowledgement: a wait that only
@@ -40,6 +41,8 @@ void silenceDataFrom(DeviceSimulator &sim, int count, std::function<void()> then
 }
 } // namespace
 
+Q_DECLARE_METATYPE(TestBytes::Change)
+
 // Upgrades of one image file against the simulated device, on a fast clock.
 class TestSingleImageUpgrade : public QObject
 {
@@ -53,6 +56,8 @@ private slots:
     void completeUpgrade_followsTheDeviceSegmentLength();
     void verdicts_resendAtMostFiveTimes_data();
     void verdicts_resendAtMostFiveTimes();
+    void changedFile_neverEndsAsTheImage_data();
+    void changedFile_neverEndsAsTheImage();
     void deadLink_endsTheTransferAtOnce_data();
     void deadLink_endsTheTransferAtOnce();
     void failures_endWithTheirHint_data();
@@ -100,7 +105,6 @@ void TestSingleImageUpgrade::completeUpgrade_followsTheDeviceSegmentLength_data(
     QTest::newRow("segment of 65536 in 51200 frames") << 65536 << 100000
                                                       << QList<quint32>{51200, 14336, 34464}
                                                       << QList<int>{5, 15, 15};
-    QTest::newRow("empty file") << 1024 << 0 << QList<quint32>{0} << QList<int>{5, 15};
 }
 
 void TestSingleImageUpgrade::completeUpgrade_followsTheDeviceSegmentLength()
@@ -192,6 +196,71 @@ void TestSingleImageUpgrade::verdicts_resendAtMostFiveTimes()
     QCOMPARE(recorder().progress().last(), succeeds ? 100 : 15);
     // An unanswered file end is waited for to the end of the verdict's wait.
     QCOMPARE(LogCapture::count(QStringLiteral("waitReceiveDateResponse timeout")), silentFrom > 0 ? 1 : 0);
+}
+
+void TestSingleImageUpgrade::changedFile_neverEndsAsTheImage_data()
+{
+    QTest::addColumn<Change>("change");
+    QTest::addColumn<quint32>("command"); // changed as the device receives this request; 0: before the upgrade
+    QTest::addColumn<int>("request");     // its n-th first transmission
+    QTest::addColumn<QList<int>>("verdicts");
+    QTest::addColumn<int>("announcements");
+    QTest::addColumn<int>("fileEnds");
+    const quint32 restart = AR_COMMAND_GET_ACTIVE, data = AR_CMD_SENDFILE_DATA, end = AR_CMD_SENDFILE_END;
+    const QList<int> refusedOnce{-1, 0};
+    QTest::newRow("emptied before the upgrade: the device untouched") << Change::CutToNothing << 0u << 0
+                                                                      << QList<int>{} << 0 << 0;
+    QTest::newRow("cut while the device restarts") << Change::CutToHalf << restart << 1 << QList<int>{} << 0 << 0;
+    QTest::newRow("emptied while the device restarts") << Change::CutToNothing << restart << 1 << QList<int>{} << 0 << 0;
+    QTest::newRow("grown while the device restarts") << Change::Append << restart << 1 << QList<int>{} << 0 << 0;
+    QTest::newRow("overwritten in place while the device restarts") << Change::OverwriteInPlace << restart << 1
+                                                                    << QList<int>{} << 1 << 0;
+    QTest::newRow("cut during the transfer") << Change::CutToHalf << data << 2 << QList<int>{} << 1 << 0;
+    QTest::newRow("overwritten in place during the transfer") << Change::OverwriteInPlace << data << 2
+                                                              << QList<int>{} << 1 << 0;
+    QTest::newRow("cut before a resend") << Change::CutToHalf << end << 1 << refusedOnce << 1 << 1;
+    QTest::newRow("overwritten in place before a resend") << Change::OverwriteInPlace << end << 1 << refusedOnce
+                                                          << 2 << 1;
+    QTest::newRow("replaced by a named pipe before a resend") << Change::ReplaceWithPipe << end << 1 << refusedOnce
+                                                              << 1 << 1;
+}
+
+// Only the file as pinned when the upgrade started may reach its end: a
+// change at any step ends the upgrade with its own failure, and the device
+// is sent no end of file for anything else (a resend is checked as well).
+void TestSingleImageUpgrade::changedFile_neverEndsAsTheImage()
+{
+    QFETCH(Change, change);
+    QFETCH(quint32, command);
+    QFETCH(int, request);
+    QFETCH(QList<int>, verdicts);
+    QFETCH(int, announcements);
+    QFETCH(int, fileEnds);
+    prepare(1024, TestBytes::pattern(100000)); // far more than a file buffer's read-ahead
+    sim().setVerdicts(verdicts);
+    const QString path = m_imagePath;
+    auto changed = std::make_shared<std::atomic<bool>>(command == 0 && TestBytes::change(path, change));
+    if (command != 0)
+        onRequest(sim(), command, request, [=] { changed->store(TestBytes::change(path, change)); });
+    QVERIFY(runUpgrade());
+    QVERIFY(changed->load());
+
+    QCOMPARE(device().requestsOf(AR_CMD_SENDFILE_START).size(), announcements);
+    QCOMPARE(device().requestsOf(AR_CMD_SENDFILE_END).size(), fileEnds);
+    for (const SimReceivedFile &file : sim().receivedFiles()) // only the refused one before a resend
+        QCOMPARE(file.data, m_image);
+    QVERIFY(device().framesOf(AR_CMD_UPGRADE_STATUS).isEmpty());
+    QVERIFY(!recorder().progress().contains(100));
+    if (command == 0) {
+        QVERIFY(sim().frames().isEmpty());
+        QCOMPARE(recorder().notStarted(), QStringList{QStringLiteral("升级固件文件为空！请检查！")});
+        QVERIFY(recorder().hints().isEmpty());
+        QVERIFY(worker()->upgradeFileMd5().isEmpty());
+        return;
+    }
+    QCOMPARE(recorder().hints(), QStringList{Faults::FileChanged});
+    QVERIFY(recorder().view().contains(Faults::viewLineFor(Faults::FileChanged)));
+    QCOMPARE(worker()->upgradeFileMd5(), QCryptographicHash::hash(m_image, QCryptographicHash::Md5).toHex());
 }
 
 void TestSingleImageUpgrade::deadLink_endsTheTransferAtOnce_data()
@@ -344,10 +413,7 @@ void TestSingleImageUpgrade::cancel_sendsNothingMoreAndTheNextUpgradeSucceeds()
 void TestSingleImageUpgrade::announcement_cutsALongNameToItsField()
 {
     const QString longName = QString(50, QChar(0x5347)) + QStringLiteral(".img"); // 150 UTF-8 bytes + 4
-    QTemporaryDir dir;
-    QFile file(dir.filePath(longName));
-    QVERIFY(file.open(QIODevice::ReadWrite));
-    const ar_file_info info = FileAnnouncement::make(file, longName, file.fileName(), 1);
+    const ar_file_info info = FileAnnouncement::make(PinnedImage(), longName, QStringLiteral("/tmp/") + longName, 1);
     QCOMPARE(QByteArray(info.filePath), QByteArray("/tmp/pc/") + longName.toUtf8().left(119));
     QCOMPARE(int(info.filePath[sizeof(info.filePath) - 1]), 0);
 }
