@@ -71,7 +71,6 @@ void LogSystem::keepNextAsBeginning()
     file.keepNextAsBeginning();
 }
 
-
 LogSystem::~LogSystem()
 {
     shutdown();
