@@ -6,6 +6,12 @@
 
 #include <cstring>
 
+#ifdef Q_OS_UNIX
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
 namespace {
 const QByteArray LineFeed("\n");
 
@@ -58,15 +64,35 @@ bool LogFile::append(const QByteArray &lines)
 
 bool LogFile::appendToStream(const QByteArray &lines)
 {
-    if (!m_stream) {
-        // Kept open: a reader of a pipe would take a close for the end.
-        m_stream = std::make_unique<QFile>(m_path);
-        if (!m_stream->open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
-            m_stream.reset();
-            return false;
-        }
-    }
+    // Kept open: a reader of a pipe would take a close for the end.
+    if (!m_stream && !openStream())
+        return false;
     writeLines(*m_stream, lines); // a stream that takes no more (a full device) loses them
+    return true;
+}
+
+bool LogFile::openStream()
+{
+    auto stream = std::make_unique<QFile>(m_path);
+#ifdef Q_OS_UNIX
+    // A plain open of a pipe waits for a reader, for ever if none comes; a
+    // reader that goes away raises SIGPIPE, which would end the program. So
+    // the open does not wait (the lines wait instead), and a write to a
+    // reader gone fails like any other.
+    std::signal(SIGPIPE, SIG_IGN);
+    const int fd = ::open(QFile::encodeName(m_path).constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK); // writes keep pace with the reader
+    if (!stream->open(fd, QIODevice::WriteOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return false;
+    }
+#else
+    if (!stream->open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        return false;
+#endif
+    m_stream = std::move(stream);
     return true;
 }
 

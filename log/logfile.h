@@ -56,6 +56,8 @@ protected:
 
 private:
     bool appendToStream(const QByteArray &lines);
+    // Opens the device or pipe for writing; false, at once, when a pipe has no reader.
+    bool openStream();
     // Makes room for `incoming` bytes in the regular file; false when the
     // file cannot be brought below the limit.
     bool makeRoom(QFile &file, qint64 incoming);
