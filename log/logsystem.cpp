@@ -1,6 +1,7 @@
 #include "logsystem.h"
 
 #include <QDateTime>
+#include <QScopedValueRollback>
 #include <QThread>
 
 #include <cstdio>
@@ -9,17 +10,7 @@ namespace {
 enum class SinkState { NotCreated, Alive, Destroyed };
 std::atomic<SinkState> sinkState{SinkState::NotCreated};
 thread_local QString currentThreadTag;
-thread_local bool writingFile = false;
-
-// Marks the calling thread as writing the file while it exists.
-class WritingFile
-{
-public:
-    WritingFile() { writingFile = true; }
-    ~WritingFile() { writingFile = false; }
-    WritingFile(const WritingFile &) = delete;
-    WritingFile &operator=(const WritingFile &) = delete;
-};
+thread_local bool writingFile = false; // the calling thread is writing the file
 
 // The newest whole lines of `bytes`, `limit` bytes at most.
 void keepNewestLines(QByteArray &bytes, int limit)
@@ -130,7 +121,7 @@ void LogSystem::flushLoop()
 
 void LogSystem::writePending()
 {
-    const WritingFile writing;
+    const QScopedValueRollback<bool> writing(writingFile, true);
     QMutexLocker fileLock(&fileMutex);
     QByteArray pending;
     {

@@ -227,7 +227,7 @@ void UpgradePage::on_btnConnDevice_clicked()
     enterUpgPage(m_usbVirtualSerial->get_usb_vid());
 }
 
-// A connection that did not come about holds no port.
+// Stops reception and closes the port: a connection that did not come about, or one ended, holds none.
 void UpgradePage::releasePort()
 {
     m_usbVirtualSerial->stopSerialRecv();
@@ -314,9 +314,10 @@ void UpgradePage::showIdentity()
     ui->lbFirmware->setText(IdentityDisplay::text(firmwareText()));
     if (m_chip_temperature == NoTemperature)
         return;
+    const QString temperature = IdentityDisplay::temperature(m_chip_temperature);
     ui->lbChipTemp->setText(IdentityDisplay::isPlausibleTemperature(m_chip_temperature)
-                                ? IdentityDisplay::temperature(m_chip_temperature) + DegreesCelsius
-                                : IdentityDisplay::temperature(m_chip_temperature));
+                                ? temperature + DegreesCelsius
+                                : temperature);
 }
 
 void UpgradePage::on_btnDisConnDevice_clicked()
@@ -332,9 +333,7 @@ void UpgradePage::disconnectDevice()
     // The upgrade stops first: not one more frame goes out while the port is let go.
     m_upgradeprocess->resetUpgradeParameters(1);
     m_usbVirtualSerial->searchUsbVirtualSerialPort(true);
-    if (m_usbVirtualSerial->SerialPortIsOpen())
-        m_usbVirtualSerial->closeSerialPort();
-    m_usbVirtualSerial->stopSerialRecv();
+    releasePort();
     m_usbVirtualSerial->resetDeviceInfoPara();
     m_usbVirtualSerial->set_usb_vid(0);
     setUpgradeFlag(false);
