@@ -45,12 +45,12 @@ int FlashCommand::run(const QStringList &arguments)
     if (m_options.command == FlashOptions::Command::List)
         return list();
     if (m_options.command == FlashOptions::Command::Info)
-        return runSessions(DeviceSession::Job::Identify);
+        return runSessions(DeviceJob::Job::Identify);
 
     const int prepared = prepareUpgrade();
     if (prepared != FlashExit::Success)
         return prepared;
-    return m_options.watch ? runStation() : runSessions(DeviceSession::Job::Upgrade);
+    return m_options.watch ? runStation() : runSessions(DeviceJob::Job::Upgrade);
 }
 
 int FlashCommand::prepareUpgrade()
@@ -76,9 +76,9 @@ int FlashCommand::prepareUpgrade()
     return m_ledger->open(m_options.ledgerPath, &error) ? FlashExit::Success : fail(FlashExit::Usage, error);
 }
 
-DeviceSession::Setup FlashCommand::setupFor(const SerialPortDescription &port, SharedPortLister ports) const
+DeviceJob::Setup FlashCommand::setupFor(const SerialPortDescription &port, SharedPortLister ports) const
 {
-    DeviceSession::Setup setup;
+    DeviceJob::Setup setup;
     setup.port = port;
     setup.ports = std::move(ports);
     setup.clockFactor = m_options.clockFactor;
@@ -122,7 +122,7 @@ int FlashCommand::list()
     return ports.isEmpty() ? fail(FlashExit::NoDevice, QStringLiteral("no device found")) : FlashExit::Success;
 }
 
-bool FlashCommand::chooseDevices(QList<DeviceSession::Setup> *setups, int *exitCode)
+bool FlashCommand::chooseDevices(QList<DeviceJob::Setup> *setups, int *exitCode)
 {
     for (const SerialPortDescription &port : qAsConst(m_options.ports))
         setups->append(setupFor(port, std::make_shared<ExtraPortLister>(m_env.systemPorts, port)));
@@ -153,9 +153,9 @@ bool FlashCommand::confirmed(int devices)
             || answer.compare(QLatin1String("yes"), Qt::CaseInsensitive) == 0;
 }
 
-int FlashCommand::runSessions(DeviceSession::Job job)
+int FlashCommand::runSessions(DeviceJob::Job job)
 {
-    QList<DeviceSession::Setup> setups;
+    QList<DeviceJob::Setup> setups;
     int exitCode = FlashExit::Success;
     if (!chooseDevices(&setups, &exitCode))
         return exitCode;
@@ -163,13 +163,13 @@ int FlashCommand::runSessions(DeviceSession::Job job)
         return fail(FlashExit::Usage, QStringLiteral("not upgraded"));
 
     FlashReporter reporter(*m_env.out, *m_env.err, reportStyle());
-    std::vector<std::unique_ptr<DeviceSession>> sessions;
+    std::vector<std::unique_ptr<DeviceJob>> sessions;
     QEventLoop loop;
     int running = setups.size();
-    for (const DeviceSession::Setup &setup : qAsConst(setups)) {
-        sessions.emplace_back(new DeviceSession(setup, job, m_options.file));
-        QObject::connect(sessions.back().get(), &DeviceSession::event, &reporter, &FlashReporter::report);
-        QObject::connect(sessions.back().get(), &DeviceSession::finished, &loop, [&loop, &running] {
+    for (const DeviceJob::Setup &setup : qAsConst(setups)) {
+        sessions.emplace_back(new DeviceJob(setup, job, m_options.file));
+        QObject::connect(sessions.back().get(), &DeviceJob::event, &reporter, &FlashReporter::report);
+        QObject::connect(sessions.back().get(), &DeviceJob::finished, &loop, [&loop, &running] {
             if (--running == 0)
                 loop.quit();
         });
@@ -177,7 +177,7 @@ int FlashCommand::runSessions(DeviceSession::Job job)
     // Ctrl-C or SIGTERM cancels the upgrades through their workers, which
     // clean up after themselves; another one ends the command at once.
     std::unique_ptr<InterruptWatcher> interrupts;
-    if (job == DeviceSession::Job::Upgrade) {
+    if (job == DeviceJob::Job::Upgrade) {
         interrupts = std::make_unique<InterruptWatcher>(1);
         QObject::connect(interrupts.get(), &InterruptWatcher::interrupted, &loop, [this, &sessions] {
             *m_env.err << "Interrupted: the upgrade is cancelled (once more: the command ends at once)\n" << Qt::flush;
@@ -194,7 +194,7 @@ int FlashCommand::runSessions(DeviceSession::Job job)
         exitCodes.insert(session->portName(), session->exitCode());
         exitCode = qMax(exitCode, session->exitCode());
     }
-    if (job == DeviceSession::Job::Upgrade)
+    if (job == DeviceJob::Job::Upgrade)
         reporter.summarise(exitCodes);
     return exitCode;
 }
@@ -214,12 +214,12 @@ int FlashCommand::runStation()
         return fail(FlashExit::Usage, QStringLiteral("cannot watch for Ctrl-C"));
     FlashReporter reporter(*m_env.out, *m_env.err, reportStyle());
     const QString file = m_options.file;
-    const auto makeSession = [&reporter, file](DeviceSession::Setup setup) {
-        auto session = std::make_unique<DeviceSession>(setup, DeviceSession::Job::Upgrade, file);
-        QObject::connect(session.get(), &DeviceSession::event, &reporter, &FlashReporter::report);
+    const auto makeSession = [&reporter, file](DeviceJob::Setup setup) {
+        auto session = std::make_unique<DeviceJob>(setup, DeviceJob::Job::Upgrade, file);
+        QObject::connect(session.get(), &DeviceJob::event, &reporter, &FlashReporter::report);
         return session;
     };
-    const int pollMs = DeviceSession::clockFor(m_options.clockFactor)->realMs(Station::PortPollMs);
+    const int pollMs = DeviceJob::clockFor(m_options.clockFactor)->realMs(Station::PortPollMs);
     Station station(m_env.systemPorts, setupFor({}, m_env.systemPorts), makeSession, pollMs);
     QObject::connect(&interrupts, &InterruptWatcher::interrupted, &station, &Station::interrupt);
     QObject::connect(&station, &Station::aboutToPoll, &interrupts, &InterruptWatcher::drain);

@@ -1,7 +1,7 @@
 #ifndef FLASHCOMMAND_H
 #define FLASHCOMMAND_H
 
-#include "devicesession.h"
+#include "devicejob.h"
 #include "flashoptions.h"
 #include "flashreporter.h"
 #include "serialportlister.h"
@@ -36,12 +36,12 @@ public:
 
 private:
     int list();
-    int runSessions(DeviceSession::Job job);
+    int runSessions(DeviceJob::Job job);
     int runStation();
     FlashReporter::Style reportStyle() const;
     // The devices the options name, or the one recognised device attached.
-    bool chooseDevices(QList<DeviceSession::Setup> *setups, int *exitCode);
-    DeviceSession::Setup setupFor(const SerialPortDescription &port, SharedPortLister ports) const;
+    bool chooseDevices(QList<DeviceJob::Setup> *setups, int *exitCode);
+    DeviceJob::Setup setupFor(const SerialPortDescription &port, SharedPortLister ports) const;
     // The file by name and type, and the ledger, before any device is touched.
     int prepareUpgrade();
     QList<SerialPortDescription> recognisedPorts() const;

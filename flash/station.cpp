@@ -4,7 +4,7 @@
 #include "logging.h"
 #include "portfinder.h"
 
-Station::Station(SharedPortLister ports, DeviceSession::Setup common, SessionMaker makeSession, int pollMs)
+Station::Station(SharedPortLister ports, DeviceJob::Setup common, SessionMaker makeSession, int pollMs)
     : m_ports(std::move(ports))
     , m_common(std::move(common))
     , m_makeSession(std::move(makeSession))
@@ -55,12 +55,12 @@ void Station::poll()
 
 void Station::startSession(const SerialPortDescription &port)
 {
-    DeviceSession::Setup setup = m_common;
+    DeviceJob::Setup setup = m_common;
     setup.port = port;
     setup.ports = m_ports;
     setup.claim = [this](const QString &serial) { return claim(serial); };
-    std::unique_ptr<DeviceSession> session = m_makeSession(setup);
-    connect(session.get(), &DeviceSession::finished, this,
+    std::unique_ptr<DeviceJob> session = m_makeSession(setup);
+    connect(session.get(), &DeviceJob::finished, this,
             [this, name = port.portName] { sessionEnded(name); }, Qt::QueuedConnection);
     session->start();
     m_running[port.portName] = std::move(session);
@@ -71,7 +71,7 @@ void Station::sessionEnded(const QString &port)
     const auto found = m_running.find(port);
     if (found == m_running.end())
         return;
-    const std::unique_ptr<DeviceSession> session = std::move(found->second);
+    const std::unique_ptr<DeviceJob> session = std::move(found->second);
     m_running.erase(found);
     if (!session->leftAlone()) {
         const int code = session->exitCode();

@@ -1,7 +1,7 @@
 #ifndef STATION_H
 #define STATION_H
 
-#include "devicesession.h"
+#include "devicejob.h"
 #include "serialportlister.h"
 
 #include <QEventLoop>
@@ -29,14 +29,14 @@ public:
         int failed = 0;
         int skipped = 0; // the rules refused the file for the device
     };
-    using SessionMaker = std::function<std::unique_ptr<DeviceSession>(DeviceSession::Setup setup)>;
+    using SessionMaker = std::function<std::unique_ptr<DeviceJob>(DeviceJob::Setup setup)>;
 
     // How often the ports are looked at, in program time.
     static constexpr int PortPollMs = 1000;
     // Interrupts the station acts on (see interrupt()); the next one ends the process.
     static constexpr int ToldInterrupts = 2;
 
-    Station(SharedPortLister ports, DeviceSession::Setup common, SessionMaker makeSession, int pollMs);
+    Station(SharedPortLister ports, DeviceJob::Setup common, SessionMaker makeSession, int pollMs);
     ~Station() override;
 
     // Until interrupted and every upgrade has ended; the highest exit code of any device.
@@ -58,12 +58,12 @@ private:
     void quitWhenDone();
 
     SharedPortLister m_ports;
-    DeviceSession::Setup m_common;
+    DeviceJob::Setup m_common;
     SessionMaker m_makeSession;
     QTimer m_poll;
     QEventLoop m_loop;
     QSet<QString> m_present; // ports seen at the last look
-    std::map<QString, std::unique_ptr<DeviceSession>> m_running;
+    std::map<QString, std::unique_ptr<DeviceJob>> m_running;
     QMutex m_claimsMutex;    // claims come from the sessions' threads
     QSet<QString> m_claimed;
     Counts m_counts;

@@ -8,16 +8,15 @@
 #include <QJsonObject>
 #include <QMutex>
 #include <QObject>
-#include <atomic>
 #include <functional>
 
 class UpgradeProcess;
 class UsbVirtualSerial;
 
-// Follows one device's upgrade through its link's and its worker's signals:
-// turns them into events (phase, progress, status) and judges the outcome
-// when the sequence has returned. The signals arrive directly on the link's
-// and the sequence's threads; what they leave is guarded.
+// Follows one device's upgrade through its link's and its worker's signals
+// and turns them into events (phase, progress, status). How the upgrade
+// ended is not judged here: that is the worker's outcome. The signals
+// arrive directly on the link's and the sequence's threads.
 class UpgradeObserver : public QObject
 {
 public:
@@ -30,27 +29,17 @@ public:
     void watch(UpgradeProcess *worker);
     void setSource(const FlashEvents::Source &source);
 
-    // After the sequence has returned.
-    int exitCode() const;
-    QString outcomeText() const;
-
 private:
     void onStatus(const ar_upgrade_status &status);
     void onStep(int step);
     void onBytesSent(qint64 sent, qint64 total);
-    void setFailure(const QString &text, bool nothingSent);
     FlashEvents::Source source() const;
     void send(const QJsonObject &event) const { m_sink(event); }
 
     EventSink m_sink;
-    mutable QMutex m_mutex; // guards the texts and the source
+    mutable QMutex m_mutex; // guards the source
     FlashEvents::Source m_source;
-    QString m_failure;
-    QString m_phase;
-    bool m_nothingSent = false;
-    std::atomic<bool> m_completed{false};     // the worker reported success
-    std::atomic<bool> m_deviceRefused{false}; // a refusing verdict last, or a failure status
-    std::atomic<bool> m_fileChanged{false};   // the file lost the bytes pinned at the start
+    QString m_phase;           // the sequence's thread only, as the rest
     int m_lastPercent = -1;    // the sequence's thread only, as the timer
     QElapsedTimer m_fileTimer; // since the file, part or resend started
 };

@@ -43,6 +43,12 @@ void PortFinder::dedicateTo(const Dedication &device)
     m_dedication = device;
 }
 
+void PortFinder::setUpgradeTarget(int vid)
+{
+    if (m_dedication.portName.isEmpty())
+        m_upgrade_device_vid.store(vid);
+}
+
 bool PortFinder::matches(const SerialPortDescription &port, bool anyDevice, int upgradeVid) const
 {
     const bool dedicated = !m_dedication.portName.isEmpty();

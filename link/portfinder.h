@@ -7,8 +7,8 @@
 #include <QString>
 #include <atomic>
 
-// Vendor identifier of the device being upgraded (0 when none): set by the
-// upgrade page when an upgrade starts, read by the port search of every link
+// Vendor identifier of the device being upgraded (0 when none): set through
+// the link when an upgrade starts, read by the port search of every link
 // not dedicated to one device to find the device again after its reboot.
 extern std::atomic<int> m_upgrade_device_vid;
 
@@ -50,6 +50,9 @@ public:
 
     // Before the first search; the finder keeps it for its lifetime.
     void dedicateTo(const Dedication &device);
+    // Names the device being upgraded (0: none) in m_upgrade_device_vid; a
+    // dedicated finder knows its device already and leaves it alone.
+    void setUpgradeTarget(int vid);
 
     // Whether the user may open the port (see SerialPortLister).
     PortAccess accessOf(const QString &portName) const { return m_ports->accessOf(portName); }

@@ -37,24 +37,6 @@ bool PortWorker::open(const QString &portName)
     return true;
 }
 
-bool PortWorker::openSeveral(const QStringList &portNames)
-{
-    return call([&] {
-        for (const QString &name : portNames) {
-            auto *port = new SerialPortChannel(this);
-            if (!port->open(name)) {
-                LOG_CRITICAL << "Failed to open port" << name;
-                delete port;
-                return false;
-            }
-            LOG_INFO << "Opened port:" << name;
-            delete m_extraPorts.value(name);
-            m_extraPorts.insert(name, port);
-        }
-        return true;
-    });
-}
-
 bool PortWorker::isOpen()
 {
     struct State { bool exists, open, writable; };

@@ -6,7 +6,6 @@
 
 #include <QDeadlineTimer>
 #include <QList>
-#include <QMap>
 #include <QObject>
 #include <QThread>
 #include <atomic>
@@ -55,7 +54,6 @@ public:
     auto call(Function function) -> decltype(function());
 
     bool open(const QString &portName);
-    bool openSeveral(const QStringList &portNames);
     bool isOpen();
     void close();
     bool isWritable();
@@ -105,7 +103,6 @@ private:
     void storeIdentity(const ar_device_info &info);
 
     SerialPortChannel *m_channel; // a child: it lives on the port's thread
-    QMap<QString, SerialPortChannel *> m_extraPorts; // opened by openSeveral(), children too
     FrameAssembler m_assembler;   // used on the port's thread only
     std::atomic<bool> m_receiving{false};
     bool m_discarding = false;    // logged once per stretch with reception off; the port's thread only

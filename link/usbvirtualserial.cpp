@@ -17,21 +17,28 @@ UsbVirtualSerial::UsbVirtualSerial(SharedPortLister ports)
 {
     crc32_init();
     LOG_INFO << "crc32_init";
-    qRegisterMetaType<QMap<QString, QString>>("StringMap");
     qRegisterMetaType<ar_upgrade_status>("ar_upgrade_status");
     qRegisterMetaType<ar_device_info>("ar_device_info");
     LOG_INFO << "m_startSerialRecv:" << m_port->isReceiving();
 
     // Passed on where they arise, on the port's thread; receivers elsewhere
     // get them queued.
-    connect(m_port, &PortWorker::upgradeStatus, this, &UsbVirtualSerial::sig_sendUpgradeProcess,
-            Qt::DirectConnection);
-    connect(m_port, &PortWorker::segmentLength, this, &UsbVirtualSerial::sig_SegLength,
-            Qt::DirectConnection);
-    connect(m_port, &PortWorker::rebootConfirmed, this, &UsbVirtualSerial::sig_reboot,
-            Qt::DirectConnection);
-    connect(m_port, &PortWorker::fileVerdict, this, &UsbVirtualSerial::sig_receiveDateInfo,
-            Qt::DirectConnection);
+    connect(m_port, &PortWorker::upgradeStatus, this, [this](ar_upgrade_status status) {
+        handOver([&](Replies *replies) { replies->statusReport(status); });
+        emit sig_sendUpgradeProcess(status);
+    }, Qt::DirectConnection);
+    connect(m_port, &PortWorker::segmentLength, this, [this](int length) {
+        handOver([&](Replies *replies) { replies->segmentLength(length); });
+        emit sig_SegLength(length);
+    }, Qt::DirectConnection);
+    connect(m_port, &PortWorker::rebootConfirmed, this, [this] {
+        handOver([](Replies *replies) { replies->rebootConfirmed(); });
+        emit sig_reboot();
+    }, Qt::DirectConnection);
+    connect(m_port, &PortWorker::fileVerdict, this, [this](int verdict) {
+        handOver([&](Replies *replies) { replies->fileVerdict(verdict); });
+        emit sig_receiveDateInfo(verdict);
+    }, Qt::DirectConnection);
     connect(m_port, &PortWorker::portClosed, this, [this] { m_sender.portClosed(); }, Qt::DirectConnection);
     connect(&m_thread, &QThread::finished, m_port, &QObject::deleteLater);
     m_port->moveToThread(&m_thread);
@@ -59,11 +66,6 @@ quint16 UsbVirtualSerial::searchUsbDevice()
 bool UsbVirtualSerial::openSerialPort(const QString &portName)
 {
     return m_port->open(portName);
-}
-
-bool UsbVirtualSerial::openmultSerialPort(const QStringList &portNames)
-{
-    return m_port->openSeveral(portNames);
 }
 
 bool UsbVirtualSerial::SerialPortIsOpen()
@@ -132,6 +134,14 @@ qint32 UsbVirtualSerial::commandSerialSend(unsigned int cmd, quint16 type, quint
     return m_sender.send(cmd, type, format, user_id, date, len, retryNumber, timeout_ms, proceed);
 }
 
+qint32 UsbVirtualSerial::request(unsigned command, const QByteArray &payload, unsigned transmissions,
+                                 unsigned timeoutMs, const Proceed &proceed)
+{
+    QByteArray bytes = payload; // the sender takes a writable buffer
+    return m_sender.send(command, AR_MSGTYPE_REQUEST, AR_FMT_BINARY, 0, bytes.isEmpty() ? nullptr : bytes.data(),
+                         unsigned(bytes.size()), transmissions, timeoutMs, proceed);
+}
+
 void UsbVirtualSerial::sendAckResponse(uint32_t seq)
 {
     ar_protocol_t header = ProtocolFrame::makeHeader(AR_CMD_ACK, AR_MSGTYPE_ACK, AR_FMT_BINARY, 0, 0, seq);
@@ -189,6 +199,29 @@ void UsbVirtualSerial::commandSerialReceive()
 void UsbVirtualSerial::receiveBytes(const QByteArray &bytes)
 {
     m_port->receiveBytes(bytes);
+}
+
+// ---- replies -------------------------------------------------------------------
+
+void UsbVirtualSerial::setReplies(Replies *replies)
+{
+    QMutexLocker lock(&m_repliesMutex);
+    m_replies = replies;
+}
+
+void UsbVirtualSerial::releaseReplies(Replies *replies)
+{
+    QMutexLocker lock(&m_repliesMutex);
+    if (m_replies == replies)
+        m_replies = nullptr;
+}
+
+template <typename Hand>
+void UsbVirtualSerial::handOver(Hand hand)
+{
+    QMutexLocker lock(&m_repliesMutex);
+    if (m_replies)
+        hand(m_replies);
 }
 
 // ---- identity ------------------------------------------------------------------

@@ -2,11 +2,11 @@
 #define USBVIRTUALSERIAL_H
 
 #include "ARNetType.h"
-#include "deviceidentitystore.h"
+#include "devicelink.h"
 #include "portfinder.h"
 #include "requestsender.h"
 
-#include <QMap>
+#include <QMutex>
 #include <QObject>
 #include <QString>
 #include <QThread>
@@ -22,16 +22,14 @@ Q_DECLARE_METATYPE(ar_device_info)
 // (RequestSender) and holds the device identity the last reply gave
 // (DeviceIdentityStore). Opens, closes and raw writes are waited for; a
 // request's frame is not, its sender waits for the acknowledgement instead.
-class UsbVirtualSerial : public QObject
+class UsbVirtualSerial : public QObject, public DeviceLink
 {
     Q_OBJECT
 
 public:
     static constexpr int RawWriteCompletionTimeoutMs = 1000;
 
-    // What openDevicePort() came to. Denied: the port is there, but the
-    // user may not read and write it.
-    enum class PortOpening { NoPort, OpenFailed, Denied, Opened };
+    using PortOpening = DeviceLink::PortOpening;
 
     explicit UsbVirtualSerial(SharedPortLister ports = std::make_shared<SystemSerialPortLister>());
     ~UsbVirtualSerial() override;
@@ -40,27 +38,25 @@ public:
     QString searchUsbVirtualSerialPort(bool isfirst);
     quint16 searchUsbDevice();
     int get_usb_vid() const { return m_finder.knownVendor(); }
-    void set_usb_vid(int vid) { m_finder.setKnownVendor(vid); }
+    void set_usb_vid(int vid) override { m_finder.setKnownVendor(vid); }
     // Makes this link find only the one device (see PortFinder); before any search.
     void dedicateTo(const PortFinder::Dedication &device) { m_finder.dedicateTo(device); }
 
+    void setUpgradeTarget(int vendorId) override { m_finder.setUpgradeTarget(vendorId); }
+
     // The port. Each call runs on the port's thread and returns its result.
     bool openSerialPort(const QString &portName);
-    bool openmultSerialPort(const QStringList &portNames);
-    bool SerialPortIsOpen();
-    void closeSerialPort();
-    // Finds the device's port (any recognised device when `anyDevice`, else
-    // the device being upgraded), lets go of the port held now, opens the one
-    // found and starts reception. Nothing changes when no port is found.
-    // `access`, when given, tells of the port that failed to open.
-    PortOpening openDevicePort(bool anyDevice, PortAccess *access = nullptr);
+    bool SerialPortIsOpen() override;
+    void closeSerialPort() override;
+    // Nothing changes when no port is found.
+    PortOpening openDevicePort(bool anyDevice, PortAccess *access = nullptr) override;
     // openDevicePort() for any recognised device.
     void reopenSerialPort();
 
     // Reception: received bytes are dispatched only while started, and
     // dropped otherwise.
-    void startSerialRecv();
-    void stopSerialRecv();
+    void startSerialRecv() override;
+    void stopSerialRecv() override;
     bool isSerialRecvStarted() const;
     // Received bytes the port holds unread: bounded whether reception is on or off.
     qint64 unreadBytes();
@@ -70,8 +66,9 @@ public:
                              char *date, unsigned int len, unsigned int retryNumber,
                              unsigned int timeout_ms,
                              const RequestSender::Proceed &proceed = RequestSender::Proceed());
-    // A sender's run flag went false: its request waits no longer.
-    void wakeRequestWaits() { m_sender.wakeWaits(); }
+    qint32 request(unsigned command, const QByteArray &payload, unsigned transmissions,
+                   unsigned timeoutMs, const Proceed &proceed = Proceed()) override;
+    void wakeRequestWaits() override { m_sender.wakeWaits(); }
     bool waitForACK(quint32 seq, int timeoutMs) { return m_sender.waitForAck(seq, timeoutMs); }
     quint32 sequenceNumber() const { return m_sender.sequenceNumber(); }
 
@@ -97,33 +94,38 @@ public:
     void getDeviceInfo(char *firmwareInfo, char *serialNumber, char *hardwareVersion, int *cputemp);
     bool getDeviceInfoFlag() const { return m_identity.replyStored(); }
     void setDeviceInfoFlag(bool flag) { m_identity.setReplyStored(flag); }
-    int getReceiveMaxSize() const { return m_identity.maxSegment(); }
-    // Forgets the identity and restarts the sequence numbers.
-    void resetDeviceInfoPara();
+    DeviceIdentityInfo deviceIdentity() override { return m_identity.info(); }
+    int getReceiveMaxSize() const override { return m_identity.maxSegment(); }
+    void resetDeviceInfoPara() override;
     void print_deviceinfo_binary(const ar_device_info *info);
 
     // The thread the port lives on.
     QThread *portThread() { return &m_thread; }
 
+    void setReplies(Replies *replies) override;
+    void releaseReplies(Replies *replies) override;
+
 signals:
-    // Declared for device discovery announcements; nothing sends them.
-    void sig_newSerialDeviceFound(QMap<QString, QString> devices);
-    void sig_newSerialDeviceFound_V1(ar_device_info deviceinfo);
-    // Emitted on the port's thread; the records travel by value.
+    // Emitted on the port's thread, after the receiver of the replies has
+    // them; the records travel by value.
     void sig_sendUpgradeProcess(ar_upgrade_status upgradestatus);
     void sig_SegLength(int length);
     void sig_reboot();
     void sig_receiveDateInfo(int status);
-    void sig_sendtextstatus(int sendtextstatus);
 
 private:
     qint64 rawWrite(const QByteArray &bytes);
+    // Hands a reply to the receiver of the replies, if there is one.
+    template <typename Hand>
+    void handOver(Hand hand);
 
     PortFinder m_finder;
     DeviceIdentityStore m_identity;
     QThread m_thread;
     PortWorker *m_port; // lives on m_thread, deleted when it finishes
     RequestSender m_sender;
+    QMutex m_repliesMutex; // a receiver is never replaced while it takes a reply
+    Replies *m_replies = nullptr;
 };
 
 #endif // USBVIRTUALSERIAL_H

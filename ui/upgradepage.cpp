@@ -13,15 +13,13 @@
 #include "usbvirtualserial.h"
 
 #include <QCloseEvent>
-#include <QCoreApplication>
 #include <QFileDialog>
 #include <QThread>
+#include <QTimer>
 #include <cstring>
 
 namespace {
 constexpr int NoTemperature = DeviceIdentityInfo::NoTemperature; // no device-information reply
-constexpr int InfoWaitPasses = 10;
-constexpr int InfoWaitPassMs = 100;
 constexpr int NamePauseMs = 200;         // lets a 7541/7542 unit settle before it is named
 constexpr int IdentityLabelWidth = 700;
 constexpr unsigned FindDeviceTransmissions = 1;
@@ -52,6 +50,7 @@ UpgradePage::UpgradePage(QWidget *parent, UsbVirtualSerial *usbVirtualSerial,
     : QWidget(parent)
     , ui(new Ui::UpgradePage)
     , m_usbVirtualSerial(usbVirtualSerial)
+    , m_session(new DeviceSession(usbVirtualSerial, clock, this))
     , m_settingPage(settingPage)
     , m_fileChooser([] { return QFileDialog::getOpenFileName(nullptr); })
 {
@@ -61,17 +60,16 @@ UpgradePage::UpgradePage(QWidget *parent, UsbVirtualSerial *usbVirtualSerial,
     ui->lbNote->clear();
     ui->progressBar->setFormat(QString());
 
-    m_upgradeprocess = new UpgradeProcess(m_usbVirtualSerial, std::move(clock));
-    m_upgradeprocess->setChecksRestart(true);
+    worker()->setChecksRestart(true);
     if (m_settingPage)
-        connect(m_upgradeprocess, &UpgradeProcess::logMessage, m_settingPage,
-                &SettingPage::handleLogMessage, Qt::QueuedConnection);
+        connect(worker(), &UpgradeProcess::logMessage, m_settingPage, &SettingPage::handleLogMessage,
+                Qt::QueuedConnection);
 
-    m_worker = new UsbCheck(m_usbVirtualSerial);
+    m_presencePoller = new UsbCheck(m_usbVirtualSerial);
     m_detectThread = new QThread(this);
-    m_worker->moveToThread(m_detectThread);
+    m_presencePoller->moveToThread(m_detectThread);
 
-    m_commandSender = new DeviceCommandSender(m_usbVirtualSerial);
+    m_commandSender = new DeviceCommandSender(m_usbVirtualSerial, std::move(clock));
     m_commandThread = new QThread(this);
     m_commandSender->moveToThread(m_commandThread);
     connect(m_commandThread, &QThread::finished, m_commandSender, &QObject::deleteLater);
@@ -85,49 +83,39 @@ UpgradePage::~UpgradePage()
 {
     delete ui;
     LOG_INFO << "#Upgrade process finished. Releasing resources...";
-    // The pool task uses the worker and the link: it must be over first.
-    if (futureWatcher.isRunning()) {
-        m_upgradeprocess->resetUpgradeParameters(1);
-        futureWatcher.waitForFinished();
-    }
+    // The session's pool task uses the link: it must be over first.
+    delete m_session;
     m_commandThread->quit();
     m_commandThread->wait();
-    delete m_upgradeprocess;
     setUpgradeFlag(false);
     if (m_detectThread->isRunning()) {
         m_detectThread->quit();
         m_detectThread->wait();
     } else if (!m_detectThread->isFinished()) {
-        delete m_worker; // never started: nothing will delete it on finish
+        delete m_presencePoller; // never started: nothing will delete it on finish
     }
     LOG_INFO << "#m_upgradeFlag" << m_upgradeFlag;
 }
 
 void UpgradePage::connectSignals()
 {
-    connect(m_detectThread, &QThread::started, m_worker, &UsbCheck::startDetection);
-    connect(m_worker, &UsbCheck::deviceDetected, this, &UpgradePage::handleDeviceDetected);
-    connect(m_detectThread, &QThread::finished, m_worker, &QObject::deleteLater);
-    // The worker speaks from the pool thread: these arrive queued.
-    connect(m_upgradeprocess, &UpgradeProcess::sigUpgradeProcessHint, this,
-            &UpgradePage::on_upgrade_process_hint);
-    connect(m_upgradeprocess, &UpgradeProcess::sigUpgProg, this, &UpgradePage::onUpgradeProgress);
-    connect(m_upgradeprocess, &UpgradeProcess::upgradeSucceeded, this, &UpgradePage::onUpgradeSucceeded,
+    connect(m_detectThread, &QThread::started, m_presencePoller, &UsbCheck::startDetection);
+    connect(m_presencePoller, &UsbCheck::deviceDetected, this, &UpgradePage::handleDeviceDetected);
+    connect(m_detectThread, &QThread::finished, m_presencePoller, &QObject::deleteLater);
+    // The worker and the session speak from the pool thread: these arrive queued.
+    UpgradeProcess *upgrades = worker();
+    connect(upgrades, &UpgradeProcess::sigUpgProg, this, &UpgradePage::onUpgradeProgress, Qt::QueuedConnection);
+    connect(upgrades, &UpgradeProcess::upgradeSucceeded, this, &UpgradePage::onUpgradeSucceeded,
             Qt::QueuedConnection);
-    connect(m_upgradeprocess, &UpgradeProcess::sigUpgradeWaiting, this,
-            &UpgradePage::onUpgradeWaiting, Qt::QueuedConnection);
-    connect(m_upgradeprocess, &UpgradeProcess::sigUpgradeNotStarted, this,
-            &UpgradePage::onUpgradeNotStarted, Qt::QueuedConnection);
-    connect(m_upgradeprocess, &UpgradeProcess::restartCheckStarted, this,
-            &UpgradePage::onRestartCheckStarted, Qt::QueuedConnection);
-    connect(m_upgradeprocess, &UpgradeProcess::restartChecked, this, &UpgradePage::onRestartChecked,
+    connect(upgrades, &UpgradeProcess::sigUpgradeWaiting, this, &UpgradePage::onUpgradeWaiting,
             Qt::QueuedConnection);
-    connect(&futureWatcher, &QFutureWatcher<void>::finished, this, &UpgradePage::onUpgradeFinished);
+    connect(upgrades, &UpgradeProcess::restartCheckStarted, this, &UpgradePage::onRestartCheckStarted,
+            Qt::QueuedConnection);
+    connect(upgrades, &UpgradeProcess::finished, this, &UpgradePage::showOutcome, Qt::QueuedConnection);
+    connect(m_session, &DeviceSession::connected, this, &UpgradePage::onConnected, Qt::QueuedConnection);
     if (m_settingPage)
         connect(m_settingPage, &SettingPage::sendTextToDevice, this,
                 &UpgradePage::handleTextFromSettingPage);
-    connect(m_usbVirtualSerial, &UsbVirtualSerial::sig_sendtextstatus, this,
-            &UpgradePage::handleSenderTextstatus);
     connect(m_commandSender, &DeviceCommandSender::consoleRecordSent, this,
             &UpgradePage::onConsoleRecordSent);
 }
@@ -193,8 +181,10 @@ void UpgradePage::handleDeviceDetected(quint16 vid)
         LOG_INFO << "device detected, vendor identifier" << vid; // once per change, not every poll
     if (DeviceNaming::keepsDefaultName(vid)) {
         if (newDevice) {
-            QThread::msleep(NamePauseMs);
-            ui->lbConnNote->setText(defaultDeviceName(vid));
+            QTimer::singleShot(NamePauseMs, this, [this, vid] {
+                if (m_previousVid == vid) // not when another device has come meanwhile
+                    ui->lbConnNote->setText(defaultDeviceName(vid));
+            });
         }
         return;
     }
@@ -220,19 +210,43 @@ void UpgradePage::on_btnConnDevice_clicked()
         warnUnlessWarningShown(tr("提示"), tr("请连接USB设备"));
         return;
     }
-    if (sendComandSafe(AR_COMMAND_FIND_DEVICE, FindDeviceTransmissions, true) != 0) {
-        releasePort();
+    if (m_connecting || m_session->isBusy())
         return;
-    }
-    enterUpgPage(m_usbVirtualSerial->get_usb_vid());
+    // Asked off this thread: a silent device takes its whole answer time.
+    m_connecting = true;
+    ui->btnConnDevice->setEnabled(false);
+    m_session->connectAsync(FindDeviceTransmissions);
 }
 
-// Stops reception and closes the port: a connection that did not come about, or one ended, holds none.
-void UpgradePage::releasePort()
+void UpgradePage::onConnected(const DeviceSession::Connection &connection)
 {
-    m_usbVirtualSerial->stopSerialRecv();
-    if (m_usbVirtualSerial->SerialPortIsOpen())
-        m_usbVirtualSerial->closeSerialPort();
+    if (!m_connecting)
+        return; // the user let go meanwhile
+    m_connecting = false;
+    ui->btnConnDevice->setEnabled(true);
+    if (connection.answer == IdentityQuery::Answer::Identified)
+        enterUpgPage(m_usbVirtualSerial->get_usb_vid());
+    else
+        m_session->releasePort(); // a connection that did not come about holds no port
+    switch (connection.answer) {
+    case IdentityQuery::Answer::Identified:
+        break;
+    case IdentityQuery::Answer::NoPort:
+    case IdentityQuery::Answer::Unidentified:
+        warnUnlessWarningShown(tr("提示"), tr("请连接USB设备"));
+        break;
+    case IdentityQuery::Answer::OpenFailed:
+        warnUnlessWarningShown(tr("警告"), tr("无法打开升级串口，请重启FPV设备！"));
+        break;
+    case IdentityQuery::Answer::Denied:
+        // Not the device's fault: restarting it would not help.
+        warnUnlessWarningShown(tr("警告"), connection.access.deniedText());
+        break;
+    case IdentityQuery::Answer::Silent:
+        warnUnlessWarningShown(tr("警告"), tr("升级串口无法通信，请等待或重启FPV设备,并重新插拔设备侧USB！"));
+        break;
+    }
+    emit connectAnswered();
 }
 
 void UpgradePage::enterUpgPage(int usb_vid)
@@ -243,29 +257,7 @@ void UpgradePage::enterUpgPage(int usb_vid)
         LOG_INFO << "enterUpgPage m_upgradeFlag " << m_upgradeFlag;
         return;
     }
-
-    DeviceIdentityInfo identity;
-    readIdentity(&identity);
-    if (identity.cpuTemp == NoTemperature) {
-        // Every pass counts, also one whose reply still says "not known".
-        for (int count = 1; count <= InfoWaitPasses; ++count) {
-            QThread::msleep(InfoWaitPassMs);
-            if (m_usbVirtualSerial->getDeviceInfoFlag()) {
-                readIdentity(&identity);
-                if (identity.cpuTemp != NoTemperature)
-                    break;
-            } else {
-                QCoreApplication::processEvents();
-                LOG_INFO << "chip_temperature" << identity.cpuTemp << "count " << count;
-            }
-        }
-        m_usbVirtualSerial->setDeviceInfoFlag(false);
-        if (identity.cpuTemp == NoTemperature) {
-            releasePort();
-            MessageBoxes::warning(this, tr("提示"), tr("请连接USB设备"));
-            return;
-        }
-    }
+    const DeviceIdentityInfo identity = m_session->identity();
     LOG_INFO << "chip_temperature" << identity.cpuTemp;
     LOG_INFO << "enterUpgPage m_upgradeFlag " << m_upgradeFlag;
 
@@ -281,14 +273,9 @@ void UpgradePage::enterUpgPage(int usb_vid)
     keepIdentity(identity);
 }
 
-void UpgradePage::readIdentity(DeviceIdentityInfo *identity) const
-{
-    m_usbVirtualSerial->getDeviceInfo(identity->firmware.data(), identity->serial.data(),
-                                      identity->hardware.data(), &identity->cpuTemp);
-}
-
 void UpgradePage::keepIdentity(const DeviceIdentityInfo &identity)
 {
+    m_session->keepIdentity(identity);
     std::memcpy(m_firmware, identity.firmware.data(), sizeof m_firmware);
     std::memcpy(m_sn_num, identity.serial.data(), sizeof m_sn_num);
     std::memcpy(m_hw_ver, identity.hardware.data(), sizeof m_hw_ver);
@@ -330,15 +317,11 @@ void UpgradePage::on_btnDisConnDevice_clicked()
 // Disconnect's work, also done when the window closes during an upgrade.
 void UpgradePage::disconnectDevice()
 {
-    // The upgrade stops first: not one more frame goes out while the port is let go.
-    m_upgradeprocess->resetUpgradeParameters(1);
-    m_usbVirtualSerial->searchUsbVirtualSerialPort(true);
-    releasePort();
-    m_usbVirtualSerial->resetDeviceInfoPara();
-    m_usbVirtualSerial->set_usb_vid(0);
+    m_connecting = false;
+    ui->btnConnDevice->setEnabled(true);
+    m_session->disconnectDevice();
     setUpgradeFlag(false);
     m_showsSuccess = false;
-    m_upgrade_device_vid = 0;
     enterDeviceConnNotePage();
     waitForRunningTask();
 }

@@ -3,10 +3,10 @@
 
 #include "deviceconfig.h"
 #include "devicecommandsender.h"
+#include "devicesession.h"
 #include "restartcheck.h"
 #include "upgradeclock.h"
 
-#include <QFutureWatcher>
 #include <QWidget>
 #include <functional>
 #include <memory>
@@ -14,7 +14,7 @@
 class QThread;
 class SettingPage;
 class UpgradeProcess;
-enum class UpgradeKind;
+struct UpgradeOutcome;
 class UsbCheck;
 class UsbVirtualSerial;
 
@@ -23,7 +23,9 @@ class UpgradePage;
 }
 
 // The program's main page: shows the attached device, connects to it, takes
-// a firmware file that fits the device and runs the upgrade on the worker.
+// a firmware file that fits the device and runs the upgrade through the
+// device session. The session's work runs off this thread: the page asks,
+// stays responsive, and shows the answer when it comes.
 class UpgradePage : public QWidget
 {
     Q_OBJECT
@@ -60,24 +62,20 @@ public:
     Q_INVOKABLE int checkFirmware(const char *firmware) const;
     QString getDeviceName(const QString &firmwareStr) const;
 
-    // Sends one payload-less command to the device, reopening its port first.
-    // 0 when acknowledged, -1 otherwise. A missing port is always reported in a
-    // box; a port that does not open or answer only when isPopUpWarning.
-    int send_comand(int command, unsigned int retryNum, bool isPopUpWarning);
-    int sendComandSafe(int command, unsigned int retryNum, bool isPopUpWarning);
-
     // A worker hint: a box and the note (isHint), or the failure note. Not a
     // slot: the form's auto-connection would look for a sender by its name.
     void on_upgrade_process_hint(const QString &message, bool isHint);
 
-    // The page's worker, for tests that speak in its place.
-    UpgradeProcess *worker() const { return m_upgradeprocess; }
+    // The page's upgrade worker, for tests that speak in its place.
+    UpgradeProcess *worker() const { return m_session->worker(); }
+    // True while the device is asked who it is or an upgrade runs.
+    bool isBusy() const { return m_session->isBusy(); }
 
 signals:
-    // Declared for a sender thread of console commands; nothing emits it.
-    void sigSendTextToThread(const QString &text);
     // A console command has been sent and its outcome shown.
     void consoleCommandDone();
+    // Connect's question has been answered and the answer shown.
+    void connectAnswered();
 
 public slots:
     void onUpgradeProgress(int percent);
@@ -86,7 +84,8 @@ public slots:
     void upgradeImageProcess();
     void upgradeImageProcess_tarel_sky(const QString &upgradeFirmwarePath,
                                        const QString &upgradeFirmwareName);
-    void onUpgradeFinished();
+    // How the upgrade ended, as the worker decided it.
+    void showOutcome(const UpgradeOutcome &outcome);
     void onUpgradeWaiting(const QString &status);
     void onUpgradeNotStarted(const QString &message);
     void onRestartCheckStarted();
@@ -94,6 +93,7 @@ public slots:
     void handleDeviceDetected(quint16 vid);
     void handleTextFromSettingPage(const QString &text);
     void handleSenderTextstatus(int sendtextstatus);
+    void onConnected(const DeviceSession::Connection &connection);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -114,11 +114,9 @@ private:
     void showUpgradePanel();
     // Ends any upgrade, closes the port and returns to the connect prompt.
     void disconnectDevice();
-    void releasePort();
     QString upgradingNote() const;
     // The success text, with what the restart check adds to it.
     QString successNote(const QString &addition) const;
-    void readIdentity(DeviceIdentityInfo *identity) const;
     // Keeps the device's identity as the page's own and shows it.
     void keepIdentity(const DeviceIdentityInfo &identity);
     void showIdentity();
@@ -132,8 +130,7 @@ private:
     // False when the user keeps the running upgrade; otherwise it has ended.
     bool mayInterruptUpgrade();
     void waitForRunningTask();
-    // Hands the chosen file to the worker and runs its upgrade on the pool.
-    void launch(const QString &path, UpgradeKind kind);
+    void launch(const QString &path);
 
     int m_device_type = 0;
     bool m_upgradeFlag = false;
@@ -145,18 +142,18 @@ private:
     int m_chip_temperature = 0;
     bool m_isUsbWarningShown = false;
     Ui::UpgradePage *ui;
-    UpgradeProcess *m_upgradeprocess = nullptr;
-    QFutureWatcher<void> futureWatcher;
     UsbVirtualSerial *m_usbVirtualSerial;
+    DeviceSession *m_session; // a child: gone before the link
     SettingPage *m_settingPage;
     QThread *m_detectThread = nullptr;
-    UsbCheck *m_worker = nullptr;
+    UsbCheck *m_presencePoller = nullptr; // lives on m_detectThread
     QThread *m_commandThread = nullptr;
     DeviceCommandSender *m_commandSender = nullptr; // lives on m_commandThread
     DeviceConfig m_config;
 
     quint16 m_previousVid = 0;      // the identifier the presence handler saw last
     bool m_endingSequence = false;  // reports of a sequence being ended are dropped
+    bool m_connecting = false;      // Connect's question is under way and its answer awaited
     bool m_showsSuccess = false;    // the note tells of the last upgrade's success
     QString m_noteBeforeUpgrade;    // put back when an upgrade does not start
     FileChooser m_fileChooser;

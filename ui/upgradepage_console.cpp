@@ -1,6 +1,6 @@
-// The upgrade page: the settings page's console command and the page's own
-// command sender. Both go to the device through the command sender, which
-// reopens the device's port before it sends; the page presents the outcome.
+// The upgrade page: the settings page's console command. It goes to the
+// device through the command sender, which reopens the device's port before
+// it sends; the page presents the outcome.
 #include "upgradepage.h"
 
 #include "consolecommand.h"
@@ -8,44 +8,6 @@
 #include "logging.h"
 #include "messageboxes.h"
 #include "settingpage.h"
-
-// ---- the page command sender --------------------------------------------------------
-
-int UpgradePage::send_comand(int command, unsigned int retryNum, bool isPopUpWarning)
-{
-    // The worker owns the port during an upgrade.
-    if (m_upgradeFlag)
-        return -1;
-    PortAccess access;
-    switch (m_commandSender->sendCommand(command, retryNum, &access)) {
-    case DeviceCommandSender::Outcome::Acknowledged:
-        return 0;
-    case DeviceCommandSender::Outcome::NoPort:
-        warnUnlessWarningShown(tr("提示"), tr("请连接USB设备"));
-        break;
-    case DeviceCommandSender::Outcome::OpenFailed:
-        if (isPopUpWarning)
-            warnUnlessWarningShown(tr("警告"), tr("无法打开升级串口，请重启FPV设备！"));
-        break;
-    case DeviceCommandSender::Outcome::Denied:
-        // Not the device's fault: restarting it would not help.
-        if (isPopUpWarning)
-            warnUnlessWarningShown(tr("警告"), access.deniedText());
-        break;
-    case DeviceCommandSender::Outcome::NotAcknowledged:
-        if (isPopUpWarning)
-            warnUnlessWarningShown(tr("警告"),
-                                   tr("升级串口无法通信，请等待或重启FPV设备,并重新插拔设备侧USB！"));
-        break;
-    }
-    return -1;
-}
-
-// The command sender's thread keeps two commands from overlapping on the port.
-int UpgradePage::sendComandSafe(int command, unsigned int retryNum, bool isPopUpWarning)
-{
-    return send_comand(command, retryNum, isPopUpWarning);
-}
 
 // ---- the console --------------------------------------------------------------------
 

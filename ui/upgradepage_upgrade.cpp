@@ -1,5 +1,5 @@
-// The upgrade page: choosing the firmware file, starting the upgrade on the
-// pool and following the worker's reports.
+// The upgrade page: choosing the firmware file, starting the upgrade through
+// the session and following the worker's reports to the upgrade's outcome.
 #include "upgradepage.h"
 #include "ui_upgradepage.h"
 
@@ -7,11 +7,10 @@
 #include "imageplan.h"
 #include "logging.h"
 #include "messageboxes.h"
+#include "upgradeoutcome.h"
 #include "upgradeprocess.h"
-#include "usbvirtualserial.h"
 
 #include <QEventLoop>
-#include <QtConcurrent>
 
 namespace {
 const QLatin1String MultiImageMarker("Merlow_R_Sky_");
@@ -60,9 +59,12 @@ bool UpgradePage::mayInterruptUpgrade()
     if (is_continue_upgrading_hint() == KeepUpgrading)
         return false;
     // Two sequences must never run on the worker at once.
-    if (futureWatcher.isRunning()) {
-        m_upgradeprocess->resetUpgradeParameters(1);
+    if (m_session->isBusy()) {
+        m_session->cancel();
         waitForRunningTask();
+        // A restart check ended so: the success stands, the check adds nothing.
+        if (m_showsSuccess && !m_upgradeFlag)
+            ui->lbNote->setText(successNote(QString()));
     }
     if (m_upgradeFlag) {
         setUpgradeFlag(false);
@@ -76,10 +78,10 @@ bool UpgradePage::mayInterruptUpgrade()
 // the user has already chosen to end it.
 void UpgradePage::waitForRunningTask()
 {
-    if (!futureWatcher.isRunning())
+    if (!m_session->isBusy())
         return;
     QEventLoop loop;
-    connect(&futureWatcher, &QFutureWatcher<void>::finished, &loop, &QEventLoop::quit);
+    connect(m_session, &DeviceSession::idle, &loop, &QEventLoop::quit);
     setEnabled(false);
     m_endingSequence = true;
     loop.exec(QEventLoop::ExcludeUserInputEvents);
@@ -100,7 +102,7 @@ void UpgradePage::on_btnSelectBinFile_clicked()
     LOG_INFO << "filePath" << fileName;
     if (fileName.isEmpty())
         return;
-    const FirmwareRules::FileJudgement judgement = FirmwareRules::judgeFile(m_firmware, filePath);
+    const FirmwareRules::FileJudgement judgement = m_session->judge(filePath);
     if (judgement.verdict != FirmwareRules::FileVerdict::BadName)
         LOG_INFO << "###ret" << judgement.check;
     if (judgement.verdict != FirmwareRules::FileVerdict::Accepted) {
@@ -134,8 +136,7 @@ void UpgradePage::on_btnUpgrade_clicked()
         LOG_WARNING << "no Found 'Merlow_R_Sky_' in firmware." << "target" << MultiImageMarker
                     << "m_firmware" << firmwareText();
     }
-    m_upgrade_device_vid = m_device_type;
-    if (FirmwareRules::isMultiImageLine(m_device_type, m_firmware)) {
+    if (m_session->sequenceFor(m_device_type) == UpgradeKind::Package) {
         LOG_INFO << "tarel sky m_upgradeFlag" << m_upgradeFlag << "m_device_type" << m_device_type;
         upgradeImageProcess_tarel_sky(m_filePath, m_fileName);
     } else {
@@ -144,16 +145,15 @@ void UpgradePage::on_btnUpgrade_clicked()
     }
 }
 
-void UpgradePage::launch(const QString &path, UpgradeKind kind)
+// The session picks the sequence for the device, as the command's does.
+void UpgradePage::launch(const QString &path)
 {
-    m_upgradeprocess->expectSequence(); // a Disconnect before the task starts still ends it
-    UpgradeProcess *worker = m_upgradeprocess;
-    futureWatcher.setFuture(QtConcurrent::run([worker, path, kind] { worker->upgradeFile(path, kind); }));
+    m_session->launch(path, m_device_type);
 }
 
 void UpgradePage::upgradeImageProcess()
 {
-    launch(m_filePath, UpgradeKind::SingleImage);
+    launch(m_filePath);
 }
 
 void UpgradePage::upgradeImageProcess_tarel_sky(const QString &upgradeFirmwarePath,
@@ -161,7 +161,7 @@ void UpgradePage::upgradeImageProcess_tarel_sky(const QString &upgradeFirmwarePa
 {
     LOG_INFO << "upgradeFirmwarePath" << upgradeFirmwarePath;
     LOG_INFO << "upgradeFirmwareName" << upgradeFirmwareName;
-    launch(upgradeFirmwarePath, UpgradeKind::Package);
+    launch(upgradeFirmwarePath);
 }
 
 void UpgradePage::onUpgradeProgress(int percent)
@@ -201,8 +201,25 @@ void UpgradePage::on_upgrade_process_hint(const QString &message, bool isHint)
     }
 }
 
-void UpgradePage::onUpgradeFinished()
+void UpgradePage::showOutcome(const UpgradeOutcome &outcome)
 {
+    if (m_endingSequence)
+        return;
+    LOG_INFO << "upgrade outcome" << int(outcome.kind) << outcome.summary();
+    switch (outcome.kind) {
+    case UpgradeOutcome::Kind::Succeeded:
+        if (outcome.restartChecked())
+            onRestartChecked(outcome.check);
+        return;
+    case UpgradeOutcome::Kind::NotStarted:
+        onUpgradeNotStarted(outcome.hint);
+        return;
+    case UpgradeOutcome::Kind::Cancelled:
+        return;
+    default:
+        on_upgrade_process_hint(outcome.hint, true);
+        return;
+    }
 }
 
 // The restart check of a success the page still shows adds to its note. The

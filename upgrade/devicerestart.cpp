@@ -1,9 +1,13 @@
 #include "devicerestart.h"
 
+#include "ARNetType.h"
 #include "logging.h"
-#include "upgradeprocess.h"
-#include "usbvirtualserial.h"
+#include "replymailbox.h"
+#include "upgradechannel.h"
+#include "upgradereport.h"
 #include "waitreport.h"
+
+#include <QCoreApplication>
 
 namespace {
 const char *const RebootFailureLog = QT_TRANSLATE_NOOP(
@@ -16,61 +20,63 @@ const char *const ReconnectFailureLog = QT_TRANSLATE_NOOP(
 // sequence has been ended meanwhile; false then.
 bool DeviceRestart::requestReboot(const char *mode)
 {
-    if (!m_worker.bRun.load())
+    if (!m_channel.mailbox().running())
         return false;
-    m_worker.m_upgUsbVirtualSerial->reopenSerialPort();
-    m_worker.upgReboot(mode);
+    m_channel.reopenSerialPort();
+    m_channel.upgReboot(mode);
     return true;
 }
 
-// Asks the device to reboot into its upgrade state until it confirms, then
-// closes the port while it restarts. False when it never confirmed or the
-// sequence was ended. Each request is followed by a full pause: the device
-// needs it to go away.
-bool DeviceRestart::rebootIntoUpgradeState()
+// Each request is followed by a full pause: the device needs it to go away.
+bool DeviceRestart::rebootIntoUpgradeState(std::optional<UpgradeOutcome> *failure)
 {
-    const auto report = m_worker.waitReport(UpgradeProcess::WaitKind::DeviceRestart);
+    ReplyMailbox &mailbox = m_channel.mailbox();
+    const auto report = m_channel.waitReport(UpgradeChannel::WaitKind::DeviceRestart);
     if (!requestReboot("clean"))
         return false;
-    m_worker.pause(UpgradeProcess::RebootPauseMs);
-    for (int sleepcount = 0; m_worker.m_rebootFlag.load() == 0;) {
-        if (!m_worker.bRun.load())
+    mailbox.pause(RebootPauseMs);
+    for (int sleepcount = 0; !mailbox.rebootNoticed();) {
+        if (!mailbox.running())
             return false;
-        m_worker.pause(UpgradeProcess::RebootPauseMs);
+        mailbox.pause(RebootPauseMs);
         ++sleepcount;
-        LOG_INFO << "sleep " << sleepcount * UpgradeProcess::RebootPauseMs / 1000;
+        LOG_INFO << "sleep " << sleepcount * RebootPauseMs / 1000;
         if (!requestReboot("clean"))
             return false;
-        if (sleepcount > UpgradeProcess::RebootRepeats) {
-            m_worker.endWithFailure(QString::fromLatin1(RebootFailureLog),
-                                    UpgradeProcess::tr("FPV设备无法正确重启，请重启设备并重试升级。"));
+        if (sleepcount > RebootRepeats) {
+            LOG_CRITICAL << RebootFailureLog;
+            m_report.logText(QCoreApplication::translate("UpgradeProcess", RebootFailureLog));
+            *failure = UpgradeOutcome::failure(
+                UpgradeOutcome::Kind::NoReboot,
+                QCoreApplication::translate("UpgradeProcess", "FPV设备无法正确重启，请重启设备并重试升级。"));
             return false;
         }
     }
-    m_worker.m_rebootFlag.store(0);
-    m_worker.m_upgUsbVirtualSerial->closeSerialPort();
+    mailbox.clearRebootConfirmation();
+    m_channel.link().closeSerialPort();
     return true;
 }
 
-// Waits for the rebooted device's port and starts the remote upgrade.
-bool DeviceRestart::reconnectAfterReboot()
+bool DeviceRestart::reconnectAfterReboot(std::optional<UpgradeOutcome> *failure)
 {
     LOG_INFO << "fpv reboot, waiting for fpv reconnection...";
-    emit m_worker.logMessage(UpgradeProcess::tr("waiting for reconnection..."));
-    if (!m_worker.waitSerialResponse()) {
-        if (m_worker.bRun.load())
-            m_worker.endWithFailure(QString::fromLatin1(ReconnectFailureLog),
-                                    UpgradeProcess::tr("FPV设备重启后未能重新连接，请重启设备再次升级。"));
+    m_report.logText(QCoreApplication::translate("UpgradeProcess", "waiting for reconnection..."));
+    if (!m_channel.waitSerialResponse()) {
+        if (m_channel.mailbox().running()) {
+            LOG_CRITICAL << ReconnectFailureLog;
+            m_report.logText(QCoreApplication::translate("UpgradeProcess", ReconnectFailureLog));
+            *failure = UpgradeOutcome::failure(
+                UpgradeOutcome::Kind::NotBack,
+                QCoreApplication::translate("UpgradeProcess", "FPV设备重启后未能重新连接，请重启设备再次升级。"));
+        }
         return false;
     }
     LOG_INFO << "fpv reconnection successfully.";
-    emit m_worker.logMessage(UpgradeProcess::tr("fpv reconnection successfully."));
-    startRemoteUpgrade();
+    m_report.logText(QCoreApplication::translate("UpgradeProcess", "fpv reconnection successfully."));
     return true;
 }
 
 void DeviceRestart::startRemoteUpgrade()
 {
-    m_worker.setUpgStep(AR_CMD_REMOTE_UPGRADE);
-    m_worker.commandUpgSendRecv(AR_CMD_REMOTE_UPGRADE, AR_MSGTYPE_REQUEST, AR_FMT_BINARY, nullptr, 0);
+    m_channel.commandUpgSendRecv(AR_CMD_REMOTE_UPGRADE);
 }

@@ -1,25 +1,36 @@
 #ifndef DEVICERESTART_H
 #define DEVICERESTART_H
 
-class UpgradeProcess;
+#include "upgradeoutcome.h"
+
+#include <optional>
+
+class UpgradeChannel;
+class UpgradeReport;
 
 // Takes the device into its upgrade state: asks it to reboot until it
-// confirms, waits for its port to come back and starts the remote upgrade.
+// confirms and waits for its port to come back; then the remote upgrade starts.
 class DeviceRestart
 {
 public:
-    explicit DeviceRestart(UpgradeProcess &worker) : m_worker(worker) {}
+    static constexpr int RebootPauseMs = 5000;
+    static constexpr int RebootRepeats = 60;
 
-    // False when the device never confirmed or the sequence was ended.
-    bool rebootIntoUpgradeState();
-    // False when the device did not come back or the sequence was ended.
-    bool reconnectAfterReboot();
+    DeviceRestart(UpgradeChannel &channel, UpgradeReport &report) : m_channel(channel), m_report(report) {}
+
+    // Both true when done; false when the device failed (`failure` set) or
+    // the sequence was ended.
+    // The reboot is confirmed and the port closed while the device restarts.
+    bool rebootIntoUpgradeState(std::optional<UpgradeOutcome> *failure);
+    // The device is back on its port.
+    bool reconnectAfterReboot(std::optional<UpgradeOutcome> *failure);
     void startRemoteUpgrade();
 
 private:
     bool requestReboot(const char *mode);
 
-    UpgradeProcess &m_worker;
+    UpgradeChannel &m_channel;
+    UpgradeReport &m_report;
 };
 
 #endif // DEVICERESTART_H

@@ -2,42 +2,37 @@
 
 #include "ARNetType.h"
 #include "upgradeclock.h"
-#include "usbvirtualserial.h"
-
-#include <QThread>
 
 namespace {
-constexpr int PortSettleMs = 10;     // as the window lets a freshly opened port settle
+constexpr int PortSettleMs = 10;     // a freshly opened port settles before it is asked
 constexpr int AnswerWaitMs = 2000;   // program time
 } // namespace
 
-IdentityQuery::Answer IdentityQuery::ask(UsbVirtualSerial *link, const UpgradeClock &clock,
-                                         unsigned transmissions, DeviceIdentityInfo *identity,
-                                         PortAccess *access)
+IdentityQuery::Answer IdentityQuery::ask(DeviceLink &link, const UpgradeClock &clock, unsigned transmissions,
+                                         DeviceIdentityInfo *identity, PortAccess *access,
+                                         const DeviceLink::Proceed &proceed)
 {
-    switch (link->openDevicePort(true, access)) {
-    case UsbVirtualSerial::PortOpening::NoPort:
+    switch (link.openDevicePort(true, access)) {
+    case DeviceLink::PortOpening::NoPort:
         return Answer::NoPort;
-    case UsbVirtualSerial::PortOpening::OpenFailed:
+    case DeviceLink::PortOpening::OpenFailed:
         return Answer::OpenFailed;
-    case UsbVirtualSerial::PortOpening::Denied:
+    case DeviceLink::PortOpening::Denied:
         return Answer::Denied;
-    case UsbVirtualSerial::PortOpening::Opened:
+    case DeviceLink::PortOpening::Opened:
         break;
     }
-    QThread::msleep(PortSettleMs);
-    link->resetDeviceInfoPara(); // no identity of an earlier answer
-    const qint32 ret = link->commandSerialSend(AR_COMMAND_FIND_DEVICE, AR_MSGTYPE_REQUEST, AR_FMT_BINARY, 0,
-                                               nullptr, 0, transmissions,
-                                               unsigned(clock.replyWaitMs(AnswerWaitMs)));
+    clock.sleep(PortSettleMs);
+    link.resetDeviceInfoPara(); // no identity of an earlier answer
+    const qint32 ret = link.request(AR_COMMAND_FIND_DEVICE, QByteArray(), transmissions,
+                                    unsigned(clock.replyWaitMs(AnswerWaitMs)), proceed);
     if (ret < 0)
         return Answer::Silent;
     // The link stores the identity the answer carries before it counts the
     // answer as an acknowledgement: it is in place now, or was not sent.
-    DeviceIdentityInfo info;
-    link->getDeviceInfo(info.firmware.data(), info.serial.data(), info.hardware.data(), &info.cpuTemp);
+    const DeviceIdentityInfo info = link.deviceIdentity();
     if (info.cpuTemp == DeviceIdentityInfo::NoTemperature)
-        return Answer::Silent;
+        return Answer::Unidentified;
     *identity = info;
     return Answer::Identified;
 }

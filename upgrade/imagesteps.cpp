@@ -1,14 +1,13 @@
 #include "imagesteps.h"
 
 #include "fileannouncement.h"
-#include "devicerestart.h"
 #include "firmwarerules.h"
 #include "logging.h"
-#include "upgradeprocess.h"
-#include "usbvirtualserial.h"
-#include "waitreport.h"
+#include "replymailbox.h"
+#include "upgradechannel.h"
+#include "upgradereport.h"
 
-#include <QFile>
+#include <QCoreApplication>
 
 namespace {
 const char *const OpenFailureLog = QT_TRANSLATE_NOOP(
@@ -17,37 +16,57 @@ const char *const TransferFailureLog = QT_TRANSLATE_NOOP(
     "UpgradeProcess", "upgrade image transfer failed, please restart the device to upgrade again.");
 const char *const SegmentLengthFailureLog = QT_TRANSLATE_NOOP(
     "UpgradeProcess", "the device reported no usable maximum segment length, please restart the device and connect again.");
+const char FileChangedLog[] =
+    "the upgrade file changed during the upgrade: the upgrade is stopped and nothing more is sent.";
 constexpr int LastTransferPercent = 99; // 100 only once the device has taken the file
 constexpr int FullBar = 100;           // a device may report more
 constexpr int StatusShownAbove = 15;    // the device's percentage moves the bar past the transfer's end
+constexpr int AcceptingVerdict = 0;
+constexpr int RefusingVerdict = -1;
+
+QString translated(const char *text)
+{
+    return QCoreApplication::translate("UpgradeProcess", text);
+}
 } // namespace
 
-ImageSteps::ImageSteps(UpgradeProcess &worker, ImagePlan plan)
-    : m_worker(worker)
-    , m_restart(worker)
+ImageSteps::ImageSteps(UpgradeChannel &channel, UpgradeReport &report, ImagePlan plan, PinnedImage image)
+    : m_channel(channel)
+    , m_mailbox(channel.mailbox())
+    , m_report(report)
+    , m_restart(channel, report)
+    , m_status(report, channel.mailbox().clock())
     , m_plan(std::move(plan))
+    , m_image(std::move(image))
+    , m_file(m_plan.path)
 {
 }
 
-void ImageSteps::run()
+std::optional<UpgradeOutcome> ImageSteps::run()
 {
-    while (m_worker.bRun.load()) {
+    while (m_mailbox.running()) {
         if (!checkSegmentLength())
-            return;
-        const ar_upgrade_status snapshot = m_worker.latestStatus();
+            break;
+        const ar_upgrade_status snapshot = m_mailbox.latestStatus();
         LOG_INFO << "run #upgrade_status.percent " << snapshot.percent << "m_segLength "
-                 << m_worker.m_segLength.load();
-        step(snapshot, m_worker.m_segLength.load());
+                 << m_mailbox.segmentLength();
+        step(snapshot, m_mailbox.segmentLength());
         // Data steps wait for their acknowledgements already; a pause after
         // each segment would only slow the transfer down.
-        if (m_worker.getUpgStep() != AR_CMD_SENDFILE_DATA)
-            m_worker.m_clock->sleep(UpgradeProcess::StepPauseMs);
+        if (m_step != AR_CMD_SENDFILE_DATA)
+            m_mailbox.clock().sleep(StepPauseMs);
     }
+    // A failure the device reported on its own ended the run.
+    ar_upgrade_status failure{};
+    if (!m_outcome && m_mailbox.failureReported(&failure))
+        m_outcome = m_status.reportFailure(failure.status, failure.percent);
+    setStep(-1);
+    return m_outcome;
 }
 
 void ImageSteps::step(const ar_upgrade_status &status, int segLength)
 {
-    switch (m_worker.getUpgStep()) {
+    switch (m_step) {
     case -1:
         start();
         return;
@@ -83,27 +102,36 @@ void ImageSteps::start()
 {
     if (!openImageFile())
         return;
-    if (!m_plan.reboots) {
-        m_worker.setUpgStep(AR_COMMAND_GET_ACTIVE);
+    setStep(AR_COMMAND_GET_ACTIVE);
+    if (!m_plan.reboots)
+        return;
+    std::optional<UpgradeOutcome> failure;
+    if (!m_restart.rebootIntoUpgradeState(&failure)) {
+        if (failure)
+            end(*failure);
         return;
     }
-    if (!m_worker.bUpgReboot.load() && !m_restart.rebootIntoUpgradeState())
-        return;
     if (m_plan.barAfterReboot != ImagePlan::NoBar)
-        emit m_worker.sigUpgProg(m_plan.barAfterReboot);
+        m_report.progress(m_plan.barAfterReboot);
 }
 
 void ImageSteps::reboot()
 {
-    if (m_worker.bUpgReboot.load())
+    if (m_rebooted)
         return;
-    if (!m_plan.reboots) {
+    if (m_plan.reboots) {
+        std::optional<UpgradeOutcome> failure;
+        if (!m_restart.reconnectAfterReboot(&failure)) {
+            if (failure)
+                end(*failure);
+            return;
+        }
+    } else {
         LOG_INFO << "fpv no need reboot.";
-        m_restart.startRemoteUpgrade();
-        m_worker.bUpgReboot.store(true);
-    } else if (m_restart.reconnectAfterReboot()) {
-        m_worker.bUpgReboot.store(true);
     }
+    m_rebooted = true;
+    setStep(AR_CMD_REMOTE_UPGRADE);
+    m_restart.startRemoteUpgrade();
 }
 
 void ImageSteps::announce()
@@ -111,55 +139,54 @@ void ImageSteps::announce()
     if (!reopenImageFile())
         return;
     // Also before each resend: a file of another size is not announced at all.
-    if (m_worker.binFile->size() != m_worker.m_image.size) {
-        LOG_WARNING << "the image file now has" << m_worker.binFile->size() << "bytes, pinned with"
-                    << m_worker.m_image.size;
-        m_worker.endWithFileChanged();
+    if (m_file.size() != m_image.size) {
+        LOG_WARNING << "the image file now has" << m_file.size() << "bytes, pinned with" << m_image.size;
+        endWithFileChanged();
         return;
     }
-    ar_file_info fileinfo = FileAnnouncement::make(m_worker.m_image, m_plan.announcedName, m_plan.path,
-                                                   m_plan.saveAs);
+    ar_file_info fileinfo = FileAnnouncement::make(m_image, m_plan.announcedName, m_plan.path, m_plan.saveAs);
     logAnnouncement(fileinfo);
     LOG_INFO << "filePath " << FileAnnouncement::targetPath(m_plan.announcedName) << "fileinfo.fileDir "
              << m_plan.path << "fileinfo.length " << fileinfo.length;
-    m_worker.setUpgStep(AR_CMD_SENDFILE_START);
-    m_worker.commandUpgSendRecv(AR_CMD_SENDFILE_START, AR_MSGTYPE_REQUEST, AR_FMT_BINARY,
-                                reinterpret_cast<char *>(&fileinfo), sizeof(fileinfo));
+    setStep(AR_CMD_SENDFILE_START);
+    m_channel.commandUpgSendRecv(AR_CMD_SENDFILE_START,
+                                 QByteArray(reinterpret_cast<const char *>(&fileinfo), int(sizeof(fileinfo))));
 }
 
 void ImageSteps::sendFirstSegment(int segLength)
 {
-    emit m_worker.logMessage(UpgradeProcess::tr("upgrade firmware send start."));
-    m_worker.binFile->seek(0);
-    m_worker.m_sentImage.restart();
-    m_worker.setUpgStep(AR_CMD_SENDFILE_DATA);
+    m_report.logText(translated("upgrade firmware send start."));
+    m_file.seek(0);
+    m_sentImage.restart();
+    m_sentBytes = 0;
+    setStep(AR_CMD_SENDFILE_DATA);
     qint64 segment = segLength;
-    if (m_worker.m_image.size < segLength) {
-        segment = m_worker.m_image.size;
-        m_worker.setUpgStep(AR_CMD_SENDFILE_END);
+    if (m_image.size < segLength) {
+        segment = m_image.size;
+        setStep(AR_CMD_SENDFILE_END);
     }
     if (sendSegment(segment))
-        LOG_INFO << "send len" << m_worker.allSendLen;
+        LOG_INFO << "send len" << m_sentBytes;
 }
 
 void ImageSteps::sendNextSegment(int segLength)
 {
     LOG_INFO << "send file data...";
-    emit m_worker.logMessage(UpgradeProcess::tr("upgrade firmware sending..."));
-    const qint64 size = m_worker.m_image.size; // never more: a file grown since is sent as pinned
-    if (size - qint64(m_worker.allSendLen) < segLength) {
-        LOG_INFO << "send len " << m_worker.allSendLen;
-        m_worker.setUpgStep(AR_CMD_SENDFILE_END);
+    m_report.logText(translated("upgrade firmware sending..."));
+    const qint64 size = m_image.size; // never more: a file grown since is sent as pinned
+    if (size - m_sentBytes < segLength) {
+        LOG_INFO << "send len " << m_sentBytes;
+        setStep(AR_CMD_SENDFILE_END);
     }
-    const qint64 left = size - m_worker.binFile->pos();
+    const qint64 left = size - m_file.pos();
     if (sendSegment(segLength < left ? segLength : left))
-        LOG_INFO << "all send len" << m_worker.allSendLen;
-    if (!m_worker.bRun.load())
+        LOG_INFO << "all send len" << m_sentBytes;
+    if (!m_mailbox.running())
         return;
     // The file is never empty here: an empty file fits in the first segment.
-    const double transProgress = double(m_worker.allSendLen) / double(size) * 100.0;
+    const double transProgress = double(m_sentBytes) / double(size) * 100.0;
     const double bar = m_plan.transferBar(transProgress);
-    emit m_worker.sigUpgProg(qMin(int(bar), LastTransferPercent));
+    m_report.progress(qMin(int(bar), LastTransferPercent));
     if (m_plan.isPart()) {
         LOG_INFO << "curSendUpgradeSubFirmwareNum" << m_plan.part + 1 << "send file data... transProgress "
                  << transProgress;
@@ -174,63 +201,108 @@ void ImageSteps::endFile()
     if (endFileAndActOnVerdict() != Verdict::Accepted)
         return;
     if (m_plan.barWhenAccepted != ImagePlan::NoBar)
-        emit m_worker.sigUpgProg(m_plan.barWhenAccepted);
-    m_worker.setUpgStep(AR_CMD_UPGRADE_STATUS);
+        m_report.progress(m_plan.barWhenAccepted);
+    setStep(AR_CMD_UPGRADE_STATUS);
 }
 
 // The status phase of a single image: the device's own upgrade, to its end.
 void ImageSteps::followStatus(const ar_upgrade_status &status)
 {
     bool needReboot = false;
-    if (m_worker.evaluateStatus(status, &needReboot))
-        return;
-    if (status.percent > StatusShownAbove)
-        emit m_worker.sigUpgProg(qMin(status.percent, FullBar));
-    if (needReboot) {
-        LOG_INFO << "device upgrade successfully!";
-        m_worker.markSucceeded();
-        m_worker.setRun(false);
+    const std::optional<UpgradeOutcome> failure = m_status.evaluateStatus(status, &needReboot);
+    if (failure) {
+        m_channel.link().stopSerialRecv();
+        end(*failure);
         return;
     }
-    m_worker.pause(UpgradeProcess::StatusPauseMs);
+    if (status.percent > StatusShownAbove)
+        m_report.progress(qMin(status.percent, FullBar));
+    if (needReboot) {
+        // Done is done: nothing the device says later undoes it.
+        m_mailbox.acceptStatus(false);
+        m_channel.link().stopSerialRecv();
+        LOG_INFO << "device upgrade successfully!";
+        end(UpgradeOutcome::success());
+        return;
+    }
+    m_mailbox.pause(StatusPauseMs);
     LOG_INFO << "request upgrade status";
-    m_worker.commandUpgSendRecv(AR_CMD_UPGRADE_STATUS, AR_MSGTYPE_REQUEST, AR_FMT_BINARY, nullptr, 0);
+    m_channel.commandUpgSendRecv(AR_CMD_UPGRADE_STATUS);
 }
 
 // A package's device status is not followed: after its last part the device
 // is asked for a normal restart.
 void ImageSteps::finishPart()
 {
-    if (m_plan.lastPart())
-        m_worker.upgReboot("normal");
-    m_worker.setRun(false);
+    if (m_plan.lastPart()) {
+        setStep(AR_COMMAND_GET_ACTIVE);
+        m_channel.upgReboot("normal");
+    }
+    end(UpgradeOutcome::success());
 }
 
 // ---- helpers --------------------------------------------------------------------
+
+void ImageSteps::setStep(int step)
+{
+    if (m_step == step)
+        return;
+    m_step = step;
+    m_report.enteredStep(step);
+}
+
+void ImageSteps::end(const UpgradeOutcome &outcome)
+{
+    if (!m_outcome)
+        m_outcome = outcome;
+    m_mailbox.setRun(false);
+}
+
+void ImageSteps::endWithFailure(UpgradeOutcome::Kind kind, const char *logText, const QString &hint)
+{
+    LOG_CRITICAL << logText;
+    m_report.logText(translated(logText));
+    end(UpgradeOutcome::failure(kind, hint));
+}
+
+UpgradeOutcome ImageSteps::reportFileChanged(UpgradeReport &report)
+{
+    LOG_CRITICAL << FileChangedLog;
+    report.logText(QString::fromLatin1(FileChangedLog));
+    return UpgradeOutcome::failure(UpgradeOutcome::Kind::FileChanged,
+                                   translated("升级固件文件在升级中被修改，升级已中止，请重新选择固件后再次升级！"));
+}
+
+void ImageSteps::endWithFileChanged()
+{
+    end(reportFileChanged(m_report));
+}
+
+void ImageSteps::endWithTransferFailure(UpgradeOutcome::Kind kind)
+{
+    endWithFailure(kind, TransferFailureLog, translated("升级固件传输失败，请重启设备再次升级。"));
+}
 
 // A device that reports no positive segment length would be sent empty
 // frames for ever: such an upgrade ends before anything more is sent.
 bool ImageSteps::checkSegmentLength()
 {
-    const int segLength = m_worker.m_segLength.load();
+    const int segLength = m_mailbox.segmentLength();
     if (segLength > 0)
         return true;
     LOG_CRITICAL << "invalid maximum segment length reported by the device:" << segLength;
-    m_worker.endWithFailure(QString::fromLatin1(SegmentLengthFailureLog),
-                            UpgradeProcess::tr("设备报告的最大数据长度无效，无法升级，请重启设备后重新连接。"));
+    endWithFailure(UpgradeOutcome::Kind::TransferFailed, SegmentLengthFailureLog,
+                   translated("设备报告的最大数据长度无效，无法升级，请重启设备后重新连接。"));
     return false;
 }
 
 bool ImageSteps::openImageFile()
 {
-    delete m_worker.binFile;
-    m_worker.binFile = new QFile(m_plan.path);
     LOG_INFO << "file path" << m_plan.path;
-    if (!m_worker.binFile->isOpen() && !m_worker.binFile->open(QIODevice::ReadOnly)) {
-        emit m_worker.logMessage(UpgradeProcess::tr("open upgrade firmware fail!"));
-        emit m_worker.sigUpgradeProcessHint(UpgradeProcess::tr("打开升级固件失败!"), true);
-        m_worker.setRun(false);
+    if (!m_file.isOpen() && !m_file.open(QIODevice::ReadOnly)) {
+        m_report.logText(translated("open upgrade firmware fail!"));
         LOG_CRITICAL << OpenFailureLog;
+        end(UpgradeOutcome::failure(UpgradeOutcome::Kind::TransferFailed, translated("打开升级固件失败!")));
         return false;
     }
     LOG_INFO << "open upgrade image file success!";
@@ -241,19 +313,18 @@ bool ImageSteps::openImageFile()
 // when it cannot be opened.
 bool ImageSteps::reopenImageFile()
 {
-    QFile *file = m_worker.binFile;
-    if (file->isOpen())
+    if (m_file.isOpen())
         return true;
     // What stands under the name now may be no file at all: opening a named
     // pipe would block the resend for ever.
     if (FirmwareRules::judgeFileType(m_plan.path) != FirmwareRules::FileVerdict::Accepted) {
-        m_worker.endWithFileChanged();
+        endWithFileChanged();
         return false;
     }
-    if (file->open(QIODevice::ReadOnly))
+    if (m_file.open(QIODevice::ReadOnly))
         return true;
-    m_worker.endWithFailure(QString::fromLatin1(OpenFailureLog),
-                            UpgradeProcess::tr("Tavio PC Tool打开升级固件失败，请重启Tavio PC Tool并再次升级。"));
+    endWithFailure(UpgradeOutcome::Kind::TransferFailed, OpenFailureLog,
+                   translated("Tavio PC Tool打开升级固件失败，请重启Tavio PC Tool并再次升级。"));
     return false;
 }
 
@@ -274,20 +345,18 @@ void ImageSteps::logAnnouncement(const ar_file_info &fileinfo)
 // at once instead of writing the rest of the file into a dead port. False then.
 bool ImageSteps::sendSegment(qint64 segmentLength)
 {
-    QFile *file = m_worker.binFile;
-    const qint64 start = file->pos();
-    const int ret = m_worker.commandSendWithFileRecv(AR_CMD_SENDFILE_DATA, AR_MSGTYPE_REQUEST,
-                                                     AR_FMT_BINARY, file, unsigned(segmentLength),
-                                                     unsigned(m_plan.dataImageType));
-    m_worker.allSendLen += quint64(file->pos() - start);
+    const qint64 start = m_file.pos();
+    const int ret = m_channel.commandSendWithFileRecv(&m_file, unsigned(segmentLength),
+                                                      unsigned(m_plan.dataImageType), &m_sentImage);
+    m_sentBytes += m_file.pos() - start;
     if (ret >= 0) {
-        emit m_worker.fileBytesSent(qint64(m_worker.allSendLen), m_worker.m_image.size);
+        m_report.bytesSent(m_sentBytes, m_image.size);
         return true;
     }
     LOG_WARNING << "send file error";
-    if (ret == UpgradeProcess::FileChanged)
-        m_worker.endWithFileChanged();
-    else if (m_worker.bRun.load()) // not when the sequence was ended from outside
+    if (ret == UpgradeChannel::FileChanged)
+        endWithFileChanged();
+    else if (m_mailbox.running()) // not when the sequence was ended from outside
         endWithTransferFailure();
     return false;
 }
@@ -300,40 +369,33 @@ ImageSteps::Verdict ImageSteps::endFileAndActOnVerdict()
 {
     // The device takes the file only from its end: a transfer of anything
     // but the pinned bytes never gets one.
-    if (!m_worker.m_sentImage.matches(m_worker.m_image)) {
-        LOG_WARNING << "sent" << m_worker.m_sentImage.bytes() << "bytes that are not the image pinned with"
-                    << m_worker.m_image.size << "bytes, MD5" << m_worker.m_image.md5;
-        m_worker.endWithFileChanged();
+    if (!m_sentImage.matches(m_image)) {
+        LOG_WARNING << "sent" << m_sentImage.bytes() << "bytes that are not the image pinned with"
+                    << m_image.size << "bytes, MD5" << m_image.md5;
+        endWithFileChanged();
         return Verdict::Failed;
     }
-    emit m_worker.logMessage(UpgradeProcess::tr("upgrade firmware send end."));
-    emit m_worker.logMessage(UpgradeProcess::tr("entering the upgrade state."));
-    m_worker.binFile->close();
-    m_worker.m_receiveStatus.store(UpgradeProcess::NoVerdict); // the verdict must answer this end of file
-    m_worker.commandUpgSendRecv(AR_CMD_SENDFILE_END, AR_MSGTYPE_REQUEST, AR_FMT_BINARY, nullptr, 0);
-    m_worker.m_upgUsbVirtualSerial->startSerialRecv();
+    m_report.logText(translated("upgrade firmware send end."));
+    m_report.logText(translated("entering the upgrade state."));
+    m_file.close();
+    m_mailbox.expectVerdict(); // the verdict must answer this end of file
+    m_channel.commandUpgSendRecv(AR_CMD_SENDFILE_END);
+    m_channel.link().startSerialRecv();
     if (m_plan.barAtFileEnd != ImagePlan::NoBar)
-        emit m_worker.sigUpgProg(m_plan.barAtFileEnd);
-    const int verdict = m_worker.waitReceiveDateResponse();
-    if (!m_worker.bRun.load())
+        m_report.progress(m_plan.barAtFileEnd);
+    const int verdict = m_channel.waitReceiveDateResponse();
+    if (!m_mailbox.running())
         return Verdict::Failed; // ended meanwhile; whoever ended it has said why
-    if (verdict == 0) {
-        m_worker.m_fileAccepted.store(true);
+    if (verdict == AcceptingVerdict)
         return Verdict::Accepted;
-    }
-    if (verdict == -1 && m_worker.m_resend < UpgradeProcess::MaxResends) {
-        ++m_worker.m_resend;
-        m_worker.allSendLen = 0;
-        m_worker.setUpgStep(AR_CMD_REMOTE_UPGRADE);
-        LOG_INFO << "########========######## RESEND retry count" << m_worker.m_resend;
+    if (verdict == RefusingVerdict && m_resend < MaxResends) {
+        ++m_resend;
+        m_sentBytes = 0;
+        setStep(AR_CMD_REMOTE_UPGRADE);
+        LOG_INFO << "########========######## RESEND retry count" << m_resend;
         return Verdict::Resend;
     }
-    endWithTransferFailure();
+    endWithTransferFailure(verdict == RefusingVerdict ? UpgradeOutcome::Kind::DeviceRefused
+                                                      : UpgradeOutcome::Kind::TransferFailed);
     return Verdict::Failed;
-}
-
-void ImageSteps::endWithTransferFailure()
-{
-    m_worker.endWithFailure(QString::fromLatin1(TransferFailureLog),
-                            UpgradeProcess::tr("升级固件传输失败，请重启设备再次升级。"));
 }

@@ -4,25 +4,40 @@
 #include "ARNetType.h"
 #include "devicerestart.h"
 #include "imageplan.h"
+#include "pinnedimage.h"
+#include "statusevaluation.h"
 
-#include <QString>
+#include <QFile>
+#include <memory>
+#include <optional>
 
-class UpgradeProcess;
+class ReplyMailbox;
+class UpgradeChannel;
+class UpgradeReport;
 
 // The step machine that sends one file, a single image or a package part, as
 // its plan says: reboot the device into its upgrade state, announce the file,
 // send its segments, end it and act on the device's verdict, then follow the
-// device's status (a single image) or finish the part. The step register and
-// the state of the file live in the worker.
+// device's status (a single image) or finish the part. It owns the state of
+// its file, pinned before the upgrade touched the device.
 class ImageSteps
 {
 public:
-    ImageSteps(UpgradeProcess &worker, ImagePlan plan);
+    static constexpr int StepPauseMs = 10;
+    static constexpr int StatusPauseMs = 500;
+    static constexpr int MaxResends = 5;
 
-    // Performs steps until the run flag is cleared.
-    void run();
+    ImageSteps(UpgradeChannel &channel, UpgradeReport &report, ImagePlan plan, PinnedImage image);
+
+    // Performs steps until the run flag is cleared. Succeeded: the device took
+    // the part, or reported the single image's upgrade done; none: the
+    // sequence was ended from outside.
+    std::optional<UpgradeOutcome> run();
     // Performs the step the step register names.
     void step(const ar_upgrade_status &status, int segLength);
+
+    // Tells the user the file changed under the upgrade: the outcome that gives.
+    static UpgradeOutcome reportFileChanged(UpgradeReport &report);
 
 private:
     // What a file-end verdict leads to.
@@ -37,17 +52,33 @@ private:
     void followStatus(const ar_upgrade_status &status);
     void finishPart();
 
+    void setStep(int step);
+    // Ends the sequence with `outcome`; the first one decided stays.
+    void end(const UpgradeOutcome &outcome);
+    void endWithFailure(UpgradeOutcome::Kind kind, const char *logText, const QString &hint);
+    void endWithFileChanged();
+    void endWithTransferFailure(UpgradeOutcome::Kind kind = UpgradeOutcome::Kind::TransferFailed);
     bool checkSegmentLength();
     bool openImageFile();
     bool reopenImageFile();
     void logAnnouncement(const ar_file_info &fileinfo);
     bool sendSegment(qint64 segmentLength);
     Verdict endFileAndActOnVerdict();
-    void endWithTransferFailure();
 
-    UpgradeProcess &m_worker;
+    UpgradeChannel &m_channel;
+    ReplyMailbox &m_mailbox;
+    UpgradeReport &m_report;
     DeviceRestart m_restart;
+    StatusEvaluation m_status;
     const ImagePlan m_plan;
+    const PinnedImage m_image; // the file as pinned: nothing else is sent
+    SentImage m_sentImage;     // what of it this transfer has sent
+    QFile m_file;
+    qint64 m_sentBytes = 0;
+    int m_step = -1;
+    bool m_rebooted = false;
+    int m_resend = 0;
+    std::optional<UpgradeOutcome> m_outcome;
 };
 
 #endif // IMAGESTEPS_H

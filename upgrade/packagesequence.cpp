@@ -2,9 +2,12 @@
 
 #include "imagesteps.h"
 #include "logging.h"
-#include "upgradeprocess.h"
-#include "usbvirtualserial.h"
+#include "replymailbox.h"
+#include "sequencelifecycle.h"
+#include "upgradechannel.h"
+#include "upgradereport.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -40,109 +43,91 @@ const SplitFailureTexts SplitFailures[] = {
 };
 } // namespace
 
+PackageSequence::PackageSequence(UpgradeChannel &channel, UpgradeReport &report, SequenceLifecycle &lifecycle,
+                                 PartReset resetAfterPart)
+    : m_channel(channel)
+    , m_report(report)
+    , m_lifecycle(lifecycle)
+    , m_resetAfterPart(std::move(resetAfterPart))
+{
+}
+
 QString PackageSequence::partsFolderTemplate()
 {
     return QDir::temp().filePath(QStringLiteral("tavio-parts-XXXXXX"));
 }
 
-void PackageSequence::run(const QString &packagePath)
+UpgradeOutcome PackageSequence::run(const PinnedImage &package)
 {
-    if (!m_worker.m_lifecycle.begin())
-        return;
     // The parts go into a folder of the program's own, never beside the
     // user's files, and it goes with them when the upgrade ends.
     const QTemporaryDir partsFolder(partsFolderTemplate());
     QStringList extractedFiles;
-    if (!splitPinnedPackage(packagePath, partsFolder, &extractedFiles)) {
-        m_worker.m_lifecycle.end(1, true);
-        return;
-    }
+    if (const std::optional<UpgradeOutcome> refused = split(package, partsFolder, &extractedFiles))
+        return *refused;
     const int partCount = extractedFiles.size();
 
     // The port may be left from before the device last restarted: a part
     // that does not reboot it goes out on the port as it is.
-    m_worker.m_upgUsbVirtualSerial->reopenSerialPort();
-    int upgrade_finish = 0;
-    int part = 0;
-    bool packageDone = false;
-    for (int i = extractedFiles.size() - 1; i >= 0; --i) {
-        const ImagePlan plan = ImagePlan::packagePart(extractedFiles.at(i), part, partCount);
+    m_channel.reopenSerialPort();
+    UpgradeOutcome outcome = UpgradeOutcome::cancelled();
+    for (int part = 0; part < partCount; ++part) {
+        const ImagePlan plan = ImagePlan::packagePart(extractedFiles.at(partCount - 1 - part), part, partCount);
         LOG_INFO << "SubupgradeFirmwarePath:" << plan.path << "upgradeFirmwareName:" << plan.announcedName
                  << "upgradeFirmwareType" << plan.saveAs << "upgradeSubFirmwareNum" << partCount;
-        if (!m_worker.m_lifecycle.resume()) { // cancelled before this part
-            m_worker.resetUpgradeParameters(qMax(1, m_worker.m_lifecycle.pendingFinish()));
-            break;
+        if (!m_lifecycle.resume()) { // cancelled before this part
+            m_resetAfterPart(qMax(1, m_lifecycle.pendingFinish()));
+            return UpgradeOutcome::cancelled();
         }
-        const bool partDone = sendPart(plan);
-        if (part + 1 == partCount || !partDone)
-            upgrade_finish = 1;
-        packageDone = partDone && part + 1 == partCount;
-        m_worker.resetUpgradeParameters(qMax(upgrade_finish, m_worker.m_lifecycle.pendingFinish()));
-        ++part;
-        LOG_INFO << "## curSendUpgradeSubFirmwareNum" << part << plan.announcedName
-                 << "upgrade finished";
+        const std::optional<UpgradeOutcome> partOutcome = sendPart(plan);
+        // A part that failed, or was cancelled, ends the whole package: the
+        // device is not flashed with the rest of a package it did not take.
+        const bool partDone = partOutcome && partOutcome->succeeded() && !m_lifecycle.wasCancelled();
+        const int upgradeFinish = (part + 1 == partCount || !partDone) ? 1 : 0;
+        m_resetAfterPart(qMax(upgradeFinish, m_lifecycle.pendingFinish()));
+        LOG_INFO << "## curSendUpgradeSubFirmwareNum" << part + 1 << plan.announcedName << "upgrade finished";
         if (!partDone)
-            break;
+            return partOutcome && !partOutcome->succeeded() ? *partOutcome : UpgradeOutcome::cancelled();
+        outcome = *partOutcome;
     }
-    if (packageDone)
-        m_worker.markSucceeded();
-    m_worker.checkRestartAfterSuccess(packagePath);
-    m_worker.m_lifecycle.end(upgrade_finish, false);
+    return outcome;
 }
 
-bool PackageSequence::splitPinnedPackage(const QString &packagePath, const QTemporaryDir &folder,
-                                         QStringList *parts)
+std::optional<UpgradeOutcome> PackageSequence::split(const PinnedImage &package, const QTemporaryDir &folder,
+                                                     QStringList *parts)
 {
-    switch (m_worker.pinUpgradeFile(packagePath)) {
-    case UpgradeProcess::FilePin::Refused:
-        return false;
-    case UpgradeProcess::FilePin::Unreadable:
-        reportSplitFailure(PackageSplitter::SplitError::CannotOpen);
-        return false;
-    case UpgradeProcess::FilePin::Pinned:
-        break;
-    }
-    const PinnedImage package = m_worker.m_image;
     PackageSplitter::SplitError error = PackageSplitter::SplitError::CannotWrite;
     const int partCount = folder.isValid()
-            ? m_worker.upgradeImag_parse_tarel_sky(packagePath, *parts, folder.path(), &error)
+            ? PackageSplitter::upgradeImag_parse_tarel_sky(package.path, *parts, folder.path(), &error)
             : 0;
-    if (!package.isUnchanged()) {
-        m_worker.endWithFileChanged();
-        return false;
-    }
-    if (partCount == 0) {
-        reportSplitFailure(error);
-        return false;
-    }
-    return true;
+    if (!package.isUnchanged())
+        return ImageSteps::reportFileChanged(m_report);
+    if (partCount == 0)
+        return splitFailure(error, m_report);
+    return std::nullopt;
 }
 
-bool PackageSequence::sendPart(const ImagePlan &plan)
+std::optional<UpgradeOutcome> PackageSequence::sendPart(const ImagePlan &plan)
 {
-    // A part of the program's own, split from the pinned package; one that
-    // cannot be read fails as it is opened.
-    m_worker.m_image = PinnedImage::pin(plan.path);
-    m_worker.startFile();
+    m_channel.mailbox().startFile();
     // The reset after the previous part stopped reception; this part's
     // acknowledgements need it whether or not the device reboots first.
-    m_worker.m_upgUsbVirtualSerial->startSerialRecv();
-    ImageSteps(m_worker, plan).run();
-    // A part that failed, or was cancelled, ends the whole package: the
-    // device is not flashed with the rest of a package it did not take.
-    return m_worker.m_fileAccepted.load() && !m_worker.m_status.negativeReported()
-            && !m_worker.m_lifecycle.wasCancelled();
+    m_channel.link().startSerialRecv();
+    // A part of the program's own, split from the pinned package; one that
+    // cannot be read fails as it is opened.
+    return ImageSteps(m_channel, m_report, plan, PinnedImage::pin(plan.path)).run();
 }
 
 // A package that cannot be used: the user is told why, and nothing was sent.
-void PackageSequence::reportSplitFailure(PackageSplitter::SplitError error)
+UpgradeOutcome PackageSequence::splitFailure(PackageSplitter::SplitError error, UpgradeReport &report)
 {
     for (const SplitFailureTexts &texts : SplitFailures) {
         if (texts.error != error)
             continue;
         LOG_WARNING << "upgrade package rejected:" << texts.viewText;
-        emit m_worker.logMessage(QString::fromLatin1(texts.viewText));
-        emit m_worker.sigUpgradeNotStarted(UpgradeProcess::tr(texts.hint));
-        return;
+        report.logText(QString::fromLatin1(texts.viewText));
+        return UpgradeOutcome::failure(UpgradeOutcome::Kind::NotStarted,
+                                       QCoreApplication::translate("UpgradeProcess", texts.hint));
     }
+    return UpgradeOutcome::failure(UpgradeOutcome::Kind::NotStarted, QString());
 }

@@ -2,38 +2,52 @@
 #define PACKAGESEQUENCE_H
 
 #include "packagesplitter.h"
+#include "pinnedimage.h"
+#include "upgradeoutcome.h"
 
 #include <QString>
+#include <functional>
+#include <optional>
 
 class QTemporaryDir;
+class SequenceLifecycle;
+class UpgradeChannel;
+class UpgradeReport;
 struct ImagePlan;
 
-class UpgradeProcess;
-
-// The upgrade from a multi-image package: the package is pinned and split
-// into part files in a folder of the program's own, and the parts are sent
-// one after the other, the last one of the package first, each by the step
+// The upgrade from a multi-image package: the package, pinned, is split into
+// part files in a folder of the program's own, and the parts are sent one
+// after the other, the last one of the package first, each by the step
 // machine. A part that fails ends the package.
 class PackageSequence
 {
 public:
-    explicit PackageSequence(UpgradeProcess &worker) : m_worker(worker) {}
+    // Returns the worker to idle after a part (`upgradeFinish` 1: the package ends).
+    using PartReset = std::function<void(int upgradeFinish)>;
 
-    void run(const QString &packagePath);
+    PackageSequence(UpgradeChannel &channel, UpgradeReport &report, SequenceLifecycle &lifecycle,
+                    PartReset resetAfterPart);
+
+    UpgradeOutcome run(const PinnedImage &package);
 
     // Where a package's parts are written while it is upgraded: a folder of
     // the program's own below this one, removed when the upgrade ends.
     static QString partsFolderTemplate();
+    // The outcome of a package that cannot be used (the user told why): nothing was sent.
+    static UpgradeOutcome splitFailure(PackageSplitter::SplitError error, UpgradeReport &report);
 
 private:
-    // Pins the package, then splits it into `folder`: the parts sent are the
-    // pinned package's. False, the user told why, when nothing is to be sent.
-    bool splitPinnedPackage(const QString &packagePath, const QTemporaryDir &folder, QStringList *parts);
-    // True when the part was accepted and nothing ended the package.
-    bool sendPart(const ImagePlan &plan);
-    void reportSplitFailure(PackageSplitter::SplitError error);
+    // Splits the pinned package into `folder`: the parts sent are the pinned
+    // package's. An outcome when nothing is to be sent.
+    std::optional<UpgradeOutcome> split(const PinnedImage &package, const QTemporaryDir &folder,
+                                        QStringList *parts);
+    // The part's outcome; none when the package was ended from outside.
+    std::optional<UpgradeOutcome> sendPart(const ImagePlan &plan);
 
-    UpgradeProcess &m_worker;
+    UpgradeChannel &m_channel;
+    UpgradeReport &m_report;
+    SequenceLifecycle &m_lifecycle;
+    PartReset m_resetAfterPart;
 };
 
 #endif // PACKAGESEQUENCE_H

@@ -1,10 +1,11 @@
 #include "restartcheck.h"
 
+#include "devicerestart.h"
 #include "firmwarerules.h"
 #include "identityquery.h"
 #include "logging.h"
-#include "upgradeprocess.h"
-#include "usbvirtualserial.h"
+#include "replymailbox.h"
+#include "upgradechannel.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -13,9 +14,9 @@ namespace {
 // The device is given the reboot's pause to go away, then asked until it
 // answers, within the reconnection limit (program time). One transmission
 // per question: the check repeats the question itself.
-constexpr int RestartPauseMs = UpgradeProcess::RebootPauseMs;
-constexpr int ReturnLimitMs = UpgradeProcess::ReconnectLimitMs;
-constexpr int RetryMs = UpgradeProcess::PortRetryMs;
+constexpr int RestartPauseMs = DeviceRestart::RebootPauseMs;
+constexpr int ReturnLimitMs = UpgradeChannel::ReconnectLimitMs;
+constexpr int RetryMs = UpgradeChannel::PortRetryMs;
 constexpr unsigned QueryTransmissions = 1;
 
 const char Context[] = "RestartCheck";
@@ -29,15 +30,14 @@ RestartCheck::Result RestartCheck::run(const QString &fileName)
 {
     Result result;
     result.fileName = fileName;
-    UsbVirtualSerial *link = m_worker.m_upgUsbVirtualSerial;
-    const UpgradeClock &clock = *m_worker.m_clock;
+    const UpgradeClock &clock = m_mailbox.clock();
     // The port of the device that went away is let go: the device returns on a new one.
-    link->stopSerialRecv();
-    link->closeSerialPort();
-    m_worker.pause(RestartPauseMs);
+    m_link.stopSerialRecv();
+    m_link.closeSerialPort();
+    m_mailbox.pause(RestartPauseMs);
     const QDeadlineTimer deadline(clock.realMs(ReturnLimitMs));
-    while (m_worker.beRun()) {
-        if (IdentityQuery::ask(link, clock, QueryTransmissions, &result.identity)
+    while (m_mailbox.running()) {
+        if (IdentityQuery::ask(m_link, clock, QueryTransmissions, &result.identity, nullptr, m_mailbox.proceed())
             == IdentityQuery::Answer::Identified) {
             const bool announced = FirmwareRules::isAnnouncedFirmware(result.identity.firmware.data(), fileName);
             result.outcome = announced ? Outcome::Verified : Outcome::OtherFirmware;
@@ -47,7 +47,7 @@ RestartCheck::Result RestartCheck::run(const QString &fileName)
             result.outcome = Outcome::NoAnswer;
             break;
         }
-        m_worker.pause(RetryMs);
+        m_mailbox.pause(RetryMs);
     }
     if (result.outcome == Outcome::Verified)
         LOG_INFO << "restart check: the device reports" << firmwareOf(result) << "as" << fileName << "announced";

@@ -6,12 +6,13 @@
 #include <QMetaType>
 #include <QString>
 
-class UpgradeProcess;
+class DeviceLink;
+class ReplyMailbox;
 
 // After a successful upgrade the device restarts by itself. The check waits
 // for it to come back (bounded), asks who it is and compares the firmware it
 // reports with the version the file's name announced. It runs on the
-// sequence's thread and ends early when the worker's run flag is cleared.
+// sequence's thread and ends early when the run flag is cleared.
 class RestartCheck
 {
 public:
@@ -24,7 +25,7 @@ public:
         DeviceIdentityInfo identity; // as the restarted device reported it
     };
 
-    explicit RestartCheck(UpgradeProcess &worker) : m_worker(worker) {}
+    RestartCheck(DeviceLink &link, ReplyMailbox &mailbox) : m_link(link), m_mailbox(mailbox) {}
 
     Result run(const QString &fileName);
 
@@ -34,7 +35,8 @@ public:
     static QString firmwareOf(const Result &result) { return fixedFieldText(result.identity.firmware); }
 
 private:
-    UpgradeProcess &m_worker;
+    DeviceLink &m_link;
+    ReplyMailbox &m_mailbox;
 };
 
 Q_DECLARE_METATYPE(RestartCheck::Result)

@@ -2,11 +2,11 @@
 // status report during the status phase.
 #include "statusevaluation.h"
 
-#include "upgradeclock.h"
-#include "upgradeprocess.h"
-
 #include "logging.h"
-#include "usbvirtualserial.h"
+#include "upgradeclock.h"
+#include "upgradereport.h"
+
+#include <QCoreApplication>
 
 namespace {
 struct StatusTexts
@@ -45,6 +45,7 @@ const StatusTexts DeviceErrors[] = {
 };
 
 const char StatusFailedText[] = "upgrade status failed, please restart the device to upgrade again.";
+const char *const StatusFailedHint = QT_TRANSLATE_NOOP("UpgradeProcess", "升级状态失败，请重启设备再次升级。");
 const char CheckingText[] = "upgrade firmware checking...";
 const char StartText[] = "start upgrade.";
 const char ProgressText[] = "upgrade progress %1%";
@@ -78,60 +79,58 @@ QString StatusEvaluation::describe(int status, int percent)
     return QString::fromLatin1(error ? error->viewText : StatusFailedText);
 }
 
+StatusEvaluation::StatusEvaluation(UpgradeReport &report, const UpgradeClock &clock)
+    : m_report(report)
+    , m_clock(clock)
+{
+}
+
 void StatusEvaluation::recordUpgradeStatus(int status, int percent)
 {
     switch (status) {
     case STAT_VERIFY_IMAGE:
         LOG_INFO << CheckingText;
-        emit m_worker.logMessage(describe(status, percent));
+        m_report.logText(describe(status, percent));
         return;
     case STAT_START:
         LOG_INFO << "check success, start upgrade.";
-        emit m_worker.logMessage(QStringLiteral("check successfully!"));
-        emit m_worker.logMessage(describe(status, percent));
+        m_report.logText(QStringLiteral("check successfully!"));
+        m_report.logText(describe(status, percent));
         return;
     case STAT_IN_PROGRESS:
         LOG_INFO << "upgrade progress ..." << percent << "%";
-        emit m_worker.logMessage(describe(status, percent));
+        m_report.logText(describe(status, percent));
         return;
     case STAT_DONE:
         LOG_INFO << "upgrade success!";
-        emit m_worker.logMessage(describe(STAT_IN_PROGRESS, percent));
-        emit m_worker.logMessage(describe(status, percent));
+        m_report.logText(describe(STAT_IN_PROGRESS, percent));
+        m_report.logText(describe(status, percent));
         return;
     default:
         break;
     }
     if (const StatusTexts *row = deviceError(status)) {
         LOG_INFO << row->logLine;
-        emit m_worker.logMessage(QString::fromLatin1(row->viewText));
-        emit m_worker.sigUpgradeProcessHint(UpgradeProcess::tr(row->hint), true);
-        return;
+    } else {
+        LOG_CRITICAL << StatusFailedText;
     }
-    LOG_CRITICAL << StatusFailedText;
-    emit m_worker.logMessage(QString::fromLatin1(StatusFailedText));
-    emit m_worker.sigUpgradeProcessHint(UpgradeProcess::tr("升级状态失败，请重启设备再次升级。"), true);
+    m_report.logText(describe(status, percent));
 }
 
-void StatusEvaluation::clear()
+UpgradeOutcome StatusEvaluation::reportFailure(int status, int percent)
 {
-    m_lastStatus = -1;
-    m_highestPercent = -1;
-    m_lastStatusTime = QDateTime();
-    m_negativeReported.store(false);
+    recordUpgradeStatus(status, percent);
+    const StatusTexts *row = deviceError(status);
+    return UpgradeOutcome::failure(UpgradeOutcome::Kind::DeviceError,
+                                   QCoreApplication::translate("UpgradeProcess", row ? row->hint : StatusFailedHint),
+                                   status);
 }
 
-void StatusEvaluation::reportNegativeStatusOnce(int status, int percent)
-{
-    if (!m_negativeReported.exchange(true))
-        recordUpgradeStatus(status, percent);
-}
-
-bool StatusEvaluation::evaluateStatus(const ar_upgrade_status &report, bool *needReboot)
+std::optional<UpgradeOutcome> StatusEvaluation::evaluateStatus(const ar_upgrade_status &report, bool *needReboot)
 {
     const int stat = report.status;
     const int percent = report.percent;
-    const QDateTime now = m_clock->now();
+    const QDateTime now = m_clock.now();
     LOG_INFO << "### status:" << stat << "percent:" << percent;
     if (stat != m_lastStatus) {
         LOG_INFO << QStringLiteral("upgrade status change: %1 -> %2").arg(m_lastStatus).arg(stat);
@@ -147,40 +146,35 @@ bool StatusEvaluation::evaluateStatus(const ar_upgrade_status &report, bool *nee
 
     if (stat != STAT_DONE) {
         const qint64 elapsed = m_lastStatusTime.isValid() ? m_lastStatusTime.secsTo(now) : 0;
-        if (elapsed >= UpgradeProcess::STATUS_TIMEOUT) {
+        if (elapsed >= STATUS_TIMEOUT) {
             TAVIO_LOG_PREFIXED(qCritical().noquote())
                 << QStringLiteral("status stagnation timeout: current status [%1] duration %2 seconds")
                        .arg(stat).arg(elapsed);
-            emit m_worker.logMessage(UpgradeProcess::tr("upgrade timeout, please restart the device to upgrade again."));
-            emit m_worker.sigUpgradeProcessHint(UpgradeProcess::tr("升级超时，请重启设备再次升级。"), true);
-            m_worker.setRun(false);
-            return true;
+            m_report.logText(QCoreApplication::translate(
+                "UpgradeProcess", "upgrade timeout, please restart the device to upgrade again."));
+            return UpgradeOutcome::failure(UpgradeOutcome::Kind::StatusTimeout,
+                                           QCoreApplication::translate("UpgradeProcess", "升级超时，请重启设备再次升级。"));
         }
     }
 
     if (percent == -1) {
         TAVIO_LOG_PREFIXED(qCritical().noquote())
             << QStringLiteral("abnormal termination, upgrade status code: %1").arg(stat);
-        emit m_worker.logMessage(UpgradeProcess::tr("abnormal termination, please restart the device to upgrade again."));
-        emit m_worker.sigUpgradeProcessHint(UpgradeProcess::tr("异常终止，请重启设备再次升级。"), true);
-        emit m_worker.sigUpgStart(false);
-        m_worker.setRun(false);
-        return true;
+        m_report.logText(QCoreApplication::translate(
+            "UpgradeProcess", "abnormal termination, please restart the device to upgrade again."));
+        return UpgradeOutcome::failure(UpgradeOutcome::Kind::AbnormalEnd,
+                                       QCoreApplication::translate("UpgradeProcess", "异常终止，请重启设备再次升级。"),
+                                       stat);
     }
 
-    LOG_WARNING << "device upgrade bRun!" << m_worker.beRun();
     if (stat == STAT_DONE) {
-        m_link->stopSerialRecv();
         *needReboot = true;
         recordUpgradeStatus(stat, percent);
-        return false;
+        return std::nullopt;
     }
     if (stat < 0) {
-        m_worker.setRun(false);
-        m_link->stopSerialRecv();
         LOG_WARNING << "device upgrade fail!";
-        reportNegativeStatusOnce(stat, percent);
-        return true;
+        return reportFailure(stat, percent);
     }
-    return false;
+    return std::nullopt;
 }

@@ -1,8 +1,8 @@
 #include "flashbench.h"
 #include "packagebuilder.h"
 #include "portfinder.h"
-#include "upgradeobserver.h"
-#include "upgradeprocess.h"
+#include "statusevaluation.h"
+#include "upgraderecorder.h"
 
 #include <QCryptographicHash>
 #include <QtTest>
@@ -326,12 +326,10 @@ void TestFlashCommand::deviceFailure_isToldInEnglish()
 {
     QFETCH(int, status);
     QFETCH(QString, text);
-    UsbVirtualSerial link(std::make_shared<FixedPortLister>());
-    UpgradeProcess worker(&link);
-    UpgradeObserver observer(&link, [](const QJsonObject &) {});
-    observer.watch(&worker);
-    worker.recordUpgradeStatus(status, 0);
-    QCOMPARE(observer.outcomeText(), text);
+    ReportedLines lines;
+    const SystemClock clock;
+    StatusEvaluation evaluation(lines, clock);
+    QCOMPARE(evaluation.reportFailure(status, 0).summary(), text);
 }
 
 QTEST_GUILESS_MAIN(TestFlashCommand)

@@ -7,6 +7,7 @@
 #include "logcapture.h"
 #include "portaccess.h"
 #include "upgradepage.h"
+#include "usbvirtualserial.h"
 
 #include <QDir>
 #include <QSignalSpy>
@@ -160,7 +161,9 @@ void TestPortAccess::window_showsHowToGetAccess()
         page.handleTextFromSettingPage(QStringLiteral("4F 54"));
         QVERIFY(done.wait(10000));
     } else {
+        QSignalSpy answered(&page, &UpgradePage::connectAnswered);
         page.findChild<QToolButton *>(QStringLiteral("btnConnDevice"))->click();
+        QVERIFY(answered.wait(10000));
     }
     VERIFY_BOXES(boxes);
     QVERIFY(!link.SerialPortIsOpen());

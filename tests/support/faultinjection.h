@@ -105,7 +105,7 @@ inline void inject(const QString &name, DeviceSimulator *sim, int clockFactor)
     } else if (name == QLatin1String("duplicates")) {
         sim->setDuplicateReplies(true);
     } else if (name == QLatin1String("late")) {
-        sim->setReplyDelay(ScaledClock(clockFactor).replyWaitMs(UpgradeProcess::AckTimeoutMs) * 3 / 2);
+        sim->setReplyDelay(ScaledClock(clockFactor).replyWaitMs(UpgradeChannel::AckTimeoutMs) * 3 / 2);
     } else if (name == QLatin1String("other seq")) {
         sim->setAckSeqOffset(1);
     } else if (name == QLatin1String("bad length")) {

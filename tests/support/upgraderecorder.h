@@ -3,6 +3,7 @@
 
 #include "upgradeclock.h"
 #include "upgradeprocess.h"
+#include "upgradereport.h"
 
 #include <QMutex>
 #include <QStringList>
@@ -16,23 +17,28 @@ public:
         record(worker, &UpgradeProcess::sigUpgProg, &m_progress);
         record(worker, &UpgradeProcess::logMessage, &m_view);
         record(worker, &UpgradeProcess::sigUpgradeWaiting, &m_waiting);
-        record(worker, &UpgradeProcess::sigUpgradeNotStarted, &m_notStarted);
-        QObject::connect(worker, &UpgradeProcess::sigUpgradeProcessHint, &m_context,
-                         [this](const QString &text, bool isHint) {
-            QMutexLocker lock(&m_mutex);
-            m_hints.append(text);
-            m_allHints &= isHint;
-        }, Qt::DirectConnection);
+        record(worker, &UpgradeProcess::finished, &m_outcomes);
     }
 
     QList<int> progress() const { QMutexLocker lock(&m_mutex); return m_progress; }
     QStringList view() const { QMutexLocker lock(&m_mutex); return m_view; }
-    QStringList hints() const { QMutexLocker lock(&m_mutex); return m_hints; }
-    bool hintsFlaggedAsHints() const { QMutexLocker lock(&m_mutex); return m_allHints; }
     QStringList waiting() const { QMutexLocker lock(&m_mutex); return m_waiting; }
-    QStringList notStarted() const { QMutexLocker lock(&m_mutex); return m_notStarted; }
+    QList<UpgradeOutcome> outcomes() const { QMutexLocker lock(&m_mutex); return m_outcomes; }
+    // The hints of the failures after something was sent, and of those before.
+    QStringList hints() const { return hintsOf([](const UpgradeOutcome &o) { return !o.nothingSent(); }); }
+    QStringList notStarted() const { return hintsOf([](const UpgradeOutcome &o) { return o.nothingSent(); }); }
 
 private:
+    template <typename Select>
+    QStringList hintsOf(Select select) const
+    {
+        QStringList hints;
+        for (const UpgradeOutcome &outcome : outcomes())
+            if (!outcome.hint.isEmpty() && select(outcome))
+                hints.append(outcome.hint);
+        return hints;
+    }
+
     template <typename Signal, typename Value>
     void record(UpgradeProcess *worker, Signal signal, QList<Value> *values)
     {
@@ -45,8 +51,19 @@ private:
     QObject m_context; // the connections end with the recorder
     mutable QMutex m_mutex;
     QList<int> m_progress;
-    QStringList m_view, m_hints, m_waiting, m_notStarted;
-    bool m_allHints = true;
+    QStringList m_view, m_waiting;
+    QList<UpgradeOutcome> m_outcomes;
+};
+
+// The log-view lines a part of the engine tells the user, kept.
+struct ReportedLines : UpgradeReport
+{
+    void progress(int) override {}
+    void logText(const QString &text) override { view.append(text); }
+    void waiting(const QString &) override {}
+    void enteredStep(int) override {}
+    void bytesSent(qint64, qint64) override {}
+    QStringList view;
 };
 
 // A clock the test sets by hand.

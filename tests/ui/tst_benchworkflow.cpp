@@ -1,3 +1,4 @@
+#include "imagesteps.h"
 #include "faultinjection.h"
 #include "packagebuilder.h"
 #include "upgradepage_fixture.h"
@@ -145,7 +146,7 @@ void TestBenchWorkflow::fault_endsCleanlyAndTheNextUpgradeSucceeds()
     DeviceSimulator &sim = f->device->sim;
     reconnect();
     if (fault == QLatin1String("slow"))
-        sim.setReplyDelay(ScaledClock(FastFactor).replyWaitMs(UpgradeProcess::AckTimeoutMs) / 2);
+        sim.setReplyDelay(ScaledClock(FastFactor).replyWaitMs(UpgradeChannel::AckTimeoutMs) / 2);
     Faults::inject(fault, &sim, FastFactor);
     sim.clearFrames();
     LogCapture::clear();
@@ -196,11 +197,11 @@ void TestBenchWorkflow::benchRun_mixedUpgradesEachEndAsExpected()
     // the rest is not sent and the bar never shows 100; the next package
     // goes through.
     QTRY_COMPARE(restarts.count(), 2); // into the upgrade state, then the normal restart
-    sim.setVerdicts(QVector<int>(UpgradeProcess::MaxResends + 1, -1).toList());
+    sim.setVerdicts(QVector<int>(ImageSteps::MaxResends + 1, -1).toList());
     upgrade(m_packagePath, Faults::TransferFailed);
     QCOMPARE(f->text("lbNote"), Faults::TransferFailed);
     QVERIFY(f->bar()->value() < 100);
-    QCOMPARE(m_received, QVector<QByteArray>(UpgradeProcess::MaxResends + 1, m_fpga).toList());
+    QCOMPARE(m_received, QVector<QByteArray>(ImageSteps::MaxResends + 1, m_fpga).toList());
     reconnect(packageLine());
     restarts.clear();
     upgrade(m_packagePath, QString());

@@ -195,7 +195,9 @@ void TestMainWindow::closeDuringAnUpgrade_asksAndEndsTheUpgradeOnYes()
     QVERIFY(window);
     auto *page = window->findChild<UpgradePage *>();
     page->handleDeviceDetected(f.device->sim.identity().vendorId);
+    QSignalSpy answered(page, &UpgradePage::connectAnswered);
     page->findChild<QToolButton *>(QStringLiteral("btnConnDevice"))->click();
+    QVERIFY(answered.wait());
     page->setFileChooser([image] { return image; });
     page->findChild<QToolButton *>(QStringLiteral("btnSelectBinFile"))->click();
     page->findChild<QToolButton *>(QStringLiteral("btnUpgrade"))->click();

@@ -48,8 +48,6 @@ private slots:
     void console_refusals_sendNothing();
     void console_outcomeWhileConnectWarns_isShownOnce();
 
-    void sender_outcomes_warnOnlyWhenAllowed_data();
-    void sender_outcomes_warnOnlyWhenAllowed();
 
 private:
     std::unique_ptr<PageFixture> f;
@@ -178,11 +176,14 @@ void TestUpgradeConsole::console_refusals_sendNothing()
     QSignalSpy done(page, &UpgradePage::consoleCommandDone);
     page->handleTextFromSettingPage(typed);
     VERIFY_BOXES(f->boxes);
+    QVERIFY(done.isEmpty());
     // A command through the same sender goes out after anything queued before it.
     page->setUpgradeFlag(false);
-    QCOMPARE(page->sendComandSafe(AR_COMMAND_FIND_DEVICE, 1, true), 0);
-    QCOMPARE(f->device->commands(), QList<quint32>{AR_COMMAND_FIND_DEVICE});
-    QVERIFY(done.isEmpty());
+    f->boxes.expect(Hint, QStringLiteral("发送成功"));
+    page->handleTextFromSettingPage(QStringLiteral("4F"));
+    QVERIFY(done.wait(ConsoleResultMs));
+    VERIFY_BOXES(f->boxes);
+    QCOMPARE(f->device->commands(), QList<quint32>{AR_COMMAND_SEND_TEXT});
 }
 
 // The console's outcome arrives while Connect's box is still open: one box.
@@ -202,44 +203,6 @@ void TestUpgradeConsole::console_outcomeWhileConnectWarns_isShownOnce()
     QVERIFY(answered);
     VERIFY_BOXES(f->boxes);
     QVERIFY(f->device->sim.frames().isEmpty());
-}
-
-// ---- the page command sender --------------------------------------------------------
-
-void TestUpgradeConsole::sender_outcomes_warnOnlyWhenAllowed_data()
-{
-    QTest::addColumn<QString>("situation");
-    QTest::addColumn<bool>("warnings");
-    QTest::addColumn<QString>("expectedText"); // empty: no box
-    // Connect's own tests press the button: warnings on, with and without an answer.
-    QTest::newRow("during an upgrade: the port is left alone") << "upgrading" << true << QString();
-    QTest::newRow("no port, warnings off") << "no port" << false << ConnectUsb;
-    QTest::newRow("port does not open, warnings on") << "unopenable" << true << CannotOpen;
-    QTest::newRow("port does not open, warnings off") << "unopenable" << false << QString();
-    QTest::newRow("silent device, warnings off") << "silent" << false << QString();
-}
-
-void TestUpgradeConsole::sender_outcomes_warnOnlyWhenAllowed()
-{
-    QFETCH(QString, situation);
-    QFETCH(bool, warnings);
-    QFETCH(QString, expectedText);
-    if (situation == QLatin1String("unopenable")) {
-        f->plainPorts->setPorts({{MissingPortPath, QString(), AR_FPV_BOARD_TYPE_GT_SKY}});
-    } else if (situation != QLatin1String("no port")) {
-        QVERIFY(f->startDevice());
-        f->device->sim.setSilent(situation == QLatin1String("silent"));
-    }
-    UpgradePage *page = f->makePage();
-    page->setUpgradeFlag(situation == QLatin1String("upgrading"));
-    if (!expectedText.isEmpty())
-        f->boxes.expect(expectedText == ConnectUsb ? Hint : Warning, expectedText);
-    QCOMPARE(page->sendComandSafe(AR_COMMAND_FIND_DEVICE, 1, warnings), -1);
-    VERIFY_BOXES(f->boxes);
-    if (situation == QLatin1String("upgrading")) {
-        QVERIFY(f->device->sim.frames().isEmpty());
-        QVERIFY(!f->device->link->SerialPortIsOpen());
-    }
 }
 
 QTEST_MAIN(TestUpgradeConsole)

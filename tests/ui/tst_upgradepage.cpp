@@ -129,7 +129,8 @@ void TestUpgradePage::presence_namesTheDevice_data()
     QTest::newRow("sky EX6 keeps its own name") << QList<int>{7542} << quad << "Merlow Sky" << true;
 }
 
-// A unit that stays is reported again and again: it is not paused for again.
+// A unit that stays is reported again and again: it is not paused for
+// again. The pause never holds the window up.
 void TestUpgradePage::presence_namesTheDevice()
 {
     QFETCH(QList<int>, vids);
@@ -143,13 +144,12 @@ void TestUpgradePage::presence_namesTheDevice()
         QElapsedTimer timer;
         timer.start();
         page->handleDeviceDetected(quint16(vid));
+        QCOMPARE(f->text("lbConnNote") != name, pauses);
+        QTRY_COMPARE(f->text("lbConnNote"), name);
         QCOMPARE(timer.elapsed() >= NamePauseMs, pauses);
-        QCOMPARE(f->text("lbConnNote"), name);
         QCOMPARE(f->plainLink->get_usb_vid(), vid);
-        timer.restart();
         page->handleDeviceDetected(quint16(vid));
-        QVERIFY2(timer.elapsed() < NamePauseMs, "a unit that stays is not paused for again");
-        QCOMPARE(f->text("lbConnNote"), name);
+        QCOMPARE(f->text("lbConnNote"), name); // a unit that stays is not paused for again
     }
 }
 
@@ -199,8 +199,7 @@ void TestUpgradePage::connect_unanswered_warnsAndStaysOnThePrompt_data()
     QTest::newRow("named no device, lower case") << sky << "no device" << temp << false << Hint << ConnectUsb;
     QTest::newRow("named no device, mixed case") << sky << "No DeVice" << temp << false << Hint << ConnectUsb;
     QTest::newRow("silent device") << sky << QString() << temp << true << Warning << NoCommunication;
-    // Every reply still says the temperature is not known: after ten passes
-    // of 100 ms the wait ends on its own.
+    // The reply says the temperature is not known: no identity came.
     QTest::newRow("no temperature") << sky << QString() << -100 << false << Hint << ConnectUsb;
 }
 
@@ -221,13 +220,7 @@ void TestUpgradePage::connect_unanswered_warnsAndStaysOnThePrompt()
     f->boxes.expect(title, text);
     if (!asks) // pressing again while the box is open adds no second one
         f->boxes.whileShown([this] { f->click("btnConnDevice"); });
-    QElapsedTimer timer;
-    timer.start();
     f->connectTo(quint16(vid));
-    if (cpuTemp == -100) {
-        QVERIFY(timer.elapsed() >= 1000);
-        QVERIFY(timer.elapsed() < 5000);
-    }
     VERIFY_BOXES(f->boxes);
     QCOMPARE(f->device->commands(), asks ? QList<quint32>{AR_COMMAND_FIND_DEVICE} : QList<quint32>());
     QVERIFY(!f->device->link->SerialPortIsOpen()); // a connection that failed holds no port

@@ -1,6 +1,7 @@
 #ifndef UPGRADEPAGE_FIXTURE_H
 #define UPGRADEPAGE_FIXTURE_H
 
+#include "devicenaming.h"
 #include "expectedboxes.h"
 #include "fixedportlister.h"
 #include "logcapture.h"
@@ -12,6 +13,7 @@
 #include <QDir>
 #include <QLabel>
 #include <QProgressBar>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QToolButton>
 #include <QtTest>
@@ -79,13 +81,25 @@ public:
     }
     QString text(const char *label) const { return widget<QLabel>(label)->text(); }
     QProgressBar *bar() const { return widget<QProgressBar>("progressBar"); }
-    void click(const char *button) const { widget<QToolButton>(button)->click(); }
+    // Presses `button`. Connect's question runs off the window's thread: the
+    // click returns once its answer is shown, as the user waits for it.
+    void click(const char *button) const
+    {
+        QSignalSpy answered(page.get(), &UpgradePage::connectAnswered);
+        QToolButton *pressed = widget<QToolButton>(button);
+        pressed->click();
+        if (qstrcmp(button, "btnConnDevice") == 0 && !pressed->isEnabled())
+            answered.wait(ConnectAnswerMs);
+    }
+    static constexpr int ConnectAnswerMs = 20000;
     bool shown(const char *name) const { return !widget<QWidget>(name)->isHidden(); }
 
-    // Reports the device as present and presses Connect.
+    // Reports the device as present and, once the page names it, presses Connect.
     void connectTo(quint16 vid)
     {
         page->handleDeviceDetected(vid);
+        if (DeviceNaming::keepsDefaultName(vid))
+            QTRY_VERIFY(text("lbConnNote") == DeviceNaming::defaultName(vid));
         click("btnConnDevice");
     }
 

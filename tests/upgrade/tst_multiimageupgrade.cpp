@@ -237,8 +237,8 @@ void TestMultiImageUpgrade::everyDataFrame_waitsTheLongAcknowledgement()
     QElapsedTimer timer;
     timer.start();
     QVERIFY(runPackage(writePackage({{IMG_TAREL_APP, partData('a', 500)}})));
-    QCOMPARE(device().framesOf(AR_CMD_SENDFILE_DATA).size(), int(UpgradeProcess::RequestTransmissions));
-    QVERIFY2(timer.elapsed() >= UpgradeProcess::RequestTransmissions * ScaledClock(FastFactor).replyWaitMs(UpgradeProcess::SensorAckTimeoutMs),
+    QCOMPARE(device().framesOf(AR_CMD_SENDFILE_DATA).size(), int(UpgradeChannel::RequestTransmissions));
+    QVERIFY2(timer.elapsed() >= UpgradeChannel::RequestTransmissions * ScaledClock(FastFactor).replyWaitMs(UpgradeChannel::SensorAckTimeoutMs),
              qPrintable(QString::number(timer.elapsed())));
 }
 

@@ -1,9 +1,9 @@
-#include "fixedportlister.h"
 #include "logcapture.h"
-#include "protocolframe.h"
-#include "upgradeprocess.h"
+#include "memorydevicelink.h"
+#include "replymailbox.h"
+#include "statusevaluation.h"
+#include "upgradechannel.h"
 #include "upgraderecorder.h"
-#include "usbvirtualserial.h"
 
 #include <QtTest>
 
@@ -35,15 +35,13 @@ private slots:
     void segmentLength_mapsToAFrameUnit();
 
 private:
-    // A worker on a link without a port, its clock set by hand, its sequence running.
+    // One status phase's evaluation, its clock set by hand.
     struct World
     {
-        World() { worker.setRun(true); }
         LogCapture log;
-        std::shared_ptr<ManualClock> clock = std::make_shared<ManualClock>();
-        UsbVirtualSerial link{std::make_shared<FixedPortLister>()};
-        UpgradeProcess worker{&link, clock};
-        UpgradeRecorder recorder{&worker};
+        ManualClock clock;
+        ReportedLines lines;
+        StatusEvaluation evaluation{lines, clock};
     };
     std::unique_ptr<World> w;
 };
@@ -56,7 +54,6 @@ void TestUpgradeStatus::init()
 void TestUpgradeStatus::cleanup()
 {
     w.reset();
-    m_upgrade_device_vid = 0;
 }
 
 void TestUpgradeStatus::recordUpgradeStatus_everyCode_data()
@@ -114,12 +111,16 @@ void TestUpgradeStatus::recordUpgradeStatus_everyCode()
     QFETCH(int, level);
     QFETCH(QStringList, view);
     QFETCH(QString, hint);
-    w->worker.recordUpgradeStatus(status, 37);
+    if (hint.isEmpty()) {
+        w->evaluation.recordUpgradeStatus(status, 37);
+    } else {
+        const UpgradeOutcome outcome = w->evaluation.reportFailure(status, 37);
+        QCOMPARE(int(outcome.kind), int(UpgradeOutcome::Kind::DeviceError));
+        QCOMPARE(outcome.code, status);
+        QCOMPARE(outcome.hint, hint);
+    }
     QCOMPARE(LogCapture::count(QStringLiteral("]  ") + logLine, QtMsgType(level)), 1);
-    QCOMPARE(w->recorder.view(), view);
-    QCOMPARE(w->recorder.hints(), hint.isEmpty() ? QStringList() : QStringList{hint});
-    QVERIFY(w->recorder.hintsFlaggedAsHints());
-    QVERIFY(w->worker.beRun()); // reporting alone never ends the sequence
+    QCOMPARE(w->lines.view, view);
 }
 
 void TestUpgradeStatus::statusReports_endTheUpgradeOnlyWhenTheyShould_data()
@@ -164,15 +165,16 @@ void TestUpgradeStatus::statusReports_endTheUpgradeOnlyWhenTheyShould()
     QFETCH(Reports, reports);
     QFETCH(QString, hint);
     QFETCH(QString, view);
+    std::optional<UpgradeOutcome> ended;
     for (int i = 0; i < reports.size(); ++i) {
-        w->clock->advanceSecs(reports.at(i).afterSecs);
+        w->clock.advanceSecs(reports.at(i).afterSecs);
         bool needReboot = false;
-        const bool ended = w->worker.evaluateStatus({reports.at(i).percent, reports.at(i).status, {}}, &needReboot);
-        QCOMPARE(ended, !hint.isEmpty() && i + 1 == reports.size());
+        ended = w->evaluation.evaluateStatus({reports.at(i).percent, reports.at(i).status, {}}, &needReboot);
+        QCOMPARE(bool(ended), !hint.isEmpty() && i + 1 == reports.size());
+        QCOMPARE(needReboot, reports.at(i).status == STAT_DONE && reports.at(i).percent != -1);
     }
-    QCOMPARE(w->recorder.hints(), hint.isEmpty() ? QStringList() : QStringList{hint});
-    QCOMPARE(w->worker.beRun(), hint.isEmpty());
-    QCOMPARE(w->recorder.view().last(), view);
+    QCOMPARE(ended ? ended->hint : QString(), hint);
+    QCOMPARE(w->lines.view.last(), view);
 }
 
 void TestUpgradeStatus::segmentLength_mapsToAFrameUnit_data()
@@ -193,12 +195,11 @@ void TestUpgradeStatus::segmentLength_mapsToAFrameUnit()
 {
     QFETCH(int, reported);
     QFETCH(int, unit);
-    QCOMPARE(w->worker.getSegmentLength(), 1024); // before any report
-    ar_device_info info{};
-    info.receiveMaxSize = reported;
-    w->link.receiveBytes(ProtocolFrame::encode(AR_COMMAND_FIND_DEVICE, AR_MSGTYPE_ACK, 0, 0,
-                                               ProtocolFrame::recordBytes(info)));
-    QCOMPARE(w->worker.getSegmentLength(), unit);
+    MemoryDeviceLink link;
+    ReplyMailbox mailbox(link, std::make_shared<ManualClock>());
+    UpgradeChannel channel(link, mailbox, w->lines);
+    mailbox.segmentLength(reported);
+    QCOMPARE(channel.getSegmentLength(), unit);
 }
 
 QTEST_GUILESS_MAIN(TestUpgradeStatus)

@@ -4,7 +4,7 @@
 // clock.
 
 #include "benchsupport.h"
-#include "devicesession.h"
+#include "devicejob.h"
 #include "flashcommand.h"
 #include "messageboxes.h"
 #include "upgradepage.h"
@@ -119,26 +119,26 @@ public:
         if (!round.start())
             return {};
         const std::unique_ptr<UsbVirtualSerial> link = makeLink(round.path(), round.vid());
-        UpgradePage page(nullptr, link.get(), nullptr, DeviceSession::clockFor(m_clockFactor));
+        UpgradePage page(nullptr, link.get(), nullptr, DeviceJob::clockFor(m_clockFactor));
         page.enterDeviceConnNotePage();
         page.setFileChooser([this] { return m_imagePath; });
         const QLabel *note = page.findChild<QLabel *>(QStringLiteral("lbNote"));
         QEventLoop loop;
         // Queued after the page's own handling of the same report.
-        QObject::connect(page.worker(), &UpgradeProcess::upgradeSucceeded, &loop, &QEventLoop::quit,
-                         Qt::QueuedConnection);
-        QObject::connect(page.worker(), &UpgradeProcess::sigUpgradeProcessHint, &loop, &QEventLoop::quit);
+        QObject::connect(&page, &UpgradePage::connectAnswered, &loop, &QEventLoop::quit, Qt::QueuedConnection);
+        QObject::connect(page.worker(), &UpgradeProcess::finished, &loop, &QEventLoop::quit, Qt::QueuedConnection);
         QTimer::singleShot(UpgradeLimitMs, &loop, &QEventLoop::quit);
         m_box.clear();
 
         const Clock::time_point start = Clock::now();
         page.handleDeviceDetected(round.vid());
-        for (const char *button : {"btnConnDevice", "btnSelectBinFile", "btnUpgrade"})
+        page.findChild<QToolButton *>(QStringLiteral("btnConnDevice"))->click();
+        loop.exec(); // the device's answer
+        for (const char *button : {"btnSelectBinFile", "btnUpgrade"})
             page.findChild<QToolButton *>(QLatin1String(button))->click();
         if (m_box.isEmpty() && page.getUpgradeFlag())
             loop.exec();
         const double seconds = elapsedUs(start) / MicrosecondsPerSecond;
-        m_upgrade_device_vid = 0; // as a disconnect leaves it
         return outcome(round, note->text() == SuccessNote, seconds, m_box.isEmpty() ? note->text() : m_box,
                        &m_window);
     }

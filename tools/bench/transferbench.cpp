@@ -62,18 +62,10 @@ const QString DeliveredKey = QStringLiteral("delivered");
 bool runUpgrade(UsbVirtualSerial &link, const QString &imagePath, quint16 vid)
 {
     UpgradeProcess worker(&link, std::make_shared<ScaledClock>(FastClockFactor));
-    std::atomic<bool> succeeded{false};
-    std::atomic<bool> hinted{false};
-    QObject::connect(&worker, &UpgradeProcess::upgradeSucceeded, &worker, [&] { succeeded = true; },
-                     Qt::DirectConnection);
-    QObject::connect(&worker, &UpgradeProcess::sigUpgradeProcessHint, &worker,
-                     [&] { hinted = true; }, Qt::DirectConnection);
     if (!askIdentity(link))
         return false;
-    worker.setBinFilePath(imagePath);
-    m_upgrade_device_vid.store(vid);
-    worker.upgradeProcess();
-    return succeeded.load() && !hinted.load();
+    link.setUpgradeTarget(vid);
+    return worker.upgradeFile(imagePath, UpgradeKind::SingleImage).succeeded();
 }
 
 struct TransferResult

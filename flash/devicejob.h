@@ -1,10 +1,10 @@
-#ifndef DEVICESESSION_H
-#define DEVICESESSION_H
+#ifndef DEVICEJOB_H
+#define DEVICEJOB_H
 
 #include "deviceidentitystore.h"
 #include "flashevents.h"
-#include "restartcheck.h"
 #include "serialportlister.h"
+#include "upgradeoutcome.h"
 
 #include <QElapsedTimer>
 #include <QJsonObject>
@@ -13,17 +13,17 @@
 #include <functional>
 #include <memory>
 
+class DeviceSession;
 class Ledger;
 class QThread;
 class UpgradeClock;
 class UpgradeObserver;
-class UpgradeProcess;
 class UsbVirtualSerial;
 
-// One device of a run: its own link (dedicated to its port), worker and
-// thread, so a slow or failing device never holds up another. The job runs
-// on the session's thread; events and the end are signalled from there.
-class DeviceSession : public QObject
+// One device of a run: its own link (dedicated to its port), device session
+// and thread, so a slow or failing device never holds up another. The job
+// runs on the job's thread; events and the end are signalled from there.
+class DeviceJob : public QObject
 {
     Q_OBJECT
 
@@ -42,11 +42,13 @@ public:
         std::function<bool(const QString &serial)> claim;
     };
 
-    DeviceSession(const Setup &setup, Job job, const QString &file = QString());
-    ~DeviceSession() override;
+    DeviceJob(const Setup &setup, Job job, const QString &file = QString());
+    ~DeviceJob() override;
 
     // Real time for the program, or a fast clock for tests.
     static std::shared_ptr<const UpgradeClock> clockFor(int factor);
+    // The command's exit code for an upgrade that came to `outcome`.
+    static int exitCodeOf(const UpgradeOutcome &outcome);
 
     void start();
     // Ends the upgrade under way through the worker's cancel path; from any thread.
@@ -64,7 +66,7 @@ private:
     void run();
     bool connectDevice();
     void upgrade();
-    void finishVerification();
+    void finishUpgrade(const UpgradeOutcome &outcome);
     void finish(int exitCode, const QString &text, const QJsonObject &details = QJsonObject());
     void record(int exitCode, const QString &text, const QString &fileMd5, const QString &firmwareAfter);
     FlashEvents::Source source() const;
@@ -72,18 +74,14 @@ private:
     Setup m_setup;
     Job m_job;
     QString m_file;
-    std::shared_ptr<const UpgradeClock> m_clock;
     std::unique_ptr<UsbVirtualSerial> m_link;
+    std::unique_ptr<DeviceSession> m_session;
     std::unique_ptr<UpgradeObserver> m_observer;
-    std::unique_ptr<UpgradeProcess> m_worker;
     DeviceIdentityInfo m_identity; // as the device was before the upgrade
-    RestartCheck::Result m_check;  // of the restarted device, with --verify
-    PortAccess m_access;           // of a port that did not open
     QElapsedTimer m_started;
     QThread *m_thread = nullptr;
     std::atomic<int> m_exitCode{0};
     std::atomic<bool> m_leftAlone{false};
-    std::atomic<bool> m_cancelled{false};
 };
 
-#endif // DEVICESESSION_H
+#endif // DEVICEJOB_H

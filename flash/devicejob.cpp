@@ -1,15 +1,13 @@
-#include "devicesession.h"
+#include "devicejob.h"
 
-#include "firmwarerules.h"
+#include "devicesession.h"
 #include "flashexit.h"
-#include "identityquery.h"
 #include "imageplan.h"
 #include "ledger.h"
 #include "logging.h"
 #include "logsystem.h"
 #include "upgradeclock.h"
 #include "upgradeobserver.h"
-#include "upgradeprocess.h"
 #include "usbvirtualserial.h"
 
 #include <QCoreApplication>
@@ -31,34 +29,56 @@ void tagThread(QThread *thread, const QString &tag)
 
 } // namespace
 
-std::shared_ptr<const UpgradeClock> DeviceSession::clockFor(int factor)
+std::shared_ptr<const UpgradeClock> DeviceJob::clockFor(int factor)
 {
     if (factor > 1)
         return std::make_shared<ScaledClock>(factor);
     return std::make_shared<SystemClock>();
 }
 
-DeviceSession::DeviceSession(const Setup &setup, Job job, const QString &file)
+// How each way an upgrade can end leaves the command.
+int DeviceJob::exitCodeOf(const UpgradeOutcome &outcome)
+{
+    using Kind = UpgradeOutcome::Kind;
+    switch (outcome.kind) {
+    case Kind::Succeeded:
+        return !outcome.restartChecked() || outcome.verified() ? FlashExit::Success : FlashExit::VerifyFailed;
+    case Kind::NotStarted:
+        return FlashExit::FileRefused;
+    case Kind::FileChanged:
+    case Kind::DeviceRefused:
+    case Kind::AbnormalEnd:
+    case Kind::DeviceError:
+        return FlashExit::DeviceRefused;
+    case Kind::TransferFailed:
+    case Kind::NoReboot:
+    case Kind::NotBack:
+    case Kind::StatusTimeout:
+    case Kind::Cancelled:
+        return FlashExit::LinkFailed;
+    }
+    return FlashExit::LinkFailed;
+}
+
+DeviceJob::DeviceJob(const Setup &setup, Job job, const QString &file)
     : m_setup(setup)
     , m_job(job)
     , m_file(file)
-    , m_clock(clockFor(setup.clockFactor))
     , m_link(new UsbVirtualSerial(setup.ports))
 {
     m_link->dedicateTo({setup.port.portName, setup.port.vendorIdentifier});
+    m_session.reset(new DeviceSession(m_link.get(), clockFor(setup.clockFactor)));
     m_observer.reset(new UpgradeObserver(m_link.get(), [this](const QJsonObject &e) { emit event(e); }));
-    m_worker.reset(new UpgradeProcess(m_link.get(), m_clock));
-    m_worker->setChecksRestart(setup.verify);
-    // Both come on the session's own thread, within the upgrade's sequence.
-    connect(m_worker.get(), &UpgradeProcess::restartCheckStarted, this,
+    UpgradeProcess *worker = m_session->worker();
+    worker->setChecksRestart(setup.verify);
+    // It comes on the job's own thread, within the upgrade's sequence.
+    connect(worker, &UpgradeProcess::restartCheckStarted, this,
             [this] { emit event(FlashEvents::phase(source(), QStringLiteral("verify"))); }, Qt::DirectConnection);
-    connect(m_worker.get(), &UpgradeProcess::restartChecked, this,
-            [this](const RestartCheck::Result &result) { m_check = result; }, Qt::DirectConnection);
-    m_observer->watch(m_worker.get());
+    m_observer->watch(worker);
     m_observer->setSource(source());
 }
 
-DeviceSession::~DeviceSession()
+DeviceJob::~DeviceJob()
 {
     if (m_thread) {
         m_thread->wait();
@@ -66,25 +86,24 @@ DeviceSession::~DeviceSession()
     }
 }
 
-void DeviceSession::start()
+void DeviceJob::start()
 {
     m_thread = QThread::create([this] { run(); });
-    connect(m_thread, &QThread::finished, this, &DeviceSession::finished);
+    connect(m_thread, &QThread::finished, this, &DeviceJob::finished);
     m_thread->start();
 }
 
-void DeviceSession::cancel()
+void DeviceJob::cancel()
 {
-    m_cancelled.store(true);
-    m_worker->resetUpgradeParameters(1);
+    m_session->cancel();
 }
 
-FlashEvents::Source DeviceSession::source() const
+FlashEvents::Source DeviceJob::source() const
 {
     return {m_setup.port.portName, fixedFieldText(m_identity.serial)};
 }
 
-void DeviceSession::run()
+void DeviceJob::run()
 {
     m_started.start();
     LogSystem::setThreadTag(m_setup.port.portName);
@@ -95,14 +114,14 @@ void DeviceSession::run()
         upgrade();
     else if (connected)
         finish(FlashExit::Success, QStringLiteral("identified"));
-    m_link->stopSerialRecv();
-    m_link->closeSerialPort();
+    m_session->releasePort();
 }
 
-bool DeviceSession::connectDevice()
+bool DeviceJob::connectDevice()
 {
     emit event(FlashEvents::phase(source(), QStringLiteral("connect")));
-    switch (IdentityQuery::ask(m_link.get(), *m_clock, ConnectTransmissions, &m_identity, &m_access)) {
+    const DeviceSession::Connection connection = m_session->connectDevice(ConnectTransmissions);
+    switch (connection.answer) {
     case IdentityQuery::Answer::NoPort:
         finish(FlashExit::NoDevice, QStringLiteral("no device at %1").arg(m_setup.port.portName));
         return false;
@@ -110,21 +129,23 @@ bool DeviceSession::connectDevice()
         finish(FlashExit::NoDevice, QStringLiteral("the port %1 cannot be opened").arg(m_setup.port.portName));
         return false;
     case IdentityQuery::Answer::Denied:
-        finish(FlashExit::NoDevice, m_access.deniedText());
+        finish(FlashExit::NoDevice, connection.access.deniedText());
         return false;
     case IdentityQuery::Answer::Silent:
+    case IdentityQuery::Answer::Unidentified:
         finish(FlashExit::LinkFailed, QStringLiteral("the device does not answer"));
         return false;
     case IdentityQuery::Answer::Identified:
         break;
     }
+    m_identity = connection.identity;
     m_observer->setSource(source());
     emit event(FlashEvents::identity(source(), m_identity, m_link->getReceiveMaxSize(),
                                      m_setup.port.vendorIdentifier));
     return true;
 }
 
-void DeviceSession::upgrade()
+void DeviceJob::upgrade()
 {
     if (m_setup.claim && !m_setup.claim(fixedFieldText(m_identity.serial))) {
         m_leftAlone.store(true);
@@ -132,10 +153,9 @@ void DeviceSession::upgrade()
         return;
     }
     const QString fileName = ImagePlan::fileNameOf(m_file);
-    const FirmwareRules::FileJudgement judgement = FirmwareRules::judgeFile(m_identity.firmware.data(), m_file);
+    const FirmwareRules::FileJudgement judgement = m_session->judge(m_file);
     const bool accepted = judgement.verdict == FirmwareRules::FileVerdict::Accepted;
-    const bool package = FirmwareRules::isMultiImageLine(m_setup.port.vendorIdentifier,
-                                                         m_identity.firmware.data());
+    const bool package = m_session->sequenceFor(m_setup.port.vendorIdentifier) == UpgradeKind::Package;
     const QString text = accepted
             ? QStringLiteral("accepted")
             : QCoreApplication::translate("UpgradePage", FirmwareRules::refusalText(judgement.verdict));
@@ -146,42 +166,29 @@ void DeviceSession::upgrade()
         finish(FlashExit::FileRefused, text);
         return;
     }
-    m_worker->expectSequence(); // a cancel from now on ends the sequence, even before it starts
-    if (m_cancelled.load()) {
-        finish(FlashExit::LinkFailed, QStringLiteral("cancelled"));
-        return;
-    }
-    m_worker->upgradeFile(m_file, package ? UpgradeKind::Package : UpgradeKind::SingleImage);
-    if (m_worker->wasCancelled())
-        finish(FlashExit::LinkFailed, QStringLiteral("cancelled"));
-    else if (m_setup.verify && m_observer->exitCode() == FlashExit::Success)
-        finishVerification();
-    else
-        finish(m_observer->exitCode(), m_observer->outcomeText());
+    finishUpgrade(m_session->upgrade(m_file, m_setup.port.vendorIdentifier));
 }
 
-// The restarted device must have reported the firmware the file's name announced.
-void DeviceSession::finishVerification()
+// The restarted device, when checked, must have reported the firmware the file's name announced.
+void DeviceJob::finishUpgrade(const UpgradeOutcome &outcome)
 {
-    if (m_check.outcome == RestartCheck::Outcome::Cancelled) {
-        finish(FlashExit::LinkFailed, QStringLiteral("cancelled"));
-        return;
+    QJsonObject details;
+    if (outcome.succeeded() && outcome.restartChecked()) {
+        details.insert(QStringLiteral("verified"), outcome.verified());
+        if (outcome.check.outcome != RestartCheck::Outcome::NoAnswer)
+            details.insert(QStringLiteral("firmwareAfter"), RestartCheck::firmwareOf(outcome.check));
     }
-    const bool verified = m_check.outcome == RestartCheck::Outcome::Verified;
-    QJsonObject details{{QStringLiteral("verified"), verified}};
-    if (m_check.outcome != RestartCheck::Outcome::NoAnswer)
-        details.insert(QStringLiteral("firmwareAfter"), RestartCheck::firmwareOf(m_check));
-    finish(verified ? FlashExit::Success : FlashExit::VerifyFailed, RestartCheck::describe(m_check), details);
+    finish(exitCodeOf(outcome), outcome.summary(), details);
 }
 
-void DeviceSession::finish(int exitCode, const QString &text, const QJsonObject &details)
+void DeviceJob::finish(int exitCode, const QString &text, const QJsonObject &details)
 {
     LOG_INFO << "tavio-flash:" << m_setup.port.portName << "exit" << exitCode << text;
     m_exitCode.store(exitCode);
     QJsonObject result = FlashEvents::result(source(), exitCode, text);
     for (auto it = details.constBegin(); it != details.constEnd(); ++it)
         result.insert(it.key(), it.value());
-    const QString fileMd5 = QString::fromLatin1(m_worker->upgradeFileMd5());
+    const QString fileMd5 = QString::fromLatin1(m_session->worker()->upgradeFileMd5());
     if (!fileMd5.isEmpty()) // the file as pinned when its upgrade started: all that can have been sent
         result.insert(QStringLiteral("fileMd5"), fileMd5);
     if (m_job == Job::Upgrade && m_setup.ledger)
@@ -192,7 +199,7 @@ void DeviceSession::finish(int exitCode, const QString &text, const QJsonObject 
     emit event(result);
 }
 
-void DeviceSession::record(int exitCode, const QString &text, const QString &fileMd5,
+void DeviceJob::record(int exitCode, const QString &text, const QString &fileMd5,
                            const QString &firmwareAfter)
 {
     Ledger::Entry entry;

@@ -1,0 +1,141 @@
+#include "upgradechannel.h"
+
+#include "ARNetType.h"
+#include "logging.h"
+#include "pinnedimage.h"
+#include "replymailbox.h"
+#include "upgradereport.h"
+#include "waitreport.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QFile>
+
+UpgradeChannel::UpgradeChannel(DeviceLink &link, ReplyMailbox &mailbox, UpgradeReport &report)
+    : m_link(link)
+    , m_mailbox(mailbox)
+    , m_report(report)
+{
+}
+
+int UpgradeChannel::getSegmentLength() const
+{
+    static const int Units[] = {1048576, 512000, 409600, 307200, 204800, 102400,
+                                51200,   40960,  30720,  20480,  10240};
+    const int length = m_mailbox.segmentLength();
+    if (length == 4096)
+        return 4096;
+    for (int unit : Units)
+        if (length >= unit)
+            return unit;
+    return ReplyMailbox::DefaultSegmentLength;
+}
+
+qint32 UpgradeChannel::commandUpgSendRecv(unsigned cmd, const QByteArray &payload)
+{
+    if (!m_mailbox.running())
+        return -1; // an ended sequence sends nothing more
+    return m_link.request(cmd, payload, RequestTransmissions,
+                          unsigned(m_mailbox.clock().replyWaitMs(AckTimeoutMs)), m_mailbox.proceed());
+}
+
+int UpgradeChannel::commandSendWithFileRecv(QFile *file, unsigned segmentLen, unsigned imgType, SentImage *sent)
+{
+    const unsigned timeoutMs = unsigned(m_mailbox.clock().replyWaitMs(
+        imgType == IMG_TAREL_8333_SENSOR ? SensorAckTimeoutMs : AckTimeoutMs));
+    const int segUnitLength = getSegmentLength();
+    LOG_INFO << "segUnitLength" << segUnitLength;
+    QByteArray buffer(int(qMin<qint64>(segUnitLength, qMax(1u, segmentLen))), Qt::Uninitialized);
+
+    unsigned left = segmentLen;
+    do {
+        if (!m_mailbox.running())
+            return -1; // an ended sequence sends nothing more
+        const qint64 wanted = qMin<qint64>(segUnitLength, left);
+        const qint64 read = file->read(buffer.data(), wanted);
+        if (read != wanted) {
+            LOG_WARNING << "the image file ended early:" << read << "of" << wanted << "bytes read";
+            return FileChanged; // none of a file cut under the program goes out
+        }
+        sent->add(buffer.constData(), read);
+        const qint32 ret = m_link.request(AR_CMD_SENDFILE_DATA, QByteArray::fromRawData(buffer.constData(), int(read)),
+                                          RequestTransmissions, timeoutMs, m_mailbox.proceed());
+        if (ret < 0) {
+            LOG_INFO << "commandSerialSend send err, ret " << ret;
+            return -1;
+        }
+        left -= qMin(left, unsigned(read));
+        if (read == 0)
+            break; // the end of the file: nothing more to read
+    } while (left > 0);
+    return int(segmentLen);
+}
+
+void UpgradeChannel::upgReboot(const char *reboot_mode)
+{
+    LOG_INFO << "upgReboot mode: " << reboot_mode;
+    ar_device_reboot record{};
+    qstrncpy(record.mode, reboot_mode, sizeof(record.mode));
+    commandUpgSendRecv(AR_COMMAND_GET_ACTIVE,
+                       QByteArray(reinterpret_cast<const char *>(&record), int(sizeof(record))));
+}
+
+void UpgradeChannel::reopenSerialPort()
+{
+    if (m_link.openDevicePort(true) != DeviceLink::PortOpening::NoPort)
+        LOG_INFO << "reopenSerialPort";
+}
+
+bool UpgradeChannel::waitSerialResponse()
+{
+    const auto report = waitReport(WaitKind::DeviceRestart);
+    QDeadlineTimer limit(m_mailbox.clock().realMs(ReconnectLimitMs));
+    bool opened = false;
+    while (m_mailbox.running() && !limit.hasExpired()) {
+        if (m_link.openDevicePort(false) == DeviceLink::PortOpening::Opened) {
+            LOG_INFO << "SerialPort Open!!!!!!";
+            m_mailbox.pause(PortSettleMs);
+            if (!m_mailbox.running())
+                break;
+            // A port that was still on its way out fails while settling: wait on.
+            if (m_link.SerialPortIsOpen()) {
+                opened = true;
+                break;
+            }
+            continue;
+        }
+        LOG_INFO << "SerialPort not Open";
+        m_mailbox.pause(PortRetryMs);
+    }
+    LOG_INFO << (opened ? "SerialPort is Open" : "SerialPort wait ended");
+    return opened;
+}
+
+int UpgradeChannel::waitReceiveDateResponse()
+{
+    const auto report = waitReport(WaitKind::DeviceVerdict);
+    const bool arrived = m_mailbox.waitFor([this] { return m_mailbox.verdict() != ReplyMailbox::NoVerdict; },
+                                           VerdictPolls * VerdictPollMs);
+    if (!arrived)
+        LOG_INFO << "waitReceiveDateResponse timeout " << VerdictPolls + 1;
+    LOG_INFO << "waitReceiveDateResponse m_receiveStatus " << m_mailbox.verdict();
+    return m_mailbox.verdict();
+}
+
+void UpgradeChannel::reportWaiting(WaitKind kind, qint64 seconds)
+{
+    if (kind == WaitKind::DeviceRestart) {
+        m_report.logText(QStringLiteral("waiting for the device to restart... %1 s").arg(seconds));
+        m_report.waiting(QCoreApplication::translate("UpgradeProcess", "正在等待设备重启，已等待%1秒").arg(seconds));
+    } else {
+        m_report.logText(QStringLiteral("waiting for the device's verdict... %1 s").arg(seconds));
+        m_report.waiting(QCoreApplication::translate("UpgradeProcess", "正在等待设备的校验结果，已等待%1秒").arg(seconds));
+    }
+}
+
+std::unique_ptr<WaitReport> UpgradeChannel::waitReport(WaitKind kind)
+{
+    return std::make_unique<WaitReport>(
+        m_mailbox.clock(), WaitReportIntervalMs, [this, kind](qint64 seconds) { reportWaiting(kind, seconds); },
+        [this] { m_report.waiting(QString()); });
+}

@@ -1,0 +1,71 @@
+#ifndef UPGRADECHANNEL_H
+#define UPGRADECHANNEL_H
+
+#include "devicelink.h"
+
+#include <QByteArray>
+#include <memory>
+
+class QFile;
+class ReplyMailbox;
+class SentImage;
+class UpgradeReport;
+class WaitReport;
+
+// The exchanges of an upgrade with the device, on the sequence's thread:
+// requests, the file's segments, the reboot request, the wait for the port
+// after a reboot and the wait for the file's verdict. Each blocks its thread
+// and ends early when the run flag is cleared.
+class UpgradeChannel
+{
+public:
+    static constexpr unsigned RequestTransmissions = 5;
+    static constexpr unsigned AckTimeoutMs = 2000;
+    static constexpr unsigned SensorAckTimeoutMs = 10000;
+    static constexpr int VerdictPollMs = 100;
+    static constexpr int VerdictPolls = 60;
+    static constexpr int PortRetryMs = 1000;
+    static constexpr int PortSettleMs = 5000;
+    static constexpr int ReconnectLimitMs = 300000; // as long as the reboot loop waits for its notice
+    static constexpr int WaitReportIntervalMs = 5000; // a long wait is told at least this often
+    // What commandSendWithFileRecv() returns when the file ended early
+    // (nothing of the short read is sent).
+    static constexpr int FileChanged = -2;
+
+    // What a sequence waits for, as the user is told.
+    enum class WaitKind { DeviceRestart, DeviceVerdict };
+
+    UpgradeChannel(DeviceLink &link, ReplyMailbox &mailbox, UpgradeReport &report);
+
+    DeviceLink &link() { return m_link; }
+    ReplyMailbox &mailbox() { return m_mailbox; }
+
+    // The frame unit for the segment length the device reported.
+    int getSegmentLength() const;
+    // A request with its retransmissions; nothing once the run flag is cleared.
+    qint32 commandUpgSendRecv(unsigned cmd, const QByteArray &payload = QByteArray());
+    // Sends `segmentLen` bytes of `file` from its position, in frames of the
+    // frame unit, adding each to `sent`. Returns segmentLen, -1 when a frame
+    // failed, or FileChanged.
+    int commandSendWithFileRecv(QFile *file, unsigned segmentLen, unsigned imgType, SentImage *sent);
+    // Asks the device to reboot into `reboot_mode`.
+    void upgReboot(const char *reboot_mode);
+    // Opens any recognised device's port again; the port may be left from
+    // before the device last restarted.
+    void reopenSerialPort();
+    // Waits for the rebooted device's port and lets it settle: true when it is open.
+    bool waitSerialResponse();
+    // The verdict on the end of file (ReplyMailbox::NoVerdict: none in time).
+    int waitReceiveDateResponse();
+    // Tells the user what the sequence waits for until the result goes.
+    std::unique_ptr<WaitReport> waitReport(WaitKind kind);
+
+private:
+    void reportWaiting(WaitKind kind, qint64 seconds);
+
+    DeviceLink &m_link;
+    ReplyMailbox &m_mailbox;
+    UpgradeReport &m_report;
+};
+
+#endif // UPGRADECHANNEL_H
