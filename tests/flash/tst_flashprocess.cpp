@@ -1,12 +1,9 @@
 #include "flashbench.h"
-#include "interruptwatcher.h"
 #include "packagebuilder.h"
 
 #include <QProcess>
 #include <QtTest>
 #include <csignal>
-#include <sys/wait.h>
-#include <unistd.h>
 
 using namespace FlashBench;
 
@@ -21,7 +18,6 @@ private slots:
     void logOnADevice_endsTheCommand();
     void signal_cancelsTheUpgradeCleanly_data();
     void signal_cancelsTheUpgradeCleanly();
-    void signalAfterTheToldOnes_endsTheProcessAtOnce();
 
 private:
     // Runs tavio-flash in the world's folder without any display.
@@ -153,24 +149,6 @@ void TestFlashProcess::signal_cancelsTheUpgradeCleanly()
     QVERIFY(parsed && !events.isEmpty());
     QCOMPARE(string(events.last(), "event"), QStringLiteral("result"));
     QCOMPARE(string(events.last(), "text"), QStringLiteral("cancelled"));
-}
-
-// Whatever the program is doing when the next signal comes, the signal ends it.
-void TestFlashProcess::signalAfterTheToldOnes_endsTheProcessAtOnce()
-{
-    const InterruptWatcher watcher(1);
-    QVERIFY(watcher.isWatching());
-    const pid_t child = ::fork();
-    if (child == 0) {
-        ::raise(SIGTERM); // told
-        ::raise(SIGTERM); // not told: the end
-        ::_exit(0);
-    }
-    QVERIFY(child > 0);
-    int status = 0;
-    QCOMPARE(::waitpid(child, &status, 0), child);
-    QVERIFY(WIFSIGNALED(status));
-    QCOMPARE(WTERMSIG(status), SIGTERM);
 }
 
 QTEST_GUILESS_MAIN(TestFlashProcess)

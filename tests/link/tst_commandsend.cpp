@@ -1,3 +1,4 @@
+#include "fixedportlister.h"
 #include "logcapture.h"
 #include "protocolframe.h"
 #include "pseudoterminal.h"

@@ -2,28 +2,12 @@
 #define SIMULATEDDEVICE_H
 
 #include "devicesimulator.h"
-#include "fixedportlister.h"
+#include "simulatorportlister.h"
 #include "usbvirtualserial.h"
 
 #include <QTemporaryDir>
 #include <functional>
 #include <memory>
-
-// Lists the simulator's port (its link path, while it exists) under the
-// identity the simulator has now, so a test can change it between reboots.
-class SimulatorPortLister : public SerialPortLister
-{
-public:
-    explicit SimulatorPortLister(const DeviceSimulator *sim) : m_sim(sim) {}
-    QList<SerialPortDescription> availablePorts() const override
-    {
-        const DeviceIdentity id = m_sim->identity();
-        return ExtraPortLister(nullptr, {m_sim->linkPath(), id.manufacturer, id.vendorId}).availablePorts();
-    }
-
-private:
-    const DeviceSimulator *m_sim;
-};
 
 // First transmissions only: a late acknowledgement on a loaded machine makes
 // the link send a request again, under the same sequence number.

@@ -4,7 +4,7 @@
 #include "settingpage.h"
 #include "sidebar.h"
 #include "sidebarmenuitem.h"
-#include "simulateddevice.h"
+#include "simulatorportlister.h"
 #include "upgradepage.h"
 #include "upgradeprocess.h"
 

@@ -16,8 +16,26 @@ const QString VerboseOption = QStringLiteral("verbose");
 const QString AfterUpgradeOption = QStringLiteral("after-upgrade");
 const QString PackageFirmwareOption = QStringLiteral("package-firmware");
 
-// --after-upgrade's words, in SimScript::AfterUpgrade's order.
-const QStringList AfterUpgradeWords{QStringLiteral("stay"), QStringLiteral("new"), QStringLiteral("old")};
+// --after-upgrade's word for each SimScript::AfterUpgrade, paired explicitly
+// so that reordering the enumeration cannot swap their meanings.
+struct AfterUpgradeWord
+{
+    SimScript::AfterUpgrade after;
+    const char *word;
+};
+const AfterUpgradeWord AfterUpgradeWords[] = {
+    {SimScript::AfterUpgrade::Stay, "stay"},
+    {SimScript::AfterUpgrade::RestartWithNewFirmware, "new"},
+    {SimScript::AfterUpgrade::RestartWithOldFirmware, "old"},
+};
+
+QString afterUpgradeWord(SimScript::AfterUpgrade after)
+{
+    for (const AfterUpgradeWord &entry : AfterUpgradeWords)
+        if (entry.after == after)
+            return QLatin1String(entry.word);
+    return QString();
+}
 
 constexpr int Decimal = 10;
 constexpr int Hexadecimal = 16;
@@ -186,12 +204,17 @@ QString SimCommandLine::afterUpgradeProblem()
 {
     if (!m_parser.isSet(AfterUpgradeOption))
         return QString();
-    const int index = AfterUpgradeWords.indexOf(m_parser.value(AfterUpgradeOption));
-    if (index < 0)
-        return QStringLiteral("Invalid --%1: %2 (expected %3)")
-            .arg(AfterUpgradeOption, m_parser.value(AfterUpgradeOption), AfterUpgradeWords.join(QLatin1Char('|')));
-    m_options.afterUpgrade = SimScript::AfterUpgrade(index);
-    return QString();
+    const QString value = m_parser.value(AfterUpgradeOption);
+    QStringList words;
+    for (const AfterUpgradeWord &entry : AfterUpgradeWords) {
+        if (value == QLatin1String(entry.word)) {
+            m_options.afterUpgrade = entry.after;
+            return QString();
+        }
+        words << QLatin1String(entry.word);
+    }
+    return QStringLiteral("Invalid --%1: %2 (expected %3)")
+        .arg(AfterUpgradeOption, value, words.join(QLatin1Char('|')));
 }
 
 namespace SimConsole {
@@ -210,7 +233,7 @@ QStringList startupFacts(const SimOptions &options, const QString &slavePath)
           << QStringLiteral("max-size: %1").arg(id.receiveMaxSize)
           << QStringLiteral("temp: %1").arg(id.cpuTemp)
           << QStringLiteral("reboot-delay: %1").arg(options.rebootDelayMs)
-          << QStringLiteral("after-upgrade: %1").arg(AfterUpgradeWords.value(int(options.afterUpgrade)));
+          << QStringLiteral("after-upgrade: %1").arg(afterUpgradeWord(options.afterUpgrade));
     if (!options.packageFirmware.isEmpty())
         facts << QStringLiteral("package-firmware: %1").arg(QString::fromUtf8(options.packageFirmware));
     return facts;
