@@ -253,6 +253,10 @@
         <source>升级固件不是正常的文件！请检查！</source>
         <translation>升级固件不是正常的文件！请检查！</translation>
     </message>
+    <message>
+        <source>正在连接设备...</source>
+        <translation>正在连接设备...</translation>
+    </message>
 </context>
 <context>
     <name>UpgradeProcess</name>

@@ -253,6 +253,10 @@
         <source>升级固件不是正常的文件！请检查！</source>
         <translation>The upgrade firmware is not a regular file! Please check!</translation>
     </message>
+    <message>
+        <source>正在连接设备...</source>
+        <translation>Connecting to the device...</translation>
+    </message>
 </context>
 <context>
     <name>UpgradeProcess</name>

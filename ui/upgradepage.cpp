@@ -213,9 +213,23 @@ void UpgradePage::on_btnConnDevice_clicked()
     if (m_connecting || m_session->isBusy())
         return;
     // Asked off this thread: a silent device takes its whole answer time.
+    // Meanwhile the panel says so, and Disconnect gives the question up.
     m_connecting = true;
     ui->btnConnDevice->setEnabled(false);
+    showConnectingPanel();
     m_session->connectAsync(FindDeviceTransmissions);
+}
+
+void UpgradePage::showConnectingPanel()
+{
+    showUpgradePanel();
+    ui->btnSelectBinFile->setEnabled(false);
+    ui->btnUpgrade->setEnabled(false);
+    for (QLabel *label : {ui->lbHardware, ui->lbSn, ui->lbFirmware, ui->lbChipTemp})
+        label->clear();
+    onUpgradeProgress(0);
+    ui->progressBar->setFormat(QString());
+    ui->lbNote->setText(tr("正在连接设备..."));
 }
 
 void UpgradePage::onConnected(const DeviceSession::Connection &connection)
@@ -224,10 +238,13 @@ void UpgradePage::onConnected(const DeviceSession::Connection &connection)
         return; // the user let go meanwhile
     m_connecting = false;
     ui->btnConnDevice->setEnabled(true);
-    if (connection.answer == IdentityQuery::Answer::Identified)
+    if (connection.answer == IdentityQuery::Answer::Identified) {
         enterUpgPage(m_usbVirtualSerial->get_usb_vid());
-    else
+    } else {
         m_session->releasePort(); // a connection that did not come about holds no port
+        ui->lbNote->clear();
+        enterDeviceConnNotePage();
+    }
     switch (connection.answer) {
     case IdentityQuery::Answer::Identified:
         break;

@@ -112,6 +112,8 @@ private:
     void applyStyleSheets();
     void connectSignals();
     void showUpgradePanel();
+    // The panel while Connect's question is under way.
+    void showConnectingPanel();
     // Ends any upgrade, closes the port and returns to the connect prompt.
     void disconnectDevice();
     QString upgradingNote() const;

@@ -24,10 +24,6 @@ constexpr int StatusShownAbove = 15;    // the device's percentage moves the bar
 constexpr int AcceptingVerdict = 0;
 constexpr int RefusingVerdict = -1;
 
-QString translated(const char *text)
-{
-    return QCoreApplication::translate("UpgradeProcess", text);
-}
 } // namespace
 
 ImageSteps::ImageSteps(UpgradeChannel &channel, UpgradeReport &report, ImagePlan plan, PinnedImage image)
@@ -155,7 +151,7 @@ void ImageSteps::announce()
 
 void ImageSteps::sendFirstSegment(int segLength)
 {
-    m_report.logText(translated("upgrade firmware send start."));
+    m_report.logText(QCoreApplication::translate("UpgradeProcess", "upgrade firmware send start."));
     m_file.seek(0);
     m_sentImage.restart();
     m_sentBytes = 0;
@@ -172,7 +168,7 @@ void ImageSteps::sendFirstSegment(int segLength)
 void ImageSteps::sendNextSegment(int segLength)
 {
     LOG_INFO << "send file data...";
-    m_report.logText(translated("upgrade firmware sending..."));
+    m_report.logText(QCoreApplication::translate("UpgradeProcess", "upgrade firmware sending..."));
     const qint64 size = m_image.size; // never more: a file grown since is sent as pinned
     if (size - m_sentBytes < segLength) {
         LOG_INFO << "send len " << m_sentBytes;
@@ -261,7 +257,7 @@ void ImageSteps::end(const UpgradeOutcome &outcome)
 void ImageSteps::endWithFailure(UpgradeOutcome::Kind kind, const char *logText, const QString &hint)
 {
     LOG_CRITICAL << logText;
-    m_report.logText(translated(logText));
+    m_report.logText(QCoreApplication::translate("UpgradeProcess", logText));
     end(UpgradeOutcome::failure(kind, hint));
 }
 
@@ -270,7 +266,7 @@ UpgradeOutcome ImageSteps::reportFileChanged(UpgradeReport &report)
     LOG_CRITICAL << FileChangedLog;
     report.logText(QString::fromLatin1(FileChangedLog));
     return UpgradeOutcome::failure(UpgradeOutcome::Kind::FileChanged,
-                                   translated("升级固件文件在升级中被修改，升级已中止，请重新选择固件后再次升级！"));
+                                   QCoreApplication::translate("UpgradeProcess", "升级固件文件在升级中被修改，升级已中止，请重新选择固件后再次升级！"));
 }
 
 void ImageSteps::endWithFileChanged()
@@ -280,7 +276,7 @@ void ImageSteps::endWithFileChanged()
 
 void ImageSteps::endWithTransferFailure(UpgradeOutcome::Kind kind)
 {
-    endWithFailure(kind, TransferFailureLog, translated("升级固件传输失败，请重启设备再次升级。"));
+    endWithFailure(kind, TransferFailureLog, QCoreApplication::translate("UpgradeProcess", "升级固件传输失败，请重启设备再次升级。"));
 }
 
 // A device that reports no positive segment length would be sent empty
@@ -292,7 +288,7 @@ bool ImageSteps::checkSegmentLength()
         return true;
     LOG_CRITICAL << "invalid maximum segment length reported by the device:" << segLength;
     endWithFailure(UpgradeOutcome::Kind::TransferFailed, SegmentLengthFailureLog,
-                   translated("设备报告的最大数据长度无效，无法升级，请重启设备后重新连接。"));
+                   QCoreApplication::translate("UpgradeProcess", "设备报告的最大数据长度无效，无法升级，请重启设备后重新连接。"));
     return false;
 }
 
@@ -300,9 +296,9 @@ bool ImageSteps::openImageFile()
 {
     LOG_INFO << "file path" << m_plan.path;
     if (!m_file.isOpen() && !m_file.open(QIODevice::ReadOnly)) {
-        m_report.logText(translated("open upgrade firmware fail!"));
+        m_report.logText(QCoreApplication::translate("UpgradeProcess", "open upgrade firmware fail!"));
         LOG_CRITICAL << OpenFailureLog;
-        end(UpgradeOutcome::failure(UpgradeOutcome::Kind::TransferFailed, translated("打开升级固件失败!")));
+        end(UpgradeOutcome::failure(UpgradeOutcome::Kind::TransferFailed, QCoreApplication::translate("UpgradeProcess", "打开升级固件失败!")));
         return false;
     }
     LOG_INFO << "open upgrade image file success!";
@@ -324,7 +320,7 @@ bool ImageSteps::reopenImageFile()
     if (m_file.open(QIODevice::ReadOnly))
         return true;
     endWithFailure(UpgradeOutcome::Kind::TransferFailed, OpenFailureLog,
-                   translated("Tavio PC Tool打开升级固件失败，请重启Tavio PC Tool并再次升级。"));
+                   QCoreApplication::translate("UpgradeProcess", "Tavio PC Tool打开升级固件失败，请重启Tavio PC Tool并再次升级。"));
     return false;
 }
 
@@ -375,8 +371,8 @@ ImageSteps::Verdict ImageSteps::endFileAndActOnVerdict()
         endWithFileChanged();
         return Verdict::Failed;
     }
-    m_report.logText(translated("upgrade firmware send end."));
-    m_report.logText(translated("entering the upgrade state."));
+    m_report.logText(QCoreApplication::translate("UpgradeProcess", "upgrade firmware send end."));
+    m_report.logText(QCoreApplication::translate("UpgradeProcess", "entering the upgrade state."));
     m_file.close();
     m_mailbox.expectVerdict(); // the verdict must answer this end of file
     m_channel.commandUpgSendRecv(AR_CMD_SENDFILE_END);
