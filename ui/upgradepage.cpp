@@ -210,14 +210,13 @@ void UpgradePage::on_btnConnDevice_clicked()
         warnUnlessWarningShown(tr("提示"), tr("请连接USB设备"));
         return;
     }
-    if (m_connecting || m_session->isBusy())
+    if (m_question != 0 || m_session->isBusy())
         return;
     // Asked off this thread: a silent device takes its whole answer time.
     // Meanwhile the panel says so, and Disconnect gives the question up.
-    m_connecting = true;
     ui->btnConnDevice->setEnabled(false);
     showConnectingPanel();
-    m_session->connectAsync(FindDeviceTransmissions);
+    m_question = m_session->connectAsync(FindDeviceTransmissions);
 }
 
 void UpgradePage::showConnectingPanel()
@@ -234,9 +233,9 @@ void UpgradePage::showConnectingPanel()
 
 void UpgradePage::onConnected(const DeviceSession::Connection &connection)
 {
-    if (!m_connecting)
-        return; // the user let go meanwhile
-    m_connecting = false;
+    if (connection.question != m_question)
+        return; // the user let go of that question meanwhile
+    m_question = 0;
     ui->btnConnDevice->setEnabled(true);
     if (connection.answer == IdentityQuery::Answer::Identified) {
         enterUpgPage(m_usbVirtualSerial->get_usb_vid());
@@ -334,7 +333,7 @@ void UpgradePage::on_btnDisConnDevice_clicked()
 // Disconnect's work, also done when the window closes during an upgrade.
 void UpgradePage::disconnectDevice()
 {
-    m_connecting = false;
+    m_question = 0;
     ui->btnConnDevice->setEnabled(true);
     m_session->disconnectDevice();
     setUpgradeFlag(false);

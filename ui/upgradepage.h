@@ -155,7 +155,7 @@ private:
 
     quint16 m_previousVid = 0;      // the identifier the presence handler saw last
     bool m_endingSequence = false;  // reports of a sequence being ended are dropped
-    bool m_connecting = false;      // Connect's question is under way and its answer awaited
+    quint64 m_question = 0;         // Connect's question under way, whose answer is awaited (0: none)
     bool m_showsSuccess = false;    // the note tells of the last upgrade's success
     QString m_noteBeforeUpgrade;    // put back when an upgrade does not start
     FileChooser m_fileChooser;

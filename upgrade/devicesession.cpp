@@ -86,17 +86,20 @@ UpgradeOutcome DeviceSession::runUpgrade(const QString &path, UpgradeKind kind)
     return outcome;
 }
 
-void DeviceSession::connectAsync(unsigned transmissions)
+quint64 DeviceSession::connectAsync(unsigned transmissions)
 {
     Q_ASSERT(!isBusy());
     m_cancelled.store(false);
     m_connecting.store(true); // a cancel before the task starts is not lost
-    m_task.setFuture(QtConcurrent::run([this, transmissions] {
-        if (!m_connecting.load())
-            return;
-        const Connection connection = connectDevice(transmissions);
+    const quint64 question = ++m_questions;
+    m_task.setFuture(QtConcurrent::run([this, transmissions, question] {
+        Connection connection;
+        if (m_connecting.load())
+            connection = connectDevice(transmissions);
+        connection.question = question;
         emit connected(connection);
     }));
+    return question;
 }
 
 void DeviceSession::launch(const QString &path, int vendorId)

@@ -31,6 +31,7 @@ public:
         IdentityQuery::Answer answer = IdentityQuery::Answer::NoPort;
         DeviceIdentityInfo identity;
         PortAccess access; // of a port that did not open
+        quint64 question = 0; // connectAsync()'s: an answer to an earlier one is stale
     };
 
     // `link` must outlive the session.
@@ -57,7 +58,8 @@ public:
 
     // connectDevice() and upgrade() on the pool: connected() and the
     // worker's finished() tell how they went, idle() when the task is over.
-    void connectAsync(unsigned transmissions);
+    // Returns the question's number, which its answer carries.
+    quint64 connectAsync(unsigned transmissions);
     void launch(const QString &path, int vendorId);
     bool isBusy() const { return m_task.isRunning(); }
 
@@ -84,6 +86,7 @@ private:
     DeviceIdentityInfo m_identity;
     std::atomic<bool> m_connecting{false}; // a question in flight goes on while it holds
     std::atomic<bool> m_cancelled{false};  // since the last connection or launch
+    quint64 m_questions = 0;               // asked by connectAsync()
     QFutureWatcher<void> m_task;
 };
 

@@ -1,3 +1,4 @@
+#include "devicejob.h"
 #include "flashevents.h"
 #include "flashreporter.h"
 #include "protocolframe.h"
@@ -19,6 +20,23 @@ constexpr int AwayRebootMs = 600000;  // the device stays away while a test acts
 constexpr int UpgradeTimeoutMs = 30000;
 constexpr int NamePauseMs = 200;
 const QString ImageName = QStringLiteral("Merlow_R_Sky_1_0_6.img");
+
+// Counts the events of one type a watched object gets.
+class EventCounter : public QObject
+{
+public:
+    EventCounter(QEvent::Type type, int *count) : m_type(type), m_count(count) {}
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == m_type)
+            ++*m_count;
+        return false;
+    }
+
+private:
+    QEvent::Type m_type;
+    int *m_count;
+};
 const QString WaitingStatus = QStringLiteral("正在等待设备重启……已等待35秒");
 
 DeviceIdentity identityOf(quint16 vid, int cpuTemp = DeviceIdentity().cpuTemp)
@@ -49,6 +67,7 @@ private slots:
     void identity_oddDeviceTexts_showHarmlessly();
     void connect_unanswered_warnsAndStaysOnThePrompt_data();
     void connect_unanswered_warnsAndStaysOnThePrompt();
+    void connect_silentDevice_windowStaysResponsiveAndDisconnectGivesUp();
 
     void unaskedFailureReport_withoutAnUpgrade_isOnlyLogged_data();
     void unaskedFailureReport_withoutAnUpgrade_isOnlyLogged();
@@ -58,6 +77,8 @@ private slots:
 
     void workerReports_showOnThePage_data();
     void workerReports_showOnThePage();
+    void outcome_isShownExitedAndRecordedAlike_data();
+    void outcome_isShownExitedAndRecordedAlike();
     void statusPhase_showsSuccessOnlyWhenTheDeviceIsDone_data();
     void statusPhase_showsSuccessOnlyWhenTheDeviceIsDone();
 
@@ -227,6 +248,48 @@ void TestUpgradePage::connect_unanswered_warnsAndStaysOnThePrompt()
     QVERIFY(f->shown("widgetConn"));
     QVERIFY(!f->shown("widgetUpg"));
     QCOMPARE(f->text("lbFirmware"), QString());
+}
+
+// The question runs off the window's thread: the window paints and takes
+// Disconnect while a silent device is asked, and Disconnect ends the wait
+// there and then, not when the answer time runs out.
+void TestUpgradePage::connect_silentDevice_windowStaysResponsiveAndDisconnectGivesUp()
+{
+    struct LongAnswerClock : SystemClock
+    {
+        int replyWaitMs(int) const override { return 600000; }
+    };
+    QVERIFY(f->startDevice());
+    f->device->sim.setSilent(true);
+    UpgradePage *page = f->makePage(nullptr, std::make_shared<LongAnswerClock>());
+    page->show();
+    QVERIFY(QTest::qWaitForWindowExposed(page));
+    page->handleDeviceDetected(AR_FPV_BOARD_TYPE_GT_SKY);
+    f->widget<QToolButton>("btnConnDevice")->click();
+    QTRY_VERIFY(f->device->sim.frames().size() == 1); // asked, and no answer comes
+
+    QVERIFY(page->isBusy());
+    QCOMPARE(f->text("lbNote"), QStringLiteral("正在连接设备..."));
+    int paints = 0;
+    EventCounter counter(QEvent::Paint, &paints);
+    f->widget<QLabel>("lbNote")->installEventFilter(&counter);
+    f->widget<QLabel>("lbNote")->update();
+    QTRY_VERIFY(paints > 0);
+    QVERIFY(page->isBusy());
+
+    f->click("btnDisConnDevice");
+    VERIFY_BOXES(f->boxes); // none: the user let go
+    QVERIFY(!page->isBusy());
+    QVERIFY(f->shown("widgetConn"));
+    QVERIFY(f->widget<QToolButton>("btnConnDevice")->isEnabled());
+    QVERIFY(!f->device->link->SerialPortIsOpen());
+    QCOMPARE(LogCapture::count(QStringLiteral("Retry")), 0); // no wait ran out
+
+    f->device->sim.setSilent(false);
+    f->connectTo(AR_FPV_BOARD_TYPE_GT_SKY);
+    VERIFY_BOXES(f->boxes);
+    QVERIFY(f->shown("widgetUpg"));
+    QCOMPARE(f->text("lbFirmware"), QString::fromLatin1(f->device->sim.identity().firmware));
 }
 
 void TestUpgradePage::connect_showsTheIdentityAndKeepsItOnLanguageChange_data()
@@ -503,6 +566,78 @@ void TestUpgradePage::workerReports_showOnThePage()
     QCOMPARE(page->getUpgradeFlag(), upgradingAfter);
     QCOMPARE(f->widget<QToolButton>("btnSelectBinFile")->isEnabled(), selectable);
     QCOMPARE(f->widget<QToolButton>("btnUpgrade")->isEnabled(), upgradable);
+}
+
+void TestUpgradePage::outcome_isShownExitedAndRecordedAlike_data()
+{
+    QTest::addColumn<UpgradeOutcome>("outcome");
+    QTest::addColumn<QString>("note");  // the page's result line
+    QTest::addColumn<QString>("box");   // empty: none
+    QTest::addColumn<int>("exitCode");  // the command's
+    QTest::addColumn<QString>("recorded"); // the command's result and the ledger's outcome
+    using Kind = UpgradeOutcome::Kind;
+    const auto checked = [](RestartCheck::Outcome check, const char *firmware) {
+        UpgradeOutcome outcome = UpgradeOutcome::success();
+        outcome.check.outcome = check;
+        outcome.check.fileName = ImageName;
+        qstrncpy(outcome.check.identity.firmware.data(), firmware, outcome.check.identity.firmware.size());
+        return outcome;
+    };
+    const QString other = QStringLiteral("未通过验证：重启后的设备报告固件 Merlow_R_Sky_1_0_5，与 %1 的版本不符")
+                              .arg(ImageName);
+    const QString silent = QStringLiteral("未通过验证：设备重启后没有应答");
+    QTest::newRow("succeeded") << UpgradeOutcome::success() << Finished << QString() << 0 << Finished;
+    QTest::newRow("verified") << checked(RestartCheck::Outcome::Verified, "Merlow_R_Sky_1_0_6") << Verified
+                              << QString() << 0 << QStringLiteral("已验证");
+    QTest::newRow("other firmware after") << checked(RestartCheck::Outcome::OtherFirmware, "Merlow_R_Sky_1_0_5")
+                                          << Finished + QLatin1Char(' ') + other << QString() << 6 << other;
+    QTest::newRow("no answer after") << checked(RestartCheck::Outcome::NoAnswer, "") << Finished + QLatin1Char(' ') + silent
+                                     << QString() << 6 << silent;
+    const struct
+    {
+        const char *name;
+        Kind kind;
+        int exitCode;
+    } failures[] = {{"file changed", Kind::FileChanged, 4},   {"transfer failed", Kind::TransferFailed, 5},
+                    {"device refused", Kind::DeviceRefused, 4}, {"no reboot", Kind::NoReboot, 5},
+                    {"not back", Kind::NotBack, 5},            {"status timeout", Kind::StatusTimeout, 5},
+                    {"abnormal end", Kind::AbnormalEnd, 4},    {"device error", Kind::DeviceError, 4}};
+    for (const auto &failure : failures) {
+        const QString hint = QStringLiteral("hint of ") + QLatin1String(failure.name);
+        QTest::newRow(failure.name) << UpgradeOutcome::failure(failure.kind, hint, -5) << hint << hint
+                                    << failure.exitCode << hint;
+    }
+    // Nothing was sent: the page is back at the chosen file.
+    QTest::newRow("not started") << UpgradeOutcome::failure(Kind::NotStarted, QStringLiteral("refused"))
+                                 << QString() << QStringLiteral("refused") << 2 << QStringLiteral("refused");
+    // The user ended it: nothing more is said.
+    QTest::newRow("cancelled") << UpgradeOutcome::cancelled() << Upgrading << QString() << 5
+                               << QStringLiteral("cancelled");
+}
+
+// One outcome, three places: the page's result line (and box), the command's
+// exit code and its recorded result.
+void TestUpgradePage::outcome_isShownExitedAndRecordedAlike()
+{
+    QFETCH(UpgradeOutcome, outcome);
+    QFETCH(QString, note);
+    QFETCH(QString, box);
+    QFETCH(int, exitCode);
+    QFETCH(QString, recorded);
+    UpgradePage *page = f->makePage();
+    page->setUpgradeFlag(true);
+    f->widget<QLabel>("lbNote")->setText(Upgrading);
+    if (!box.isEmpty())
+        f->boxes.expect(Warning, box);
+    if (outcome.succeeded())
+        emit page->worker()->upgradeSucceeded();
+    emit page->worker()->finished(outcome);
+    QCoreApplication::sendPostedEvents(page, QEvent::MetaCall); // they arrive queued
+    VERIFY_BOXES(f->boxes);
+    QCOMPARE(f->text("lbNote"), note);
+    QCOMPARE(page->getUpgradeFlag(), outcome.kind == UpgradeOutcome::Kind::Cancelled);
+    QCOMPARE(DeviceJob::exitCodeOf(outcome), exitCode);
+    QCOMPARE(outcome.summary(), recorded);
 }
 
 void TestUpgradePage::statusPhase_showsSuccessOnlyWhenTheDeviceIsDone_data()
