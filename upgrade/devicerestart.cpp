@@ -34,13 +34,13 @@ bool DeviceRestart::rebootIntoUpgradeState(std::optional<UpgradeOutcome> *failur
     const auto report = m_channel.waitReport(UpgradeChannel::WaitKind::DeviceRestart);
     if (!requestReboot("clean"))
         return false;
-    mailbox.pause(RebootPauseMs);
+    mailbox.pause(UpgradeChannel::RebootPauseMs);
     for (int sleepcount = 0; !mailbox.rebootNoticed();) {
         if (!mailbox.running())
             return false;
-        mailbox.pause(RebootPauseMs);
+        mailbox.pause(UpgradeChannel::RebootPauseMs);
         ++sleepcount;
-        LOG_INFO << "sleep " << sleepcount * RebootPauseMs / 1000;
+        LOG_INFO << "sleep " << sleepcount * UpgradeChannel::RebootPauseMs / 1000;
         if (!requestReboot("clean"))
             return false;
         if (sleepcount > RebootRepeats) {

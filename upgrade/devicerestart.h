@@ -13,7 +13,6 @@ class UpgradeReport;
 class DeviceRestart
 {
 public:
-    static constexpr int RebootPauseMs = 5000;
     static constexpr int RebootRepeats = 60;
 
     DeviceRestart(UpgradeChannel &channel, UpgradeReport &report) : m_channel(channel), m_report(report) {}

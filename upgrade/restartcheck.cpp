@@ -1,6 +1,5 @@
 #include "restartcheck.h"
 
-#include "devicerestart.h"
 #include "firmwarerules.h"
 #include "identityquery.h"
 #include "logging.h"
@@ -14,7 +13,7 @@ namespace {
 // The device is given the reboot's pause to go away, then asked until it
 // answers, within the reconnection limit (program time). One transmission
 // per question: the check repeats the question itself.
-constexpr int RestartPauseMs = DeviceRestart::RebootPauseMs;
+constexpr int RestartPauseMs = UpgradeChannel::RebootPauseMs;
 constexpr int ReturnLimitMs = UpgradeChannel::ReconnectLimitMs;
 constexpr int RetryMs = UpgradeChannel::PortRetryMs;
 constexpr unsigned QueryTransmissions = 1;

@@ -26,6 +26,7 @@ public:
     static constexpr int VerdictPolls = 60;
     static constexpr int PortRetryMs = 1000;
     static constexpr int PortSettleMs = 5000;
+    static constexpr int RebootPauseMs = 5000; // the device needs it to go away after a reboot request
     static constexpr int ReconnectLimitMs = 300000; // as long as the reboot loop waits for its notice
     static constexpr int WaitReportIntervalMs = 5000; // a long wait is told at least this often
     // What commandSendWithFileRecv() returns when the file ended early
