@@ -52,8 +52,8 @@ public:
     virtual void stopSerialRecv() = 0;
 
     // Sends request `command` with `payload` and waits for its
-    // acknowledgement: up to `transmissions` times `timeoutMs`. Returns the
-    // sequence number used, or a negative value when none came.
+    // acknowledgement: up to `transmissions` times `timeoutMs`. Returns 0
+    // when acknowledged, a negative value when not.
     virtual qint32 request(unsigned command, const QByteArray &payload, unsigned transmissions,
                            unsigned timeoutMs, const Proceed &proceed = Proceed()) = 0;
     // A request's Proceed went false: its wait ends now, not at its timeout.

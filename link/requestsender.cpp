@@ -12,7 +12,7 @@ RequestSender::RequestSender(PortWorker *port, std::function<void()> reopenPort)
 }
 
 qint32 RequestSender::send(unsigned int cmd, quint16 type, quint16 format, quint16 userId,
-                           char *payload, unsigned int length, unsigned int retryNumber,
+                           const char *payload, unsigned int length, unsigned int retryNumber,
                            unsigned int timeoutMs, const Proceed &proceed)
 {
     Q_ASSERT(QThread::currentThread() != m_port->thread()); // the wait needs the port's thread running

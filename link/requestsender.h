@@ -31,7 +31,7 @@ public:
     // up to `retryNumber` times (0 counts as 1) with `timeoutMs` each.
     // Returns 0 when acknowledged, -1 otherwise; -1 at once when `proceed`
     // turns false or the port closes during a wait.
-    qint32 send(unsigned int cmd, quint16 type, quint16 format, quint16 userId, char *payload,
+    qint32 send(unsigned int cmd, quint16 type, quint16 format, quint16 userId, const char *payload,
                 unsigned int length, unsigned int retryNumber, unsigned int timeoutMs,
                 const Proceed &proceed = Proceed());
     // True if a positive acknowledgement for `seq` arrives within `timeoutMs`;

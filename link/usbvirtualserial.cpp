@@ -137,9 +137,9 @@ qint32 UsbVirtualSerial::commandSerialSend(unsigned int cmd, quint16 type, quint
 qint32 UsbVirtualSerial::request(unsigned command, const QByteArray &payload, unsigned transmissions,
                                  unsigned timeoutMs, const Proceed &proceed)
 {
-    QByteArray bytes = payload; // the sender takes a writable buffer
-    return m_sender.send(command, AR_MSGTYPE_REQUEST, AR_FMT_BINARY, 0, bytes.isEmpty() ? nullptr : bytes.data(),
-                         unsigned(bytes.size()), transmissions, timeoutMs, proceed);
+    return m_sender.send(command, AR_MSGTYPE_REQUEST, AR_FMT_BINARY, 0,
+                         payload.isEmpty() ? nullptr : payload.constData(), unsigned(payload.size()), transmissions,
+                         timeoutMs, proceed);
 }
 
 void UsbVirtualSerial::sendAckResponse(uint32_t seq)

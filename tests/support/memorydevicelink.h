@@ -98,7 +98,7 @@ public:
         answer(command, payload);
         if (command == AR_CMD_SENDFILE_DATA && m_script.afterData)
             m_script.afterData(m_dataFrames);
-        return qint32(m_sequence++);
+        return 0;
     }
     void wakeRequestWaits() override {}
 
@@ -113,7 +113,7 @@ public:
     }
     int getReceiveMaxSize() const override { return m_script.segmentLength; }
     void set_usb_vid(int) override {}
-    void resetDeviceInfoPara() override { m_sequence = 0; }
+    void resetDeviceInfoPara() override {}
     void setUpgradeTarget(int vendorId) override { QMutexLocker lock(&m_mutex); m_target = vendorId; }
 
 private:
@@ -189,7 +189,6 @@ private:
     int m_dataFrames = 0;
     int m_verdictsGiven = 0;
     int m_statusesGiven = 0;
-    quint32 m_sequence = 0;
 };
 
 #endif // MEMORYDEVICELINK_H
