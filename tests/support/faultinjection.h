@@ -81,7 +81,8 @@ inline const QList<FaultRow> &all()
 
 inline const FaultRow &row(Fault fault)
 {
-    const auto found = std::find_if(all().cbegin(), all().cend(), [fault](const FaultRow &r) { return r.fault == fault; });
+    const auto found = std::find_if(all().cbegin(), all().cend(),
+                                    [fault](const FaultRow &r) { return r.fault == fault; });
     Q_ASSERT(found != all().cend()); // every fault has its row
     return *found;
 }
