@@ -6,10 +6,11 @@
 
 #include <QCoreApplication>
 #include <QHash>
-#include <QStringList>
+#include <QList>
+#include <algorithm>
 
-// Faults a simulated device can show during an upgrade, by name, and the
-// hint each one ends with (empty: the upgrade succeeds anyway).
+// Faults a simulated device can show during an upgrade, and the hint each
+// one ends with (empty: the upgrade succeeds anyway).
 namespace Faults {
 
 inline const QString Success;
@@ -21,9 +22,17 @@ inline const QString FlashError = QStringLiteral("升级错误：Flash错误，�
 inline const QString Abnormal = QStringLiteral("异常终止，请重启设备再次升级。");
 inline const QString FileChanged = QStringLiteral("升级固件文件在升级中被修改，升级已中止，请重新选择固件后再次升级！");
 
-struct Fault
+// Each fault the simulated device can show; Faults::all() names them.
+enum class Fault {
+    NeverBack, OtherVendor, VanishAtAnnouncement, VanishInTransfer, VanishAtFileEnd, VanishInStatus,
+    Duplicates, Late, OtherSeq, BadLength, Refusal, DeviceError, AbnormalEnd, StuckAtOnePercent,
+    UnknownStatusCode, Healthy, Slow,
+};
+
+struct FaultRow
 {
-    QString name;
+    Fault fault;
+    const char *name; // the test rows' and messages' name
     QString hint;
     int vanishes; // times the device vanishes while the program holds its port
 };
@@ -43,86 +52,91 @@ inline QString viewLineFor(const QString &hint)
     return lines.value(hint, QStringLiteral("upgrade successfully!"));
 }
 
-inline const QList<Fault> &all()
+inline const QList<FaultRow> &all()
 {
-    static const QList<Fault> faults = {
-        {QStringLiteral("never back"), NotBack, 0},
-        {QStringLiteral("other vendor"), NotBack, 0},
-        {QStringLiteral("vanish 115"), TransferFailed, 1},
-        {QStringLiteral("vanish 116"), TransferFailed, 1},
-        {QStringLiteral("vanish 117"), TransferFailed, 1},
-        {QStringLiteral("vanish 118"), Timeout, 1},
-        {QStringLiteral("duplicates"), Success, 0},
-        {QStringLiteral("late"), Success, 0},
+    static const QList<FaultRow> faults = {
+        {Fault::NeverBack, "never back", NotBack, 0},
+        {Fault::OtherVendor, "other vendor", NotBack, 0},
+        {Fault::VanishAtAnnouncement, "vanish 115", TransferFailed, 1},
+        {Fault::VanishInTransfer, "vanish 116", TransferFailed, 1},
+        {Fault::VanishAtFileEnd, "vanish 117", TransferFailed, 1},
+        {Fault::VanishInStatus, "vanish 118", Timeout, 1},
+        {Fault::Duplicates, "duplicates", Success, 0},
+        {Fault::Late, "late", Success, 0},
         // Unacknowledged data frames keep their sequence number, so the device
         // takes the next segments for retransmissions: its verdict refuses the file.
-        {QStringLiteral("other seq"), TransferFailed, 0},
-        {QStringLiteral("bad length"), Success, 0},
-        {QStringLiteral("refusal"), UnknownError, 0},
+        {Fault::OtherSeq, "other seq", TransferFailed, 0},
+        {Fault::BadLength, "bad length", Success, 0},
+        {Fault::Refusal, "refusal", UnknownError, 0},
         // The device's own upgrade, after the transfer: its statuses.
-        {QStringLiteral("device error"), FlashError, 0},
-        {QStringLiteral("abnormal end"), Abnormal, 0},
-        {QStringLiteral("stuck at one percent"), Timeout, 0},
-        {QStringLiteral("unknown status code"), Timeout, 0},
-        {QStringLiteral("healthy"), Success, 0},
+        {Fault::DeviceError, "device error", FlashError, 0},
+        {Fault::AbnormalEnd, "abnormal end", Abnormal, 0},
+        {Fault::StuckAtOnePercent, "stuck at one percent", Timeout, 0},
+        {Fault::UnknownStatusCode, "unknown status code", Timeout, 0},
+        {Fault::Healthy, "healthy", Success, 0},
+        {Fault::Slow, "very slow but within every timeout", Success, 0},
     };
     return faults;
 }
 
-inline Fault byName(const QString &name)
+inline const FaultRow &row(Fault fault)
 {
-    for (const Fault &fault : all())
-        if (fault.name == name)
-            return fault;
-    return {name, Success, 0};
+    const auto found = std::find_if(all().cbegin(), all().cend(),
+                                    [fault](const FaultRow &r) { return r.fault == fault; });
+    Q_ASSERT(found != all().cend()); // every fault has its row
+    return *found;
+}
+
+// The device goes when the `command` request arrives: nothing more is
+// answered (that frame's own answer may still go out, except at the end of file).
+inline void vanishAt(quint32 command, DeviceSimulator *sim)
+{
+    if (command == AR_CMD_SENDFILE_END)
+        sim->setSilent(true, AR_CMD_SENDFILE_END);
+    const int occurrence = command == AR_CMD_SENDFILE_DATA || command == AR_CMD_UPGRADE_STATUS ? 3 : 1;
+    auto seen = std::make_shared<int>(0);
+    QObject::connect(sim, &DeviceSimulator::frameReceived, sim, [sim, command, occurrence, seen](const SimFrameRecord &frame) {
+        if (frame.command != command || ++*seen != occurrence)
+            return;
+        sim->setSilent(true);
+        QMetaObject::invokeMethod(qApp, [sim] { sim->vanish(); }, Qt::QueuedConnection);
+    }, Qt::DirectConnection);
 }
 
 // Makes `sim` show the fault; `clockFactor` is the speed of the upgrade's clock.
-inline void inject(const QString &name, DeviceSimulator *sim, int clockFactor)
+inline void inject(Fault fault, DeviceSimulator *sim, int clockFactor)
 {
-    if (name == QLatin1String("never back")) {
-        sim->setRebootDelay(24 * 3600 * 1000);
-    } else if (name == QLatin1String("other vendor")) {
+    const int ackWaitMs = ScaledClock(clockFactor).replyWaitMs(UpgradeChannel::AckTimeoutMs);
+    switch (fault) {
+    case Fault::NeverBack: return sim->setRebootDelay(24 * 3600 * 1000);
+    case Fault::OtherVendor:
         QObject::connect(sim, &DeviceSimulator::rebooting, sim, [sim] {
             DeviceIdentity other = sim->identity();
             other.vendorId = AR_FPV_BOARD_TYPE_SKY_EX4;
             sim->setIdentity(other);
         });
-    } else if (name.startsWith(QLatin1String("vanish"))) {
-        // Gone when the frame arrives: nothing more is answered (that frame's
-        // own answer may still go out, except at the end of file).
-        const quint32 command = name.section(QLatin1Char(' '), 1).toUInt();
-        if (command == AR_CMD_SENDFILE_END)
-            sim->setSilent(true, AR_CMD_SENDFILE_END);
-        const int occurrence = command == AR_CMD_SENDFILE_DATA || command == AR_CMD_UPGRADE_STATUS ? 3 : 1;
-        auto seen = std::make_shared<int>(0);
-        QObject::connect(sim, &DeviceSimulator::frameReceived, sim, [sim, command, occurrence, seen](const SimFrameRecord &frame) {
-            if (frame.command != command || ++*seen != occurrence)
-                return;
-            sim->setSilent(true);
-            QMetaObject::invokeMethod(qApp, [sim] { sim->vanish(); }, Qt::QueuedConnection);
-        }, Qt::DirectConnection);
-    } else if (name == QLatin1String("duplicates")) {
-        sim->setDuplicateReplies(true);
-    } else if (name == QLatin1String("late")) {
-        sim->setReplyDelay(ScaledClock(clockFactor).replyWaitMs(UpgradeChannel::AckTimeoutMs) * 3 / 2);
-    } else if (name == QLatin1String("other seq")) {
-        sim->setAckSeqOffset(1);
-    } else if (name == QLatin1String("bad length")) {
+        return;
+    case Fault::VanishAtAnnouncement: return vanishAt(AR_CMD_SENDFILE_START, sim);
+    case Fault::VanishInTransfer: return vanishAt(AR_CMD_SENDFILE_DATA, sim);
+    case Fault::VanishAtFileEnd: return vanishAt(AR_CMD_SENDFILE_END, sim);
+    case Fault::VanishInStatus: return vanishAt(AR_CMD_UPGRADE_STATUS, sim);
+    case Fault::Duplicates: return sim->setDuplicateReplies(true);
+    case Fault::Late: return sim->setReplyDelay(ackWaitMs * 3 / 2);
+    case Fault::Slow: return sim->setReplyDelay(ackWaitMs / 2);
+    case Fault::OtherSeq: return sim->setAckSeqOffset(1);
+    case Fault::BadLength:
         QObject::connect(sim, &DeviceSimulator::frameReceived, sim, [sim](const SimFrameRecord &frame) {
             if (frame.command == AR_CMD_REMOTE_UPGRADE)
                 sim->corruptNextReplyLengths(1); // the announcement's acknowledgement
         }, Qt::DirectConnection);
-    } else if (name == QLatin1String("refusal")) {
-        sim->refuseNext(1, AR_CMD_SENDFILE_DATA);
-    } else if (name == QLatin1String("device error")) {
-        sim->setStatusScript({{0, STAT_VERIFY_IMAGE}, {30, STAT_IN_PROGRESS}, {0, UPGRATE_ERR_FLASH_ERR}});
-    } else if (name == QLatin1String("abnormal end")) {
-        sim->setStatusScript({{40, STAT_IN_PROGRESS}, {-1, STAT_IN_PROGRESS}});
-    } else if (name == QLatin1String("stuck at one percent")) {
-        sim->setStatusScript({{50, STAT_IN_PROGRESS}});
-    } else if (name == QLatin1String("unknown status code")) {
-        sim->setStatusScript({{0, 7}});
+        return;
+    case Fault::Refusal: return sim->refuseNext(1, AR_CMD_SENDFILE_DATA);
+    case Fault::DeviceError:
+        return sim->setStatusScript({{0, STAT_VERIFY_IMAGE}, {30, STAT_IN_PROGRESS}, {0, UPGRATE_ERR_FLASH_ERR}});
+    case Fault::AbnormalEnd: return sim->setStatusScript({{40, STAT_IN_PROGRESS}, {-1, STAT_IN_PROGRESS}});
+    case Fault::StuckAtOnePercent: return sim->setStatusScript({{50, STAT_IN_PROGRESS}});
+    case Fault::UnknownStatusCode: return sim->setStatusScript({{0, 7}});
+    case Fault::Healthy: return;
     }
 }
 

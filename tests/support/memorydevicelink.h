@@ -9,6 +9,7 @@
 #include <QVector>
 #include <QMutex>
 #include <QString>
+#include <climits>
 #include <cstring>
 #include <functional>
 
@@ -20,17 +21,17 @@ enum class MemoryDeviceFailure {
     NeverReboots,   // the reboot request is acknowledged, the notice never comes
     NotBack,        // after its reboot the device's port never returns
     PortLost,       // the port goes after `afterFrames` data frames
-    NoVerdict,      // the end of file is acknowledged, the verdict never comes
     FailureReport,  // a failure status (`statuses` first) comes on its own after `afterFrames` data frames
 };
 
 struct MemoryDeviceScript
 {
+    static constexpr int NoVerdict = INT_MIN; // in `verdicts`: that end of file is acknowledged, no verdict comes
     MemoryDeviceFailure failure = MemoryDeviceFailure::None;
     unsigned command = AR_CMD_SENDFILE_DATA;
     int afterFrames = 0;
-    QVector<int> verdicts = QVector<int>(1, 0);                  // one per end of file; the last repeats
-    QVector<ar_upgrade_status> statuses = QVector<ar_upgrade_status>(1, {100, STAT_DONE, {}}); // one per status request; the last repeats
+    QVector<int> verdicts = {0};                                 // one per end of file; the last repeats
+    QVector<ar_upgrade_status> statuses = {{100, STAT_DONE, {}}}; // one per status request; the last repeats
     int segmentLength = 1024;
     QByteArray firmware = "Merlow_R_Gnd_1_0_5";
     QByteArray firmwareAfter = "Merlow_R_Gnd_1_0_6"; // what it runs once it has rebooted into its upgrade
@@ -161,8 +162,8 @@ private:
                 m_replies->statusReport(m_script.statuses.first());
             return;
         case AR_CMD_SENDFILE_END:
-            if (m_script.failure != Failure::NoVerdict)
-                m_replies->fileVerdict(next(m_script.verdicts, &m_verdictsGiven));
+            if (const int verdict = next(m_script.verdicts, &m_verdictsGiven); verdict != Script::NoVerdict)
+                m_replies->fileVerdict(verdict);
             return;
         case AR_CMD_UPGRADE_STATUS:
             m_replies->statusReport(next(m_script.statuses, &m_statusesGiven));

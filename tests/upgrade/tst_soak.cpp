@@ -17,10 +17,10 @@ constexpr qint64 MaxGrowthKiB = 16 * 1024;
 constexpr quint32 DefaultSeed = 20261206;
 
 // Faults whose outcome comes within a second of fast time.
-const QStringList QuickFaults = {
-    QStringLiteral("healthy"), QStringLiteral("vanish 115"), QStringLiteral("vanish 116"),
-    QStringLiteral("vanish 117"), QStringLiteral("duplicates"), QStringLiteral("late"),
-    QStringLiteral("bad length"), QStringLiteral("refusal"), QStringLiteral("other seq")};
+using Faults::Fault;
+const QList<Fault> QuickFaults = {Fault::Healthy, Fault::VanishAtAnnouncement, Fault::VanishInTransfer,
+                                  Fault::VanishAtFileEnd, Fault::Duplicates, Fault::Late, Fault::BadLength,
+                                  Fault::Refusal, Fault::OtherSeq};
 
 qint64 statusKiB(const char *field)
 {
@@ -76,7 +76,7 @@ void TestSoak::consecutiveUpgrades_endAsTheirFaultsSayAndLeaveNothingBehind()
     int normalRestarts = 0;     // a package that succeeds ends with a normal restart
     QMap<QString, int> outcomes;
     for (int i = 0; i < upgrades; ++i) {
-        const Faults::Fault fault = Faults::byName(QuickFaults.at(int(random.bounded(quint32(QuickFaults.size())))));
+        const Faults::FaultRow &fault = Faults::row(QuickFaults.at(int(random.bounded(quint32(QuickFaults.size())))));
         const bool asPackage = random.bounded(2u) == 1;
         UpgradeRecorder recorder(rig.worker.get());
         device.link->closeSerialPort();
@@ -87,12 +87,12 @@ void TestSoak::consecutiveUpgrades_endAsTheirFaultsSayAndLeaveNothingBehind()
             descriptorsAfterWarmUp = openDescriptors();
         else if (i > WarmUpUpgrades)
             descriptorsAtMost = qMax(descriptorsAtMost, openDescriptors());
-        Faults::inject(fault.name, &device.sim, FastFactor);
+        Faults::inject(fault.fault, &device.sim, FastFactor);
 
         QFuture<void> task = asPackage ? rig.launch(packagePath, UpgradeKind::Package)
                                        : rig.launch(imagePath, UpgradeKind::SingleImage);
         const QString what = QStringLiteral("upgrade %1 (%2%3, seed %4)")
-                .arg(i).arg(fault.name, asPackage ? QStringLiteral(", package") : QString()).arg(seed);
+                .arg(i).arg(QLatin1String(fault.name), asPackage ? QStringLiteral(", package") : QString()).arg(seed);
         QTRY_VERIFY2_WITH_TIMEOUT(task.isFinished(), qPrintable(what), 30000);
         const QString &hint = fault.hint;
         QVERIFY2(recorder.hints() == (hint.isEmpty() ? QStringList() : QStringList{hint}),
