@@ -46,7 +46,7 @@ bool DeviceRestart::rebootIntoUpgradeState(std::optional<UpgradeOutcome> *failur
         if (sleepcount > RebootRepeats) {
             LOG_CRITICAL << RebootFailureLog;
             m_report.logText(QCoreApplication::translate("UpgradeProcess", RebootFailureLog));
-            *failure = UpgradeOutcome::failure(
+            *failure = UpgradeOutcome::of(
                 UpgradeOutcome::Kind::NoReboot,
                 QCoreApplication::translate("UpgradeProcess", "FPV设备无法正确重启，请重启设备并重试升级。"));
             return false;
@@ -65,7 +65,7 @@ bool DeviceRestart::reconnectAfterReboot(std::optional<UpgradeOutcome> *failure)
         if (m_channel.mailbox().running()) {
             LOG_CRITICAL << ReconnectFailureLog;
             m_report.logText(QCoreApplication::translate("UpgradeProcess", ReconnectFailureLog));
-            *failure = UpgradeOutcome::failure(
+            *failure = UpgradeOutcome::of(
                 UpgradeOutcome::Kind::NotBack,
                 QCoreApplication::translate("UpgradeProcess", "FPV设备重启后未能重新连接，请重启设备再次升级。"));
         }

@@ -258,14 +258,14 @@ void ImageSteps::endWithFailure(UpgradeOutcome::Kind kind, const char *logText, 
 {
     LOG_CRITICAL << logText;
     m_report.logText(QCoreApplication::translate("UpgradeProcess", logText));
-    end(UpgradeOutcome::failure(kind, hint));
+    end(UpgradeOutcome::of(kind, hint));
 }
 
 UpgradeOutcome ImageSteps::reportFileChanged(UpgradeReport &report)
 {
     LOG_CRITICAL << FileChangedLog;
     report.logText(QString::fromLatin1(FileChangedLog));
-    return UpgradeOutcome::failure(UpgradeOutcome::Kind::FileChanged,
+    return UpgradeOutcome::of(UpgradeOutcome::Kind::FileChanged,
                                    QCoreApplication::translate("UpgradeProcess", "升级固件文件在升级中被修改，升级已中止，请重新选择固件后再次升级！"));
 }
 
@@ -298,7 +298,7 @@ bool ImageSteps::openImageFile()
     if (!m_file.isOpen() && !m_file.open(QIODevice::ReadOnly)) {
         m_report.logText(QCoreApplication::translate("UpgradeProcess", "open upgrade firmware fail!"));
         LOG_CRITICAL << OpenFailureLog;
-        end(UpgradeOutcome::failure(UpgradeOutcome::Kind::TransferFailed, QCoreApplication::translate("UpgradeProcess", "打开升级固件失败!")));
+        end(UpgradeOutcome::of(UpgradeOutcome::Kind::TransferFailed, QCoreApplication::translate("UpgradeProcess", "打开升级固件失败!")));
         return false;
     }
     LOG_INFO << "open upgrade image file success!";

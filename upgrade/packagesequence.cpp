@@ -126,8 +126,8 @@ UpgradeOutcome PackageSequence::splitFailure(PackageSplitter::SplitError error, 
             continue;
         LOG_WARNING << "upgrade package rejected:" << texts.viewText;
         report.logText(QString::fromLatin1(texts.viewText));
-        return UpgradeOutcome::failure(UpgradeOutcome::Kind::NotStarted,
+        return UpgradeOutcome::of(UpgradeOutcome::Kind::NotStarted,
                                        QCoreApplication::translate("UpgradeProcess", texts.hint));
     }
-    return UpgradeOutcome::failure(UpgradeOutcome::Kind::NotStarted, QString());
+    return UpgradeOutcome::of(UpgradeOutcome::Kind::NotStarted, QString());
 }

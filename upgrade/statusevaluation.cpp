@@ -121,7 +121,7 @@ UpgradeOutcome StatusEvaluation::reportFailure(int status, int percent)
 {
     recordUpgradeStatus(status, percent);
     const StatusTexts *row = deviceError(status);
-    return UpgradeOutcome::failure(UpgradeOutcome::Kind::DeviceError,
+    return UpgradeOutcome::of(UpgradeOutcome::Kind::DeviceError,
                                    QCoreApplication::translate("UpgradeProcess", row ? row->hint : StatusFailedHint),
                                    status);
 }
@@ -152,7 +152,7 @@ std::optional<UpgradeOutcome> StatusEvaluation::evaluateStatus(const ar_upgrade_
                        .arg(stat).arg(elapsed);
             m_report.logText(QCoreApplication::translate(
                 "UpgradeProcess", "upgrade timeout, please restart the device to upgrade again."));
-            return UpgradeOutcome::failure(UpgradeOutcome::Kind::StatusTimeout,
+            return UpgradeOutcome::of(UpgradeOutcome::Kind::StatusTimeout,
                                            QCoreApplication::translate("UpgradeProcess", "升级超时，请重启设备再次升级。"));
         }
     }
@@ -162,7 +162,7 @@ std::optional<UpgradeOutcome> StatusEvaluation::evaluateStatus(const ar_upgrade_
             << QStringLiteral("abnormal termination, upgrade status code: %1").arg(stat);
         m_report.logText(QCoreApplication::translate(
             "UpgradeProcess", "abnormal termination, please restart the device to upgrade again."));
-        return UpgradeOutcome::failure(UpgradeOutcome::Kind::AbnormalEnd,
+        return UpgradeOutcome::of(UpgradeOutcome::Kind::AbnormalEnd,
                                        QCoreApplication::translate("UpgradeProcess", "异常终止，请重启设备再次升级。"),
                                        stat);
     }

@@ -6,7 +6,7 @@ namespace {
 const char CancelledText[] = "cancelled";
 } // namespace
 
-UpgradeOutcome UpgradeOutcome::failure(Kind kind, const QString &hint, int code)
+UpgradeOutcome UpgradeOutcome::of(Kind kind, const QString &hint, int code)
 {
     UpgradeOutcome outcome;
     outcome.kind = kind;

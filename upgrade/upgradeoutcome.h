@@ -42,9 +42,9 @@ struct UpgradeOutcome
     // success text or the check's verdict, or the failure's hint.
     QString summary() const;
 
-    static UpgradeOutcome failure(Kind kind, const QString &hint, int code = 0);
-    static UpgradeOutcome success() { return failure(Kind::Succeeded, QString()); }
-    static UpgradeOutcome cancelled() { return failure(Kind::Cancelled, QString()); }
+    static UpgradeOutcome of(Kind kind, const QString &hint, int code = 0);
+    static UpgradeOutcome success() { return of(Kind::Succeeded, QString()); }
+    static UpgradeOutcome cancelled() { return of(Kind::Cancelled, QString()); }
     // The page's success text (translated).
     static QString successText();
 };

@@ -117,7 +117,7 @@ UpgradeOutcome UpgradeProcess::notStarted(const QString &viewText, const QString
 {
     LOG_WARNING << "upgrade not started:" << viewText;
     emit logMessage(viewText);
-    return UpgradeOutcome::failure(UpgradeOutcome::Kind::NotStarted, hint);
+    return UpgradeOutcome::of(UpgradeOutcome::Kind::NotStarted, hint);
 }
 
 void UpgradeProcess::finishReset(int upgrade_finish)

@@ -44,7 +44,6 @@ public:
     // device (RestartCheck) before its outcome is decided.
     void setChecksRestart(bool check) { m_checksRestart.store(check); }
 
-    void setRun(bool run) { m_mailbox.setRun(run); }
     bool beRun() const { return m_mailbox.running(); }
     int getUpgStep() const { return m_step.load(); }
     // The image that upgradeProcess() sends.

@@ -60,8 +60,6 @@ public:
     QByteArray fileData() const { QMutexLocker lock(&m_mutex); return m_fileData; }
     bool portOpen() const { QMutexLocker lock(&m_mutex); return m_open; }
     int upgradeTarget() const { QMutexLocker lock(&m_mutex); return m_target; }
-    // Hands `report` to the engine now, as the link's thread would.
-    void deliverStatus(const ar_upgrade_status &report) { if (m_replies) m_replies->statusReport(report); }
 
     void setReplies(Replies *replies) override
     {

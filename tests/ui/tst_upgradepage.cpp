@@ -604,11 +604,11 @@ void TestUpgradePage::outcome_isShownExitedAndRecordedAlike_data()
                     {"abnormal end", Kind::AbnormalEnd, 4},    {"device error", Kind::DeviceError, 4}};
     for (const auto &failure : failures) {
         const QString hint = QStringLiteral("hint of ") + QLatin1String(failure.name);
-        QTest::newRow(failure.name) << UpgradeOutcome::failure(failure.kind, hint, -5) << hint << hint
+        QTest::newRow(failure.name) << UpgradeOutcome::of(failure.kind, hint, -5) << hint << hint
                                     << failure.exitCode << hint;
     }
     // Nothing was sent: the page is back at the chosen file.
-    QTest::newRow("not started") << UpgradeOutcome::failure(Kind::NotStarted, QStringLiteral("refused"))
+    QTest::newRow("not started") << UpgradeOutcome::of(Kind::NotStarted, QStringLiteral("refused"))
                                  << QString() << QStringLiteral("refused") << 2 << QStringLiteral("refused");
     // The user ended it: nothing more is said.
     QTest::newRow("cancelled") << UpgradeOutcome::cancelled() << Upgrading << QString() << 5
