@@ -6,6 +6,7 @@
 #include "flashcommand.h"
 #include "logcapture.h"
 #include "portaccess.h"
+#include "testbytes.h"
 #include "upgradepage.h"
 #include "usbvirtualserial.h"
 
@@ -27,14 +28,8 @@ const QString Group = QStringLiteral("plugdev");
 class DeniedPortLister : public FixedPortLister
 {
 public:
-    explicit DeniedPortLister(const QString &path)
-        : FixedPortLister({{path, QString(), AR_FPV_BOARD_TYPE_GT_SKY}})
-    {
-    }
-    PortAccess accessOf(const QString &portName) const override
-    {
-        return {portName, true, false, Group};
-    }
+    explicit DeniedPortLister(const QString &path) : FixedPortLister({{path, QString(), AR_FPV_BOARD_TYPE_GT_SKY}}) {}
+    PortAccess accessOf(const QString &portName) const override { return {portName, true, false, Group}; }
 };
 } // namespace
 
@@ -43,148 +38,133 @@ class TestPortAccess : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void cleanup();
-    void fileSystem_tellsWhetherThePortMayBeOpened_data();
-    void fileSystem_tellsWhetherThePortMayBeOpened();
-    void deniedText_namesThePortTheRuleAndTheGroup_data();
-    void deniedText_namesThePortTheRuleAndTheGroup();
-    void window_showsHowToGetAccess_data();
-    void window_showsHowToGetAccess();
-    void command_exitsWithNoDeviceAndHowToGetAccess();
+    void initTestCase()
+    {
+        Q_INIT_RESOURCE(translations);
+        QVERIFY(m_dir.isValid());
+        QVERIFY(m_english.load(QStringLiteral(":lang_en.qm")));
+        QVERIFY(QDir::setCurrent(m_dir.path()));
+        m_deniedPort = m_dir.filePath(QStringLiteral("ttyACM-denied"));
+    }
 
+    void cleanup()
+    {
+        QCoreApplication::removeTranslator(&m_english);
+    }
+
+    void fileSystem_tellsWhetherThePortMayBeOpened_data()
+    {
+        QTest::addColumn<QString>("name"); // "tty...": a device name, not there; else a file made in the folder
+        QTest::addColumn<int>("permissions");
+        QTest::addColumn<bool>("denied");
+        const int readWrite = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+        QTest::newRow("a name alone is a device file") << "ttyNOSUCH" << readWrite << false;
+        QTest::newRow("readable and writable") << "port-rw" << readWrite << false;
+        QTest::newRow("read only") << "port-ro" << int(QFileDevice::ReadOwner) << true;
+    }
+
+    void fileSystem_tellsWhetherThePortMayBeOpened()
+    {
+        QFETCH(QString, name);
+        QFETCH(int, permissions);
+        QFETCH(bool, denied);
+    #ifdef Q_OS_UNIX
+        if (denied && ::geteuid() == 0)
+            QSKIP("root may open any file: the injected check covers the denial");
+    #endif
+        const bool deviceName = name.startsWith(QLatin1String("tty")), made = !deviceName;
+        const QString path = deviceName ? QStringLiteral("/dev/") + name : m_dir.filePath(name);
+        if (made)
+            QVERIFY(TestBytes::writeFile(path, QByteArray())
+                    && QFile::setPermissions(path, QFileDevice::Permissions(permissions)));
+        const PortAccess access = PortAccess::of(deviceName ? name : path);
+        QCOMPARE(access.path, path);
+        QCOMPARE(access.exists, made);
+        QCOMPARE(access.denied(), denied);
+        if (made)
+            QCOMPARE(access.group, QFileInfo(path).group());
+    }
+
+    // Both languages name the port, the rule and the port's group (the usual
+    // one when the owner is unknown), with every placeholder filled.
+    void deniedText_namesThePortTheRuleAndTheGroup_data()
+    {
+        QTest::addColumn<bool>("english");
+        QTest::addColumn<QString>("group");
+        QTest::newRow("Chinese") << false << Group;
+        QTest::newRow("English") << true << Group;
+        QTest::newRow("owner unknown") << true << QString();
+    }
+
+    void deniedText_namesThePortTheRuleAndTheGroup()
+    {
+        QFETCH(bool, english);
+        QFETCH(QString, group);
+        if (english)
+            QCoreApplication::installTranslator(&m_english);
+        const QString text = PortAccess{QStringLiteral("/dev/ttyACM0"), true, false, group}.deniedText();
+        const QString shownGroup = group.isEmpty() ? QStringLiteral("dialout") : group;
+        for (const QString &part : {QStringLiteral("/dev/ttyACM0"),
+                                    QStringLiteral("/usr/lib/udev/rules.d/70-tavio.rules"),
+                                    QStringLiteral("usermod -aG ") + shownGroup})
+            QVERIFY2(text.contains(part), qPrintable(text + QStringLiteral(" lacks ") + part));
+        QCOMPARE(text.startsWith(QLatin1String("No permission")), english);
+        QVERIFY(!text.contains(QLatin1Char('%')));
+    }
+
+    // Connect, or a console command, on a port the user may not open says so,
+    // not "restart the device" or "connect the device".
+    void window_showsHowToGetAccess_data()
+    {
+        QTest::addColumn<bool>("console");
+        QTest::newRow("Connect") << false;
+        QTest::newRow("console command") << true;
+    }
+
+    void window_showsHowToGetAccess()
+    {
+        QFETCH(bool, console);
+        LogCapture log;
+        ExpectedBoxes boxes;
+        UsbVirtualSerial link(std::make_shared<DeniedPortLister>(m_deniedPort));
+        UpgradePage page(nullptr, &link, nullptr, std::make_shared<SystemClock>());
+        page.enterDeviceConnNotePage();
+        boxes.expect(QStringLiteral("警告"), PortAccess{m_deniedPort, true, false, Group}.deniedText());
+        page.handleDeviceDetected(AR_FPV_BOARD_TYPE_GT_SKY);
+        if (console) {
+            QSignalSpy done(&page, &UpgradePage::consoleCommandDone);
+            page.handleTextFromSettingPage(QStringLiteral("4F 54"));
+            QVERIFY(done.wait(10000));
+        } else {
+            QSignalSpy answered(&page, &UpgradePage::connectAnswered);
+            page.findChild<QToolButton *>(QStringLiteral("btnConnDevice"))->click();
+            QVERIFY(answered.wait(10000));
+        }
+        VERIFY_BOXES(boxes);
+        QVERIFY(!link.SerialPortIsOpen());
+    }
+
+    void command_exitsWithNoDeviceAndHowToGetAccess()
+    {
+        LogCapture log;
+        QCoreApplication::installTranslator(&m_english);
+        QString out, err;
+        QTextStream outStream(&out), errStream(&err);
+        FlashEnvironment environment;
+        environment.systemPorts = std::make_shared<DeniedPortLister>(m_deniedPort);
+        environment.out = &outStream;
+        environment.err = &errStream;
+        const int exitCode = FlashCommand(environment).run({QStringLiteral("tavio-flash"), QStringLiteral("info")});
+        errStream.flush();
+        QCOMPARE(exitCode, 3);
+        const QString expected = PortAccess{m_deniedPort, true, false, Group}.deniedText();
+        QVERIFY2(err.contains(expected), qPrintable(err));
+    }
 private:
     QTemporaryDir m_dir;
     QTranslator m_english;
     QString m_deniedPort; // does not open: nothing is there
 };
-
-void TestPortAccess::initTestCase()
-{
-    Q_INIT_RESOURCE(translations);
-    QVERIFY(m_dir.isValid());
-    QVERIFY(m_english.load(QStringLiteral(":lang_en.qm")));
-    QVERIFY(QDir::setCurrent(m_dir.path()));
-    m_deniedPort = m_dir.filePath(QStringLiteral("ttyACM-denied"));
-}
-
-void TestPortAccess::cleanup()
-{
-    QCoreApplication::removeTranslator(&m_english);
-}
-
-void TestPortAccess::fileSystem_tellsWhetherThePortMayBeOpened_data()
-{
-    QTest::addColumn<QString>("name");  // "tty...": a device name; else a file in the folder
-    QTest::addColumn<bool>("made");     // the file is there
-    QTest::addColumn<int>("permissions");
-    QTest::addColumn<bool>("denied");
-    const int readWrite = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
-    QTest::newRow("a name alone is a device file") << "ttyNOSUCH" << false << readWrite << false;
-    QTest::newRow("readable and writable") << "port-rw" << true << readWrite << false;
-    QTest::newRow("read only") << "port-ro" << true << int(QFileDevice::ReadOwner) << true;
-}
-
-void TestPortAccess::fileSystem_tellsWhetherThePortMayBeOpened()
-{
-    QFETCH(QString, name);
-    QFETCH(bool, made);
-    QFETCH(int, permissions);
-    QFETCH(bool, denied);
-#ifdef Q_OS_UNIX
-    if (denied && ::geteuid() == 0)
-        QSKIP("root may open any file: the injected check covers the denial");
-#endif
-    const bool deviceName = name.startsWith(QLatin1String("tty"));
-    const QString path = deviceName ? QStringLiteral("/dev/") + name : m_dir.filePath(name);
-    if (made) {
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.close();
-        QVERIFY(file.setPermissions(QFileDevice::Permissions(permissions)));
-    }
-    const PortAccess access = PortAccess::of(deviceName ? name : path);
-    QCOMPARE(access.path, path);
-    QCOMPARE(access.exists, made);
-    QCOMPARE(access.denied(), denied);
-    if (made)
-        QCOMPARE(access.group, QFileInfo(path).group());
-}
-
-// Both languages name the port, the rule and the port's group (the usual
-// one when the owner is unknown), with every placeholder filled.
-void TestPortAccess::deniedText_namesThePortTheRuleAndTheGroup_data()
-{
-    QTest::addColumn<bool>("english");
-    QTest::addColumn<QString>("group");
-    QTest::newRow("Chinese") << false << Group;
-    QTest::newRow("English") << true << Group;
-    QTest::newRow("owner unknown") << true << QString();
-}
-
-void TestPortAccess::deniedText_namesThePortTheRuleAndTheGroup()
-{
-    QFETCH(bool, english);
-    QFETCH(QString, group);
-    if (english)
-        QCoreApplication::installTranslator(&m_english);
-    const QString text = PortAccess{QStringLiteral("/dev/ttyACM0"), true, false, group}.deniedText();
-    const QString shownGroup = group.isEmpty() ? QStringLiteral("dialout") : group;
-    for (const QString &part : {QStringLiteral("/dev/ttyACM0"), QStringLiteral("/usr/lib/udev/rules.d/70-tavio.rules"),
-                                QStringLiteral("usermod -aG ") + shownGroup})
-        QVERIFY2(text.contains(part), qPrintable(text + QStringLiteral(" lacks ") + part));
-    QCOMPARE(text.startsWith(QLatin1String("No permission")), english);
-    QVERIFY(!text.contains(QLatin1Char('%')));
-}
-
-// Connect, or a console command, on a port the user may not open says so,
-// not "restart the device" or "connect the device".
-void TestPortAccess::window_showsHowToGetAccess_data()
-{
-    QTest::addColumn<bool>("console");
-    QTest::newRow("Connect") << false;
-    QTest::newRow("console command") << true;
-}
-
-void TestPortAccess::window_showsHowToGetAccess()
-{
-    QFETCH(bool, console);
-    LogCapture log;
-    ExpectedBoxes boxes;
-    UsbVirtualSerial link(std::make_shared<DeniedPortLister>(m_deniedPort));
-    UpgradePage page(nullptr, &link, nullptr, std::make_shared<SystemClock>());
-    page.enterDeviceConnNotePage();
-    boxes.expect(QStringLiteral("警告"), PortAccess{m_deniedPort, true, false, Group}.deniedText());
-    page.handleDeviceDetected(AR_FPV_BOARD_TYPE_GT_SKY);
-    if (console) {
-        QSignalSpy done(&page, &UpgradePage::consoleCommandDone);
-        page.handleTextFromSettingPage(QStringLiteral("4F 54"));
-        QVERIFY(done.wait(10000));
-    } else {
-        QSignalSpy answered(&page, &UpgradePage::connectAnswered);
-        page.findChild<QToolButton *>(QStringLiteral("btnConnDevice"))->click();
-        QVERIFY(answered.wait(10000));
-    }
-    VERIFY_BOXES(boxes);
-    QVERIFY(!link.SerialPortIsOpen());
-}
-
-void TestPortAccess::command_exitsWithNoDeviceAndHowToGetAccess()
-{
-    LogCapture log;
-    QCoreApplication::installTranslator(&m_english);
-    QString out, err;
-    QTextStream outStream(&out), errStream(&err);
-    FlashEnvironment environment;
-    environment.systemPorts = std::make_shared<DeniedPortLister>(m_deniedPort);
-    environment.out = &outStream;
-    environment.err = &errStream;
-    const int exitCode = FlashCommand(environment).run({QStringLiteral("tavio-flash"), QStringLiteral("info")});
-    errStream.flush();
-    QCOMPARE(exitCode, 3);
-    const QString expected = PortAccess{m_deniedPort, true, false, Group}.deniedText();
-    QVERIFY2(err.contains(expected), qPrintable(err));
-}
 
 QTEST_MAIN(TestPortAccess)
 #include "tst_portaccess.moc"

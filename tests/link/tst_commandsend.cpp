@@ -28,6 +28,22 @@ QList<quint32> retries(const QList<SimFrameRecord> &frames)
         out.append(frame.retry);
     return out;
 }
+
+// What the pty master reads within `timeoutMs`, up to `expected` bytes.
+QByteArray drain(int fd, int expected, int timeoutMs = 2000)
+{
+    QByteArray bytes;
+    QDeadlineTimer deadline(timeoutMs);
+    while (bytes.size() < expected && !deadline.hasExpired()) {
+        char chunk[256];
+        const ssize_t n = ::read(fd, chunk, sizeof(chunk));
+        if (n > 0)
+            bytes.append(chunk, int(n));
+        else
+            QThread::msleep(5);
+    }
+    return bytes;
+}
 } // namespace
 
 class TestCommandSend : public QObject
@@ -43,214 +59,187 @@ private slots:
     }
     void cleanup() { m_device.reset(); m_log.reset(); }
 
-    void missingAcks_costOneTransmissionEach_data();
-    void missingAcks_costOneTransmissionEach();
-    void busyLinkThread_doesNotShortenTheAcknowledgementWait();
-    void replyShapes_stillAcknowledge_data();
-    void replyShapes_stillAcknowledge();
-    void lateReplyToAFailedRequest_doesNotAcknowledgeTheNext();
-    void sequenceNumbersBeyond16Bits_areStillAcknowledged();
-    void frameLargerThanThePortTakesAtOnce_isAcknowledgedOnFirstTransmission();
-    void barePty_writesGoOutAsGiven();
-    void portLostInsideAWrite_settlesThatWriteAtOnce();
+    // Each transmission that goes unanswered waits out its timeout, a refusal
+    // ends its wait at once; either way the next one follows, up to the count.
+    void missingAcks_costOneTransmissionEach_data()
+    {
+        QTest::addColumn<QString>("fault"); // silent: never answered; else the first ones refused or lost
+        QTest::addColumn<unsigned>("transmissions");
+        QTest::addColumn<unsigned>("timeoutMs");
+        QTest::addColumn<QList<quint32>>("retries");
+        QTest::newRow("silent, five") << "silent" << 5u << ShortAckMs << QList<quint32>{0, 1, 2, 3, 4};
+        QTest::newRow("silent, one") << "silent" << 1u << ShortAckMs << QList<quint32>{0};
+        QTest::newRow("silent, zero counts as one") << "silent" << 0u << ShortAckMs << QList<quint32>{0};
+        QTest::newRow("two refused") << "refused" << 5u << 3000u << QList<quint32>{0, 1, 2};
+        QTest::newRow("three lost") << "lost" << 5u << ShortAckMs << QList<quint32>{0, 1, 2, 3};
+    }
 
+    void missingAcks_costOneTransmissionEach()
+    {
+        QFETCH(QString, fault);
+        QFETCH(unsigned, transmissions);
+        QFETCH(unsigned, timeoutMs);
+        QFETCH(QList<quint32>, retries);
+        UsbVirtualSerial &link = *m_device->link;
+        const bool silent = fault == QLatin1String("silent");
+        const int faults = retries.size() - 1;
+        m_device->sim.setSilent(silent);
+        if (fault == QLatin1String("refused"))
+            m_device->sim.refuseNext(faults, AR_CMD_SENDFILE_DATA);
+        else if (fault == QLatin1String("lost"))
+            m_device->sim.dropNextAcks(faults, AR_CMD_SENDFILE_DATA);
+        QElapsedTimer timer;
+        timer.start();
+        QCOMPARE(send(link, AR_CMD_SENDFILE_DATA, transmissions, timeoutMs, QByteArray(100, 'd')), silent ? -1 : 0);
+        const qint64 waited = timer.elapsed();
+        if (fault == QLatin1String("refused"))
+            QVERIFY2(waited < timeoutMs, qPrintable(QString::number(waited)));
+        else
+            QVERIFY(waited >= (silent ? retries.size() : faults) * qint64(timeoutMs));
+        QTRY_COMPARE(::retries(m_device->sim.frames()), retries);
+        if (!silent)
+            return;
+        QCOMPARE(link.sequenceNumber(), 0u);
+        m_device->sim.setSilent(false);
+        QCOMPARE(send(link, AR_CMD_SENDFILE_DATA, transmissions), 0);
+        QCOMPARE(m_device->sim.frames().last().seq, 0u); // the failed number is used again
+    }
+
+    // The acknowledgement wait counts from the moment the frame goes to the port:
+    // a link thread kept busy for longer than the wait costs no transmission.
+    void busyLinkThread_doesNotShortenTheAcknowledgementWait()
+    {
+        UsbVirtualSerial &link = *m_device->link;
+        auto *busy = new QObject;
+        busy->moveToThread(link.portThread());
+        QMetaObject::invokeMethod(busy, [] { QThread::msleep(3 * ShortAckMs); }, Qt::QueuedConnection);
+        QCOMPARE(send(link, AR_CMD_UPGRADE_STATUS, 1, ShortAckMs), 0);
+        busy->deleteLater();
+        QCOMPARE(retries(m_device->sim.frames()), QList<quint32>{0});
+    }
+
+    void replyShapes_stillAcknowledge_data()
+    {
+        QTest::addColumn<QString>("shape");
+        QTest::newRow("garbage before replies") << "garbage";
+        QTest::newRow("replies split over writes") << "split";
+    }
+
+    void replyShapes_stillAcknowledge()
+    {
+        QFETCH(QString, shape);
+        if (shape == QLatin1String("garbage"))
+            m_device->sim.setGarbageBeforeReplies(50);
+        else
+            m_device->sim.setSplitReplies(true);
+        for (int i = 0; i < 5; ++i)
+            QCOMPARE(send(*m_device->link, AR_COMMAND_FIND_DEVICE, 1, 1000), 0);
+        QCOMPARE(m_device->sim.frames().size(), 5);
+        QCOMPARE(m_device->link->sequenceNumber(), 5u);
+    }
+
+    void lateReplyToAFailedRequest_doesNotAcknowledgeTheNext()
+    {
+        m_device->sim.setReplyDelay(300);
+        QCOMPARE(send(*m_device->link, AR_CMD_REMOTE_UPGRADE, 1, 50), -1);
+        QTest::qWait(400); // the late acknowledgement of seq 0 arrives now
+        m_device->sim.setSilent(true);
+        QCOMPARE(send(*m_device->link, AR_CMD_SENDFILE_START, 1, 100), -1);
+    }
+
+    void sequenceNumbersBeyond16Bits_areStillAcknowledged()
+    {
+        UsbVirtualSerial &link = *m_device->link;
+        const quint32 past16Bits = 65537;
+        for (quint32 i = 0; i < past16Bits; ++i) {
+            if (i % 4096 == 0) {
+                m_device->sim.clearFrames(); // keep the records and the log small
+                LogCapture::clear();
+            }
+            // A late acknowledgement on a busy machine is met by a retransmission
+            // under the same number, which this test does not mind.
+            if (send(link, AR_CMD_UPGRADE_STATUS, 3, 2000) != 0)
+                QFAIL(qPrintable(QStringLiteral("request %1 not acknowledged").arg(i)));
+        }
+        QCOMPARE(link.sequenceNumber(), past16Bits);
+        QCOMPARE(m_device->sim.frames().last().seq, past16Bits - 1);
+    }
+
+    // A frame the pty cannot take in one write leaves the rest to the port's
+    // thread; the sender waits for it to go out, then for the acknowledgement,
+    // which may already have arrived. Repeated, so an acknowledgement that
+    // overtakes the end of the write is met as well; the frame arrives whole.
+    void frameLargerThanThePortTakesAtOnce_isAcknowledgedOnFirstTransmission()
+    {
+        constexpr int Sends = 12;
+        constexpr int LargestFrame = 1048576;
+        const QByteArray payload = TestBytes::pattern(LargestFrame);
+        for (int i = 0; i < Sends; ++i)
+            QCOMPARE(send(*m_device->link, AR_CMD_SENDFILE_DATA, 5, 2000, payload), 0);
+        const auto frames = m_device->sim.frames();
+        QCOMPARE(frames.size(), Sends);
+        for (const SimFrameRecord &frame : frames) {
+            QCOMPARE(frame.retry, 0u);
+            QVERIFY(frame.crcValid);
+            QVERIFY(frame.payload == payload);
+        }
+    }
+
+    // Writes on a bare pty: the raw writers wait for no acknowledgement, the
+    // link's own acknowledgement is a sealed header, and a request without
+    // payload bytes writes only its header but still announces the length.
+    void barePty_writesGoOutAsGiven()
+    {
+        PseudoTerminal pty;
+        QString error;
+        QVERIFY2(pty.open(&error), qPrintable(error));
+        UsbVirtualSerial link(std::make_shared<FixedPortLister>());
+        QVERIFY(link.openSerialPort(pty.slavePath()));
+
+        ar_protocol_t head = ProtocolFrame::makeHeader(AR_CMD_REMOTE_UPGRADE, 1, 2, 0, 0, 7);
+        QCOMPARE(link.SerialSend_V1(head, nullptr, 0), qint64(ProtocolFrame::HeaderSize));
+        QCOMPARE(drain(pty.masterFd(), ProtocolFrame::HeaderSize), ProtocolFrame::headerBytes(head));
+        char payload[] = "raw";
+        QCOMPARE(link.SerialSend(payload, 3), qint64(3));
+        QCOMPARE(drain(pty.masterFd(), 3), QByteArray("raw"));
+        link.sendAckResponse(42);
+        QCOMPARE(drain(pty.masterFd(), ProtocolFrame::HeaderSize).toHex(' '),
+                 ProtocolFrame::encode(AR_CMD_ACK, AR_MSGTYPE_ACK, 42, 0).toHex(' '));
+
+        QCOMPARE(link.commandSerialSend(AR_CMD_SENDFILE_START, AR_MSGTYPE_REQUEST, AR_FMT_BINARY, 0,
+                                        nullptr, 28, 2, 50),
+                 -1);
+        const QByteArray wire = drain(pty.masterFd(), 2 * ProtocolFrame::HeaderSize + 1, 300);
+        QCOMPARE(wire.size(), 2 * ProtocolFrame::HeaderSize); // nothing follows either header
+        const ar_protocol_t second = ProtocolFrame::decodeHeader(wire.constData() + ProtocolFrame::HeaderSize);
+        QCOMPARE(second.length, 28u);
+        QCOMPARE(second.retry, 1u);
+    }
+
+    // The device hangs up before the port has noticed: the write itself finds the
+    // port gone. Its bytes never reached the device, and whoever waits for them
+    // learns so at once instead of after the write-completion timeout.
+    void portLostInsideAWrite_settlesThatWriteAtOnce()
+    {
+        PseudoTerminal pty;
+        QString error;
+        QVERIFY2(pty.open(&error), qPrintable(error));
+        SerialPortChannel channel;
+        QVERIFY(channel.open(pty.slavePath()));
+        pty.close();
+        quint64 mark = 0;
+        channel.write(QByteArray(4096, 'x'), &mark);
+        QVERIFY(!channel.isOpen());
+        QElapsedTimer timer;
+        timer.start();
+        QVERIFY(!channel.waitUntilWritten(mark, 20000));
+        QVERIFY2(timer.elapsed() < 10000, qPrintable(QString::number(timer.elapsed())));
+    }
 private:
     std::unique_ptr<SimulatedDevice> m_device;
     std::unique_ptr<LogCapture> m_log;
 };
 
-// Each transmission that goes unanswered waits out its timeout, a refusal
-// ends its wait at once; either way the next one follows, up to the count.
-void TestCommandSend::missingAcks_costOneTransmissionEach_data()
-{
-    QTest::addColumn<QString>("fault"); // silent: never answered; else the first ones refused or lost
-    QTest::addColumn<unsigned>("transmissions");
-    QTest::addColumn<unsigned>("timeoutMs");
-    QTest::addColumn<QList<quint32>>("retries");
-    QTest::newRow("silent, five") << "silent" << 5u << ShortAckMs << QList<quint32>{0, 1, 2, 3, 4};
-    QTest::newRow("silent, one") << "silent" << 1u << ShortAckMs << QList<quint32>{0};
-    QTest::newRow("silent, zero counts as one") << "silent" << 0u << ShortAckMs << QList<quint32>{0};
-    QTest::newRow("two refused") << "refused" << 5u << 3000u << QList<quint32>{0, 1, 2};
-    QTest::newRow("three lost") << "lost" << 5u << ShortAckMs << QList<quint32>{0, 1, 2, 3};
-}
-
-void TestCommandSend::missingAcks_costOneTransmissionEach()
-{
-    QFETCH(QString, fault);
-    QFETCH(unsigned, transmissions);
-    QFETCH(unsigned, timeoutMs);
-    QFETCH(QList<quint32>, retries);
-    UsbVirtualSerial &link = *m_device->link;
-    const bool silent = fault == QLatin1String("silent");
-    const int faults = retries.size() - 1;
-    m_device->sim.setSilent(silent);
-    if (fault == QLatin1String("refused"))
-        m_device->sim.refuseNext(faults, AR_CMD_SENDFILE_DATA);
-    else if (fault == QLatin1String("lost"))
-        m_device->sim.dropNextAcks(faults, AR_CMD_SENDFILE_DATA);
-    QElapsedTimer timer;
-    timer.start();
-    QCOMPARE(send(link, AR_CMD_SENDFILE_DATA, transmissions, timeoutMs, QByteArray(100, 'd')), silent ? -1 : 0);
-    const qint64 waited = timer.elapsed();
-    if (fault == QLatin1String("refused"))
-        QVERIFY2(waited < timeoutMs, qPrintable(QString::number(waited)));
-    else
-        QVERIFY(waited >= (silent ? retries.size() : faults) * qint64(timeoutMs));
-    QTRY_COMPARE(::retries(m_device->sim.frames()), retries);
-    if (!silent)
-        return;
-    QCOMPARE(link.sequenceNumber(), 0u);
-    m_device->sim.setSilent(false);
-    QCOMPARE(send(link, AR_CMD_SENDFILE_DATA, transmissions), 0);
-    QCOMPARE(m_device->sim.frames().last().seq, 0u); // the failed number is used again
-}
-
-// The acknowledgement wait counts from the moment the frame goes to the port:
-// a link thread kept busy for longer than the wait costs no transmission.
-void TestCommandSend::busyLinkThread_doesNotShortenTheAcknowledgementWait()
-{
-    UsbVirtualSerial &link = *m_device->link;
-    auto *busy = new QObject;
-    busy->moveToThread(link.portThread());
-    QMetaObject::invokeMethod(busy, [] { QThread::msleep(3 * ShortAckMs); }, Qt::QueuedConnection);
-    QCOMPARE(send(link, AR_CMD_UPGRADE_STATUS, 1, ShortAckMs), 0);
-    busy->deleteLater();
-    QCOMPARE(retries(m_device->sim.frames()), QList<quint32>{0});
-}
-
-void TestCommandSend::replyShapes_stillAcknowledge_data()
-{
-    QTest::addColumn<QString>("shape");
-    QTest::newRow("garbage before replies") << "garbage";
-    QTest::newRow("replies split over writes") << "split";
-}
-
-void TestCommandSend::replyShapes_stillAcknowledge()
-{
-    QFETCH(QString, shape);
-    if (shape == QLatin1String("garbage"))
-        m_device->sim.setGarbageBeforeReplies(50);
-    else
-        m_device->sim.setSplitReplies(true);
-    for (int i = 0; i < 5; ++i)
-        QCOMPARE(send(*m_device->link, AR_COMMAND_FIND_DEVICE, 1, 1000), 0);
-    QCOMPARE(m_device->sim.frames().size(), 5);
-    QCOMPARE(m_device->link->sequenceNumber(), 5u);
-}
-
-void TestCommandSend::lateReplyToAFailedRequest_doesNotAcknowledgeTheNext()
-{
-    m_device->sim.setReplyDelay(300);
-    QCOMPARE(send(*m_device->link, AR_CMD_REMOTE_UPGRADE, 1, 50), -1);
-    QTest::qWait(400); // the late acknowledgement of seq 0 arrives now
-    m_device->sim.setSilent(true);
-    QCOMPARE(send(*m_device->link, AR_CMD_SENDFILE_START, 1, 100), -1);
-}
-
-void TestCommandSend::sequenceNumbersBeyond16Bits_areStillAcknowledged()
-{
-    UsbVirtualSerial &link = *m_device->link;
-    const quint32 past16Bits = 65537;
-    for (quint32 i = 0; i < past16Bits; ++i) {
-        if (i % 4096 == 0) {
-            m_device->sim.clearFrames(); // keep the records and the log small
-            LogCapture::clear();
-        }
-        // A late acknowledgement on a busy machine is met by a retransmission
-        // under the same number, which this test does not mind.
-        if (send(link, AR_CMD_UPGRADE_STATUS, 3, 2000) != 0)
-            QFAIL(qPrintable(QStringLiteral("request %1 not acknowledged").arg(i)));
-    }
-    QCOMPARE(link.sequenceNumber(), past16Bits);
-    QCOMPARE(m_device->sim.frames().last().seq, past16Bits - 1);
-}
-
-// A frame the pty cannot take in one write leaves the rest to the port's
-// thread; the sender waits for it to go out, then for the acknowledgement,
-// which may already have arrived. Repeated, so an acknowledgement that
-// overtakes the end of the write is met as well; the frame arrives whole.
-void TestCommandSend::frameLargerThanThePortTakesAtOnce_isAcknowledgedOnFirstTransmission()
-{
-    constexpr int Sends = 12;
-    constexpr int LargestFrame = 1048576;
-    const QByteArray payload = TestBytes::pattern(LargestFrame);
-    for (int i = 0; i < Sends; ++i)
-        QCOMPARE(send(*m_device->link, AR_CMD_SENDFILE_DATA, 5, 2000, payload), 0);
-    const auto frames = m_device->sim.frames();
-    QCOMPARE(frames.size(), Sends);
-    for (const SimFrameRecord &frame : frames) {
-        QCOMPARE(frame.retry, 0u);
-        QVERIFY(frame.crcValid);
-        QVERIFY(frame.payload == payload);
-    }
-}
-
-// What the pty master reads within `timeoutMs`, up to `expected` bytes.
-static QByteArray drain(int fd, int expected, int timeoutMs = 2000)
-{
-    QByteArray bytes;
-    QDeadlineTimer deadline(timeoutMs);
-    while (bytes.size() < expected && !deadline.hasExpired()) {
-        char chunk[256];
-        const ssize_t n = ::read(fd, chunk, sizeof(chunk));
-        if (n > 0)
-            bytes.append(chunk, int(n));
-        else
-            QThread::msleep(5);
-    }
-    return bytes;
-}
-
-// Writes on a bare pty: the raw writers wait for no acknowledgement, the
-// link's own acknowledgement is a sealed header, and a request without
-// payload bytes writes only its header but still announces the length.
-void TestCommandSend::barePty_writesGoOutAsGiven()
-{
-    PseudoTerminal pty;
-    QString error;
-    QVERIFY2(pty.open(&error), qPrintable(error));
-    UsbVirtualSerial link(std::make_shared<FixedPortLister>());
-    QVERIFY(link.openSerialPort(pty.slavePath()));
-
-    ar_protocol_t head = ProtocolFrame::makeHeader(AR_CMD_REMOTE_UPGRADE, 1, 2, 0, 0, 7);
-    QCOMPARE(link.SerialSend_V1(head, nullptr, 0), qint64(ProtocolFrame::HeaderSize));
-    QCOMPARE(drain(pty.masterFd(), ProtocolFrame::HeaderSize), ProtocolFrame::headerBytes(head));
-    char payload[] = "raw";
-    QCOMPARE(link.SerialSend(payload, 3), qint64(3));
-    QCOMPARE(drain(pty.masterFd(), 3), QByteArray("raw"));
-    link.sendAckResponse(42);
-    QCOMPARE(drain(pty.masterFd(), ProtocolFrame::HeaderSize).toHex(' '),
-             ProtocolFrame::encode(AR_CMD_ACK, AR_MSGTYPE_ACK, 42, 0).toHex(' '));
-
-    QCOMPARE(link.commandSerialSend(AR_CMD_SENDFILE_START, AR_MSGTYPE_REQUEST, AR_FMT_BINARY, 0,
-                                    nullptr, 28, 2, 50),
-             -1);
-    const QByteArray wire = drain(pty.masterFd(), 2 * ProtocolFrame::HeaderSize + 1, 300);
-    QCOMPARE(wire.size(), 2 * ProtocolFrame::HeaderSize); // nothing follows either header
-    const ar_protocol_t second = ProtocolFrame::decodeHeader(wire.constData() + ProtocolFrame::HeaderSize);
-    QCOMPARE(second.length, 28u);
-    QCOMPARE(second.retry, 1u);
-}
-
-// The device hangs up before the port has noticed: the write itself finds the
-// port gone. Its bytes never reached the device, and whoever waits for them
-// learns so at once instead of after the write-completion timeout.
-void TestCommandSend::portLostInsideAWrite_settlesThatWriteAtOnce()
-{
-    PseudoTerminal pty;
-    QString error;
-    QVERIFY2(pty.open(&error), qPrintable(error));
-    SerialPortChannel channel;
-    QVERIFY(channel.open(pty.slavePath()));
-    pty.close();
-    quint64 mark = 0;
-    channel.write(QByteArray(4096, 'x'), &mark);
-    QVERIFY(!channel.isOpen());
-    QElapsedTimer timer;
-    timer.start();
-    QVERIFY(!channel.waitUntilWritten(mark, 20000));
-    QVERIFY2(timer.elapsed() < 10000, qPrintable(QString::number(timer.elapsed())));
-}
 
 QTEST_GUILESS_MAIN(TestCommandSend)
 #include "tst_commandsend.moc"

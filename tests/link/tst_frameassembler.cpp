@@ -95,83 +95,79 @@ class TestFrameAssembler : public QObject
     Q_OBJECT
 
 private slots:
-    void reads_yieldTheFramesTheyHold_data();
-    void reads_yieldTheFramesTheyHold();
-    void framesBetweenGarbageInRandomReads_comeOutExactlyAsSent();
-};
+    void reads_yieldTheFramesTheyHold_data()
+    {
+        QTest::addColumn<QByteArrayList>("reads");
+        QTest::addColumn<QList<quint32>>("seqs");
+        QTest::addColumn<int>("buffered"); // bytes left waiting afterwards
 
-void TestFrameAssembler::reads_yieldTheFramesTheyHold_data()
-{
-    QTest::addColumn<QByteArrayList>("reads");
-    QTest::addColumn<QList<quint32>>("seqs");
-    QTest::addColumn<int>("buffered"); // bytes left waiting afterwards
-
-    const auto row = [](const char *name, const QByteArrayList &reads, const QList<quint32> &seqs,
-                        int buffered) { QTest::newRow(name) << reads << seqs << buffered; };
-    const QByteArray status = frame(118, 2, QByteArray(72, 'a'));
-    const QByteArray query = frame(60, 7);
-    row("a partial magic first", {QByteArray("\x4F\x54\x52") + query}, {7}, 0);
-    row("35 bytes without magic wait", {QByteArray(35, '\x11')}, {}, 35);
-    row("36 bytes without magic go", {QByteArray(36, '\x11')}, {}, 0);
-    row("length one past the largest frame",
-        {withLength(frame(118, 1), FrameAssembler::MaxPayloadBytes + 1) + status}, {2}, 0);
-    row("length that wraps a signed sum", {withLength(frame(118, 1), 0x7FFFFFFFu - 35) + status}, {2}, 0);
-    row("length that wraps below the header size", {withLength(frame(118, 1), 0xFFFFFFF0u) + status},
-        {2}, 0);
-    row("bytes after a frame wait", {frame(116, 3, "abc") + "tail"}, {3}, 4);
-}
-
-// Every frame is cut whole, with exactly the payload its header announces,
-// from the bytes that were fed. Frames after garbage, several in one read and
-// reads of any size down to one byte are the random streams' below.
-void TestFrameAssembler::reads_yieldTheFramesTheyHold()
-{
-    QFETCH(QByteArrayList, reads);
-    QFETCH(QList<quint32>, seqs);
-    QFETCH(int, buffered);
-    FrameAssembler assembler(FrameAssembler::Logging::Quiet);
-    const QByteArray fed = reads.join();
-    QList<quint32> cut;
-    for (const QByteArray &read : reads) {
-        for (const ReceivedFrame &f : assembler.feed(read)) {
-            QCOMPARE(quint32(f.payload.size()), f.header.length);
-            QVERIFY(fed.contains(ProtocolFrame::headerBytes(f.header) + f.payload));
-            cut.append(f.header.seq);
-        }
+        const auto row = [](const char *name, const QByteArrayList &reads, const QList<quint32> &seqs,
+                            int buffered) { QTest::newRow(name) << reads << seqs << buffered; };
+        const QByteArray status = frame(118, 2, QByteArray(72, 'a'));
+        const QByteArray query = frame(60, 7);
+        row("a partial magic first", {QByteArray("\x4F\x54\x52") + query}, {7}, 0);
+        row("35 bytes without magic wait", {QByteArray(35, '\x11')}, {}, 35);
+        row("36 bytes without magic go", {QByteArray(36, '\x11')}, {}, 0);
+        row("length one past the largest frame",
+            {withLength(frame(118, 1), FrameAssembler::MaxPayloadBytes + 1) + status}, {2}, 0);
+        row("length that wraps a signed sum", {withLength(frame(118, 1), 0x7FFFFFFFu - 35) + status}, {2}, 0);
+        row("length that wraps below the header size", {withLength(frame(118, 1), 0xFFFFFFF0u) + status},
+            {2}, 0);
+        row("bytes after a frame wait", {frame(116, 3, "abc") + "tail"}, {3}, 4);
     }
-    QCOMPARE(cut, seqs);
-    QCOMPARE(assembler.bufferedBytes(), buffered);
-}
 
-void TestFrameAssembler::framesBetweenGarbageInRandomReads_comeOutExactlyAsSent()
-{
-    const quint32 seed = runSeed();
-    for (int caseIndex = 0; caseIndex < Cases; ++caseIndex) {
-        Stream generator(seed, caseIndex);
-        QList<QByteArray> sent;
-        QByteArray stream;
-        for (int i = generator.bounded(1, MaxFramesPerCase + 1); i > 0; --i) {
-            generator.maybeGarbage(&stream);
-            sent.append(generator.anyFrame());
-            stream.append(sent.last());
-        }
-        const int framesEnd = stream.size();
-        generator.maybeGarbage(&stream);
-
+    // Every frame is cut whole, with exactly the payload its header announces,
+    // from the bytes that were fed. Frames after garbage, several in one read and
+    // reads of any size down to one byte are the random streams' below.
+    void reads_yieldTheFramesTheyHold()
+    {
+        QFETCH(QByteArrayList, reads);
+        QFETCH(QList<quint32>, seqs);
+        QFETCH(int, buffered);
         FrameAssembler assembler(FrameAssembler::Logging::Quiet);
-        QList<QByteArray> received;
-        for (const QByteArray &read : generator.reads(stream)) {
-            for (const ReceivedFrame &frame : assembler.feed(read))
-                received.append(ProtocolFrame::headerBytes(frame.header) + frame.payload);
+        const QByteArray fed = reads.join();
+        QList<quint32> cut;
+        for (const QByteArray &read : reads) {
+            for (const ReceivedFrame &f : assembler.feed(read)) {
+                QCOMPARE(quint32(f.payload.size()), f.header.length);
+                QVERIFY(fed.contains(ProtocolFrame::headerBytes(f.header) + f.payload));
+                cut.append(f.header.seq);
+            }
         }
-        QVERIFY2(received == sent, describe(seed, caseIndex, QStringLiteral("%1 frames sent, %2 received")
-                                                                 .arg(sent.size()).arg(received.size())));
-        // Nothing of a frame is left over; at most the trailing garbage waits.
-        const int trailing = stream.size() - framesEnd;
-        QVERIFY2(assembler.bufferedBytes() <= qMin(trailing, ProtocolFrame::HeaderSize - 1),
-                 describe(seed, caseIndex, QStringLiteral("%1 bytes left").arg(assembler.bufferedBytes())));
+        QCOMPARE(cut, seqs);
+        QCOMPARE(assembler.bufferedBytes(), buffered);
     }
-}
+
+    void framesBetweenGarbageInRandomReads_comeOutExactlyAsSent()
+    {
+        const quint32 seed = runSeed();
+        for (int caseIndex = 0; caseIndex < Cases; ++caseIndex) {
+            Stream generator(seed, caseIndex);
+            QList<QByteArray> sent;
+            QByteArray stream;
+            for (int i = generator.bounded(1, MaxFramesPerCase + 1); i > 0; --i) {
+                generator.maybeGarbage(&stream);
+                sent.append(generator.anyFrame());
+                stream.append(sent.last());
+            }
+            const int framesEnd = stream.size();
+            generator.maybeGarbage(&stream);
+
+            FrameAssembler assembler(FrameAssembler::Logging::Quiet);
+            QList<QByteArray> received;
+            for (const QByteArray &read : generator.reads(stream)) {
+                for (const ReceivedFrame &frame : assembler.feed(read))
+                    received.append(ProtocolFrame::headerBytes(frame.header) + frame.payload);
+            }
+            QVERIFY2(received == sent, describe(seed, caseIndex, QStringLiteral("%1 frames sent, %2 received")
+                                                                     .arg(sent.size()).arg(received.size())));
+            // Nothing of a frame is left over; at most the trailing garbage waits.
+            const int trailing = stream.size() - framesEnd;
+            QVERIFY2(assembler.bufferedBytes() <= qMin(trailing, ProtocolFrame::HeaderSize - 1),
+                     describe(seed, caseIndex, QStringLiteral("%1 bytes left").arg(assembler.bufferedBytes())));
+        }
+    }
+};
 
 QTEST_APPLESS_MAIN(TestFrameAssembler)
 #include "tst_frameassembler.moc"

@@ -19,14 +19,15 @@ const QString LogFileName = QStringLiteral("log.txt");
 
 using TestBytes::readFile;
 
-// Lines "line 0000001\n", "line 0000002\n", ... filling exactly `size` bytes
-// (the last one cut short), each line told apart from the others.
-QByteArray numberedLines(qint64 size)
+constexpr int LineBytes = 13; // of each numbered line
+
+// Lines "line 0000000\n", "line 0000001\n", ... (or from line `first`) filling
+// exactly `size` bytes (the last one cut short), each told apart from the others.
+QByteArray numberedLines(qint64 size, int first = 0)
 {
-    constexpr int LineBytes = 13;
     QByteArray out(int(size), Qt::Uninitialized);
     char line[LineBytes + 1];
-    for (int i = 0, at = 0; at < out.size(); ++i, at += LineBytes) {
+    for (int i = first, at = 0; at < out.size(); ++i, at += LineBytes) {
         qsnprintf(line, sizeof(line), "line %07d\n", i); // no allocation per line: fast under ASan
         std::memcpy(out.data() + at, line, size_t(qMin(LineBytes, out.size() - at)));
     }
@@ -49,7 +50,6 @@ public:
     bool movable = true;
     int cutWriteAt = -1; // the write, counted from 0, that stops after CutBytes
     static constexpr int CutBytes = 5;
-
 protected:
     qint64 writeBytes(QFile &file, const QByteArray &bytes) override
     {
@@ -61,13 +61,12 @@ protected:
     {
         return movable && LogFile::moveFile(from, to);
     }
-
 private:
     int m_writes = 0;
 };
 
 // The numbers of the lines "line NNNNNNN\n" the file holds, in order; false
-// when a line is not whole or not one of them.
+// when a line is not whole or not one of them, or one is missing between two.
 bool numbersOf(const QString &path, QList<int> *numbers)
 {
     static const QRegularExpression line(QStringLiteral("^line (\\d{7})$"));
@@ -80,7 +79,10 @@ bool numbersOf(const QString &path, QList<int> *numbers)
         const QRegularExpressionMatch match = line.match(QString::fromLatin1(text));
         if (!match.hasMatch())
             return false;
-        numbers->append(match.captured(1).toInt());
+        const int number = match.captured(1).toInt();
+        if (!numbers->isEmpty() && number != numbers->last() + 1)
+            return false;
+        numbers->append(number);
     }
     return true;
 }
@@ -97,303 +99,280 @@ private slots:
         qInstallMessageHandler(customMessageHandler);
     }
 
-    void logLine_levelWordAndPrefix_data();
-    void logLine_levelWordAndPrefix();
-    void timestamp_matchesLocalTimeThroughEverySecondChange();
+    // The line format, byte for byte, for every level word (a "%" in a message
+    // stays as written); then each helper through the installed handler into the
+    // file: the prefix items joined by the debug stream's spaces (two after a
+    // literal that ends in one), strings quoted; the joined helper keeps one
+    // space after "]".
+    void logLine_levelWordAndPrefix_data()
+    {
+        QTest::addColumn<int>("helper"); // -1: a level no helper logs at
+        QTest::addColumn<int>("type");
+        QTest::addColumn<QString>("word");
+        QTest::newRow("debug") << 0 << int(QtDebugMsg) << "DEBUG";
+        QTest::newRow("info") << 1 << int(QtInfoMsg) << "INFO";
+        QTest::newRow("warning") << 2 << int(QtWarningMsg) << "WARNING";
+        QTest::newRow("critical") << 3 << int(QtCriticalMsg) << "ERROR";
+        QTest::newRow("fatal") << -1 << int(QtFatalMsg) << "FATAL";
+        QTest::newRow("unknown") << -1 << 42 << "UNKNOWN";
+        QTest::newRow("info, joined") << 4 << int(QtInfoMsg) << "INFO";
+    }
 
-    void fullBatch_isWrittenByTheLoggingThreadAtOnce();
-    void flush_leavesAFileOfExactlyTheLimitAlone_thenMovesItAside();
-    void limit_holdsWithWholeLinesAndTheBeginningKept_data();
-    void limit_holdsWithWholeLinesAndTheBeginningKept();
-    void trimInPlace_keepsTheTailFromAFullLine_data();
-    void trimInPlace_keepsTheTailFromAFullLine();
-    void shutdown_writesEveryLineLoggedSoFar();
-    void anyFile_takesTheLinesWithoutTheSinkReenteringItself_data();
-    void anyFile_takesTheLinesWithoutTheSinkReenteringItself();
+    void logLine_levelWordAndPrefix()
+    {
+        QFETCH(int, helper);
+        QFETCH(int, type);
+        QFETCH(QString, word);
+        const QString stamp = QStringLiteral("2025-03-01 14:05:09.042");
+        const QString message = QStringLiteral("100% %1 升级");
+        QCOMPARE(LogSystem::formatLine(stamp, QtMsgType(type), message),
+                 (QLatin1Char('[') + stamp + QStringLiteral("][") + word + QStringLiteral("] ") + message
+                  + QLatin1Char('\n')).toUtf8());
+        if (helper < 0)
+            return;
 
+        const QString english = QStringLiteral("english");
+        int line = 0;
+        switch (helper) {
+        case 0: LOG_DEBUG << "language " << english << 5 << true; line = __LINE__; break;
+        case 1: LOG_INFO << "language " << english << 5 << true; line = __LINE__; break;
+        case 2: LOG_WARNING << "language " << english << 5 << true; line = __LINE__; break;
+        case 3: LOG_CRITICAL << "language " << english << 5 << true; line = __LINE__; break;
+        default: LOG_INFO_JOINED("language ") << english << 5 << true; line = __LINE__; break;
+        }
+        const QString gap = helper == 4 ? QStringLiteral(" ") : QStringLiteral("  ");
+        const QString text = QStringLiteral("[func: logLine_levelWordAndPrefix , line: %1 ]%2")
+                                 .arg(line).arg(gap) + QStringLiteral("language  \"english\" 5 true");
+        const QRegularExpression lastLine(
+            QStringLiteral("(^|\\n)\\[\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\]\\[%1\\] %2\\n\\z")
+                .arg(word, QRegularExpression::escape(text)));
+        QTRY_VERIFY(lastLine.match(QString::fromUtf8(readFile(LogFileName))).hasMatch());
+    }
+
+    // One stamp object through a run of times, as the sink uses it: within a
+    // second, into the next, back in time, across the epoch and a year end. Each
+    // must read as the local time formatted afresh.
+    void timestamp_matchesLocalTimeThroughEverySecondChange()
+    {
+        const qint64 base = QDateTime(QDate(2025, 3, 1), QTime(14, 5, 9, 42)).toMSecsSinceEpoch();
+        const qint64 yearEnd = QDateTime(QDate(2026, 12, 31), QTime(23, 59, 59, 998)).toMSecsSinceEpoch();
+        LogTimestamp stamp;
+        for (qint64 msecs : {base, base + 1, base + 957, base + 958, base - 43, base - 42, base + 3600000,
+                             base, qint64(-1), qint64(0), qint64(999), qint64(1000), yearEnd, yearEnd + 1,
+                             yearEnd + 2, yearEnd + 1001}) {
+            QCOMPARE(stamp.text(msecs), QDateTime::fromMSecsSinceEpoch(msecs).toString(
+                                            QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz")));
+        }
+    }
+
+    // A line that brings the buffer to exactly the batch size is written before
+    // the call returns.
+    void fullBatch_isWrittenByTheLoggingThreadAtOnce()
+    {
+        settle("before the batch");
+        const int lineBytes = LogSystem::formatLine(LogSystem::instance()->timestampNow(), QtInfoMsg,
+                                                    QString()).size();
+        const QByteArray start = "full batch ";
+        const QByteArray message =
+            start + QByteArray(LogSystem::DirectWriteBytes - lineBytes - start.size(), 'f');
+        qInfo("%s", message.constData());
+        QVERIFY(readFile(LogFileName).endsWith(message + '\n'));
+    }
+
+    void flush_leavesAFileOfExactlyTheLimitAlone_thenMovesItAside()
+    {
+        settle("before the limit");
+        const QString message = QStringLiteral("limit line");
+        const qint64 lineSize = LogSystem::formatLine(LogSystem::instance()->timestampNow(), QtInfoMsg,
+                                                      message).size();
+        const QByteArray full = numberedLines(LogFile::MaxFileBytes - lineSize);
+        QVERIFY(TestBytes::writeFile(LogFileName, full));
+
+        qInfo("%s", qPrintable(message));
+        QTRY_COMPARE(QFileInfo(LogFileName).size(), LogFile::MaxFileBytes);
+        QThread::msleep(3 * LogSystem::FlushIntervalMs);
+        QCOMPARE(QFileInfo(LogFileName).size(), LogFile::MaxFileBytes);
+
+        qInfo("one more line");
+        QTRY_VERIFY(readFile(LogFileName).endsWith("one more line\n"));
+        QVERIFY(QFileInfo(LogFileName).size() < 100);
+        QVERIFY(readFile(LogFile::previousPath(LogFileName)).startsWith(full));
+    }
+
+    void limit_holdsWithWholeLinesAndTheBeginningKept_data()
+    {
+        QTest::addColumn<bool>("movable");
+        QTest::addColumn<int>("cutWriteAt"); // -1: none
+        QTest::addColumn<int>("markAt");     // the line from which the beginning is kept; -1: from the start
+        QTest::newRow("the first generation kept") << true << -1 << -1;
+        QTest::newRow("a beginning marked later") << true << -1 << 500000;
+        QTest::newRow("read-only folder: trimmed in place") << false << -1 << -1;
+        QTest::newRow("disk full for one write") << true << 300 << -1;
+        QTest::newRow("disk full in a read-only folder, near the end") << false << 3900 << -1;
+    }
+
+    // Batches of lines worth three files: each file stays within the limit, every
+    // line in them is whole and none is lost but by a trim, the newest lines end
+    // the log, and the previous generation starts where the beginning was marked.
+    void limit_holdsWithWholeLinesAndTheBeginningKept()
+    {
+        constexpr int LinesPerBatch = 300;
+        QFETCH(bool, movable);
+        QFETCH(int, cutWriteAt);
+        QFETCH(int, markAt);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(LogFileName);
+        FaultyLogFile file(path);
+        file.movable = movable;
+        file.cutWriteAt = cutWriteAt;
+        const int lines = int(3 * LogFile::MaxFileBytes / LineBytes);
+        for (int first = 0; first < lines; first += LinesPerBatch) {
+            const int count = qMin(LinesPerBatch, lines - first);
+            if (markAt >= first && markAt < first + count)
+                file.keepNextAsBeginning();
+            const QByteArray batch = numberedLines(count * LineBytes, first);
+            if (!file.append(batch))
+                QVERIFY(file.append(batch)); // offered again, as the sink does
+        }
+
+        QList<int> current, previous;
+        QVERIFY(numbersOf(path, &current));
+        QVERIFY(numbersOf(LogFile::previousPath(path), &previous));
+        QVERIFY(QFileInfo(path).size() <= LogFile::MaxFileBytes);
+        QVERIFY(QFileInfo(LogFile::previousPath(path)).size() <= LogFile::MaxFileBytes);
+        QCOMPARE(current.last(), lines - 1);
+        QCOMPARE(previous.isEmpty(), !movable);
+        QVERIFY(!movable || previous.contains(qMax(0, markAt)));
+    }
+
+    void trimInPlace_keepsTheTailFromAFullLine_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<int>("keep");
+        QTest::addColumn<int>("bufferBytes");
+        QTest::addColumn<int>("least"); // bytes the trimmed file keeps at least
+        const int keep = int(LogFile::TrimmedFileBytes);
+        QTest::newRow("one byte over the limit") << numberedLines(LogFile::MaxFileBytes) + '\n' << keep
+                                                 << LogFile::TrimBufferBytes << keep - 20;
+        QTest::newRow("well over the limit") << numberedLines(3 * LogFile::MaxFileBytes - 1) + '\n' << keep
+                                             << LogFile::TrimBufferBytes << keep - 20;
+        QTest::newRow("no line feed after the cut")
+            << "first line\n" + QByteArray(int(LogFile::MaxFileBytes), 'x') << keep << LogFile::TrimBufferBytes << 0;
+        QTest::newRow("a buffer smaller than a line") << numberedLines(20000) + '\n' << 5000 << 7 << 5000 - 20;
+        QTest::newRow("the cut right after a line feed") << numberedLines(13 * 100) << 13 * 40 << 13 << 13 * 40;
+    }
+
+    // The bytes move through the buffer alone, however small.
+    void trimInPlace_keepsTheTailFromAFullLine()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(int, keep);
+        QFETCH(int, bufferBytes);
+        QFETCH(int, least);
+        const QString path = m_dir.filePath(QStringLiteral("trim.txt"));
+        QVERIFY(TestBytes::writeFile(path, content));
+        QFile file(path);
+        QVERIFY(LogFile::trimInPlace(file, keep, bufferBytes));
+
+        const QByteArray tail = readFile(path);
+        QVERIFY(tail.size() <= keep);
+        QVERIFY(tail.size() >= least);
+        QVERIFY(content.endsWith(tail));
+        if (!tail.isEmpty())
+            QCOMPARE(content.at(content.size() - tail.size() - 1), '\n');
+    }
+
+    void shutdown_writesEveryLineLoggedSoFar()
+    {
+        for (int i = 0; i < 20; ++i)
+            qInfo("last words %d", i);
+        LogSystem::instance()->shutdown();
+        QVERIFY(readFile(LogFileName).contains("last words 19\n"));
+
+        qInfo("after shutdown");
+        QVERIFY(readFile(LogFileName).endsWith("after shutdown\n"));
+    }
+
+    void anyFile_takesTheLinesWithoutTheSinkReenteringItself_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QStringList>("received"); // the messages the file or its reader gets, in order
+        const QStringList all{QStringLiteral("first"), QStringLiteral("second"), QStringLiteral("third")};
+        QTest::newRow("/dev/null") << "null" << QStringList();
+        QTest::newRow("a regular file") << "file" << all;
+        QTest::newRow("a pipe") << "pipe" << all;
+        // Lines wait while nobody reads; a reader that comes gets them.
+        QTest::newRow("a pipe read only later") << "pipe read later" << all;
+        // A reader gone makes writes fail; the program goes on.
+        QTest::newRow("a pipe whose reader leaves") << "pipe reader leaves" << QStringList{QStringLiteral("first")};
+    }
+
+    // After the shutdown every line is written through on the logging thread:
+    // a warning Qt raises meanwhile would wait for that thread's own lock, and a
+    // pipe with no reader must not hold the thread in its open.
+    void anyFile_takesTheLinesWithoutTheSinkReenteringItself()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QStringList, received);
+        LogSystem::instance()->shutdown();
+        const bool pipe = kind.startsWith(QLatin1String("pipe"));
+        const QString path = kind == QLatin1String("null")
+            ? QStringLiteral("/dev/null")
+            : m_dir.filePath(QStringLiteral("sink-%1").arg(QTest::currentDataTag()).replace(' ', '-'));
+        const QByteArray nativePath = QFile::encodeName(path);
+        if (pipe)
+            QVERIFY(::mkfifo(nativePath.constData(), 0600) == 0);
+        // The read end opens without waiting for a writer; it is read once the
+        // sink has opened its end, as a pipe with no writer reads as ended.
+        int readEnd = -1;
+        const auto openReadEnd = [&] { readEnd = ::open(nativePath.constData(), O_RDONLY | O_NONBLOCK); };
+        QByteArray piped;
+        std::thread reader;
+        const auto readToTheEnd = [&] {
+            ::fcntl(readEnd, F_SETFL, ::fcntl(readEnd, F_GETFL) & ~O_NONBLOCK);
+            reader = std::thread([&piped, fd = readEnd] {
+                char bytes[4096];
+                for (ssize_t got; (got = ::read(fd, bytes, sizeof(bytes))) > 0;)
+                    piped.append(bytes, int(got));
+                ::close(fd);
+            });
+        };
+
+        if (kind == QLatin1String("pipe") || kind == QLatin1String("pipe reader leaves"))
+            openReadEnd();
+        LogSystem::instance()->setFilePath(path);
+        qInfo("first through %s", qPrintable(kind));
+        if (kind == QLatin1String("pipe"))
+            readToTheEnd();
+        if (kind == QLatin1String("pipe reader leaves")) {
+            char bytes[4096];
+            const ssize_t got = ::read(readEnd, bytes, sizeof(bytes));
+            piped.append(bytes, int(qMax<ssize_t>(got, 0)));
+            ::close(readEnd);
+        }
+        qWarning("second through %s", qPrintable(kind));
+        if (kind == QLatin1String("pipe read later"))
+            openReadEnd();
+        qInfo("third through %s", qPrintable(kind));
+        if (kind == QLatin1String("pipe read later"))
+            readToTheEnd();
+        LogSystem::instance()->setFilePath(LogFileName);
+        if (reader.joinable())
+            reader.join();
+        qInfo("back in %s", qPrintable(LogFileName));
+
+        QVERIFY(readFile(LogFileName).contains("back in " + LogFileName.toLatin1()));
+        const QByteArray written = pipe ? piped : kind == QLatin1String("file") ? readFile(path) : QByteArray();
+        QStringList messages;
+        for (const QByteArray &line : written.split('\n')) {
+            if (!line.isEmpty())
+                messages.append(QString::fromUtf8(line.mid(line.indexOf("] ") + 2)).section(QLatin1Char(' '), 0, 0));
+        }
+        QCOMPARE(messages, received);
+    }
 private:
     QTemporaryDir m_dir;
 };
-
-// The line format, byte for byte, for every level word (a "%" in a message
-// stays as written); then each helper through the installed handler into the
-// file: the prefix items joined by the debug stream's spaces (two after a
-// literal that ends in one), strings quoted; the joined helper keeps one
-// space after "]".
-void TestLogSystem::logLine_levelWordAndPrefix_data()
-{
-    QTest::addColumn<int>("helper"); // -1: a level no helper logs at
-    QTest::addColumn<int>("type");
-    QTest::addColumn<QString>("word");
-    QTest::newRow("debug") << 0 << int(QtDebugMsg) << "DEBUG";
-    QTest::newRow("info") << 1 << int(QtInfoMsg) << "INFO";
-    QTest::newRow("warning") << 2 << int(QtWarningMsg) << "WARNING";
-    QTest::newRow("critical") << 3 << int(QtCriticalMsg) << "ERROR";
-    QTest::newRow("fatal") << -1 << int(QtFatalMsg) << "FATAL";
-    QTest::newRow("unknown") << -1 << 42 << "UNKNOWN";
-    QTest::newRow("info, joined") << 4 << int(QtInfoMsg) << "INFO";
-}
-
-void TestLogSystem::logLine_levelWordAndPrefix()
-{
-    QFETCH(int, helper);
-    QFETCH(int, type);
-    QFETCH(QString, word);
-    const QString stamp = QStringLiteral("2025-03-01 14:05:09.042");
-    const QString message = QStringLiteral("100% %1 升级");
-    QCOMPARE(LogSystem::formatLine(stamp, QtMsgType(type), message),
-             (QLatin1Char('[') + stamp + QStringLiteral("][") + word + QStringLiteral("] ") + message
-              + QLatin1Char('\n')).toUtf8());
-    if (helper < 0)
-        return;
-
-    const QString english = QStringLiteral("english");
-    int line = 0;
-    switch (helper) {
-    case 0: LOG_DEBUG << "language " << english << 5 << true; line = __LINE__; break;
-    case 1: LOG_INFO << "language " << english << 5 << true; line = __LINE__; break;
-    case 2: LOG_WARNING << "language " << english << 5 << true; line = __LINE__; break;
-    case 3: LOG_CRITICAL << "language " << english << 5 << true; line = __LINE__; break;
-    default: LOG_INFO_JOINED("language ") << english << 5 << true; line = __LINE__; break;
-    }
-    const QString gap = helper == 4 ? QStringLiteral(" ") : QStringLiteral("  ");
-    const QString text = QStringLiteral("[func: logLine_levelWordAndPrefix , line: %1 ]%2")
-                             .arg(line).arg(gap) + QStringLiteral("language  \"english\" 5 true");
-    const QRegularExpression lastLine(
-        QStringLiteral("(^|\\n)\\[\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\]\\[%1\\] %2\\n\\z")
-            .arg(word, QRegularExpression::escape(text)));
-    QTRY_VERIFY(lastLine.match(QString::fromUtf8(readFile(LogFileName))).hasMatch());
-}
-
-// One stamp object through a run of times, as the sink uses it: within a
-// second, into the next, back in time, across the epoch and a year end. Each
-// must read as the local time formatted afresh.
-void TestLogSystem::timestamp_matchesLocalTimeThroughEverySecondChange()
-{
-    const qint64 base = QDateTime(QDate(2025, 3, 1), QTime(14, 5, 9, 42)).toMSecsSinceEpoch();
-    const qint64 yearEnd = QDateTime(QDate(2026, 12, 31), QTime(23, 59, 59, 998)).toMSecsSinceEpoch();
-    LogTimestamp stamp;
-    for (qint64 msecs : {base, base + 1, base + 957, base + 958, base - 43, base - 42, base + 3600000,
-                         base, qint64(-1), qint64(0), qint64(999), qint64(1000), yearEnd, yearEnd + 1,
-                         yearEnd + 2, yearEnd + 1001}) {
-        QCOMPARE(stamp.text(msecs), QDateTime::fromMSecsSinceEpoch(msecs).toString(
-                                        QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz")));
-    }
-}
-
-// A line that brings the buffer to exactly the batch size is written before
-// the call returns.
-void TestLogSystem::fullBatch_isWrittenByTheLoggingThreadAtOnce()
-{
-    settle("before the batch");
-    const int lineBytes = LogSystem::formatLine(LogSystem::instance()->timestampNow(), QtInfoMsg,
-                                                QString()).size();
-    const QByteArray start = "full batch ";
-    const QByteArray message =
-        start + QByteArray(LogSystem::DirectWriteBytes - lineBytes - start.size(), 'f');
-    qInfo("%s", message.constData());
-    QVERIFY(readFile(LogFileName).endsWith(message + '\n'));
-}
-
-void TestLogSystem::flush_leavesAFileOfExactlyTheLimitAlone_thenMovesItAside()
-{
-    settle("before the limit");
-    const QString message = QStringLiteral("limit line");
-    const qint64 lineSize = LogSystem::formatLine(LogSystem::instance()->timestampNow(), QtInfoMsg,
-                                                  message).size();
-    const QByteArray full = numberedLines(LogFile::MaxFileBytes - lineSize);
-    QVERIFY(TestBytes::writeFile(LogFileName, full));
-
-    qInfo("%s", qPrintable(message));
-    QTRY_COMPARE(QFileInfo(LogFileName).size(), LogFile::MaxFileBytes);
-    QThread::msleep(3 * LogSystem::FlushIntervalMs);
-    QCOMPARE(QFileInfo(LogFileName).size(), LogFile::MaxFileBytes);
-
-    qInfo("one more line");
-    QTRY_VERIFY(readFile(LogFileName).endsWith("one more line\n"));
-    QVERIFY(QFileInfo(LogFileName).size() < 100);
-    QVERIFY(readFile(LogFile::previousPath(LogFileName)).startsWith(full));
-}
-
-void TestLogSystem::limit_holdsWithWholeLinesAndTheBeginningKept_data()
-{
-    QTest::addColumn<bool>("movable");
-    QTest::addColumn<int>("cutWriteAt"); // -1: none
-    QTest::addColumn<int>("markAt");     // the line from which the beginning is kept; -1: from the start
-    QTest::newRow("the first generation kept") << true << -1 << -1;
-    QTest::newRow("a beginning marked later") << true << -1 << 500000;
-    QTest::newRow("read-only folder: trimmed in place") << false << -1 << -1;
-    QTest::newRow("disk full for one write") << true << 300 << -1;
-    QTest::newRow("disk full in a read-only folder, near the end") << false << 3900 << -1;
-}
-
-// Batches of lines worth three files: each file stays within the limit, every
-// line in them is whole and none is lost but by a trim, the newest lines end
-// the log, and the previous generation starts where the beginning was marked.
-void TestLogSystem::limit_holdsWithWholeLinesAndTheBeginningKept()
-{
-    constexpr int LineBytes = 13, LinesPerBatch = 300;
-    QFETCH(bool, movable);
-    QFETCH(int, cutWriteAt);
-    QFETCH(int, markAt);
-    QTemporaryDir dir;
-    const QString path = dir.filePath(LogFileName);
-    FaultyLogFile file(path);
-    file.movable = movable;
-    file.cutWriteAt = cutWriteAt;
-    const int lines = int(3 * LogFile::MaxFileBytes / LineBytes);
-    for (int first = 0; first < lines; first += LinesPerBatch) {
-        const int count = qMin(LinesPerBatch, lines - first);
-        if (markAt >= first && markAt < first + count)
-            file.keepNextAsBeginning();
-        QByteArray batch;
-        for (int i = first; i < first + count; ++i)
-            batch += QByteArray("line ") + QByteArray::number(i).rightJustified(7, '0') + '\n';
-        if (!file.append(batch))
-            QVERIFY(file.append(batch)); // offered again, as the sink does
-    }
-
-    QList<int> current, previous;
-    QVERIFY(numbersOf(path, &current));
-    QVERIFY(numbersOf(LogFile::previousPath(path), &previous));
-    QVERIFY(QFileInfo(path).size() <= LogFile::MaxFileBytes);
-    QVERIFY(QFileInfo(LogFile::previousPath(path)).size() <= LogFile::MaxFileBytes);
-    QCOMPARE(current.last(), lines - 1);
-    for (int i = 1; i < current.size(); ++i)
-        QCOMPARE(current.at(i), current.at(i - 1) + 1);
-    QCOMPARE(previous.isEmpty(), !movable);
-    if (movable) {
-        QVERIFY(previous.contains(qMax(0, markAt)));
-        for (int i = 1; i < previous.size(); ++i)
-            QCOMPARE(previous.at(i), previous.at(i - 1) + 1);
-    }
-}
-
-void TestLogSystem::trimInPlace_keepsTheTailFromAFullLine_data()
-{
-    QTest::addColumn<QByteArray>("content");
-    QTest::addColumn<int>("keep");
-    QTest::addColumn<int>("bufferBytes");
-    QTest::addColumn<int>("least"); // bytes the trimmed file keeps at least
-    const int keep = int(LogFile::TrimmedFileBytes);
-    QTest::newRow("one byte over the limit") << numberedLines(LogFile::MaxFileBytes) + '\n' << keep
-                                             << LogFile::TrimBufferBytes << keep - 20;
-    QTest::newRow("well over the limit") << numberedLines(3 * LogFile::MaxFileBytes - 1) + '\n' << keep
-                                         << LogFile::TrimBufferBytes << keep - 20;
-    QTest::newRow("no line feed after the cut")
-        << "first line\n" + QByteArray(int(LogFile::MaxFileBytes), 'x') << keep << LogFile::TrimBufferBytes << 0;
-    QTest::newRow("a buffer smaller than a line") << numberedLines(20000) + '\n' << 5000 << 7 << 5000 - 20;
-    QTest::newRow("the cut right after a line feed") << numberedLines(13 * 100) << 13 * 40 << 13 << 13 * 40;
-}
-
-// The bytes move through the buffer alone, however small.
-void TestLogSystem::trimInPlace_keepsTheTailFromAFullLine()
-{
-    QFETCH(QByteArray, content);
-    QFETCH(int, keep);
-    QFETCH(int, bufferBytes);
-    QFETCH(int, least);
-    const QString path = m_dir.filePath(QStringLiteral("trim.txt"));
-    QVERIFY(TestBytes::writeFile(path, content));
-    QFile file(path);
-    QVERIFY(LogFile::trimInPlace(file, keep, bufferBytes));
-
-    const QByteArray tail = readFile(path);
-    QVERIFY(tail.size() <= keep);
-    QVERIFY(tail.size() >= least);
-    QVERIFY(content.endsWith(tail));
-    if (!tail.isEmpty())
-        QCOMPARE(content.at(content.size() - tail.size() - 1), '\n');
-}
-
-void TestLogSystem::shutdown_writesEveryLineLoggedSoFar()
-{
-    for (int i = 0; i < 20; ++i)
-        qInfo("last words %d", i);
-    LogSystem::instance()->shutdown();
-    QVERIFY(readFile(LogFileName).contains("last words 19\n"));
-
-    qInfo("after shutdown");
-    QVERIFY(readFile(LogFileName).endsWith("after shutdown\n"));
-}
-
-void TestLogSystem::anyFile_takesTheLinesWithoutTheSinkReenteringItself_data()
-{
-    QTest::addColumn<QString>("kind");
-    QTest::addColumn<QStringList>("received"); // the messages the file or its reader gets, in order
-    const QStringList all{QStringLiteral("first"), QStringLiteral("second"), QStringLiteral("third")};
-    QTest::newRow("/dev/null") << "null" << QStringList();
-    QTest::newRow("a regular file") << "file" << all;
-    QTest::newRow("a pipe") << "pipe" << all;
-    // Lines wait while nobody reads; a reader that comes gets them.
-    QTest::newRow("a pipe read only later") << "pipe read later" << all;
-    // A reader gone makes writes fail; the program goes on.
-    QTest::newRow("a pipe whose reader leaves") << "pipe reader leaves" << QStringList{QStringLiteral("first")};
-}
-
-// After the shutdown every line is written through on the logging thread:
-// a warning Qt raises meanwhile would wait for that thread's own lock, and a
-// pipe with no reader must not hold the thread in its open.
-void TestLogSystem::anyFile_takesTheLinesWithoutTheSinkReenteringItself()
-{
-    QFETCH(QString, kind);
-    QFETCH(QStringList, received);
-    LogSystem::instance()->shutdown();
-    const bool pipe = kind.startsWith(QLatin1String("pipe"));
-    const QString path = kind == QLatin1String("null")
-        ? QStringLiteral("/dev/null")
-        : m_dir.filePath(QStringLiteral("sink-%1").arg(QTest::currentDataTag()).replace(QLatin1Char(' '), QLatin1Char('-')));
-    const QByteArray nativePath = QFile::encodeName(path);
-    if (pipe)
-        QVERIFY(::mkfifo(nativePath.constData(), 0600) == 0);
-    // The read end opens without waiting for a writer; it is read once the
-    // sink has opened its end, as a pipe with no writer reads as ended.
-    int readEnd = -1;
-    const auto openReadEnd = [&] { readEnd = ::open(nativePath.constData(), O_RDONLY | O_NONBLOCK); };
-    QByteArray piped;
-    std::thread reader;
-    const auto readToTheEnd = [&] {
-        ::fcntl(readEnd, F_SETFL, ::fcntl(readEnd, F_GETFL) & ~O_NONBLOCK);
-        reader = std::thread([&piped, fd = readEnd] {
-            char bytes[4096];
-            for (ssize_t got; (got = ::read(fd, bytes, sizeof(bytes))) > 0;)
-                piped.append(bytes, int(got));
-            ::close(fd);
-        });
-    };
-
-    if (kind == QLatin1String("pipe") || kind == QLatin1String("pipe reader leaves"))
-        openReadEnd();
-    LogSystem::instance()->setFilePath(path);
-    qInfo("first through %s", qPrintable(kind));
-    if (kind == QLatin1String("pipe"))
-        readToTheEnd();
-    if (kind == QLatin1String("pipe reader leaves")) {
-        char bytes[4096];
-        const ssize_t got = ::read(readEnd, bytes, sizeof(bytes));
-        piped.append(bytes, int(qMax<ssize_t>(got, 0)));
-        ::close(readEnd);
-    }
-    qWarning("second through %s", qPrintable(kind));
-    if (kind == QLatin1String("pipe read later"))
-        openReadEnd();
-    qInfo("third through %s", qPrintable(kind));
-    if (kind == QLatin1String("pipe read later"))
-        readToTheEnd();
-    LogSystem::instance()->setFilePath(LogFileName);
-    if (reader.joinable())
-        reader.join();
-    qInfo("back in %s", qPrintable(LogFileName));
-
-    QVERIFY(readFile(LogFileName).contains("back in " + LogFileName.toLatin1()));
-    const QByteArray written = pipe ? piped : kind == QLatin1String("file") ? readFile(path) : QByteArray();
-    QStringList messages;
-    for (const QByteArray &line : written.split('\n')) {
-        if (!line.isEmpty())
-            messages.append(QString::fromUtf8(line.mid(line.indexOf("] ") + 2)).section(QLatin1Char(' '), 0, 0));
-    }
-    QCOMPARE(messages, received);
-}
 
 QTEST_GUILESS_MAIN(TestLogSystem)
 #include "tst_logsystem.moc"
