@@ -285,7 +285,7 @@ void TestFlashDevices::station_devicesArriveOneAfterAnother()
     const auto ports = std::make_shared<BenchPorts>();
     const QString ledger = m_world.path(QStringLiteral("station.csv"));
     const QString path = m_world.writeFile(Image, pattern(9000, 13));
-    const auto identityRequests = [&a] { return a.commands().count(AR_COMMAND_FIND_DEVICE); };
+    const auto identityRequests = [&a] { return a.requestsOf(AR_COMMAND_FIND_DEVICE).size(); };
     const auto ledgerLines = [&ledger] {
         QList<QStringList> records;
         readLedger(ledger, &records); // a line being written is not counted yet

@@ -14,8 +14,7 @@ class TestFlashProcess : public QObject
 
 private slots:
     void initTestCase();
-    void upgrade_writesJsonLinesAndTheLog();
-    void logOnADevice_endsTheCommand();
+    void upgrade_writesJsonLinesAndTheLog_andALogOnADeviceEndsTheCommand();
     void signal_cancelsTheUpgradeCleanly_data();
     void signal_cancelsTheUpgradeCleanly();
 
@@ -57,7 +56,7 @@ CommandRun TestFlashProcess::run(const QStringList &arguments)
             QString::fromUtf8(process.readAllStandardError())};
 }
 
-void TestFlashProcess::upgrade_writesJsonLinesAndTheLog()
+void TestFlashProcess::upgrade_writesJsonLinesAndTheLog_andALogOnADeviceEndsTheCommand()
 {
     BenchDevice device;
     QVERIFY(device.start());
@@ -91,15 +90,9 @@ void TestFlashProcess::upgrade_writesJsonLinesAndTheLog()
     }
     QVERIFY(sessionLines >= 3);
     QVERIFY(!QFileInfo::exists(m_world.path(QStringLiteral("log.txt")))); // --log took its place
-}
 
-// The sink writes its last lines at the exit, where nothing may wait for ever.
-void TestFlashProcess::logOnADevice_endsTheCommand()
-{
-    BenchDevice device;
-    QVERIFY(device.start());
-    const CommandRun info = run(QStringList{"info", "--log", "/dev/null"} + device.portArguments());
-    QCOMPARE(info.exitCode, 0);
+    // The sink writes its last lines at the exit, where nothing may wait for ever.
+    QCOMPARE(run(QStringList{"info", "--log", "/dev/null"} + device.portArguments()).exitCode, 0);
 }
 
 void TestFlashProcess::signal_cancelsTheUpgradeCleanly_data()
