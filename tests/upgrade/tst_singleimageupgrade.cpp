@@ -97,8 +97,7 @@ void TestSingleImageUpgrade::completeUpgrade_followsTheDeviceSegmentLength_data(
                                              << QList<int>{5, 13, 15, 15};
     QTest::newRow("exactly two segments") << 1024 << 2048 << QList<quint32>{1024, 1024, 0}
                                           << QList<int>{5, 15, 15, 15};
-    QTest::newRow("segment of 65536 in 51200 frames") << 65536 << 100000
-                                                      << QList<quint32>{51200, 14336, 34464}
+    QTest::newRow("segment of 65536 in 51200 frames") << 65536 << 100000 << QList<quint32>{51200, 14336, 34464}
                                                       << QList<int>{5, 15, 15};
 }
 

@@ -78,7 +78,6 @@ void TestSoak::consecutiveUpgrades_endAsTheirFaultsSayAndLeaveNothingBehind()
     for (int i = 0; i < upgrades; ++i) {
         const Faults::FaultRow &fault = Faults::row(QuickFaults.at(int(random.bounded(quint32(QuickFaults.size())))));
         const bool asPackage = random.bounded(2u) == 1;
-        UpgradeRecorder recorder(rig.worker.get());
         device.link->closeSerialPort();
         QTRY_VERIFY(device.sim.isPresent());
         QVERIFY(rig.connect());
@@ -94,10 +93,8 @@ void TestSoak::consecutiveUpgrades_endAsTheirFaultsSayAndLeaveNothingBehind()
         const QString what = QStringLiteral("upgrade %1 (%2%3, seed %4)")
                 .arg(i).arg(QLatin1String(fault.name), asPackage ? QStringLiteral(", package") : QString()).arg(seed);
         QTRY_VERIFY2_WITH_TIMEOUT(task.isFinished(), qPrintable(what), 30000);
+        // Each fault's own hint is the bench workflow's fault table's to check.
         const QString &hint = fault.hint;
-        QVERIFY2(recorder.hints() == (hint.isEmpty() ? QStringList() : QStringList{hint}),
-                 qPrintable(what + QStringLiteral(": ") + recorder.hints().join(QLatin1Char('|')) + QLatin1Char('\n')
-                            + recorder.view().join(QLatin1Char('\n'))));
         if (hint.isEmpty())
             QCOMPARE(device.sim.receivedFiles().last().data, image);
         QVERIFY(!rig.worker->isSequenceRunning());
