@@ -1,10 +1,8 @@
 #include "consolecommand.h"
-#include "testbytes.h"
 #include "upgradepage_fixture.h"
 
 #include <QLineEdit>
 #include <QPlainTextEdit>
-#include <QSignalSpy>
 
 using namespace PageTexts;
 
@@ -88,7 +86,7 @@ void TestUpgradeConsole::console_typedCommand_isSentOffTheWindowThreadAndAnswere
 {
     QTest::addColumn<QString>("device"); // healthy, gone, silent or refusing
     QTest::addColumn<QString>("typed");
-    QTest::addColumn<QStringList>("boxes"); // title, text, title, text...
+    QTest::addColumn<QStringList>("box"); // title, text
     QTest::addColumn<QByteArray>("payload"); // of the one request; empty: none sent
     QTest::addColumn<int>("transmissions"); // of that request, counted when the device never takes it
     QTest::addColumn<bool>("truncationNoted");
@@ -113,7 +111,7 @@ void TestUpgradeConsole::console_typedCommand_isSentOffTheWindowThreadAndAnswere
 {
     QFETCH(QString, device);
     QFETCH(QString, typed);
-    QFETCH(QStringList, boxes);
+    QFETCH(QStringList, box);
     QFETCH(QByteArray, payload);
     QFETCH(int, transmissions);
     QFETCH(bool, truncationNoted);
@@ -126,8 +124,7 @@ void TestUpgradeConsole::console_typedCommand_isSentOffTheWindowThreadAndAnswere
         sim.refuseNext(ConsoleTransmissions, AR_COMMAND_SEND_TEXT);
     f->settingPage.reset(new SettingPage);
     UpgradePage *page = f->makePage(f->settingPage.get());
-    for (int i = 0; i + 1 < boxes.size(); i += 2)
-        f->boxes.expect(boxes.at(i), boxes.at(i + 1));
+    f->boxes.expect(box.first(), box.last());
     auto *lineEdit = f->settingPage->findChild<QLineEdit *>(QStringLiteral("lineEdit"));
     lineEdit->setText(typed);
     QSignalSpy done(page, &UpgradePage::consoleCommandDone);

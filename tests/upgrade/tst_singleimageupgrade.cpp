@@ -13,7 +13,6 @@ namespace {
 constexpr int FastFactor = 100;
 constexpr int RebootDelayMs = 150;
 const QString ImageName = QStringLiteral("Merlow_R_Sky_1_0_6.img");
-using Faults::TransferFailed;
 using TestBytes::Change;
 const QString AckTimedOut = QStringLiteral("Retry"); // logged when an acknowledgement's wait runs out
 
@@ -210,7 +209,7 @@ void TestSingleImageUpgrade::portLost_endsTheTransferAtOnce()
     DeviceSimulator &s = sim();
     silenceDataFrom(s, LastFrame, [&s] { QMetaObject::invokeMethod(&s, [&s] { s.vanish(); }, Qt::QueuedConnection); });
     QVERIFY(runUpgrade(2 * PatientClock::ReplyWaitMs));
-    QCOMPARE(recorder().hints(), QStringList{TransferFailed});
+    QCOMPARE(recorder().hints(), QStringList{Faults::TransferFailed});
     // The frame the device went silent at may still have been answered.
     QVERIFY(device().requestsOf(AR_CMD_SENDFILE_DATA).size() <= LastFrame + 1);
     QVERIFY(device().framesOf(AR_CMD_SENDFILE_END).isEmpty());
