@@ -74,11 +74,9 @@ void TestFlashProcess::upgrade_writesJsonLinesAndTheLog_andALogOnADeviceEndsTheC
     QCOMPARE(string(events.last(), "text"), QStringLiteral("upgrade finished!")); // the English catalogue's
 
     // The window's format; the session's and its worker's lines carry the device's port.
-    QFile log(logPath);
-    QVERIFY(log.open(QIODevice::ReadOnly));
     const QRegularExpression format(QStringLiteral(
         "^\\[\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\]\\[(DEBUG|INFO|WARNING|ERROR)\\] "));
-    const QStringList lines = QString::fromUtf8(log.readAll()).split('\n');
+    const QStringList lines = QString::fromUtf8(TestBytes::readFile(logPath)).split('\n');
     QVERIFY(format.match(lines.first()).hasMatch());
     const QString tag = "] [" + device.sim.linkPath() + "] ";
     int sessionLines = 0;

@@ -130,8 +130,7 @@ void TestMainWindow::pressAndMove_dragsOnlyFromTheTitleBar()
     QFETCH(QPoint, pressAt);
     QFETCH(int, button);
     QFETCH(bool, drags);
-    const QPoint start(200, 150);
-    const QPoint offset(60, 40);
+    const QPoint start(200, 150), offset(60, 40);
     const std::unique_ptr<MainWindow> window = shownWindow();
     QVERIFY(window);
     window->move(start);

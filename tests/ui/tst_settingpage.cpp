@@ -13,13 +13,11 @@
 
 namespace {
 
-const char SideBarContext[] = "SideBar";
 const char SettingSource[] = "设置";
-const QString SettingEnglish = QStringLiteral("Setting");
 
 QString translatedSetting()
 {
-    return QCoreApplication::translate(SideBarContext, SettingSource);
+    return QCoreApplication::translate("SideBar", SettingSource);
 }
 
 // What the next start will read: the file itself, not this process's settings cache.
@@ -112,7 +110,7 @@ void TestSettingPage::languageChoices_onlyTheLastCatalogueApplies()
             choose(page, index);
             QVERIFY(watch.isNull());
             const bool english = index == SettingPage::English;
-            QCOMPARE(translatedSetting(), english ? SettingEnglish : QString::fromUtf8(SettingSource));
+            QCOMPARE(translatedSetting(), english ? QStringLiteral("Setting") : QString::fromUtf8(SettingSource));
             QCOMPARE(savedLanguage(), english ? QStringLiteral("english") : QStringLiteral("chinese"));
         }
     }
