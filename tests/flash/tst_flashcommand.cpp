@@ -295,7 +295,7 @@ void TestFlashCommand::upgrade()
 void TestFlashCommand::deviceFailure_isToldInEnglish_data()
 {
     QTest::addColumn<int>("status");
-    for (int status = UPGRATE_ERR_FLASH_ERR - 1; status < 0; ++status) // one below the table's last too
+    for (int status = UPGRATE_ERR_FLASH_ERR - 1; status < 0; ++status) // every failure code, one below the last too
         QTest::addRow("%d", status) << status;
     QTest::addRow("%d", int(STAT_ENTER_CLEAN_SYSTEM)) << int(STAT_ENTER_CLEAN_SYSTEM);
 }

@@ -92,18 +92,18 @@ void TestUpgradeConsole::console_typedCommand_isSentOffTheWindowThreadAndAnswere
     QTest::addColumn<bool>("truncationNoted");
     const QByteArray full = TestBytes::pattern(RecordBytes), padded = Otra.leftJustified(RecordBytes, '\0');
     const QStringList succeeded{Hint, SendSucceeded}, failed{Warning, SendFailed};
-    const QString otra = QStringLiteral("4F 54 52 41");
+    const QString spaced = QStringLiteral("4F 54 52 41");
     // Typed with spaces around: the settings page passes the line on as it is.
-    QTest::newRow("shorter: padded") << "healthy" << " " + otra + " " << succeeded << padded << 1 << false;
+    QTest::newRow("shorter: padded") << "healthy" << " " + spaced + " " << succeeded << padded << 1 << false;
     QTest::newRow("exactly the record") << "healthy" << QString::fromLatin1(full.toHex()) << succeeded << full
                                         << 1 << false;
     QTest::newRow("longer than the record") << "healthy" << QString::fromLatin1(TestBytes::pattern(40).toHex(' '))
                                             << succeeded << full << 1 << true;
-    QTest::newRow("no device") << "gone" << otra << QStringList{Hint, ConnectUsb} << QByteArray() << 0 << false;
+    QTest::newRow("no device") << "gone" << spaced << QStringList{Hint, ConnectUsb} << QByteArray() << 0 << false;
     // A refusal is also the device's unknown error, but with no upgrade
     // running the worker leaves the telling to the console.
-    QTest::newRow("refused every time") << "refusing" << otra << failed << padded << ConsoleTransmissions << false;
-    QTest::newRow("silent, the real two-second waits") << "silent" << otra << failed << padded << ConsoleTransmissions
+    QTest::newRow("refused every time") << "refusing" << spaced << failed << padded << ConsoleTransmissions << false;
+    QTest::newRow("silent, the real two-second waits") << "silent" << spaced << failed << padded << ConsoleTransmissions
                                                        << false;
 }
 
