@@ -31,8 +31,7 @@ private:
 void TestFlashProcess::initTestCase()
 {
     QVERIFY(m_world.setUp());
-    m_program = QDir(QCoreApplication::applicationDirPath() + QStringLiteral("/.."))
-                    .filePath(QStringLiteral("tavio-flash"));
+    m_program = QCoreApplication::applicationDirPath() + QStringLiteral("/../tavio-flash");
     if (!QFileInfo::exists(m_program))
         QSKIP("tavio-flash is not built");
 }
