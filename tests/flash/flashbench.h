@@ -78,14 +78,6 @@ struct BenchDevice : SimulatedDevice
         sim.setRebootDelay(200);
         return SimulatedDevice::start();
     }
-    // Commands of the requests the device received, each once however often it was sent.
-    QList<quint32> commands() const
-    {
-        QList<quint32> out;
-        for (const SimFrameRecord &frame : firstTransmissions(sim.frames()))
-            out.append(frame.command);
-        return out;
-    }
 };
 
 // The system's ports as the test plugs devices in: an attached device's port
@@ -158,9 +150,8 @@ inline CommandRun runCommand(const QStringList &arguments,
     CommandRun run;
     QTextStream out(&run.out), err(&run.err);
     FlashEnvironment environment{std::move(systemPorts), &out, &err};
-    run.exitCode = FlashCommand(environment).run(
-        QStringList{QStringLiteral("tavio-flash")} + arguments
-        + QStringList{QStringLiteral("--clock-factor"), QStringLiteral("100")});
+    run.exitCode = FlashCommand(environment).run(QStringList{QStringLiteral("tavio-flash")} + arguments
+                                                 + QStringList{"--clock-factor", "100"});
     out.flush();
     err.flush();
     return run;

@@ -2,7 +2,7 @@
 #include "packagebuilder.h"
 #include "portfinder.h"
 #include "statusevaluation.h"
-#include "upgraderecorder.h"
+#include "upgraderun.h"
 
 #include <QCryptographicHash>
 #include <QtTest>
@@ -132,7 +132,8 @@ void TestFlashCommand::endsBeforeTheTransfer()
                                       + options.replaceInStrings(QStringLiteral("DEVICE"), device.sim.linkPath()));
     QCOMPARE(run.exitCode, exitCode);
     QVERIFY(timer.elapsed() < 60000); // far below any limit of an upgrade
-    QCOMPARE(device.commands(), asked ? QList<quint32>{AR_COMMAND_FIND_DEVICE} : QList<quint32>{});
+    QCOMPARE(UpgradeRun::phases(device.commands()),
+             asked ? QList<quint32>{AR_COMMAND_FIND_DEVICE} : QList<quint32>{});
     QVERIFY(device.sim.receivedFiles().isEmpty());
     QCOMPARE(device.sim.rebootCount(), 0);
     QVERIFY2(isEnglish(run.err), qPrintable(run.err));
@@ -180,8 +181,6 @@ void TestFlashCommand::upgrade_data()
     QTest::newRow("recognised by its manufacturer") << 4321 << none << 0 << "" << 0 << 1 << image;
     QTest::newRow("package") << package << none << 0 << "" << 0 << 2
                              << image + QStringList{"restart"} + file + status + QStringList{"restart"};
-    QTest::newRow("refused, then accepted") << sky << QList<int>{-1} << 0 << "" << 0 << 2
-                                            << start + file + file + status;
     QTest::newRow("refused every time") << sky << QList<int>{-1, -1, -1, -1, -1, -1} << 0 << "" << 4 << 6
                                         << start + file + file + file + file + file + file;
     QTest::newRow("numbered failure") << sky << none << int(UPGRATE_ERR_BAD_FILE) << "" << 4 << 1 << image;
@@ -284,8 +283,7 @@ void TestFlashCommand::upgrade()
     QCOMPARE(string(result, "event"), QStringLiteral("result"));
     QCOMPARE(number(result, "exitCode"), exitCode);
     // The file as pinned at the start, what the device received.
-    QCOMPARE(string(result, "fileMd5"), QString::fromLatin1(QCryptographicHash::hash(file, QCryptographicHash::Md5)
-                                                                .toHex()));
+    QCOMPARE(string(result, "fileMd5").toLatin1(), QCryptographicHash::hash(file, QCryptographicHash::Md5).toHex());
     if (!after.isEmpty()) {
         QCOMPARE(result.value("verified").toBool(), exitCode == 0);
         // What the restarted device reported, if it answered.
@@ -297,39 +295,23 @@ void TestFlashCommand::upgrade()
 void TestFlashCommand::deviceFailure_isToldInEnglish_data()
 {
     QTest::addColumn<int>("status");
-    QTest::addColumn<QString>("text");
-    const QString checkFirmware = QStringLiteral(", please check whether the upgrade firmware is correct!");
-    const QString statusFailed = QStringLiteral("The upgrade status failed. Please restart the device and upgrade again.");
-    const QList<QPair<int, QString>> rows{
-        {-1, "Upgrade Error: No SD card detected!"},
-        {-2, "Upgrade error: Not connected to computer"},
-        {-3, "Upgrade error: The upgrade firmware is not found" + checkFirmware},
-        {-4, "Upgrade error: The upgrade file is damaged" + checkFirmware},
-        {-5, "Upgrade error: The device board type does not match the upgrade firmware. Please check whether the "
-             "upgrade firmware is correct!"},
-        {-6, "Upgrade error: The upgrade firmware version is too low" + checkFirmware},
-        {-7, "Upgrade error: Invalid upgrade method!"},
-        {-8, "Upgrade error: Invalid upgrade firmware type" + checkFirmware},
-        {-9, statusFailed},
-        {-10, "Upgrade error: Unknown error!"},
-        {-11, "Upgrade error: Flash error, please restart the device and upgrade again!"},
-        {-12, statusFailed},
-        {STAT_ENTER_CLEAN_SYSTEM, statusFailed}};
-    for (const auto &row : rows)
-        QTest::addRow("%d", row.first) << row.first << row.second;
+    for (int status = UPGRATE_ERR_FLASH_ERR - 1; status < 0; ++status) // every failure code, one below the last too
+        QTest::addRow("%d", status) << status;
+    QTest::addRow("%d", int(STAT_ENTER_CLEAN_SYSTEM)) << int(STAT_ENTER_CLEAN_SYSTEM);
 }
 
 // The command's result text (its plain and --json output) for each failure
 // the device can report, the flash error included: the window keeps that
-// one's Chinese text in English too, the command may not.
+// one's Chinese text in English too, the command may not. Which failure
+// gets which text is the status table's to check.
 void TestFlashCommand::deviceFailure_isToldInEnglish()
 {
     QFETCH(int, status);
-    QFETCH(QString, text);
     ReportedLines lines;
     const SystemClock clock;
     StatusEvaluation evaluation(lines, clock);
-    QCOMPARE(evaluation.reportFailure(status, 0).summary(), text);
+    const QString text = evaluation.reportFailure(status, 0).summary();
+    QVERIFY2(isEnglish(text), qPrintable(text));
 }
 
 QTEST_GUILESS_MAIN(TestFlashCommand)

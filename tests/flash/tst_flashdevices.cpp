@@ -7,7 +7,6 @@
 #include <QTimer>
 #include <QtTest>
 #include <csignal>
-#include <functional>
 #include <thread>
 
 using namespace FlashBench;
@@ -21,9 +20,7 @@ namespace {
 bool readLedger(const QString &path, QList<QStringList> *records)
 {
     static const QRegularExpression field(QStringLiteral("(?:^|,)(\"(?:[^\"]|\"\")*\"|[^,\"]*)"));
-    QFile file(path);
-    const QStringList lines = file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).split("\r\n")
-                                                             : QStringList{};
+    const QStringList lines = QString::fromUtf8(TestBytes::readFile(path)).split("\r\n");
     bool whole = lines.size() > 1 && lines.last().isEmpty() && lines.first() == Ledger::header().join(',');
     for (int i = 1; i + 1 < lines.size(); ++i) {
         QStringList fields;
@@ -285,7 +282,7 @@ void TestFlashDevices::station_devicesArriveOneAfterAnother()
     const auto ports = std::make_shared<BenchPorts>();
     const QString ledger = m_world.path(QStringLiteral("station.csv"));
     const QString path = m_world.writeFile(Image, pattern(9000, 13));
-    const auto identityRequests = [&a] { return a.commands().count(AR_COMMAND_FIND_DEVICE); };
+    const auto identityRequests = [&a] { return a.requestsOf(AR_COMMAND_FIND_DEVICE).size(); };
     const auto ledgerLines = [&ledger] {
         QList<QStringList> records;
         readLedger(ledger, &records); // a line being written is not counted yet

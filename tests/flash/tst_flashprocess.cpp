@@ -14,8 +14,7 @@ class TestFlashProcess : public QObject
 
 private slots:
     void initTestCase();
-    void upgrade_writesJsonLinesAndTheLog();
-    void logOnADevice_endsTheCommand();
+    void upgrade_writesJsonLinesAndTheLog_andALogOnADeviceEndsTheCommand();
     void signal_cancelsTheUpgradeCleanly_data();
     void signal_cancelsTheUpgradeCleanly();
 
@@ -32,8 +31,7 @@ private:
 void TestFlashProcess::initTestCase()
 {
     QVERIFY(m_world.setUp());
-    m_program = QDir(QCoreApplication::applicationDirPath() + QStringLiteral("/.."))
-                    .filePath(QStringLiteral("tavio-flash"));
+    m_program = QCoreApplication::applicationDirPath() + QStringLiteral("/../tavio-flash");
     if (!QFileInfo::exists(m_program))
         QSKIP("tavio-flash is not built");
 }
@@ -57,7 +55,7 @@ CommandRun TestFlashProcess::run(const QStringList &arguments)
             QString::fromUtf8(process.readAllStandardError())};
 }
 
-void TestFlashProcess::upgrade_writesJsonLinesAndTheLog()
+void TestFlashProcess::upgrade_writesJsonLinesAndTheLog_andALogOnADeviceEndsTheCommand()
 {
     BenchDevice device;
     QVERIFY(device.start());
@@ -75,11 +73,9 @@ void TestFlashProcess::upgrade_writesJsonLinesAndTheLog()
     QCOMPARE(string(events.last(), "text"), QStringLiteral("upgrade finished!")); // the English catalogue's
 
     // The window's format; the session's and its worker's lines carry the device's port.
-    QFile log(logPath);
-    QVERIFY(log.open(QIODevice::ReadOnly));
     const QRegularExpression format(QStringLiteral(
         "^\\[\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\]\\[(DEBUG|INFO|WARNING|ERROR)\\] "));
-    const QStringList lines = QString::fromUtf8(log.readAll()).split('\n');
+    const QStringList lines = QString::fromUtf8(TestBytes::readFile(logPath)).split('\n');
     QVERIFY(format.match(lines.first()).hasMatch());
     const QString tag = "] [" + device.sim.linkPath() + "] ";
     int sessionLines = 0;
@@ -91,15 +87,9 @@ void TestFlashProcess::upgrade_writesJsonLinesAndTheLog()
     }
     QVERIFY(sessionLines >= 3);
     QVERIFY(!QFileInfo::exists(m_world.path(QStringLiteral("log.txt")))); // --log took its place
-}
 
-// The sink writes its last lines at the exit, where nothing may wait for ever.
-void TestFlashProcess::logOnADevice_endsTheCommand()
-{
-    BenchDevice device;
-    QVERIFY(device.start());
-    const CommandRun info = run(QStringList{"info", "--log", "/dev/null"} + device.portArguments());
-    QCOMPARE(info.exitCode, 0);
+    // The sink writes its last lines at the exit, where nothing may wait for ever.
+    QCOMPARE(run(QStringList{"info", "--log", "/dev/null"} + device.portArguments()).exitCode, 0);
 }
 
 void TestFlashProcess::signal_cancelsTheUpgradeCleanly_data()

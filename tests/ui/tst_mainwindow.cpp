@@ -29,14 +29,12 @@ SideBarMenuItem *entry(MainWindow &window, int index)
 
 bool isHighlighted(SideBarMenuItem *item)
 {
-    return item->styleSheet() == SideBarMenuItem::SelectedStyle
-           && item->findChild<QToolButton *>()->font().bold();
+    return item->styleSheet() == SideBarMenuItem::SelectedStyle && item->findChild<QToolButton *>()->font().bold();
 }
 
 // Mouse events made by hand: QTest's cannot hold buttons during a move, and
 // they take the point (0, 0) for "the widget's centre".
-void sendMouse(QWidget *widget, QEvent::Type type, const QPoint &pos, Qt::MouseButton button,
-               Qt::MouseButtons held)
+void sendMouse(QWidget *widget, QEvent::Type type, const QPoint &pos, Qt::MouseButton button, Qt::MouseButtons held)
 {
     QMouseEvent event(type, pos, widget->mapToGlobal(pos), button, held, Qt::NoModifier);
     QApplication::sendEvent(widget, &event);
@@ -67,7 +65,7 @@ private slots:
     void titleBar_togglesMaximisedStateThenCloses_data();
     void titleBar_togglesMaximisedStateThenCloses();
     void closeDuringAnUpgrade_asksAndEndsTheUpgradeOnYes();
-    void languageChoice_retranslatesTheSideBarButNotTheTitle();
+    void languageChoice_retranslatesTheSideBarAndTheFormButNotTheTitle();
 
 private:
     QTemporaryDir m_dir;
@@ -132,8 +130,7 @@ void TestMainWindow::pressAndMove_dragsOnlyFromTheTitleBar()
     QFETCH(QPoint, pressAt);
     QFETCH(int, button);
     QFETCH(bool, drags);
-    const QPoint start(200, 150);
-    const QPoint offset(60, 40);
+    const QPoint start(200, 150), offset(60, 40);
     const std::unique_ptr<MainWindow> window = shownWindow();
     QVERIFY(window);
     window->move(start);
@@ -165,17 +162,16 @@ void TestMainWindow::titleBar_togglesMaximisedStateThenCloses()
     QFETCH(bool, useButton);
     const std::unique_ptr<MainWindow> window = shownWindow();
     QVERIFY(window);
-    const auto toggle = [&] {
+    const auto toggle = [&](bool maximised) {
         if (useButton)
             QTest::mouseClick(window->findChild<QPushButton *>("btnMaximize"), Qt::LeftButton);
         else
             QTest::mouseDClick(window->findChild<QLabel *>("titleLabel"), Qt::LeftButton);
+        QCOMPARE(window->windowState().testFlag(Qt::WindowMaximized), maximised);
     };
 
-    toggle();
-    QVERIFY(window->windowState().testFlag(Qt::WindowMaximized));
-    toggle();
-    QVERIFY(!window->windowState().testFlag(Qt::WindowMaximized));
+    toggle(true);
+    toggle(false);
 
     ExpectedBoxes boxes; // none: no upgrade runs
     QTest::mouseClick(window->findChild<QPushButton *>("btnClose"), Qt::LeftButton);
@@ -222,12 +218,13 @@ void TestMainWindow::closeDuringAnUpgrade_asksAndEndsTheUpgradeOnYes()
     QCOMPARE(m_upgrade_device_vid.load(), 0);
 }
 
-void TestMainWindow::languageChoice_retranslatesTheSideBarButNotTheTitle()
+// The language names stay as they are in either language.
+void TestMainWindow::languageChoice_retranslatesTheSideBarAndTheFormButNotTheTitle()
 {
-    // The two entries, then the version.
+    // The two entries, the version, then the setting page's log button.
     const QMap<int, QStringList> texts{
-        {SettingPage::English, {"Upgrade", "Setting", "Version: V1.1.6"}},
-        {SettingPage::Chinese, {"升级固件", "设置", "版本号：V1.1.6"}}};
+        {SettingPage::English, {"Upgrade", "Setting", "Version: V1.1.6", "Log"}},
+        {SettingPage::Chinese, {"升级固件", "设置", "版本号：V1.1.6", "日志"}}};
     const std::unique_ptr<MainWindow> window = shownWindow();
     QVERIFY(window);
     auto *combo = window->findChild<QComboBox *>(QStringLiteral("cmbLanguageList"));
@@ -242,6 +239,9 @@ void TestMainWindow::languageChoice_retranslatesTheSideBarButNotTheTitle()
         QCOMPARE(entry(*window, MainWindow::UpgradePageIndex)->text(), texts[index].at(0));
         QCOMPARE(entry(*window, MainWindow::SettingPageIndex)->text(), texts[index].at(1));
         QCOMPARE(window->findChild<QLabel *>(QStringLiteral("versionlabel"))->text(), texts[index].at(2));
+        QCOMPARE(window->findChild<QPushButton *>(QStringLiteral("btnLog"))->text(), texts[index].at(3));
+        QCOMPARE(QStringList({combo->itemText(SettingPage::Chinese), combo->itemText(SettingPage::English)}),
+                 QStringList({"中文", "English"}));
         QCOMPARE(sideBarLayout->count(), sideBarItems); // the version keeps its place
         QCOMPARE(window->findChild<QLabel *>("titleLabel")->text(), QStringLiteral("Tavio PC Tool"));
         QCOMPARE(window->windowTitle(), QStringLiteral("Tavio PC Tool")); // the task bar's name

@@ -1,29 +1,23 @@
-#include "expectedboxes.h"
 #include "settingpage.h"
 #include "startup.h"
 #include "testbytes.h"
 
 #include <QComboBox>
-#include <QLabel>
 #include <QPlainTextEdit>
 #include <QPointer>
-#include <QPushButton>
 #include <QScrollBar>
 #include <QSettings>
 #include <QTemporaryDir>
-#include <QToolButton>
 #include <QTextBlock>
 #include <QtTest>
 
 namespace {
 
-const char SideBarContext[] = "SideBar";
 const char SettingSource[] = "设置";
-const QString SettingEnglish = QStringLiteral("Setting");
 
 QString translatedSetting()
 {
-    return QCoreApplication::translate(SideBarContext, SettingSource);
+    return QCoreApplication::translate("SideBar", SettingSource);
 }
 
 // What the next start will read: the file itself, not this process's settings cache.
@@ -73,11 +67,8 @@ private slots:
 
     void languageChoices_onlyTheLastCatalogueApplies_data();
     void languageChoices_onlyTheLastCatalogueApplies();
-    void languageChange_retranslatesTheFormButNotTheLanguageNames();
 
     void logView_showsStampedLinesAndTheNewest();
-
-    void emptyConsoleLine_asksForACommandAndSendsNothing();
 
 private:
     QTemporaryDir m_dir;
@@ -119,25 +110,11 @@ void TestSettingPage::languageChoices_onlyTheLastCatalogueApplies()
             choose(page, index);
             QVERIFY(watch.isNull());
             const bool english = index == SettingPage::English;
-            QCOMPARE(translatedSetting(), english ? SettingEnglish : QString::fromUtf8(SettingSource));
+            QCOMPARE(translatedSetting(), english ? QStringLiteral("Setting") : QString::fromUtf8(SettingSource));
             QCOMPARE(savedLanguage(), english ? QStringLiteral("english") : QStringLiteral("chinese"));
         }
     }
     QCOMPARE(translatedSetting(), QString::fromUtf8(SettingSource));
-}
-
-void TestSettingPage::languageChange_retranslatesTheFormButNotTheLanguageNames()
-{
-    SettingPage page;
-    MarkerTranslator marker("SettingPage");
-    QCoreApplication::installTranslator(&marker);
-    QCoreApplication::processEvents(); // the language-change event is posted
-
-    QCOMPARE(page.findChild<QPushButton *>(QStringLiteral("btnLog"))->text(), QStringLiteral("marked"));
-    QCOMPARE(page.findChild<QLabel *>(QStringLiteral("label_2"))->text(), QStringLiteral("marked"));
-    auto *combo = page.findChild<QComboBox *>(QStringLiteral("cmbLanguageList"));
-    QCOMPARE(combo->itemText(SettingPage::Chinese), QStringLiteral("中文"));
-    QCOMPARE(combo->itemText(SettingPage::English), QStringLiteral("English"));
 }
 
 // Each line is stamped with the local time. The newest line shows when it
@@ -177,18 +154,6 @@ void TestSettingPage::logView_showsStampedLinesAndTheNewest()
     QCOMPARE(scrollBar->value(), scrollBar->maximum());
     QVERIFY(view->cursorForPosition(QPoint(1, view->viewport()->height() - 5)).block().text().endsWith(
         QStringLiteral("hidden 199")));
-}
-
-// A typed line goes to the device as it is (see the console's tests).
-void TestSettingPage::emptyConsoleLine_asksForACommandAndSendsNothing()
-{
-    ExpectedBoxes boxes;
-    boxes.expect(QStringLiteral("提示"), QStringLiteral("请输入指令"));
-    SettingPage page;
-    QSignalSpy sent(&page, &SettingPage::sendTextToDevice);
-    QTest::mouseClick(page.findChild<QToolButton *>(QStringLiteral("SerialSendBtn")), Qt::LeftButton);
-    VERIFY_BOXES(boxes);
-    QVERIFY(sent.isEmpty());
 }
 
 QTEST_MAIN(TestSettingPage)

@@ -1,10 +1,8 @@
 #include "consolecommand.h"
-#include "testbytes.h"
 #include "upgradepage_fixture.h"
 
 #include <QLineEdit>
 #include <QPlainTextEdit>
-#include <QSignalSpy>
 
 using namespace PageTexts;
 
@@ -48,12 +46,9 @@ private slots:
     void console_refusals_sendNothing();
     void console_outcomeWhileConnectWarns_isShownOnce();
 
-
 private:
     std::unique_ptr<PageFixture> f;
 };
-
-// ---- the console --------------------------------------------------------------------
 
 void TestUpgradeConsole::parse_acceptsOnlyPairsOfHexDigits_data()
 {
@@ -68,8 +63,7 @@ void TestUpgradeConsole::parse_acceptsOnlyPairsOfHexDigits_data()
     QTest::newRow("odd last token") << "4F 54 5" << QByteArray() << oddDigits("5");
     QTest::newRow("hex prefix") << "0x4F" << QByteArray() << notHex("0x4F", "x");
     QTest::newRow("full-width digit") << "4F \uFF14F" << QByteArray() << notHex("\uFF14F", "\uFF14");
-    QTest::newRow("outside the basic plane")
-        << QString::fromUtf8("4F\xF0\x9F\x98\x80") << QByteArray()
+    QTest::newRow("outside the basic plane") << QString::fromUtf8("4F\xF0\x9F\x98\x80") << QByteArray()
         << notHex(QString::fromUtf8("4F\xF0\x9F\x98\x80"), QString::fromUtf8("\xF0\x9F\x98\x80"));
     QTest::newRow("first fault counts") << "5 4G" << QByteArray() << oddDigits("5");
     QTest::newRow("only whitespace") << " \t\n " << QByteArray() << NoBytes;
@@ -92,34 +86,32 @@ void TestUpgradeConsole::console_typedCommand_isSentOffTheWindowThreadAndAnswere
 {
     QTest::addColumn<QString>("device"); // healthy, gone, silent or refusing
     QTest::addColumn<QString>("typed");
-    QTest::addColumn<QStringList>("boxes"); // title, text, title, text...
+    QTest::addColumn<QStringList>("box"); // title, text
     QTest::addColumn<QByteArray>("payload"); // of the one request; empty: none sent
     QTest::addColumn<int>("transmissions"); // of that request, counted when the device never takes it
     QTest::addColumn<bool>("truncationNoted");
-    const QByteArray full = TestBytes::pattern(RecordBytes);
-    const QStringList succeeded{Hint, SendSucceeded};
+    const QByteArray full = TestBytes::pattern(RecordBytes), padded = Otra.leftJustified(RecordBytes, '\0');
+    const QStringList succeeded{Hint, SendSucceeded}, failed{Warning, SendFailed};
+    const QString spaced = QStringLiteral("4F 54 52 41");
     // Typed with spaces around: the settings page passes the line on as it is.
-    QTest::newRow("shorter: padded") << "healthy" << " 4F 54 52 41 " << succeeded
-                                     << Otra.leftJustified(RecordBytes, '\0') << 1 << false;
+    QTest::newRow("shorter: padded") << "healthy" << " " + spaced + " " << succeeded << padded << 1 << false;
     QTest::newRow("exactly the record") << "healthy" << QString::fromLatin1(full.toHex()) << succeeded << full
                                         << 1 << false;
     QTest::newRow("longer than the record") << "healthy" << QString::fromLatin1(TestBytes::pattern(40).toHex(' '))
                                             << succeeded << full << 1 << true;
-    QTest::newRow("no device") << "gone" << "4F 54 52 41" << QStringList{Hint, ConnectUsb} << QByteArray() << 0
-                               << false;
+    QTest::newRow("no device") << "gone" << spaced << QStringList{Hint, ConnectUsb} << QByteArray() << 0 << false;
     // A refusal is also the device's unknown error, but with no upgrade
     // running the worker leaves the telling to the console.
-    QTest::newRow("refused every time") << "refusing" << "4F 54 52 41" << QStringList{Warning, SendFailed}
-        << Otra.leftJustified(RecordBytes, '\0') << ConsoleTransmissions << false;
-    QTest::newRow("silent, the real two-second waits") << "silent" << "4F 54 52 41" << QStringList{Warning, SendFailed}
-        << Otra.leftJustified(RecordBytes, '\0') << ConsoleTransmissions << false;
+    QTest::newRow("refused every time") << "refusing" << spaced << failed << padded << ConsoleTransmissions << false;
+    QTest::newRow("silent, the real two-second waits") << "silent" << spaced << failed << padded << ConsoleTransmissions
+                                                       << false;
 }
 
 void TestUpgradeConsole::console_typedCommand_isSentOffTheWindowThreadAndAnswered()
 {
     QFETCH(QString, device);
     QFETCH(QString, typed);
-    QFETCH(QStringList, boxes);
+    QFETCH(QStringList, box);
     QFETCH(QByteArray, payload);
     QFETCH(int, transmissions);
     QFETCH(bool, truncationNoted);
@@ -132,8 +124,7 @@ void TestUpgradeConsole::console_typedCommand_isSentOffTheWindowThreadAndAnswere
         sim.refuseNext(ConsoleTransmissions, AR_COMMAND_SEND_TEXT);
     f->settingPage.reset(new SettingPage);
     UpgradePage *page = f->makePage(f->settingPage.get());
-    for (int i = 0; i + 1 < boxes.size(); i += 2)
-        f->boxes.expect(boxes.at(i), boxes.at(i + 1));
+    f->boxes.expect(box.first(), box.last());
     auto *lineEdit = f->settingPage->findChild<QLineEdit *>(QStringLiteral("lineEdit"));
     lineEdit->setText(typed);
     QSignalSpy done(page, &UpgradePage::consoleCommandDone);
@@ -154,32 +145,34 @@ void TestUpgradeConsole::console_typedCommand_isSentOffTheWindowThreadAndAnswere
     QCOMPARE(view.contains(QStringLiteral("只发送了前28个字节（共40个）")), truncationNoted);
 }
 
-// A typo first, then a running upgrade; neither sends anything.
+// An empty line, a typo, then a line during an upgrade, typed on the
+// settings page: none sends anything.
 void TestUpgradeConsole::console_refusals_sendNothing_data()
 {
     QTest::addColumn<QString>("typed");
-    QTest::addColumn<bool>("upgrading");
-    QTest::addColumn<QString>("box");
-    QTest::newRow("odd digits during an upgrade") << "4F5" << true << oddDigits("4F5");
-    QTest::newRow("valid during an upgrade") << "4F 54 52 41" << true << UpgradeRunning;
+    QTest::addColumn<QStringList>("box"); // title, text
+    QTest::newRow("empty line during an upgrade") << "" << QStringList{Hint, QStringLiteral("请输入指令")};
+    QTest::newRow("odd digits during an upgrade") << "4F5" << QStringList{Warning, oddDigits("4F5")};
+    QTest::newRow("valid during an upgrade") << "4F 54 52 41" << QStringList{Warning, UpgradeRunning};
 }
 
 void TestUpgradeConsole::console_refusals_sendNothing()
 {
     QFETCH(QString, typed);
-    QFETCH(bool, upgrading);
-    QFETCH(QString, box);
+    QFETCH(QStringList, box);
     QVERIFY(f->startDevice());
-    UpgradePage *page = f->makePage();
-    page->setUpgradeFlag(upgrading);
-    f->boxes.expect(Warning, box);
+    f->settingPage.reset(new SettingPage);
+    UpgradePage *page = f->makePage(f->settingPage.get());
+    page->setUpgradeFlag(true);
+    f->boxes.expect(box.first(), box.last());
     QSignalSpy done(page, &UpgradePage::consoleCommandDone);
-    page->handleTextFromSettingPage(typed);
+    f->settingPage->findChild<QLineEdit *>(QStringLiteral("lineEdit"))->setText(typed);
+    f->settingPage->findChild<QToolButton *>(QStringLiteral("SerialSendBtn"))->click();
     VERIFY_BOXES(f->boxes);
     QVERIFY(done.isEmpty());
     // A command through the same sender goes out after anything queued before it.
     page->setUpgradeFlag(false);
-    f->boxes.expect(Hint, QStringLiteral("发送成功"));
+    f->boxes.expect(Hint, SendSucceeded);
     page->handleTextFromSettingPage(QStringLiteral("4F"));
     QVERIFY(done.wait(ConsoleResultMs));
     VERIFY_BOXES(f->boxes);

@@ -14,15 +14,7 @@ constexpr int RebootDelayMs = 150;
 constexpr int PartBytes = 2048; // two segments of 1024: the bar reaches each part's share exactly
 const QString PackageName = QStringLiteral("Merlow_R_Sky_1_0_6.img");
 
-QByteArray partData(char seed, int size = PartBytes)
-{
-    return TestBytes::pattern(size, seed);
-}
-
-QByteArray announcedPath(const SimFrameRecord &announcement)
-{
-    return QByteArray(reinterpret_cast<const ar_file_info *>(announcement.payload.constData())->filePath);
-}
+QByteArray partData(char seed, int size = PartBytes) { return TestBytes::pattern(size, seed); }
 } // namespace
 
 // Upgrades from a multi-image package against the simulated device.
@@ -59,10 +51,7 @@ private slots:
 
 private:
     QString writePackage(const QList<QPair<IMG_TYPE, QByteArray>> &parts);
-    bool runPackage(const QString &path, int timeoutMs = 30000)
-    {
-        return m_rig->run(path, UpgradeKind::Package, timeoutMs);
-    }
+    bool runPackage(const QString &path) { return m_rig->run(path, UpgradeKind::Package); }
     bool noPartsLeft() const { return m_temp->noPartsLeft(); }
     DeviceSimulator &sim() const { return m_rig->device.sim; }
     SimulatedDevice &device() const { return m_rig->device; }
@@ -127,7 +116,7 @@ void TestMultiImageUpgrade::refusedPart_isSentAgainAndThePackageGoesOn()
 
     QList<QByteArray> announced;
     for (const SimFrameRecord &frame : device().requestsOf(AR_CMD_SENDFILE_START))
-        announced.append(announcedPath(frame));
+        announced.append(QByteArray(reinterpret_cast<const ar_file_info *>(frame.payload.constData())->filePath));
     QCOMPARE(announced, (QList<QByteArray>{"/tmp/pc/other.bin", "/tmp/pc/other.bin", "/tmp/pc/fpga.bin"}));
     QVERIFY(recorder().hints().isEmpty());
     QVERIFY(recorder().progress().contains(100));

@@ -13,7 +13,6 @@ namespace {
 constexpr int FastFactor = 100;
 constexpr int RebootDelayMs = 150;
 const QString ImageName = QStringLiteral("Merlow_R_Sky_1_0_6.img");
-using Faults::TransferFailed;
 using TestBytes::Change;
 const QString AckTimedOut = QStringLiteral("Retry"); // logged when an acknowledgement's wait runs out
 
@@ -97,8 +96,7 @@ void TestSingleImageUpgrade::completeUpgrade_followsTheDeviceSegmentLength_data(
                                              << QList<int>{5, 13, 15, 15};
     QTest::newRow("exactly two segments") << 1024 << 2048 << QList<quint32>{1024, 1024, 0}
                                           << QList<int>{5, 15, 15, 15};
-    QTest::newRow("segment of 65536 in 51200 frames") << 65536 << 100000
-                                                      << QList<quint32>{51200, 14336, 34464}
+    QTest::newRow("segment of 65536 in 51200 frames") << 65536 << 100000 << QList<quint32>{51200, 14336, 34464}
                                                       << QList<int>{5, 15, 15};
 }
 
@@ -211,7 +209,7 @@ void TestSingleImageUpgrade::portLost_endsTheTransferAtOnce()
     DeviceSimulator &s = sim();
     silenceDataFrom(s, LastFrame, [&s] { QMetaObject::invokeMethod(&s, [&s] { s.vanish(); }, Qt::QueuedConnection); });
     QVERIFY(runUpgrade(2 * PatientClock::ReplyWaitMs));
-    QCOMPARE(recorder().hints(), QStringList{TransferFailed});
+    QCOMPARE(recorder().hints(), QStringList{Faults::TransferFailed});
     // The frame the device went silent at may still have been answered.
     QVERIFY(device().requestsOf(AR_CMD_SENDFILE_DATA).size() <= LastFrame + 1);
     QVERIFY(device().framesOf(AR_CMD_SENDFILE_END).isEmpty());

@@ -24,10 +24,7 @@ const QList<Fault> QuickFaults = {Fault::Healthy, Fault::VanishAtAnnouncement, F
 
 qint64 statusKiB(const char *field)
 {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n'))
+    for (const QByteArray &line : TestBytes::readFile(QStringLiteral("/proc/self/status")).split('\n'))
         if (line.startsWith(field))
             return line.mid(int(qstrlen(field))).trimmed().split(' ').first().toLongLong();
     return -1;
@@ -74,11 +71,9 @@ void TestSoak::consecutiveUpgrades_endAsTheirFaultsSayAndLeaveNothingBehind()
     int descriptorsAfterWarmUp = 0;
     int descriptorsAtMost = 0;  // after warm-up, each time the device is connected again
     int normalRestarts = 0;     // a package that succeeds ends with a normal restart
-    QMap<QString, int> outcomes;
     for (int i = 0; i < upgrades; ++i) {
         const Faults::FaultRow &fault = Faults::row(QuickFaults.at(int(random.bounded(quint32(QuickFaults.size())))));
         const bool asPackage = random.bounded(2u) == 1;
-        UpgradeRecorder recorder(rig.worker.get());
         device.link->closeSerialPort();
         QTRY_VERIFY(device.sim.isPresent());
         QVERIFY(rig.connect());
@@ -94,15 +89,12 @@ void TestSoak::consecutiveUpgrades_endAsTheirFaultsSayAndLeaveNothingBehind()
         const QString what = QStringLiteral("upgrade %1 (%2%3, seed %4)")
                 .arg(i).arg(QLatin1String(fault.name), asPackage ? QStringLiteral(", package") : QString()).arg(seed);
         QTRY_VERIFY2_WITH_TIMEOUT(task.isFinished(), qPrintable(what), 30000);
+        // Each fault's own hint is the bench workflow's fault table's to check.
         const QString &hint = fault.hint;
-        QVERIFY2(recorder.hints() == (hint.isEmpty() ? QStringList() : QStringList{hint}),
-                 qPrintable(what + QStringLiteral(": ") + recorder.hints().join(QLatin1Char('|')) + QLatin1Char('\n')
-                            + recorder.view().join(QLatin1Char('\n'))));
         if (hint.isEmpty())
             QCOMPARE(device.sim.receivedFiles().last().data, image);
         QVERIFY(!rig.worker->isSequenceRunning());
         QVERIFY(temp.noPartsLeft());
-        ++outcomes[hint.isEmpty() ? QStringLiteral("succeeded") : hint];
 
         // The next connection waits for that restart, as a user would.
         if (asPackage && hint.isEmpty()) {
@@ -119,8 +111,6 @@ void TestSoak::consecutiveUpgrades_endAsTheirFaultsSayAndLeaveNothingBehind()
 
     qInfo("soak: %d upgrades, seed %u; RSS %lld KiB after warm-up, %lld KiB at the end; %d descriptors, then at most %d",
           upgrades, seed, rssAfterWarmUp, rssAtEnd, descriptorsAfterWarmUp, descriptorsAtMost);
-    for (auto it = outcomes.cbegin(); it != outcomes.cend(); ++it)
-        qInfo("soak outcome: %s x %d", qPrintable(it.key()), it.value());
 #ifndef __SANITIZE_ADDRESS__
     // AddressSanitizer holds freed memory in quarantine, so resident size says
     // nothing there; its leak check covers that build instead.
