@@ -10,6 +10,11 @@
 
 using namespace FlashBench;
 
+// What stands under a row's file name.
+enum class FileKind { Image, Missing, Empty, Pipe };
+
+Q_DECLARE_METATYPE(FileKind)
+
 // The command and one device: its command line, the runs that end before
 // anything is sent, an upgrade's events, outcomes and verified result.
 class TestFlashCommand : public QObject
@@ -18,301 +23,288 @@ class TestFlashCommand : public QObject
 
 private slots:
     void initTestCase() { QVERIFY(m_world.setUp()); }
-    void usage_data();
-    void usage();
-    void endsBeforeTheTransfer_data();
-    void endsBeforeTheTransfer();
-    void info_and_list_showTheDevice();
-    void upgrade_data();
-    void upgrade();
-    void deviceFailure_isToldInEnglish_data();
-    void deviceFailure_isToldInEnglish();
+
+    void usage_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("exitCode");
+        QTest::newRow("help") << QStringList{"--help"} << 0;
+        QTest::newRow("version") << QStringList{"--version"} << 0;
+        QTest::newRow("no command") << QStringList{} << 1;
+        QTest::newRow("unknown command") << QStringList{"flash"} << 1;
+        QTest::newRow("upgrade without a file") << QStringList{"upgrade"} << 1;
+        QTest::newRow("list with a file") << QStringList{"list", "x.img"} << 1;
+        QTest::newRow("unknown option") << QStringList{"list", "--fast"} << 1;
+        QTest::newRow("port without vid") << QStringList{"info", "--port", "/dev/null"} << 1;
+        QTest::newRow("vid out of range") << QStringList{"info", "--port", "/dev/null", "--vid", "65536"} << 1;
+        QTest::newRow("ports and vids do not pair")
+            << QStringList{"info", "--port", "a", "--port", "b", "--port", "c", "--vid", "1", "--vid", "2"} << 1;
+        QTest::newRow("--all with --port") << QStringList{"upgrade", "x.img", "--all", "--port", "a", "--vid", "1"} << 1;
+        QTest::newRow("--watch with --all") << QStringList{"upgrade", "x.img", "--watch", "--all"} << 1;
+        QTest::newRow("--verify without upgrade") << QStringList{"info", "--verify"} << 1;
+        QTest::newRow("--ledger without upgrade") << QStringList{"list", "--ledger", "l.csv"} << 1;
+    }
+
+    // Help and version need no device and no display; a usage error says so on
+    // standard error only.
+    void usage()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, exitCode);
+        const CommandRun run = runCommand(arguments);
+        QCOMPARE(run.exitCode, exitCode);
+        QCOMPARE(run.out.isEmpty(), exitCode != 0);
+        QCOMPARE(run.err.isEmpty(), exitCode == 0);
+        if (arguments == QStringList{"--help"}) {
+            for (int code = 0; code <= 6; ++code)
+                QVERIFY2(run.out.contains(QRegularExpression(QStringLiteral("\\n  %1  \\S").arg(code))),
+                         qPrintable(QStringLiteral("exit code %1 is not documented").arg(code)));
+            QVERIFY(!run.out.contains(QLatin1String("clock-factor")));
+        } else if (exitCode == 0) {
+            QVERIFY(QRegularExpression(QStringLiteral("^tavio-flash \\d+\\.\\d+\\.\\d+\\n$")).match(run.out).hasMatch());
+        }
+    }
+
+    void endsBeforeTheTransfer_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<FileKind>("kind");
+        QTest::addColumn<QStringList>("options"); // DEVICE: the simulated device's port
+        QTest::addColumn<bool>("silent");         // the device answers nothing
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<bool>("asked");          // the device was asked who it is: the name alone did not settle it
+        const QStringList named{"--port", "DEVICE", "--vid", "7536"}, unknown{"--port", "DEVICE", "--vid", "4321"};
+        const QStringList acme{"--manufacturer", "acme"};
+        const QStringList absent{"--port", m_world.path("absent"), "--vid", "7536"};
+        const FileKind image = FileKind::Image;
+        QTest::newRow("refused name") << "Merlow-R-Sky-1.0.6.bin" << image << named << false << 2 << false;
+        QTest::newRow("another device's file") << "Merlow_R_Gnd_1_0_6.img" << image << named << false << 2 << true;
+        QTest::newRow("version too low") << "Merlow_R_Sky_1_0_4.img" << image << named << false << 2 << true;
+        QTest::newRow("unreadable file") << Image << FileKind::Missing << named << false << 2 << false;
+        QTest::newRow("empty image") << Image << FileKind::Empty << named << false << 2 << false;
+        QTest::newRow("named pipe, never opened") << Image << FileKind::Pipe << named << false << 2 << false;
+        QTest::newRow("named port absent") << Image << image << absent << false << 3 << false;
+        QTest::newRow("none attached") << Image << image << QStringList{} << false << 3 << false;
+        QTest::newRow("vid not recognised") << Image << image << unknown << false << 3 << false;
+        QTest::newRow("nor by manufacturer") << Image << image << unknown + acme << false << 3 << false;
+        QTest::newRow("silent device") << Image << image << named << true << 5 << true;
+        const auto ledger = [&named](const QString &path) { return named + QStringList{"--ledger", path}; };
+        QTest::newRow("ledger in no such folder") << Image << image << ledger(m_world.path("absent/l.csv")) << false << 1
+                                                  << false;
+        QTest::newRow("ledger is a folder") << Image << image << ledger(QDir::tempPath()) << false << 1 << false;
+        QTest::newRow("ledger on a full disk") << Image << image << ledger("/dev/full") << false << 1 << false;
+    }
+
+    // Each says why on standard error, in English, within a bounded time; a
+    // JSON result, when there is one, carries the same exit code.
+    void endsBeforeTheTransfer()
+    {
+        QFETCH(QString, file);
+        QFETCH(FileKind, kind);
+        QFETCH(QStringList, options);
+        QFETCH(bool, silent);
+        QFETCH(int, exitCode);
+        QFETCH(bool, asked);
+        BenchDevice device;
+        QVERIFY(device.start());
+        device.sim.setSilent(silent);
+        const QTemporaryDir folder; // a name of its own for each row
+        const QString path = folder.filePath(file);
+        if (kind == FileKind::Pipe)
+            QCOMPARE(mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        else if (kind != FileKind::Missing)
+            QVERIFY(TestBytes::writeFile(path, kind == FileKind::Empty ? QByteArray() : pattern(4096, 1)));
+        QElapsedTimer timer;
+        timer.start();
+        const CommandRun run = runCommand(QStringList{"upgrade", path, "--json"}
+                                          + options.replaceInStrings(QStringLiteral("DEVICE"), device.sim.linkPath()));
+        QCOMPARE(run.exitCode, exitCode);
+        QVERIFY(timer.elapsed() < 60000); // far below any limit of an upgrade
+        QCOMPARE(UpgradeRun::phases(device.commands()),
+                 asked ? QList<quint32>{AR_COMMAND_FIND_DEVICE} : QList<quint32>{});
+        QVERIFY(device.sim.receivedFiles().isEmpty());
+        QCOMPARE(device.sim.rebootCount(), 0);
+        QVERIFY2(isEnglish(run.err), qPrintable(run.err));
+        bool parsed = false;
+        const QList<QJsonObject> results = CommandRun::ofType(run.events(&parsed), "result");
+        QVERIFY(parsed && results.size() <= 1);
+        for (const QJsonObject &result : results)
+            QCOMPARE(number(result, "exitCode"), exitCode);
+    }
+
+    void info_and_list_showTheDevice()
+    {
+        BenchDevice device;
+        QVERIFY(device.start());
+        const CommandRun info = runCommand(QStringList{"info"} + device.portArguments());
+        QCOMPARE(info.exitCode, 0);
+        for (const char *field : {"SN0001", "Merlow_R_Sky_1_0_5", "HW_V1.0"})
+            QVERIFY2(info.out.contains(QLatin1String(field)), field);
+
+        const auto attached = std::make_shared<FixedPortLister>(QList<SerialPortDescription>{
+            {QStringLiteral("ttyUSB0"), QString(), 1234}, // not a device of ours
+            {QStringLiteral("ttyACM0"), QString(), AR_FPV_BOARD_TYPE_GT_GND},
+            {QStringLiteral("ttyACM1"), QLatin1String(PortFinder::DeviceManufacturer), 4321}});
+        const CommandRun list = runCommand({"list"}, attached);
+        QCOMPARE(list.exitCode, 0);
+        QCOMPARE(list.out, QStringLiteral("ttyACM0\t7535\tMerlow Gnd\nttyACM1\t4321\tMerlow FPV\n"));
+        QCOMPARE(runCommand({"list"}).exitCode, 3);
+    }
+
+    void upgrade_data()
+    {
+        QTest::addColumn<int>("vid");             // one the program does not know is named with its manufacturer
+        QTest::addColumn<QList<int>>("verdicts"); // the device's on each file end, then its checksum's
+        QTest::addColumn<int>("failureStatus");   // 0: the default, successful status walk
+        QTest::addColumn<QString>("after");       // --verify: the device restarts with new, old firmware, stays, or
+                                                  // restarts silent; empty: no --verify
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<int>("sent");            // files the device received
+        QTest::addColumn<QStringList>("phases");
+        const int sky = AR_FPV_BOARD_TYPE_GT_SKY, package = AR_FPV_BOARD_TYPE_SKY_EX6; // that line takes packages
+        const QStringList start{"connect", "restart"}, file{"announce", "transfer", "verdict"}, status{"device-upgrade"};
+        const QStringList image = start + file + status, verified = image + QStringList{"verify"};
+        const QList<int> none;
+        QTest::newRow("single image") << sky << none << 0 << "" << 0 << 1 << image;
+        QTest::newRow("recognised by its manufacturer") << 4321 << none << 0 << "" << 0 << 1 << image;
+        QTest::newRow("package") << package << none << 0 << "" << 0 << 2
+                                 << image + QStringList{"restart"} + file + status + QStringList{"restart"};
+        QTest::newRow("refused every time") << sky << QList<int>{-1, -1, -1, -1, -1, -1} << 0 << "" << 4 << 6
+                                            << start + file + file + file + file + file + file;
+        QTest::newRow("numbered failure") << sky << none << int(UPGRATE_ERR_BAD_FILE) << "" << 4 << 1 << image;
+        QTest::newRow("verified: new firmware") << sky << none << 0 << "new" << 0 << 1 << verified;
+        QTest::newRow("verify: old firmware") << sky << none << 0 << "old" << 6 << 1 << verified;
+        QTest::newRow("verify: no restart") << sky << none << 0 << "stay" << 6 << 1 << verified;
+        QTest::newRow("verify: no answer after restart") << sky << none << 0 << "silent" << 6 << 1 << verified;
+    }
+
+    // Every event carries the device's port (and its serial number once known),
+    // texts are the English catalogue's, the phases follow the sequence. With
+    // --verify the restarted device's firmware must be the one the file's name
+    // announces. Another recognised device is listed first by the system: the
+    // link named to the device never takes its port, before or after its reboot.
+    void upgrade()
+    {
+        QFETCH(int, vid);
+        QFETCH(QList<int>, verdicts);
+        QFETCH(int, failureStatus);
+        QFETCH(QString, after);
+        QFETCH(int, exitCode);
+        QFETCH(int, sent);
+        QFETCH(QStringList, phases);
+        const bool package = vid == AR_FPV_BOARD_TYPE_SKY_EX6;
+        DeviceIdentity identity;
+        identity.vendorId = quint16(vid);
+        BenchDevice device(identity), other;
+        QVERIFY(device.start() && other.start());
+        device.sim.setVerdicts(verdicts);
+        if (failureStatus != 0)
+            device.sim.setStatusScript({{0, STAT_VERIFY_IMAGE}, {30, failureStatus}});
+        device.sim.setAfterUpgrade(after == "old" ? SimScript::AfterUpgrade::RestartWithOldFirmware
+                                   : after == "new" || after == "silent" ? SimScript::AfterUpgrade::RestartWithNewFirmware
+                                                                         : SimScript::AfterUpgrade::Stay);
+        if (after == QLatin1String("silent"))
+            onSelfRestart(device.sim, [&device] { device.sim.setSilent(true); });
+        // Files of whole segments: each ends with an empty frame that repeats the
+        // count. Every answer comes late, so the transfer cannot be faster than a
+        // segment per delay.
+        constexpr int Segment = 1024, ReplyDelayMs = 5;
+        device.sim.setReplyDelay(ReplyDelayMs);
+        QByteArray file = pattern(20 * Segment, 3);
+        QList<QByteArray> expected = QVector<QByteArray>(sent, file).toList();
+        if (package) {
+            PackageBuilder builder;
+            builder.setBoardType(AR_FPV_BOARD_TYPE_SKY_EX6);
+            QVERIFY(builder.addPart(IMG_TAREL_APP, pattern(3 * Segment, 1))
+                    && builder.addPart(IMG_TAREL_FPGA, pattern(2 * Segment, 2)));
+            file = builder.bytes();
+            expected = {pattern(2 * Segment, 2), pattern(3 * Segment, 1)}; // the parts go last first
+        }
+        QStringList arguments = QStringList{"upgrade", m_world.writeFile(Image, file), "--json"} + device.portArguments();
+        if (!PortFinder::isRecognisedVendor(vid))
+            arguments += {"--manufacturer", PortFinder::DeviceManufacturer};
+        arguments += after.isEmpty() ? QStringList{} : QStringList{"--verify"};
+        const CommandRun run = runCommand(arguments, std::make_shared<FixedPortLister>(QList{other.port()}));
+        QCOMPARE(run.exitCode, exitCode);
+        QCOMPARE(device.received(), expected);
+        QVERIFY(other.sim.frames().isEmpty());
+        QCOMPARE(m_upgrade_device_vid.load(), 0); // the window's target is not the command's
+        QCOMPARE(run.err.contains(device.sim.linkPath()), exitCode != 0); // a failure is told to a human too
+
+        bool parsed = false;
+        const QList<QJsonObject> events = run.events(&parsed);
+        QVERIFY(parsed);
+        QStringList seen;
+        for (const QJsonObject &event : events) {
+            QCOMPARE(string(event, "port"), device.sim.linkPath());
+            // The first event, the connect phase, comes before the identity.
+            QCOMPARE(string(event, "serial"), &event == &events.first() ? QString() : QStringLiteral("SN0001"));
+            if (string(event, "event") == QLatin1String("phase"))
+                seen.append(string(event, "phase"));
+        }
+        QCOMPARE(seen, phases);
+        const QJsonObject id = CommandRun::ofType(events, "identity").value(0);
+        QCOMPARE(string(id, "firmware") + ' ' + string(id, "hardware"), QStringLiteral("Merlow_R_Sky_1_0_5 HW_V1.0"));
+        QCOMPARE((QList<int>{number(id, "temperature"), number(id, "maxSegment")}), (QList<int>{45, Segment}));
+        const QJsonObject rules = CommandRun::ofType(events, "rules").value(0);
+        QVERIFY(rules.value("accepted").toBool());
+        QCOMPARE(string(rules, "sequence"), package ? QStringLiteral("package") : QStringLiteral("single-image"));
+        const auto progress = CommandRun::ofType(events, "progress");
+        QSet<qint64> sizes; // of the files, or the package's parts, sent
+        for (const QByteArray &sentFile : qAsConst(expected))
+            sizes.insert(sentFile.size());
+        QVERIFY(!progress.isEmpty());
+        for (const QJsonObject &event : progress) {
+            const qint64 bytes = qint64(event.value("bytes").toDouble()), total = qint64(event.value("total").toDouble());
+            QVERIFY(bytes > 0 && bytes <= total && sizes.contains(total) && event.value("rate").toDouble() > 0);
+            QVERIFY2(event.value("rate").toDouble() <= Segment * 1000.0 / ReplyDelayMs,
+                     qPrintable(QString::number(event.value("rate").toDouble())));
+            QCOMPARE(number(event, "percent"), int(bytes * 100 / total));
+        }
+        QCOMPARE(progress.last().value("bytes"), progress.last().value("total"));
+        const auto statuses = CommandRun::ofType(events, "status");
+        if (!package && phases.contains(QStringLiteral("device-upgrade"))) // the device's own upgrade, to its end
+            QCOMPARE(number(statuses.value(statuses.size() - 1), "code"), failureStatus ? failureStatus : int(STAT_DONE));
+        for (const QJsonObject &event : statuses + CommandRun::ofType(events, "result"))
+            QVERIFY2(isEnglish(string(event, "text")), qPrintable(string(event, "text")));
+        const QJsonObject result = events.last();
+        QCOMPARE(string(result, "event"), QStringLiteral("result"));
+        QCOMPARE(number(result, "exitCode"), exitCode);
+        // The file as pinned at the start, what the device received.
+        QCOMPARE(string(result, "fileMd5").toLatin1(), QCryptographicHash::hash(file, QCryptographicHash::Md5).toHex());
+        if (!after.isEmpty()) {
+            QCOMPARE(result.value("verified").toBool(), exitCode == 0);
+            // What the restarted device reported, if it answered.
+            const QString reported = QString::fromLatin1(device.sim.identity().firmware);
+            QCOMPARE(string(result, "firmwareAfter"), after == "silent" ? QString() : reported);
+        }
+    }
+
+    void deviceFailure_isToldInEnglish_data()
+    {
+        QTest::addColumn<int>("status");
+        for (int status = UPGRATE_ERR_FLASH_ERR - 1; status < 0; ++status) // every failure code, one below the last too
+            QTest::addRow("%d", status) << status;
+        QTest::addRow("%d", int(STAT_ENTER_CLEAN_SYSTEM)) << int(STAT_ENTER_CLEAN_SYSTEM);
+    }
+
+    // The command's result text (its plain and --json output) for each failure
+    // the device can report, the flash error included: the window keeps that
+    // one's Chinese text in English too, the command may not. Which failure
+    // gets which text is the status table's to check.
+    void deviceFailure_isToldInEnglish()
+    {
+        QFETCH(int, status);
+        ReportedLines lines;
+        const SystemClock clock;
+        StatusEvaluation evaluation(lines, clock);
+        const QString text = evaluation.reportFailure(status, 0).summary();
+        QVERIFY2(isEnglish(text), qPrintable(text));
+    }
 
 private:
     FlashWorld m_world;
 };
-
-void TestFlashCommand::usage_data()
-{
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<int>("exitCode");
-    QTest::newRow("help") << QStringList{"--help"} << 0;
-    QTest::newRow("version") << QStringList{"--version"} << 0;
-    QTest::newRow("no command") << QStringList{} << 1;
-    QTest::newRow("unknown command") << QStringList{"flash"} << 1;
-    QTest::newRow("upgrade without a file") << QStringList{"upgrade"} << 1;
-    QTest::newRow("list with a file") << QStringList{"list", "x.img"} << 1;
-    QTest::newRow("unknown option") << QStringList{"list", "--fast"} << 1;
-    QTest::newRow("port without vid") << QStringList{"info", "--port", "/dev/null"} << 1;
-    QTest::newRow("vid out of range") << QStringList{"info", "--port", "/dev/null", "--vid", "65536"} << 1;
-    QTest::newRow("ports and vids do not pair")
-        << QStringList{"info", "--port", "a", "--port", "b", "--port", "c", "--vid", "1", "--vid", "2"} << 1;
-    QTest::newRow("--all with --port") << QStringList{"upgrade", "x.img", "--all", "--port", "a", "--vid", "1"} << 1;
-    QTest::newRow("--watch with --all") << QStringList{"upgrade", "x.img", "--watch", "--all"} << 1;
-    QTest::newRow("--verify without upgrade") << QStringList{"info", "--verify"} << 1;
-    QTest::newRow("--ledger without upgrade") << QStringList{"list", "--ledger", "l.csv"} << 1;
-}
-
-// Help and version need no device and no display; a usage error says so on
-// standard error only.
-void TestFlashCommand::usage()
-{
-    QFETCH(QStringList, arguments);
-    QFETCH(int, exitCode);
-    const CommandRun run = runCommand(arguments);
-    QCOMPARE(run.exitCode, exitCode);
-    QCOMPARE(run.out.isEmpty(), exitCode != 0);
-    QCOMPARE(run.err.isEmpty(), exitCode == 0);
-    if (arguments == QStringList{"--help"}) {
-        for (int code = 0; code <= 6; ++code)
-            QVERIFY2(run.out.contains(QRegularExpression(QStringLiteral("\\n  %1  \\S").arg(code))),
-                     qPrintable(QStringLiteral("exit code %1 is not documented").arg(code)));
-        QVERIFY(!run.out.contains(QLatin1String("clock-factor")));
-    } else if (exitCode == 0) {
-        QVERIFY(QRegularExpression(QStringLiteral("^tavio-flash \\d+\\.\\d+\\.\\d+\\n$")).match(run.out).hasMatch());
-    }
-}
-
-// What stands under a row's file name.
-enum class FileKind { Image, Missing, Empty, Pipe };
-Q_DECLARE_METATYPE(FileKind)
-
-void TestFlashCommand::endsBeforeTheTransfer_data()
-{
-    QTest::addColumn<QString>("file");
-    QTest::addColumn<FileKind>("kind");
-    QTest::addColumn<QStringList>("options"); // DEVICE: the simulated device's port
-    QTest::addColumn<bool>("silent");         // the device answers nothing
-    QTest::addColumn<int>("exitCode");
-    QTest::addColumn<bool>("asked");          // the device was asked who it is: the name alone did not settle it
-    const QStringList named{"--port", "DEVICE", "--vid", "7536"}, unknown{"--port", "DEVICE", "--vid", "4321"};
-    const QStringList acme{"--manufacturer", "acme"};
-    const QStringList absent{"--port", m_world.path("absent"), "--vid", "7536"};
-    const FileKind image = FileKind::Image;
-    QTest::newRow("refused name") << "Merlow-R-Sky-1.0.6.bin" << image << named << false << 2 << false;
-    QTest::newRow("another device's file") << "Merlow_R_Gnd_1_0_6.img" << image << named << false << 2 << true;
-    QTest::newRow("version too low") << "Merlow_R_Sky_1_0_4.img" << image << named << false << 2 << true;
-    QTest::newRow("unreadable file") << Image << FileKind::Missing << named << false << 2 << false;
-    QTest::newRow("empty image") << Image << FileKind::Empty << named << false << 2 << false;
-    QTest::newRow("named pipe, never opened") << Image << FileKind::Pipe << named << false << 2 << false;
-    QTest::newRow("named port absent") << Image << image << absent << false << 3 << false;
-    QTest::newRow("none attached") << Image << image << QStringList{} << false << 3 << false;
-    QTest::newRow("vid not recognised") << Image << image << unknown << false << 3 << false;
-    QTest::newRow("nor by manufacturer") << Image << image << unknown + acme << false << 3 << false;
-    QTest::newRow("silent device") << Image << image << named << true << 5 << true;
-    const auto ledger = [&named](const QString &path) { return named + QStringList{"--ledger", path}; };
-    QTest::newRow("ledger in no such folder") << Image << image << ledger(m_world.path("absent/l.csv")) << false << 1
-                                              << false;
-    QTest::newRow("ledger is a folder") << Image << image << ledger(QDir::tempPath()) << false << 1 << false;
-    QTest::newRow("ledger on a full disk") << Image << image << ledger("/dev/full") << false << 1 << false;
-}
-
-// Each says why on standard error, in English, within a bounded time; a
-// JSON result, when there is one, carries the same exit code.
-void TestFlashCommand::endsBeforeTheTransfer()
-{
-    QFETCH(QString, file);
-    QFETCH(FileKind, kind);
-    QFETCH(QStringList, options);
-    QFETCH(bool, silent);
-    QFETCH(int, exitCode);
-    QFETCH(bool, asked);
-    BenchDevice device;
-    QVERIFY(device.start());
-    device.sim.setSilent(silent);
-    const QTemporaryDir folder; // a name of its own for each row
-    const QString path = folder.filePath(file);
-    if (kind == FileKind::Pipe)
-        QCOMPARE(mkfifo(QFile::encodeName(path).constData(), 0600), 0);
-    else if (kind != FileKind::Missing)
-        QVERIFY(TestBytes::writeFile(path, kind == FileKind::Empty ? QByteArray() : pattern(4096, 1)));
-    QElapsedTimer timer;
-    timer.start();
-    const CommandRun run = runCommand(QStringList{"upgrade", path, "--json"}
-                                      + options.replaceInStrings(QStringLiteral("DEVICE"), device.sim.linkPath()));
-    QCOMPARE(run.exitCode, exitCode);
-    QVERIFY(timer.elapsed() < 60000); // far below any limit of an upgrade
-    QCOMPARE(UpgradeRun::phases(device.commands()),
-             asked ? QList<quint32>{AR_COMMAND_FIND_DEVICE} : QList<quint32>{});
-    QVERIFY(device.sim.receivedFiles().isEmpty());
-    QCOMPARE(device.sim.rebootCount(), 0);
-    QVERIFY2(isEnglish(run.err), qPrintable(run.err));
-    bool parsed = false;
-    const QList<QJsonObject> results = CommandRun::ofType(run.events(&parsed), "result");
-    QVERIFY(parsed && results.size() <= 1);
-    for (const QJsonObject &result : results)
-        QCOMPARE(number(result, "exitCode"), exitCode);
-}
-
-void TestFlashCommand::info_and_list_showTheDevice()
-{
-    BenchDevice device;
-    QVERIFY(device.start());
-    const CommandRun info = runCommand(QStringList{"info"} + device.portArguments());
-    QCOMPARE(info.exitCode, 0);
-    for (const char *field : {"SN0001", "Merlow_R_Sky_1_0_5", "HW_V1.0"})
-        QVERIFY2(info.out.contains(QLatin1String(field)), field);
-
-    const auto attached = std::make_shared<FixedPortLister>(QList<SerialPortDescription>{
-        {QStringLiteral("ttyUSB0"), QString(), 1234}, // not a device of ours
-        {QStringLiteral("ttyACM0"), QString(), AR_FPV_BOARD_TYPE_GT_GND},
-        {QStringLiteral("ttyACM1"), QLatin1String(PortFinder::DeviceManufacturer), 4321}});
-    const CommandRun list = runCommand({"list"}, attached);
-    QCOMPARE(list.exitCode, 0);
-    QCOMPARE(list.out, QStringLiteral("ttyACM0\t7535\tMerlow Gnd\nttyACM1\t4321\tMerlow FPV\n"));
-    QCOMPARE(runCommand({"list"}).exitCode, 3);
-}
-
-void TestFlashCommand::upgrade_data()
-{
-    QTest::addColumn<int>("vid");             // one the program does not know is named with its manufacturer
-    QTest::addColumn<QList<int>>("verdicts"); // the device's on each file end, then its checksum's
-    QTest::addColumn<int>("failureStatus");   // 0: the default, successful status walk
-    QTest::addColumn<QString>("after");       // --verify: the device restarts with new, old firmware, stays, or
-                                              // restarts silent; empty: no --verify
-    QTest::addColumn<int>("exitCode");
-    QTest::addColumn<int>("sent");            // files the device received
-    QTest::addColumn<QStringList>("phases");
-    const int sky = AR_FPV_BOARD_TYPE_GT_SKY, package = AR_FPV_BOARD_TYPE_SKY_EX6; // that line takes packages
-    const QStringList start{"connect", "restart"}, file{"announce", "transfer", "verdict"}, status{"device-upgrade"};
-    const QStringList image = start + file + status, verified = image + QStringList{"verify"};
-    const QList<int> none;
-    QTest::newRow("single image") << sky << none << 0 << "" << 0 << 1 << image;
-    QTest::newRow("recognised by its manufacturer") << 4321 << none << 0 << "" << 0 << 1 << image;
-    QTest::newRow("package") << package << none << 0 << "" << 0 << 2
-                             << image + QStringList{"restart"} + file + status + QStringList{"restart"};
-    QTest::newRow("refused every time") << sky << QList<int>{-1, -1, -1, -1, -1, -1} << 0 << "" << 4 << 6
-                                        << start + file + file + file + file + file + file;
-    QTest::newRow("numbered failure") << sky << none << int(UPGRATE_ERR_BAD_FILE) << "" << 4 << 1 << image;
-    QTest::newRow("verified: new firmware") << sky << none << 0 << "new" << 0 << 1 << verified;
-    QTest::newRow("verify: old firmware") << sky << none << 0 << "old" << 6 << 1 << verified;
-    QTest::newRow("verify: no restart") << sky << none << 0 << "stay" << 6 << 1 << verified;
-    QTest::newRow("verify: no answer after restart") << sky << none << 0 << "silent" << 6 << 1 << verified;
-}
-
-// Every event carries the device's port (and its serial number once known),
-// texts are the English catalogue's, the phases follow the sequence. With
-// --verify the restarted device's firmware must be the one the file's name
-// announces. Another recognised device is listed first by the system: the
-// link named to the device never takes its port, before or after its reboot.
-void TestFlashCommand::upgrade()
-{
-    QFETCH(int, vid);
-    QFETCH(QList<int>, verdicts);
-    QFETCH(int, failureStatus);
-    QFETCH(QString, after);
-    QFETCH(int, exitCode);
-    QFETCH(int, sent);
-    QFETCH(QStringList, phases);
-    const bool package = vid == AR_FPV_BOARD_TYPE_SKY_EX6;
-    DeviceIdentity identity;
-    identity.vendorId = quint16(vid);
-    BenchDevice device(identity), other;
-    QVERIFY(device.start() && other.start());
-    device.sim.setVerdicts(verdicts);
-    if (failureStatus != 0)
-        device.sim.setStatusScript({{0, STAT_VERIFY_IMAGE}, {30, failureStatus}});
-    device.sim.setAfterUpgrade(after == "old" ? SimScript::AfterUpgrade::RestartWithOldFirmware
-                               : after == "new" || after == "silent" ? SimScript::AfterUpgrade::RestartWithNewFirmware
-                                                                     : SimScript::AfterUpgrade::Stay);
-    if (after == QLatin1String("silent"))
-        onSelfRestart(device.sim, [&device] { device.sim.setSilent(true); });
-    // Files of whole segments: each ends with an empty frame that repeats the
-    // count. Every answer comes late, so the transfer cannot be faster than a
-    // segment per delay.
-    constexpr int Segment = 1024, ReplyDelayMs = 5;
-    device.sim.setReplyDelay(ReplyDelayMs);
-    QByteArray file = pattern(20 * Segment, 3);
-    QList<QByteArray> expected = QVector<QByteArray>(sent, file).toList();
-    if (package) {
-        PackageBuilder builder;
-        builder.setBoardType(AR_FPV_BOARD_TYPE_SKY_EX6);
-        QVERIFY(builder.addPart(IMG_TAREL_APP, pattern(3 * Segment, 1))
-                && builder.addPart(IMG_TAREL_FPGA, pattern(2 * Segment, 2)));
-        file = builder.bytes();
-        expected = {pattern(2 * Segment, 2), pattern(3 * Segment, 1)}; // the parts go last first
-    }
-    QStringList arguments = QStringList{"upgrade", m_world.writeFile(Image, file), "--json"} + device.portArguments();
-    if (!PortFinder::isRecognisedVendor(vid))
-        arguments += {"--manufacturer", PortFinder::DeviceManufacturer};
-    arguments += after.isEmpty() ? QStringList{} : QStringList{"--verify"};
-    const CommandRun run = runCommand(arguments, std::make_shared<FixedPortLister>(QList{other.port()}));
-    QCOMPARE(run.exitCode, exitCode);
-    QCOMPARE(device.received(), expected);
-    QVERIFY(other.sim.frames().isEmpty());
-    QCOMPARE(m_upgrade_device_vid.load(), 0); // the window's target is not the command's
-    QCOMPARE(run.err.contains(device.sim.linkPath()), exitCode != 0); // a failure is told to a human too
-
-    bool parsed = false;
-    const QList<QJsonObject> events = run.events(&parsed);
-    QVERIFY(parsed);
-    QStringList seen;
-    for (const QJsonObject &event : events) {
-        QCOMPARE(string(event, "port"), device.sim.linkPath());
-        // The first event, the connect phase, comes before the identity.
-        QCOMPARE(string(event, "serial"), &event == &events.first() ? QString() : QStringLiteral("SN0001"));
-        if (string(event, "event") == QLatin1String("phase"))
-            seen.append(string(event, "phase"));
-    }
-    QCOMPARE(seen, phases);
-    const QJsonObject id = CommandRun::ofType(events, "identity").value(0);
-    QCOMPARE(string(id, "firmware") + ' ' + string(id, "hardware"), QStringLiteral("Merlow_R_Sky_1_0_5 HW_V1.0"));
-    QCOMPARE((QList<int>{number(id, "temperature"), number(id, "maxSegment")}), (QList<int>{45, Segment}));
-    const QJsonObject rules = CommandRun::ofType(events, "rules").value(0);
-    QVERIFY(rules.value("accepted").toBool());
-    QCOMPARE(string(rules, "sequence"), package ? QStringLiteral("package") : QStringLiteral("single-image"));
-    const auto progress = CommandRun::ofType(events, "progress");
-    QSet<qint64> sizes; // of the files, or the package's parts, sent
-    for (const QByteArray &sentFile : qAsConst(expected))
-        sizes.insert(sentFile.size());
-    QVERIFY(!progress.isEmpty());
-    for (const QJsonObject &event : progress) {
-        const qint64 bytes = qint64(event.value("bytes").toDouble()), total = qint64(event.value("total").toDouble());
-        QVERIFY(bytes > 0 && bytes <= total && sizes.contains(total) && event.value("rate").toDouble() > 0);
-        QVERIFY2(event.value("rate").toDouble() <= Segment * 1000.0 / ReplyDelayMs,
-                 qPrintable(QString::number(event.value("rate").toDouble())));
-        QCOMPARE(number(event, "percent"), int(bytes * 100 / total));
-    }
-    QCOMPARE(progress.last().value("bytes"), progress.last().value("total"));
-    const auto statuses = CommandRun::ofType(events, "status");
-    if (!package && phases.contains(QStringLiteral("device-upgrade"))) // the device's own upgrade, to its end
-        QCOMPARE(number(statuses.value(statuses.size() - 1), "code"), failureStatus ? failureStatus : int(STAT_DONE));
-    for (const QJsonObject &event : statuses + CommandRun::ofType(events, "result"))
-        QVERIFY2(isEnglish(string(event, "text")), qPrintable(string(event, "text")));
-    const QJsonObject result = events.last();
-    QCOMPARE(string(result, "event"), QStringLiteral("result"));
-    QCOMPARE(number(result, "exitCode"), exitCode);
-    // The file as pinned at the start, what the device received.
-    QCOMPARE(string(result, "fileMd5").toLatin1(), QCryptographicHash::hash(file, QCryptographicHash::Md5).toHex());
-    if (!after.isEmpty()) {
-        QCOMPARE(result.value("verified").toBool(), exitCode == 0);
-        // What the restarted device reported, if it answered.
-        const QString reported = QString::fromLatin1(device.sim.identity().firmware);
-        QCOMPARE(string(result, "firmwareAfter"), after == "silent" ? QString() : reported);
-    }
-}
-
-void TestFlashCommand::deviceFailure_isToldInEnglish_data()
-{
-    QTest::addColumn<int>("status");
-    for (int status = UPGRATE_ERR_FLASH_ERR - 1; status < 0; ++status) // every failure code, one below the last too
-        QTest::addRow("%d", status) << status;
-    QTest::addRow("%d", int(STAT_ENTER_CLEAN_SYSTEM)) << int(STAT_ENTER_CLEAN_SYSTEM);
-}
-
-// The command's result text (its plain and --json output) for each failure
-// the device can report, the flash error included: the window keeps that
-// one's Chinese text in English too, the command may not. Which failure
-// gets which text is the status table's to check.
-void TestFlashCommand::deviceFailure_isToldInEnglish()
-{
-    QFETCH(int, status);
-    ReportedLines lines;
-    const SystemClock clock;
-    StatusEvaluation evaluation(lines, clock);
-    const QString text = evaluation.reportFailure(status, 0).summary();
-    QVERIFY2(isEnglish(text), qPrintable(text));
-}
 
 QTEST_GUILESS_MAIN(TestFlashCommand)
 #include "tst_flashcommand.moc"

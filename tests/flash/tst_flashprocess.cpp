@@ -13,28 +13,117 @@ class TestFlashProcess : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void upgrade_writesJsonLinesAndTheLog_andALogOnADeviceEndsTheCommand();
-    void signal_cancelsTheUpgradeCleanly_data();
-    void signal_cancelsTheUpgradeCleanly();
+    void initTestCase()
+    {
+        QVERIFY(m_world.setUp());
+        m_program = QCoreApplication::applicationDirPath() + QStringLiteral("/../tavio-flash");
+        if (!QFileInfo::exists(m_program))
+            QSKIP("tavio-flash is not built");
+    }
+
+    void upgrade_writesJsonLinesAndTheLog_andALogOnADeviceEndsTheCommand()
+    {
+        BenchDevice device;
+        QVERIFY(device.start());
+        const QByteArray image = pattern(8192, 5);
+        const QString logPath = m_world.path(QStringLiteral("bench.log"));
+        const CommandRun upgrade = run(QStringList{"upgrade", m_world.writeFile(Image, image), "--json", "--log", logPath,
+                                                   "--clock-factor", "100"} + device.portArguments());
+        QCOMPARE(upgrade.exitCode, 0);
+        QVERIFY2(upgrade.err.isEmpty(), qPrintable(upgrade.err));
+        QCOMPARE(device.received(), QList<QByteArray>{image});
+        bool parsed = false;
+        const QList<QJsonObject> events = upgrade.events(&parsed);
+        QVERIFY(parsed);
+        QCOMPARE(string(events.last(), "event"), QStringLiteral("result"));
+        QCOMPARE(string(events.last(), "text"), QStringLiteral("upgrade finished!")); // the English catalogue's
+
+        // The window's format; the session's and its worker's lines carry the device's port.
+        const QRegularExpression format(QStringLiteral(
+            "^\\[\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\]\\[(DEBUG|INFO|WARNING|ERROR)\\] "));
+        const QStringList lines = QString::fromUtf8(TestBytes::readFile(logPath)).split('\n');
+        QVERIFY(format.match(lines.first()).hasMatch());
+        const QString tag = "] [" + device.sim.linkPath() + "] ";
+        int sessionLines = 0;
+        for (const QString &line : lines) {
+            if (line.contains("tavio-flash: ") || line.contains("upgReboot mode")) {
+                QVERIFY2(line.contains(tag), qPrintable(line));
+                ++sessionLines;
+            }
+        }
+        QVERIFY(sessionLines >= 3);
+        QVERIFY(!QFileInfo::exists(m_world.path(QStringLiteral("log.txt")))); // --log took its place
+
+        // The sink writes its last lines at the exit, where nothing may wait for ever.
+        QCOMPARE(run(QStringList{"info", "--log", "/dev/null"} + device.portArguments()).exitCode, 0);
+    }
+
+    void signal_cancelsTheUpgradeCleanly_data()
+    {
+        QTest::addColumn<int>("signalNumber");
+        QTest::newRow("Ctrl-C") << SIGINT;
+        QTest::newRow("SIGTERM") << SIGTERM;
+    }
+
+    // On real time, a package's upgrade waits long for a device that never
+    // confirms its restart: the signal comes while its request waits for the
+    // acknowledgement, with the package's parts in their folder.
+    void signal_cancelsTheUpgradeCleanly()
+    {
+        QFETCH(int, signalNumber);
+        DeviceIdentity identity;
+        identity.vendorId = AR_FPV_BOARD_TYPE_SKY_EX6; // the line that takes packages
+        BenchDevice device(identity);
+        QVERIFY(device.start());
+        device.sim.setSilent(true, AR_COMMAND_GET_ACTIVE);
+        PackageBuilder builder;
+        builder.setBoardType(AR_FPV_BOARD_TYPE_SKY_EX6);
+        QVERIFY(builder.addPart(IMG_TAREL_APP, pattern(3000, 1)) && builder.addPart(IMG_TAREL_FPGA, pattern(2000, 2)));
+        QTemporaryDir temp;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("TMPDIR"), temp.path());
+        const auto partFolders = [&temp] {
+            return QDir(temp.path()).entryList({QStringLiteral("tavio-parts-*")}, QDir::AllEntries);
+        };
+
+        QProcess process;
+        start(process, QStringList{"upgrade", m_world.writeFile(Image, builder.bytes()), "--json"} + device.portArguments(),
+              environment);
+        QTRY_VERIFY_WITH_TIMEOUT(!device.framesOf(AR_COMMAND_GET_ACTIVE).isEmpty(), 60000);
+        QCOMPARE(partFolders().size(), 1);
+        const int requestsAtSignal = firstTransmissions(device.sim.frames()).size();
+        QCOMPARE(::kill(pid_t(process.processId()), signalNumber), 0);
+        QVERIFY(process.waitForFinished(60000));
+
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 5);
+        QVERIFY(QString::fromUtf8(process.readAllStandardError()).startsWith(QStringLiteral("Interrupted: ")));
+        QVERIFY(partFolders().isEmpty());
+        QCOMPARE(firstTransmissions(device.sim.frames()).size(), requestsAtSignal); // the sequence went no further
+        bool parsed = false;
+        const QList<QJsonObject> events = CommandRun{0, QString::fromUtf8(process.readAllStandardOutput()), {}}.events(&parsed);
+        QVERIFY(parsed && !events.isEmpty());
+        QCOMPARE(string(events.last(), "event"), QStringLiteral("result"));
+        QCOMPARE(string(events.last(), "text"), QStringLiteral("cancelled"));
+    }
 
 private:
     // Runs tavio-flash in the world's folder without any display.
-    CommandRun run(const QStringList &arguments);
+
+    CommandRun run(const QStringList &arguments)
+    {
+        QProcess process;
+        start(process, arguments);
+        const bool ended = process.waitForFinished(180000) && process.exitStatus() == QProcess::NormalExit;
+        return {ended ? process.exitCode() : -1, QString::fromUtf8(process.readAllStandardOutput()),
+                QString::fromUtf8(process.readAllStandardError())};
+    }
     void start(QProcess &process, const QStringList &arguments,
                const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment());
 
     FlashWorld m_world;
     QString m_program;
 };
-
-void TestFlashProcess::initTestCase()
-{
-    QVERIFY(m_world.setUp());
-    m_program = QCoreApplication::applicationDirPath() + QStringLiteral("/../tavio-flash");
-    if (!QFileInfo::exists(m_program))
-        QSKIP("tavio-flash is not built");
-}
 
 void TestFlashProcess::start(QProcess &process, const QStringList &arguments, const QProcessEnvironment &environment)
 {
@@ -44,101 +133,6 @@ void TestFlashProcess::start(QProcess &process, const QStringList &arguments, co
     process.setProcessEnvironment(headless);
     process.setWorkingDirectory(m_world.path(QString()));
     process.start(m_program, arguments);
-}
-
-CommandRun TestFlashProcess::run(const QStringList &arguments)
-{
-    QProcess process;
-    start(process, arguments);
-    const bool ended = process.waitForFinished(180000) && process.exitStatus() == QProcess::NormalExit;
-    return {ended ? process.exitCode() : -1, QString::fromUtf8(process.readAllStandardOutput()),
-            QString::fromUtf8(process.readAllStandardError())};
-}
-
-void TestFlashProcess::upgrade_writesJsonLinesAndTheLog_andALogOnADeviceEndsTheCommand()
-{
-    BenchDevice device;
-    QVERIFY(device.start());
-    const QByteArray image = pattern(8192, 5);
-    const QString logPath = m_world.path(QStringLiteral("bench.log"));
-    const CommandRun upgrade = run(QStringList{"upgrade", m_world.writeFile(Image, image), "--json", "--log", logPath,
-                                               "--clock-factor", "100"} + device.portArguments());
-    QCOMPARE(upgrade.exitCode, 0);
-    QVERIFY2(upgrade.err.isEmpty(), qPrintable(upgrade.err));
-    QCOMPARE(device.received(), QList<QByteArray>{image});
-    bool parsed = false;
-    const QList<QJsonObject> events = upgrade.events(&parsed);
-    QVERIFY(parsed);
-    QCOMPARE(string(events.last(), "event"), QStringLiteral("result"));
-    QCOMPARE(string(events.last(), "text"), QStringLiteral("upgrade finished!")); // the English catalogue's
-
-    // The window's format; the session's and its worker's lines carry the device's port.
-    const QRegularExpression format(QStringLiteral(
-        "^\\[\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\]\\[(DEBUG|INFO|WARNING|ERROR)\\] "));
-    const QStringList lines = QString::fromUtf8(TestBytes::readFile(logPath)).split('\n');
-    QVERIFY(format.match(lines.first()).hasMatch());
-    const QString tag = "] [" + device.sim.linkPath() + "] ";
-    int sessionLines = 0;
-    for (const QString &line : lines) {
-        if (line.contains("tavio-flash: ") || line.contains("upgReboot mode")) {
-            QVERIFY2(line.contains(tag), qPrintable(line));
-            ++sessionLines;
-        }
-    }
-    QVERIFY(sessionLines >= 3);
-    QVERIFY(!QFileInfo::exists(m_world.path(QStringLiteral("log.txt")))); // --log took its place
-
-    // The sink writes its last lines at the exit, where nothing may wait for ever.
-    QCOMPARE(run(QStringList{"info", "--log", "/dev/null"} + device.portArguments()).exitCode, 0);
-}
-
-void TestFlashProcess::signal_cancelsTheUpgradeCleanly_data()
-{
-    QTest::addColumn<int>("signalNumber");
-    QTest::newRow("Ctrl-C") << SIGINT;
-    QTest::newRow("SIGTERM") << SIGTERM;
-}
-
-// On real time, a package's upgrade waits long for a device that never
-// confirms its restart: the signal comes while its request waits for the
-// acknowledgement, with the package's parts in their folder.
-void TestFlashProcess::signal_cancelsTheUpgradeCleanly()
-{
-    QFETCH(int, signalNumber);
-    DeviceIdentity identity;
-    identity.vendorId = AR_FPV_BOARD_TYPE_SKY_EX6; // the line that takes packages
-    BenchDevice device(identity);
-    QVERIFY(device.start());
-    device.sim.setSilent(true, AR_COMMAND_GET_ACTIVE);
-    PackageBuilder builder;
-    builder.setBoardType(AR_FPV_BOARD_TYPE_SKY_EX6);
-    QVERIFY(builder.addPart(IMG_TAREL_APP, pattern(3000, 1)) && builder.addPart(IMG_TAREL_FPGA, pattern(2000, 2)));
-    QTemporaryDir temp;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("TMPDIR"), temp.path());
-    const auto partFolders = [&temp] {
-        return QDir(temp.path()).entryList({QStringLiteral("tavio-parts-*")}, QDir::AllEntries);
-    };
-
-    QProcess process;
-    start(process, QStringList{"upgrade", m_world.writeFile(Image, builder.bytes()), "--json"} + device.portArguments(),
-          environment);
-    QTRY_VERIFY_WITH_TIMEOUT(!device.framesOf(AR_COMMAND_GET_ACTIVE).isEmpty(), 60000);
-    QCOMPARE(partFolders().size(), 1);
-    const int requestsAtSignal = firstTransmissions(device.sim.frames()).size();
-    QCOMPARE(::kill(pid_t(process.processId()), signalNumber), 0);
-    QVERIFY(process.waitForFinished(60000));
-
-    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(process.exitCode(), 5);
-    QVERIFY(QString::fromUtf8(process.readAllStandardError()).startsWith(QStringLiteral("Interrupted: ")));
-    QVERIFY(partFolders().isEmpty());
-    QCOMPARE(firstTransmissions(device.sim.frames()).size(), requestsAtSignal); // the sequence went no further
-    bool parsed = false;
-    const QList<QJsonObject> events = CommandRun{0, QString::fromUtf8(process.readAllStandardOutput()), {}}.events(&parsed);
-    QVERIFY(parsed && !events.isEmpty());
-    QCOMPARE(string(events.last(), "event"), QStringLiteral("result"));
-    QCOMPARE(string(events.last(), "text"), QStringLiteral("cancelled"));
 }
 
 QTEST_GUILESS_MAIN(TestFlashProcess)

@@ -47,10 +47,7 @@ private slots:
         m_deniedPort = m_dir.filePath(QStringLiteral("ttyACM-denied"));
     }
 
-    void cleanup()
-    {
-        QCoreApplication::removeTranslator(&m_english);
-    }
+    void cleanup() { QCoreApplication::removeTranslator(&m_english); }
 
     void fileSystem_tellsWhetherThePortMayBeOpened_data()
     {

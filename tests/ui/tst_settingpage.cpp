@@ -65,96 +65,91 @@ private slots:
     }
     void init() { QFile::remove(QStringLiteral("setting.ini")); }
 
-    void languageChoices_onlyTheLastCatalogueApplies_data();
-    void languageChoices_onlyTheLastCatalogueApplies();
+    void languageChoices_onlyTheLastCatalogueApplies_data()
+    {
+        QTest::addColumn<QString>("saved"); // null: no "lang" key
+        QTest::addColumn<QString>("shown"); // the list entry at the start
+        QTest::addColumn<QList<int>>("choices");
+        const int en = SettingPage::English;
+        const int cn = SettingPage::Chinese;
+        QTest::newRow("no key, then cn en cn") << QString() << "中文" << QList<int>{cn, en, cn};
+        QTest::newRow("english, then en en cn") << "english" << "English" << QList<int>{en, en, cn};
+        QTest::newRow("English is not english") << "English" << "中文" << QList<int>{};
+    }
 
-    void logView_showsStampedLinesAndTheNewest();
+    // The saved language selects its list entry, which is no choice: the
+    // catalogue of the start applies until the first choice. A choice is stored
+    // and its catalogue installed; every choice takes the previous catalogue out,
+    // so none of them outlives the page.
+    void languageChoices_onlyTheLastCatalogueApplies()
+    {
+        QFETCH(QString, saved);
+        QFETCH(QString, shown);
+        QFETCH(QList<int>, choices);
+        if (!saved.isNull())
+            QSettings(QStringLiteral("setting.ini"), QSettings::IniFormat).setValue(QStringLiteral("lang"), saved);
+        {
+            auto *startup = new MarkerTranslator("Startup");
+            QCoreApplication::installTranslator(startup);
+            QPointer<QTranslator> watch(startup);
+            SettingPage page;
+            page.adoptTranslator(startup);
+            QCOMPARE(page.findChild<QComboBox *>(QStringLiteral("cmbLanguageList"))->currentText(), shown);
+            QCOMPARE(QCoreApplication::translate("Startup", "text"), QStringLiteral("marked"));
+            QCOMPARE(translatedSetting(), QString::fromUtf8(SettingSource));
+            for (int index : choices) {
+                choose(page, index);
+                QVERIFY(watch.isNull());
+                const bool english = index == SettingPage::English;
+                QCOMPARE(translatedSetting(), english ? QStringLiteral("Setting") : QString::fromUtf8(SettingSource));
+                QCOMPARE(savedLanguage(), english ? QStringLiteral("english") : QStringLiteral("chinese"));
+            }
+        }
+        QCOMPARE(translatedSetting(), QString::fromUtf8(SettingSource));
+    }
+
+    // Each line is stamped with the local time. The newest line shows when it
+    // comes in, also after the user scrolled back, and when the page opens after
+    // lines came in while it was hidden.
+    void logView_showsStampedLinesAndTheNewest()
+    {
+        constexpr int lineCount = 200;
+        SettingPage page;
+        QPlainTextEdit *view = page.findChild<QPlainTextEdit *>();
+        const QTime before = QTime::currentTime();
+        page.handleLogMessage(QStringLiteral("step 3: send file"));
+        const QString line = view->toPlainText();
+        const QRegularExpressionMatch match =
+            QRegularExpression(QStringLiteral("^\\[(\\d\\d:\\d\\d:\\d\\d)\\] step 3: send file$")).match(line);
+        QVERIFY2(match.hasMatch(), qPrintable(line));
+        QVERIFY(qAbs(before.secsTo(QTime::fromString(match.captured(1), QStringLiteral("hh:mm:ss")))) <= 1);
+
+        page.resize(1000, 600);
+        page.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&page));
+        QScrollBar *scrollBar = view->verticalScrollBar();
+        for (int i = 0; i < lineCount; ++i)
+            page.handleLogMessage(QStringLiteral("line %1").arg(i));
+        QVERIFY(scrollBar->maximum() > 0);
+        scrollBar->setValue(0); // the user scrolled back
+        page.handleLogMessage(QStringLiteral("newest"));
+        QCOMPARE(scrollBar->value(), scrollBar->maximum());
+
+        page.hide(); // the user is on the upgrade page while the lines come in
+        for (int i = 0; i < lineCount; ++i)
+            page.handleLogMessage(QStringLiteral("hidden %1").arg(i));
+        page.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&page));
+        // Many lines fit the view: the range is lines less a page, not lines less one.
+        QVERIFY2(scrollBar->maximum() < 2 * lineCount + 1, qPrintable(QString::number(scrollBar->maximum())));
+        QCOMPARE(scrollBar->value(), scrollBar->maximum());
+        QVERIFY(view->cursorForPosition(QPoint(1, view->viewport()->height() - 5)).block().text().endsWith(
+            QStringLiteral("hidden 199")));
+    }
 
 private:
     QTemporaryDir m_dir;
 };
-
-void TestSettingPage::languageChoices_onlyTheLastCatalogueApplies_data()
-{
-    QTest::addColumn<QString>("saved"); // null: no "lang" key
-    QTest::addColumn<QString>("shown"); // the list entry at the start
-    QTest::addColumn<QList<int>>("choices");
-    const int en = SettingPage::English;
-    const int cn = SettingPage::Chinese;
-    QTest::newRow("no key, then cn en cn") << QString() << "中文" << QList<int>{cn, en, cn};
-    QTest::newRow("english, then en en cn") << "english" << "English" << QList<int>{en, en, cn};
-    QTest::newRow("English is not english") << "English" << "中文" << QList<int>{};
-}
-
-// The saved language selects its list entry, which is no choice: the
-// catalogue of the start applies until the first choice. A choice is stored
-// and its catalogue installed; every choice takes the previous catalogue out,
-// so none of them outlives the page.
-void TestSettingPage::languageChoices_onlyTheLastCatalogueApplies()
-{
-    QFETCH(QString, saved);
-    QFETCH(QString, shown);
-    QFETCH(QList<int>, choices);
-    if (!saved.isNull())
-        QSettings(QStringLiteral("setting.ini"), QSettings::IniFormat).setValue(QStringLiteral("lang"), saved);
-    {
-        auto *startup = new MarkerTranslator("Startup");
-        QCoreApplication::installTranslator(startup);
-        QPointer<QTranslator> watch(startup);
-        SettingPage page;
-        page.adoptTranslator(startup);
-        QCOMPARE(page.findChild<QComboBox *>(QStringLiteral("cmbLanguageList"))->currentText(), shown);
-        QCOMPARE(QCoreApplication::translate("Startup", "text"), QStringLiteral("marked"));
-        QCOMPARE(translatedSetting(), QString::fromUtf8(SettingSource));
-        for (int index : choices) {
-            choose(page, index);
-            QVERIFY(watch.isNull());
-            const bool english = index == SettingPage::English;
-            QCOMPARE(translatedSetting(), english ? QStringLiteral("Setting") : QString::fromUtf8(SettingSource));
-            QCOMPARE(savedLanguage(), english ? QStringLiteral("english") : QStringLiteral("chinese"));
-        }
-    }
-    QCOMPARE(translatedSetting(), QString::fromUtf8(SettingSource));
-}
-
-// Each line is stamped with the local time. The newest line shows when it
-// comes in, also after the user scrolled back, and when the page opens after
-// lines came in while it was hidden.
-void TestSettingPage::logView_showsStampedLinesAndTheNewest()
-{
-    constexpr int lineCount = 200;
-    SettingPage page;
-    QPlainTextEdit *view = page.findChild<QPlainTextEdit *>();
-    const QTime before = QTime::currentTime();
-    page.handleLogMessage(QStringLiteral("step 3: send file"));
-    const QString line = view->toPlainText();
-    const QRegularExpressionMatch match =
-        QRegularExpression(QStringLiteral("^\\[(\\d\\d:\\d\\d:\\d\\d)\\] step 3: send file$")).match(line);
-    QVERIFY2(match.hasMatch(), qPrintable(line));
-    QVERIFY(qAbs(before.secsTo(QTime::fromString(match.captured(1), QStringLiteral("hh:mm:ss")))) <= 1);
-
-    page.resize(1000, 600);
-    page.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&page));
-    QScrollBar *scrollBar = view->verticalScrollBar();
-    for (int i = 0; i < lineCount; ++i)
-        page.handleLogMessage(QStringLiteral("line %1").arg(i));
-    QVERIFY(scrollBar->maximum() > 0);
-    scrollBar->setValue(0); // the user scrolled back
-    page.handleLogMessage(QStringLiteral("newest"));
-    QCOMPARE(scrollBar->value(), scrollBar->maximum());
-
-    page.hide(); // the user is on the upgrade page while the lines come in
-    for (int i = 0; i < lineCount; ++i)
-        page.handleLogMessage(QStringLiteral("hidden %1").arg(i));
-    page.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&page));
-    // Many lines fit the view: the range is lines less a page, not lines less one.
-    QVERIFY2(scrollBar->maximum() < 2 * lineCount + 1, qPrintable(QString::number(scrollBar->maximum())));
-    QCOMPARE(scrollBar->value(), scrollBar->maximum());
-    QVERIFY(view->cursorForPosition(QPoint(1, view->viewport()->height() - 5)).block().text().endsWith(
-        QStringLiteral("hidden 199")));
-}
 
 QTEST_MAIN(TestSettingPage)
 #include "tst_settingpage.moc"
