@@ -126,6 +126,10 @@ public:
         QEventLoop loop;
         // Queued after the page's own handling of the same report.
         QObject::connect(&page, &UpgradePage::connectAnswered, &loop, &QEventLoop::quit, Qt::QueuedConnection);
+        // The device's success ends the round (the restart check may begin to
+        // add to the note); a failure ends it too.
+        QObject::connect(page.worker(), &UpgradeProcess::upgradeSucceeded, &loop, &QEventLoop::quit,
+                         Qt::QueuedConnection);
         QObject::connect(page.worker(), &UpgradeProcess::finished, &loop, &QEventLoop::quit, Qt::QueuedConnection);
         QTimer::singleShot(UpgradeLimitMs, &loop, &QEventLoop::quit);
         m_box.clear();
@@ -139,7 +143,7 @@ public:
         if (m_box.isEmpty() && page.getUpgradeFlag())
             loop.exec();
         const double seconds = elapsedUs(start) / MicrosecondsPerSecond;
-        return outcome(round, note->text() == SuccessNote, seconds, m_box.isEmpty() ? note->text() : m_box,
+        return outcome(round, note->text().startsWith(SuccessNote), seconds, m_box.isEmpty() ? note->text() : m_box,
                        &m_window);
     }
 
