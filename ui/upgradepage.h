@@ -117,6 +117,8 @@ private:
     // Ends any upgrade, closes the port and returns to the connect prompt.
     void disconnectDevice();
     QString upgradingNote() const;
+    // The chosen file's name on the bar, cut short when it does not fit.
+    void showChosenFile();
     // The success text, with what the restart check adds to it.
     QString successNote(const QString &addition) const;
     // Keeps the device's identity as the page's own and shows it.

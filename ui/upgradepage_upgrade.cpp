@@ -113,8 +113,18 @@ void UpgradePage::on_btnSelectBinFile_clicked()
     m_filePath = filePath;
     m_fileName = fileName;
     LOG_INFO << "filePath" << m_filePath;
-    ui->progressBar->setFormat(m_fileName);
+    showChosenFile();
     ui->btnUpgrade->setEnabled(true);
+}
+
+// A long name is cut in its middle, where release names differ least, and
+// given whole in the tooltip.
+void UpgradePage::showChosenFile()
+{
+    const int room = ui->progressBar->contentsRect().width() - 2 * ui->progressBar->fontMetrics().averageCharWidth();
+    const QString shown = ui->progressBar->fontMetrics().elidedText(m_fileName, Qt::ElideMiddle, room);
+    ui->progressBar->setFormat(shown);
+    ui->progressBar->setToolTip(shown == m_fileName ? QString() : m_fileName);
 }
 
 // ---- the upgrade --------------------------------------------------------------------
@@ -269,7 +279,7 @@ void UpgradePage::onUpgradeNotStarted(const QString &message)
     setUpgradeFlag(false);
     ui->lbNote->setText(m_noteBeforeUpgrade);
     ui->progressBar->setValue(0);
-    ui->progressBar->setFormat(m_fileName);
+    showChosenFile();
     ui->btnUpgrade->setEnabled(true);
     ui->btnSelectBinFile->setEnabled(true);
     MessageBoxes::warning(this, tr("警告"), message);

@@ -1,3 +1,4 @@
+#include "elidedlabel.h"
 #include "mainwindow.h"
 #include "sidebar.h"
 #include "sidebarmenuitem.h"
@@ -6,6 +7,7 @@
 #include "upgradeprocess.h"
 
 #include <QComboBox>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -206,6 +208,48 @@ private slots:
     }
 
     // The language names stay as they are in either language.
+    // Whatever a label holds, in either language, the window keeps its size:
+    // long texts wrap or are cut short with the whole text in the tooltip.
+    void longTexts_keepTheWindowsSize_data()
+    {
+        QTest::addColumn<QString>("label");
+        QTest::addColumn<QString>("text");
+        const QString chinese = QStringLiteral("升级完成！ 未通过验证：重启后的设备报告固件 Merlow_R_Sky_1_0_5，与 "
+                                               "Merlow_R_Sky_1_0_6_with_a_very_long_release_name_for_the_bench.img 的版本不符");
+        const QString english = QStringLiteral("Upgrade complete! Not verified: the restarted device reports firmware "
+                                               "Merlow_R_Sky_1_0_5, which is not the version of "
+                                               "Merlow_R_Sky_1_0_6_with_a_very_long_release_name_for_the_bench.img");
+        for (const char *label : {"lbNote", "lbConnNote", "lbFirmware", "lbSn", "lbHardware", "progressBar"}) {
+            QTest::addRow("%s, Chinese", label) << label << chinese;
+            QTest::addRow("%s, English", label) << label << english;
+        }
+    }
+
+    void longTexts_keepTheWindowsSize()
+    {
+        QFETCH(QString, label);
+        QFETCH(QString, text);
+        const std::unique_ptr<MainWindow> window = shownWindow();
+        QVERIFY(window);
+        auto *page = window->findChild<UpgradePage *>();
+        const bool onPrompt = label == QLatin1String("lbConnNote");
+        page->findChild<QWidget *>(QStringLiteral("widgetConn"))->setVisible(onPrompt);
+        page->findChild<QWidget *>(QStringLiteral("widgetUpg"))->setVisible(!onPrompt);
+        QWidget *shown = page->findChild<QWidget *>(label);
+        if (auto *bar = qobject_cast<QProgressBar *>(shown))
+            bar->setFormat(text);
+        else
+            qobject_cast<QLabel *>(shown)->setText(text);
+        QTest::qWait(0);
+        QApplication::sendPostedEvents();
+        QCOMPARE(window->size(), QSize(1100, 720));
+        QVERIFY(shown->geometry().right() < page->width());
+        if (qobject_cast<ElidedLabel *>(shown)) {
+            shown->repaint();
+            QCOMPARE(shown->toolTip(), text); // cut short on screen, whole in the tooltip
+        }
+    }
+
     void languageChoice_retranslatesTheSideBarAndTheFormButNotTheTitle()
     {
         // The two entries, the version, then the setting page's log button.
