@@ -118,11 +118,13 @@ void UpgradePage::on_btnSelectBinFile_clicked()
 }
 
 // A long name is cut in its middle, where release names differ least, and
-// given whole in the tooltip.
+// given whole in the tooltip. A bar not on screen has no width to fit yet.
 void UpgradePage::showChosenFile()
 {
-    const int room = ui->progressBar->contentsRect().width() - 2 * ui->progressBar->fontMetrics().averageCharWidth();
-    const QString shown = ui->progressBar->fontMetrics().elidedText(m_fileName, Qt::ElideMiddle, room);
+    const QFontMetrics metrics = ui->progressBar->fontMetrics();
+    const int room = ui->progressBar->contentsRect().width() - 2 * metrics.averageCharWidth();
+    const QString shown = ui->progressBar->isVisible() ? metrics.elidedText(m_fileName, Qt::ElideMiddle, room)
+                                                       : m_fileName;
     ui->progressBar->setFormat(shown);
     ui->progressBar->setToolTip(shown == m_fileName ? QString() : m_fileName);
 }
