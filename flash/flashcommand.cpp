@@ -179,8 +179,9 @@ int FlashCommand::runSessions(DeviceJob::Job job)
     std::unique_ptr<InterruptWatcher> interrupts;
     if (job == DeviceJob::Job::Upgrade) {
         interrupts = std::make_unique<InterruptWatcher>(1);
-        QObject::connect(interrupts.get(), &InterruptWatcher::interrupted, &loop, [this, &sessions] {
-            *m_env.err << "Interrupted: the upgrade is cancelled (once more: the command ends at once)\n" << Qt::flush;
+        QObject::connect(interrupts.get(), &InterruptWatcher::interrupted, &loop, [&reporter, &sessions] {
+            reporter.tell(
+                QStringLiteral("Interrupted: the upgrade is cancelled (once more: the command ends at once)"));
             for (const auto &session : sessions)
                 session->cancel();
         });

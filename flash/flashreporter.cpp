@@ -42,7 +42,7 @@ void FlashReporter::report(const QJsonObject &event)
         m_out << QJsonDocument(event).toJson(QJsonDocument::Compact) << '\n';
         m_out.flush();
         if (failed)
-            m_err << port << ": " << text(event, "text") << '\n' << Qt::flush;
+            tell(port + QStringLiteral(": ") + text(event, "text"));
         return;
     }
     // A device's last event: its result, or in station mode its being left alone.
@@ -57,13 +57,10 @@ void FlashReporter::report(const QJsonObject &event)
     const QString line = lineFor(event);
     if (line.isEmpty())
         return;
-    if (!failed) {
+    if (failed)
+        tell(port + QStringLiteral(": ") + line);
+    else
         printLine(port + QStringLiteral(": ") + line);
-        return;
-    }
-    clearLive();
-    m_err << port << ": " << line << '\n' << Qt::flush;
-    drawLive();
 }
 
 QString FlashReporter::lineFor(const QJsonObject &event)
@@ -120,6 +117,14 @@ void FlashReporter::printLine(const QString &line)
 {
     clearLive();
     m_out << line << '\n';
+    drawLive();
+}
+
+void FlashReporter::tell(const QString &line)
+{
+    clearLive();
+    m_out.flush(); // the live lines are gone before the line takes their place
+    m_err << line << '\n' << Qt::flush;
     drawLive();
 }
 

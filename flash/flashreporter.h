@@ -11,7 +11,10 @@ class QTextStream;
 // Writes the devices' events: JSON Lines, plain lines (not a terminal), or
 // on a terminal plain lines above one progress line per device, redrawn in
 // place. Standard error gets human text only: each device's failure (with
-// JSON, beside its result event).
+// JSON, beside its result event). Both streams often share the terminal:
+// each is flushed before the other is written, and whatever goes to
+// standard error while the command reports goes through tell(), so the
+// cursor only ever moves up over the live lines.
 class FlashReporter : public QObject
 {
     Q_OBJECT
@@ -25,6 +28,8 @@ public:
     void summarise(const QMap<QString, int> &exitCodes);
     // Station mode: "upgraded N, failed N, skipped N", or a "summary" event.
     void summariseStation(int upgraded, int failed, int skipped);
+    // A line on standard error, above the live lines.
+    void tell(const QString &line);
 
 public slots:
     void report(const QJsonObject &event);
