@@ -8,6 +8,8 @@
 
 #include <QScrollBar>
 #include <QSettings>
+#include <QTextBlock>
+#include <QTextCursor>
 #include <QTime>
 
 namespace {
@@ -15,6 +17,12 @@ const char LanguageKey[] = "lang";
 const char EnglishValue[] = "english";
 const char ChineseValue[] = "chinese";
 const char LogTimeFormat[] = "[hh:mm:ss] ";
+// Lines the log view keeps, a long bench day of them; older ones drop off the
+// top. A limit also turns off the view's undo history, which would keep every
+// count a run replaced.
+constexpr int LogViewMaxLines = 10000;
+// Before a repeated message's count; the embedded font has it.
+const QChar RepeatSign(0x00D7);
 } // namespace
 
 SettingPage::SettingPage(QWidget *parent)
@@ -38,6 +46,7 @@ void SettingPage::adoptTranslator(QTranslator *startup)
 // installed its catalogue.
 void SettingPage::pageInit()
 {
+    ui->plainTextEdit->setMaximumBlockCount(LogViewMaxLines);
     setting = std::make_unique<QSettings>(ProgramFiles::settingsPath(), QSettings::IniFormat);
     ui->cmbLanguageList->insertItem(Chinese, tr("中文"));
     ui->cmbLanguageList->insertItem(English, tr("English"));
@@ -48,11 +57,26 @@ void SettingPage::pageInit()
     }
 }
 
+// A transfer repeats its progress message for every segment: the run is one
+// line whose count changes in place. The run goes on only while its line is
+// still the last one as written: the user may have edited the view, and a
+// message of several lines is never folded.
 void SettingPage::handleLogMessage(const QString &message)
 {
-    ui->plainTextEdit->appendPlainText(QTime::currentTime().toString(QString::fromLatin1(LogTimeFormat))
-                                       + message);
-    QScrollBar *scrollBar = ui->plainTextEdit->verticalScrollBar();
+    QPlainTextEdit *view = ui->plainTextEdit;
+    const QString stamp = QTime::currentTime().toString(QString::fromLatin1(LogTimeFormat));
+    const QTextBlock last = view->document()->lastBlock();
+    if (m_logRun.count > 0 && message == m_logRun.message && last.text() == m_logRun.line) {
+        ++m_logRun.count;
+        m_logRun.line = stamp + message + QLatin1Char(' ') + RepeatSign + QString::number(m_logRun.count);
+        QTextCursor cursor(last);
+        cursor.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
+        cursor.insertText(m_logRun.line);
+    } else {
+        m_logRun = {message, 1, stamp + message};
+        view->appendPlainText(m_logRun.line);
+    }
+    QScrollBar *scrollBar = view->verticalScrollBar();
     scrollBar->setValue(scrollBar->maximum());
 }
 

@@ -33,7 +33,8 @@ signals:
     void sendTextToDevice(const QString &text);
 
 public slots:
-    // Appends "[hh:mm:ss] message" to the log view and scrolls to it.
+    // Appends "[hh:mm:ss] message" to the log view and scrolls to it; a message
+    // that repeats the previous one updates its line to "[hh:mm:ss] message ×N".
     void handleLogMessage(const QString &message);
 
 protected:
@@ -52,6 +53,16 @@ private:
     std::unique_ptr<QSettings> setting;
     QTranslator m_translator; // the chosen catalogue, installed while a choice is in force
     std::unique_ptr<QTranslator> m_startupTranslator;
+
+    // The newest message of the log view, how many times in a row it came, and
+    // its line as last written.
+    struct LogRun
+    {
+        QString message;
+        int count = 0;
+        QString line;
+    };
+    LogRun m_logRun;
 };
 
 #endif // SETTINGPAGE_H

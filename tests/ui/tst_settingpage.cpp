@@ -108,6 +108,34 @@ private slots:
         QCOMPARE(translatedSetting(), QString::fromUtf8(SettingSource));
     }
 
+    void logView_foldsRunsOfTheSameMessage_data()
+    {
+        QTest::addColumn<QStringList>("messages");
+        QTest::addColumn<QStringList>("lines"); // without their time stamps
+        const QString times = QString(QChar(0x00D7));
+        QTest::newRow("single") << QStringList{"a"} << QStringList{"a"};
+        QTest::newRow("run") << QStringList{"a", "a", "a"} << QStringList{"a " + times + "3"};
+        QTest::newRow("broken run") << QStringList{"a", "a", "b", "a"} << QStringList{"a " + times + "2", "b", "a"};
+        QTest::newRow("two runs") << QStringList{"a", "b", "b", "a", "a"}
+                                  << QStringList{"a", "b " + times + "2", "a " + times + "2"};
+        QTest::newRow("empty messages") << QStringList{"", "", "a"} << QStringList{" " + times + "2", "a"};
+        QTest::newRow("several lines") << QStringList{"a\nb", "a\nb"} << QStringList{"a", "b", "a", "b"};
+    }
+
+    // A run of the same message is one line, its count updated in place.
+    void logView_foldsRunsOfTheSameMessage()
+    {
+        QFETCH(QStringList, messages);
+        QFETCH(QStringList, lines);
+        SettingPage page;
+        for (const QString &message : messages)
+            page.handleLogMessage(message);
+        QString shown = page.findChild<QPlainTextEdit *>()->toPlainText();
+        shown.remove(QRegularExpression(QStringLiteral("^\\[\\d\\d:\\d\\d:\\d\\d\\] "),
+                                        QRegularExpression::MultilineOption));
+        QCOMPARE(shown.split('\n'), lines);
+    }
+
     // Each line is stamped with the local time. The newest line shows when it
     // comes in, also after the user scrolled back, and when the page opens after
     // lines came in while it was hidden.
