@@ -257,6 +257,10 @@
         <source>正在连接设备...</source>
         <translation>正在连接设备...</translation>
     </message>
+    <message>
+        <source>已取消</source>
+        <translation>已取消</translation>
+    </message>
 </context>
 <context>
     <name>UpgradeProcess</name>

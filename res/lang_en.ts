@@ -257,6 +257,10 @@
         <source>正在连接设备...</source>
         <translation>Connecting to the device...</translation>
     </message>
+    <message>
+        <source>已取消</source>
+        <translation>Cancelled</translation>
+    </message>
 </context>
 <context>
     <name>UpgradeProcess</name>

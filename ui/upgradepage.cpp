@@ -138,9 +138,11 @@ void UpgradePage::setFileChooser(FileChooser chooser)
 
 // ---- showing and presence ----------------------------------------------------------
 
+// Coming back from another page, a connected page keeps its panel, note and
+// bar as they were.
 void UpgradePage::showEvent(QShowEvent *event)
 {
-    if (m_upgradeFlag) {
+    if (m_upgradeFlag || m_connected) {
         showUpgradePanel();
         ui->btnConnDevice->hide();
         ui->btnUsb->hide();
@@ -212,6 +214,7 @@ void UpgradePage::on_btnConnDevice_clicked()
     }
     if (m_question != 0 || m_session->isBusy())
         return;
+    ui->lbConnResult->hide(); // a new action: the last one's result is done
     // Asked off this thread: a silent device takes its whole answer time.
     // Meanwhile the panel says so, and Disconnect gives the question up.
     ui->btnConnDevice->setEnabled(false);
@@ -277,6 +280,7 @@ void UpgradePage::enterUpgPage(int usb_vid)
     LOG_INFO << "chip_temperature" << identity.cpuTemp;
     LOG_INFO << "enterUpgPage m_upgradeFlag " << m_upgradeFlag;
 
+    m_connected = true;
     showUpgradePanel();
     ui->btnUpgrade->setEnabled(false);
     ui->btnSelectBinFile->setEnabled(true);
@@ -325,15 +329,22 @@ void UpgradePage::showIdentity()
 
 void UpgradePage::on_btnDisConnDevice_clicked()
 {
+    const bool cancelling = m_upgradeFlag;
     if (is_continue_upgrading_hint() == KeepUpgrading)
         return;
     disconnectDevice();
+    if (cancelling) {
+        // The prompt tells what became of the upgrade until the user acts again.
+        ui->lbConnResult->setText(cancelledNote());
+        ui->lbConnResult->show();
+    }
 }
 
 // Disconnect's work, also done when the window closes during an upgrade.
 void UpgradePage::disconnectDevice()
 {
     m_question = 0;
+    m_connected = false;
     ui->btnConnDevice->setEnabled(true);
     m_session->disconnectDevice();
     setUpgradeFlag(false);

@@ -117,6 +117,7 @@ private:
     // Ends any upgrade, closes the port and returns to the connect prompt.
     void disconnectDevice();
     QString upgradingNote() const;
+    QString cancelledNote() const { return tr("已取消"); }
     // The chosen file's name on the bar, cut short when it does not fit.
     void showChosenFile();
     // The success text, with what the restart check adds to it.
@@ -159,6 +160,7 @@ private:
     bool m_endingSequence = false;  // reports of a sequence being ended are dropped
     quint64 m_question = 0;         // Connect's question under way, whose answer is awaited (0: none)
     bool m_showsSuccess = false;    // the note tells of the last upgrade's success
+    bool m_connected = false;       // the device answered Connect and has not been let go
     QString m_noteBeforeUpgrade;    // put back when an upgrade does not start
     FileChooser m_fileChooser;
 };

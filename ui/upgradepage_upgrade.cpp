@@ -68,7 +68,7 @@ bool UpgradePage::mayInterruptUpgrade()
     }
     if (m_upgradeFlag) {
         setUpgradeFlag(false);
-        ui->lbNote->clear();
+        ui->lbNote->setText(cancelledNote()); // until the action asked for says more
     }
     return true;
 }

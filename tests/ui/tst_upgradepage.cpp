@@ -623,11 +623,13 @@ private slots:
         QTest::addColumn<bool>("upgradingAfter");
         QTest::addColumn<bool>("connectPromptAfter");
         QTest::addColumn<int>("choices");
+        QTest::addColumn<QString>("told"); // what the shown panel says became of the upgrade
+        const QString cancelled = QStringLiteral("已取消");
         for (const char *button : {"btnDisConnDevice", "btnSelectBinFile", "btnUpgrade"})
-            QTest::addRow("%s, no", button) << button << false << true << false << 0;
-        QTest::newRow("btnDisConnDevice, yes") << "btnDisConnDevice" << true << false << true << 0;
-        QTest::newRow("btnSelectBinFile, yes") << "btnSelectBinFile" << true << false << false << 1;
-        QTest::newRow("btnUpgrade, yes") << "btnUpgrade" << true << true << false << 0;
+            QTest::addRow("%s, no", button) << button << false << true << false << 0 << QString();
+        QTest::newRow("btnDisConnDevice, yes") << "btnDisConnDevice" << true << false << true << 0 << cancelled;
+        QTest::newRow("btnSelectBinFile, yes") << "btnSelectBinFile" << true << false << false << 1 << cancelled;
+        QTest::newRow("btnUpgrade, yes") << "btnUpgrade" << true << true << false << 0 << Upgrading;
     }
 
     void confirmation_keepsOrEndsTheSequenceBeforeTheAction()
@@ -637,6 +639,7 @@ private slots:
         QFETCH(bool, upgradingAfter);
         QFETCH(bool, connectPromptAfter);
         QFETCH(int, choices);
+        QFETCH(QString, told);
         startWaitingUpgrade();
         const int choicesBefore = f->chooserCalls;
         f->chooseFile(QString()); // a new choice is cancelled
@@ -648,6 +651,11 @@ private slots:
         QCOMPARE(f->page->getUpgradeFlag(), upgradingAfter);
         QCOMPARE(f->shown("widgetConn"), connectPromptAfter);
         QCOMPARE(f->chooserCalls - choicesBefore, choices);
+        QCOMPARE(f->shown("lbConnResult"), connectPromptAfter);
+        if (connectPromptAfter)
+            QCOMPARE(f->text("lbConnResult"), told);
+        else if (end)
+            QCOMPARE(f->text("lbNote"), told);
         if (!end) {
             const QString note = f->text("lbNote");
             QVERIFY2(note == Upgrading || note.startsWith(QStringLiteral("正在等待")), qPrintable(note));
@@ -718,6 +726,10 @@ private slots:
         if (silentAfterRestart)
             onSelfRestart(sim, [&sim] { sim.setSilent(true); });
         upgradeTo(note);
+        f->page->hide(); // to another page and back: the page shows what it showed
+        f->page->show();
+        QVERIFY(f->shown("widgetUpg"));
+        QCOMPARE(f->text("lbNote"), note);
         QCOMPARE(f->text("lbFirmware"), firmwareShown);
         QCOMPARE(f->bar()->value(), 100);
         QVERIFY(f->widget<QToolButton>("btnSelectBinFile")->isEnabled());
