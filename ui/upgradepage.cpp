@@ -285,6 +285,7 @@ void UpgradePage::enterUpgPage(int usb_vid)
     ui->btnUpgrade->setEnabled(false);
     ui->btnSelectBinFile->setEnabled(true);
     ui->lbNote->clear();
+    setNoteLook(NoteLook::Plain);
     m_showsSuccess = false;
     onUpgradeProgress(0);
     ui->progressBar->setFormat(tr("请载入固件文件"));

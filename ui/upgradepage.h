@@ -118,6 +118,9 @@ private:
     void disconnectDevice();
     QString upgradingNote() const;
     QString cancelledNote() const { return tr("已取消"); }
+    // How the result line looks: plain, or the restart check's verdict.
+    enum class NoteLook { Plain, Verified, NotVerified };
+    void setNoteLook(NoteLook look);
     // The chosen file's name on the bar, cut short when it does not fit.
     void showChosenFile();
     // The success text, with what the restart check adds to it.

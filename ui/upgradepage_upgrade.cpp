@@ -14,6 +14,11 @@
 
 namespace {
 const QLatin1String MultiImageMarker("Merlow_R_Sky_");
+// The result line: grey while it tells of work; a verified result in green, an
+// unverified one in bold dark orange, both readable on the page's white.
+const char NoteStyle[] = "color: rgb(90, 90, 90);";
+const char VerifiedNoteStyle[] = "color: rgb(0, 120, 60); font-weight: bold;";
+const char NotVerifiedNoteStyle[] = "color: rgb(176, 72, 0); font-weight: bold;";
 constexpr int MinimumShownProgress = 5; // the first steps show as 5 %
 constexpr int ProgressComplete = 100;
 } // namespace
@@ -70,6 +75,7 @@ bool UpgradePage::mayInterruptUpgrade()
         setUpgradeFlag(false);
         ui->lbNote->setText(cancelledNote()); // until the action asked for says more
     }
+    setNoteLook(NoteLook::Plain);
     return true;
 }
 
@@ -138,6 +144,7 @@ void UpgradePage::on_btnUpgrade_clicked()
     m_noteBeforeUpgrade = ui->lbNote->text();
     m_showsSuccess = false;
     ui->lbNote->setText(upgradingNote());
+    setNoteLook(NoteLook::Plain);
     setUpgradeFlag(true);
     onUpgradeProgress(0); // empty until the first report, not full from the last upgrade
     LOG_INFO << "!!!!m_upgradeFlag " << m_upgradeFlag;
@@ -253,10 +260,20 @@ void UpgradePage::onRestartChecked(const RestartCheck::Result &result)
 {
     if (!m_showsSuccess || m_upgradeFlag)
         return;
+    const bool verified = result.outcome == RestartCheck::Outcome::Verified;
     ui->lbNote->setText(successNote(RestartCheck::describe(result)));
-    if (result.outcome == RestartCheck::Outcome::Verified
-        || result.outcome == RestartCheck::Outcome::OtherFirmware)
+    setNoteLook(verified ? NoteLook::Verified : NoteLook::NotVerified);
+    if (verified || result.outcome == RestartCheck::Outcome::OtherFirmware)
         keepIdentity(result.identity); // the next file is judged against what the device runs now
+    // The device did not show it runs the new firmware: that must not pass for a success.
+    if (!verified)
+        MessageBoxes::warning(this, tr("警告"), RestartCheck::describe(result));
+}
+
+void UpgradePage::setNoteLook(NoteLook look)
+{
+    static const char *const Looks[] = {NoteStyle, VerifiedNoteStyle, NotVerifiedNoteStyle};
+    ui->lbNote->setStyleSheet(QLatin1String(Looks[int(look)]));
 }
 
 QString UpgradePage::upgradingNote() const

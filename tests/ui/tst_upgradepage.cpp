@@ -520,10 +520,11 @@ private slots:
         QTest::newRow("succeeded") << UpgradeOutcome::success() << Finished << QString() << 0 << Finished;
         QTest::newRow("verified") << checked(RestartCheck::Outcome::Verified, "Merlow_R_Sky_1_0_6") << Verified
                                   << QString() << 0 << QStringLiteral("已验证");
+        // Not verified: a box too, the device may still run the old firmware.
         QTest::newRow("other firmware after") << checked(RestartCheck::Outcome::OtherFirmware, "Merlow_R_Sky_1_0_5")
-                                              << Finished + QLatin1Char(' ') + other << QString() << 6 << other;
+                                              << Finished + QLatin1Char(' ') + other << other << 6 << other;
         QTest::newRow("no answer after") << checked(RestartCheck::Outcome::NoAnswer, "") << Finished + QLatin1Char(' ') + silent
-                                         << QString() << 6 << silent;
+                                         << silent << 6 << silent;
         const struct
         {
             const char *name;
@@ -558,6 +559,7 @@ private slots:
         UpgradePage *page = f->makePage();
         page->setUpgradeFlag(true);
         f->widget<QLabel>("lbNote")->setText(Upgrading);
+        const QString plainLook = f->widget<QLabel>("lbNote")->styleSheet();
         if (!box.isEmpty())
             f->boxes.expect(Warning, box);
         if (outcome.succeeded())
@@ -566,6 +568,8 @@ private slots:
         QCoreApplication::sendPostedEvents(page, QEvent::MetaCall); // they arrive queued
         VERIFY_BOXES(f->boxes);
         QCOMPARE(f->text("lbNote"), note);
+        // A checked result has a look of its own; the rest keep the plain one.
+        QCOMPARE(f->widget<QLabel>("lbNote")->styleSheet() != plainLook, outcome.restartChecked());
         QCOMPARE(page->getUpgradeFlag(), outcome.kind == UpgradeOutcome::Kind::Cancelled);
         QCOMPARE(DeviceJob::exitCodeOf(outcome), exitCode);
         QCOMPARE(outcome.summary(), recorded);
@@ -725,6 +729,8 @@ private slots:
         sim.setAfterUpgrade(after);
         if (silentAfterRestart)
             onSelfRestart(sim, [&sim] { sim.setSilent(true); });
+        if (note != Verified) // the reason in a box as well
+            f->boxes.expect(Warning, note.mid(Finished.size() + 1));
         upgradeTo(note);
         f->page->hide(); // to another page and back: the page shows what it showed
         f->page->show();
