@@ -7,9 +7,11 @@
 #include "upgradeprocess.h"
 
 #include <QComboBox>
+#include <QRegularExpression>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <cmath>
 
 namespace {
 
@@ -247,6 +249,33 @@ private slots:
         if (qobject_cast<ElidedLabel *>(shown)) {
             shown->repaint();
             QCOMPARE(shown->toolTip(), text); // cut short on screen, whole in the tooltip
+        }
+    }
+
+    // The bar's text stays readable over the bar's blue and over its empty
+    // track: a contrast of at least 4.5:1 against both.
+    void barText_isReadableOverBothColours()
+    {
+        const auto luminance = [](const QColor &colour) {
+            const auto linear = [](double c) { return c <= 0.03928 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4); };
+            return 0.2126 * linear(colour.redF()) + 0.7152 * linear(colour.greenF()) + 0.0722 * linear(colour.blueF());
+        };
+        const auto colourAfter = [](const QString &sheet, const QString &key) {
+            const QRegularExpression rgb(QRegularExpression::escape(key) + QStringLiteral(R"(:\s*rgb\((\d+),\s*(\d+),\s*(\d+)\))"));
+            const QRegularExpressionMatch m = rgb.match(sheet);
+            return m.hasMatch() ? QColor(m.captured(1).toInt(), m.captured(2).toInt(), m.captured(3).toInt()) : QColor();
+        };
+        PageFixture f;
+        f.makePage();
+        const QString sheet = f.bar()->styleSheet();
+        const QString bar = sheet.left(sheet.indexOf(QLatin1String("::chunk")));
+        const QString chunk = sheet.mid(sheet.indexOf(QLatin1String("::chunk")));
+        const double text = luminance(colourAfter(bar, QStringLiteral(" color")));
+        for (const QColor &under : {colourAfter(bar, QStringLiteral("background-color")),
+                                    colourAfter(chunk, QStringLiteral("background-color"))}) {
+            QVERIFY(under.isValid());
+            const double lighter = qMax(text, luminance(under)), darker = qMin(text, luminance(under));
+            QVERIFY2((lighter + 0.05) / (darker + 0.05) >= 4.5, qPrintable(under.name()));
         }
     }
 
