@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Builds the program and runs it in its own working folder (run/), where it
-# keeps log.txt and setting.ini. Without a display it runs under Xvfb.
+# Builds into build/ only what it starts (the program, and the simulator and
+# the package tool when its mode needs them) and runs the program in its own
+# working folder (run/), where it keeps log.txt and setting.ini. Without a
+# display it runs under Xvfb.
 #
 #   ./run.sh           a simulated air unit on the single-image line, with
 #                      sample firmware files in run/samples/
@@ -22,7 +24,15 @@ esac
 build=${TAVIO_BUILD_DIR:-}
 if [ -z "$build" ]; then
     build="$repo/build"
-    "$repo/scripts/setup.sh" "$build" -DTAVIO_BUILD_TESTS=OFF
+    # Only what this mode starts: the tests, benchmarks and screenshot tool
+    # would cost a first run minutes for nothing.
+    targets=(tavio-pc-tool)
+    case "$mode" in
+        single) targets+=(tavio-device-sim) ;;
+        multi) targets+=(tavio-device-sim tavio-make-package) ;;
+    esac
+    TAVIO_BUILD_TARGETS="${targets[*]}" "$repo/scripts/setup.sh" "$build" \
+        -DTAVIO_BUILD_TESTS=OFF -DTAVIO_BUILD_EXTRAS=OFF
 fi
 run_dir=${TAVIO_RUN_DIR:-$repo/run}
 mkdir -p "$run_dir"
