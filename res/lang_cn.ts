@@ -261,6 +261,14 @@
         <source>已取消</source>
         <translation>已取消</translation>
     </message>
+    <message>
+        <source>固件 (*.img)</source>
+        <translation>固件 (*.img)</translation>
+    </message>
+    <message>
+        <source>所有文件 (*)</source>
+        <translation>所有文件 (*)</translation>
+    </message>
 </context>
 <context>
     <name>UpgradeProcess</name>

@@ -261,6 +261,14 @@
         <source>已取消</source>
         <translation>Cancelled</translation>
     </message>
+    <message>
+        <source>固件 (*.img)</source>
+        <translation>Firmware (*.img)</translation>
+    </message>
+    <message>
+        <source>所有文件 (*)</source>
+        <translation>All files (*)</translation>
+    </message>
 </context>
 <context>
     <name>UpgradeProcess</name>

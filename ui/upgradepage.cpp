@@ -4,6 +4,7 @@
 #include "ui_upgradepage.h"
 
 #include "devicenaming.h"
+#include "firmwaredialog.h"
 #include "identitydisplay.h"
 #include "logging.h"
 #include "messageboxes.h"
@@ -13,7 +14,6 @@
 #include "usbvirtualserial.h"
 
 #include <QCloseEvent>
-#include <QFileDialog>
 #include <QThread>
 #include <QTimer>
 #include <cstring>
@@ -52,11 +52,12 @@ UpgradePage::UpgradePage(QWidget *parent, UsbVirtualSerial *usbVirtualSerial,
     , m_usbVirtualSerial(usbVirtualSerial)
     , m_session(new DeviceSession(usbVirtualSerial, clock, this))
     , m_settingPage(settingPage)
-    , m_fileChooser([] { return QFileDialog::getOpenFileName(nullptr); })
+    , m_fileChooser([this] { return FirmwareDialog::ask(this); })
 {
     Q_ASSERT(usbVirtualSerial);
     ui->setupUi(this);
     setAttribute(Qt::WA_StyledBackground);
+    setAcceptDrops(true);
     ui->lbNote->clear();
     ui->progressBar->setFormat(QString());
 

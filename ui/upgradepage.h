@@ -99,6 +99,8 @@ protected:
     void closeEvent(QCloseEvent *event) override;
     void showEvent(QShowEvent *event) override;
     void changeEvent(QEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
 
 private slots:
     void on_btnConnDevice_clicked();
@@ -139,6 +141,8 @@ private:
     bool mayInterruptUpgrade();
     void waitForRunningTask();
     void launch(const QString &path);
+    // The naming, type and version rules, then the bar and Upgrade; an empty path changes nothing.
+    void chooseFile(const QString &filePath);
 
     int m_device_type = 0;
     bool m_upgradeFlag = false;

@@ -10,7 +10,10 @@
 #include "upgradeoutcome.h"
 #include "upgradeprocess.h"
 
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QEventLoop>
+#include <QMimeData>
 
 namespace {
 const QLatin1String MultiImageMarker("Merlow_R_Sky_");
@@ -102,8 +105,27 @@ void UpgradePage::on_btnSelectBinFile_clicked()
     LOG_INFO << "on_btnSelectBinFile_clicked";
     if (!mayInterruptUpgrade())
         return;
+    chooseFile(m_fileChooser());
+}
+
+// A firmware file dropped on the connected page is chosen as Select chooses one.
+void UpgradePage::dragEnterEvent(QDragEnterEvent *event)
+{
+    if (m_connected && event->mimeData()->hasUrls() && event->mimeData()->urls().size() == 1
+        && event->mimeData()->urls().first().isLocalFile())
+        event->acceptProposedAction();
+}
+
+void UpgradePage::dropEvent(QDropEvent *event)
+{
+    event->acceptProposedAction();
+    if (mayInterruptUpgrade())
+        chooseFile(event->mimeData()->urls().first().toLocalFile());
+}
+
+void UpgradePage::chooseFile(const QString &filePath)
+{
     // Kept apart until accepted: a refused or cancelled choice changes nothing.
-    const QString filePath = m_fileChooser();
     const QString fileName = ImagePlan::fileNameOf(filePath);
     LOG_INFO << "filePath" << fileName;
     if (fileName.isEmpty())

@@ -1,4 +1,5 @@
 #include "devicejob.h"
+#include "firmwaredialog.h"
 #include "flashevents.h"
 #include "flashreporter.h"
 #include "protocolframe.h"
@@ -7,6 +8,7 @@
 #include "upgradeprocess.h"
 
 #include <QElapsedTimer>
+#include <QMimeData>
 
 using namespace PageTexts;
 
@@ -497,6 +499,57 @@ private slots:
         QCOMPARE(page->getUpgradeFlag(), upgradingAfter);
         QCOMPARE(f->widget<QToolButton>("btnSelectBinFile")->isEnabled(), selectable);
         QCOMPARE(f->widget<QToolButton>("btnUpgrade")->isEnabled(), upgradable);
+    }
+
+    // A file dropped on the connected page goes through Select's rules.
+    void drop_choosesTheFileAsSelectDoes_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("box"); // empty: accepted
+        QTest::newRow("fits") << ImageName << QString();
+        QTest::newRow("another device's") << "Merlow_R_Gnd_1_0_6.img" << QStringLiteral("升级固件与设备不匹配！请检查！");
+    }
+
+    void drop_choosesTheFileAsSelectDoes()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, box);
+        connectAndChoose(AR_FPV_BOARD_TYPE_GT_SKY, TestBytes::pattern(64), QuickRebootMs,
+                         std::make_shared<ScaledClock>(FastFactor));
+        f->boxes.expect(Warning, QStringLiteral("升级固件版本过低！请检查！")); // the accepted choice goes first
+        f->choose(f->writeFile(QStringLiteral("Merlow_R_Sky_1_0_4.img"), TestBytes::pattern(64)));
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(f->writeFile(name, TestBytes::pattern(64)))});
+        if (!box.isEmpty())
+            f->boxes.expect(Warning, box);
+        QDragEnterEvent enter(QPoint(1, 1), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(f->page.get(), &enter);
+        QVERIFY(enter.isAccepted());
+        QDropEvent drop(QPointF(1, 1), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(f->page.get(), &drop);
+        VERIFY_BOXES(f->boxes);
+        QCOMPARE(f->bar()->format(), ImageName); // the dropped file, or the one chosen before
+    }
+
+    // The dialog starts where the last file was chosen, else at home.
+    void fileDialog_startsInTheLastFolder_data()
+    {
+        QTest::addColumn<QString>("remembered"); // empty: nothing; "gone": a folder since removed
+        QTest::newRow("nothing chosen yet") << QString();
+        QTest::newRow("a file chosen before") << "images";
+        QTest::newRow("its folder since removed") << "gone";
+    }
+
+    void fileDialog_startsInTheLastFolder()
+    {
+        QFETCH(QString, remembered);
+        const QString file = f->writeFile(QStringLiteral("Merlow_R_Sky_1_0_6.img"), TestBytes::pattern(8));
+        if (!remembered.isEmpty())
+            FirmwareDialog::remember(file);
+        if (remembered == QLatin1String("gone"))
+            QVERIFY(QDir(QFileInfo(file).path()).removeRecursively());
+        QCOMPARE(FirmwareDialog::startFolder(),
+                 remembered == QLatin1String("images") ? QFileInfo(file).absolutePath() : QDir::homePath());
     }
 
     void outcome_isShownExitedAndRecordedAlike_data()
