@@ -1,6 +1,7 @@
 #include "portoptions.h"
 
 #include <QCommandLineParser>
+#include <QDir>
 
 namespace {
 const QString PortOption = QStringLiteral("port");
@@ -19,6 +20,14 @@ bool parseVid(const QString &text, quint16 *vid, QString *error)
     }
     *vid = quint16(value);
     return true;
+}
+
+// A relative path, the way `list` finds it: below the working directory. The
+// serial port module would look for it below /dev; a bare name stays the system's.
+QString resolvedPort(const QString &name)
+{
+    return name.contains(QLatin1Char('/')) && QDir::isRelativePath(name) ? QDir::current().absoluteFilePath(name)
+                                                                           : name;
 }
 
 // The n-th of `values`, or the only one.
@@ -79,7 +88,7 @@ bool portsFrom(const QCommandLineParser &parser, QList<SerialPortDescription> *p
         quint16 vid = 0;
         if (!parseVid(pairedValue(vids, n), &vid, error))
             return false;
-        ports->append({names.at(n), pairedValue(manufacturers, n), vid});
+        ports->append({resolvedPort(names.at(n)), pairedValue(manufacturers, n), vid});
     }
     return true;
 }

@@ -17,8 +17,8 @@ SharedPortLister listerFrom(const QCommandLineParser &parser, QString *error);
 
 // Every port the options name, for a program that takes several: the n-th
 // --port goes with the n-th --vid (and --manufacturer), or with the only one
-// given. False, with `error` set, when they do not pair or an identifier is
-// not a number.
+// given; a relative path is taken from the working directory. False, with
+// `error` set, when they do not pair or an identifier is not a number.
 bool portsFrom(const QCommandLineParser &parser, QList<SerialPortDescription> *ports, QString *error);
 
 } // namespace PortOptions
