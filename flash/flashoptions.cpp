@@ -34,9 +34,11 @@ void addOptions(QCommandLineParser &parser)
 {
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     parser.addOption({{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Shows this help.")});
-    parser.addOption({QStringLiteral("version"), QStringLiteral("Shows the program's version.")});
+    parser.addOption({{QStringLiteral("V"), QStringLiteral("version")},
+                      QStringLiteral("Shows the program's version.")});
     parser.addOption({QStringLiteral("json"), QStringLiteral("Events as JSON Lines on standard output.")});
-    parser.addOption({QStringLiteral("yes"), QStringLiteral("Upgrades without asking on a terminal.")});
+    parser.addOption({{QStringLiteral("y"), QStringLiteral("yes")},
+                      QStringLiteral("Upgrades without asking on a terminal.")});
     parser.addOption({QStringLiteral("all"), QStringLiteral("Upgrades every recognised device attached.")});
     parser.addOption({QStringLiteral("watch"), QStringLiteral("Station mode: upgrades each device attached "
                                                               "from now on, until interrupted.")});

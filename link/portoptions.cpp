@@ -41,7 +41,7 @@ namespace PortOptions {
 
 void addTo(QCommandLineParser &parser)
 {
-    parser.addOption({PortOption,
+    parser.addOption({{QStringLiteral("p"), PortOption},
                       QStringLiteral("Also list the serial port PATH (a device node or a symbolic "
                                      "link to one) while it exists. Use with --vid."),
                       QStringLiteral("PATH")});

@@ -30,6 +30,7 @@ private slots:
         QTest::addColumn<int>("exitCode");
         QTest::newRow("help") << QStringList{"--help"} << 0;
         QTest::newRow("version") << QStringList{"--version"} << 0;
+        QTest::newRow("version, short") << QStringList{"-V"} << 0;
         QTest::newRow("no command") << QStringList{} << 1;
         QTest::newRow("unknown command") << QStringList{"flash"} << 1;
         QTest::newRow("upgrade without a file") << QStringList{"upgrade"} << 1;
@@ -60,6 +61,8 @@ private slots:
                 QVERIFY2(run.out.contains(QRegularExpression(QStringLiteral("\\n  %1  \\S").arg(code))),
                          qPrintable(QStringLiteral("exit code %1 is not documented").arg(code)));
             QVERIFY(!run.out.contains(QLatin1String("clock-factor")));
+            for (const char *option : {"-h, --help", "-V, --version", "-y, --yes", "-p, --port"})
+                QVERIFY2(run.out.contains(QLatin1String(option)), option);
         } else if (exitCode == 0) {
             QVERIFY(QRegularExpression(QStringLiteral("^tavio-flash \\d+\\.\\d+\\.\\d+\\n$")).match(run.out).hasMatch());
         }
@@ -140,6 +143,7 @@ private slots:
         QTest::addColumn<int>("exitCode");
         const QStringList vid{"--vid", "7536"};
         QTest::newRow("info") << "info" << QStringList{"--port", "DEVICE"} + vid << false << 0;
+        QTest::newRow("info, short forms") << "info" << QStringList{"-y", "-p", "DEVICE"} + vid << false << 0;
         QTest::newRow("info, relative path") << "info" << QStringList{"--port", "LINK"} + vid << false << 0;
         QTest::newRow("list, relative path") << "list" << QStringList{"--port", "LINK"} + vid << false << 0;
     }
