@@ -19,6 +19,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTextStream>
+#include <algorithm>
 
 FlashCommand::FlashCommand(FlashEnvironment environment)
     : m_env(std::move(environment))
@@ -28,7 +29,7 @@ FlashCommand::FlashCommand(FlashEnvironment environment)
 int FlashCommand::run(const QStringList &arguments)
 {
     QString error;
-    if (!FlashOptions::parse(arguments, &m_options, &error))
+    if (!FlashOptions::parse(arguments, *m_env.systemPorts, &m_options, &error))
         return fail(FlashExit::Usage, error + QStringLiteral("\n(tavio-flash --help lists the options)"));
     switch (m_options.command) {
     case FlashOptions::Command::Help:
@@ -101,8 +102,11 @@ int FlashCommand::list()
 {
     QList<SerialPortDescription> ports = recognisedPorts();
     for (const SerialPortDescription &named : qAsConst(m_options.ports)) {
-        if (PortFinder::isRecognisedPort(named)
-            && !ExtraPortLister(nullptr, named).availablePorts().isEmpty())
+        const auto listed = [&named](const SerialPortDescription &port) {
+            return isSamePort(port.portName, named.portName);
+        };
+        if (PortFinder::isRecognisedPort(named) && !ExtraPortLister(nullptr, named).availablePorts().isEmpty()
+            && std::none_of(ports.cbegin(), ports.cend(), listed))
             ports.append(named);
     }
     const DeviceConfig config;

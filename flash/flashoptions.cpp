@@ -14,10 +14,12 @@ const char Commands[] =
     "                       device's vendor identifier calls for, on every device at once\n"
     "\n"
     "Without --port, the one recognised device attached is used. --port may be given several\n"
-    "times, each with its --vid (or one --vid for all); --all takes every recognised device\n"
-    "attached at the start. --watch waits for devices and upgrades each newly attached one once\n"
-    "(Ctrl-C: running upgrades finish; a second Ctrl-C cancels them). Without --watch, Ctrl-C\n"
-    "or SIGTERM cancels the upgrade (exit 5); one more signal ends the command at once.\n"
+    "times, each with its --vid (or one --vid for all; without --vid, the USB identity the\n"
+    "system lists for the port); a relative PATH is taken from the working directory. --all\n"
+    "takes every recognised device attached at the start. --watch waits for devices and\n"
+    "upgrades each newly attached one once (Ctrl-C: running upgrades finish; a second Ctrl-C\n"
+    "cancels them). Without --watch, Ctrl-C or SIGTERM cancels the upgrade (exit 5); one more\n"
+    "signal ends the command at once.\n"
     "\n"
     "Exit codes (several devices: the highest of any device):\n"
     "  0  every device upgraded\n"
@@ -99,7 +101,8 @@ bool consistent(const FlashOptions &options, QString *error)
 }
 } // namespace
 
-bool FlashOptions::parse(const QStringList &arguments, FlashOptions *options, QString *error)
+bool FlashOptions::parse(const QStringList &arguments, const SerialPortLister &system, FlashOptions *options,
+                         QString *error)
 {
     QCommandLineParser parser;
     addOptions(parser);
@@ -126,7 +129,7 @@ bool FlashOptions::parse(const QStringList &arguments, FlashOptions *options, QS
             return false;
         }
     }
-    return PortOptions::portsFrom(parser, &options->ports, error)
+    return PortOptions::portsFrom(parser, system, &options->ports, error)
             && commandFrom(parser.positionalArguments(), options, error) && consistent(*options, error);
 }
 

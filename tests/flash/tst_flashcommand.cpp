@@ -144,6 +144,9 @@ private slots:
         const QStringList vid{"--vid", "7536"};
         QTest::newRow("info") << "info" << QStringList{"--port", "DEVICE"} + vid << false << 0;
         QTest::newRow("info, short forms") << "info" << QStringList{"-y", "-p", "DEVICE"} + vid << false << 0;
+        QTest::newRow("vid from the system") << "info" << QStringList{"--port", "DEVICE"} << true << 0;
+        QTest::newRow("vid from the system, relative path") << "info" << QStringList{"--port", "LINK"} << true << 0;
+        QTest::newRow("list, vid from the system") << "list" << QStringList{"--port", "LINK"} << true << 0;
         QTest::newRow("info, relative path") << "info" << QStringList{"--port", "LINK"} + vid << false << 0;
         QTest::newRow("list, relative path") << "list" << QStringList{"--port", "LINK"} + vid << false << 0;
     }
