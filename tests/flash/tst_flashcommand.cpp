@@ -201,6 +201,8 @@ private slots:
     {
         QTest::addColumn<QStringList>("arguments");
         QTest::newRow("list") << QStringList{"list"};
+        QTest::newRow("list, JSON") << QStringList{"list", "--json"};
+        QTest::newRow("info, JSON") << QStringList{"info", "--json"};
     }
 
     // Said on standard error; with --json also as the one event on standard output.
