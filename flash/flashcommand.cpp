@@ -3,6 +3,7 @@
 #include "devicenaming.h"
 #include "deviceconfig.h"
 #include "firmwarerules.h"
+#include "flashevents.h"
 #include "flashexit.h"
 #include "flashreporter.h"
 #include "imageplan.h"
@@ -19,6 +20,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTextStream>
+#include <algorithm>
 
 FlashCommand::FlashCommand(FlashEnvironment environment)
     : m_env(std::move(environment))
@@ -28,7 +30,7 @@ FlashCommand::FlashCommand(FlashEnvironment environment)
 int FlashCommand::run(const QStringList &arguments)
 {
     QString error;
-    if (!FlashOptions::parse(arguments, &m_options, &error))
+    if (!FlashOptions::parse(arguments, *m_env.systemPorts, &m_options, &error))
         return fail(FlashExit::Usage, error + QStringLiteral("\n(tavio-flash --help lists the options)"));
     switch (m_options.command) {
     case FlashOptions::Command::Help:
@@ -101,8 +103,11 @@ int FlashCommand::list()
 {
     QList<SerialPortDescription> ports = recognisedPorts();
     for (const SerialPortDescription &named : qAsConst(m_options.ports)) {
-        if (PortFinder::isRecognisedPort(named)
-            && !ExtraPortLister(nullptr, named).availablePorts().isEmpty())
+        const auto listed = [&named](const SerialPortDescription &port) {
+            return isSamePort(port.portName, named.portName);
+        };
+        if (PortFinder::isRecognisedPort(named) && !ExtraPortLister(nullptr, named).availablePorts().isEmpty()
+            && std::none_of(ports.cbegin(), ports.cend(), listed))
             ports.append(named);
     }
     const DeviceConfig config;
@@ -119,7 +124,7 @@ int FlashCommand::list()
         }
     }
     m_env.out->flush();
-    return ports.isEmpty() ? fail(FlashExit::NoDevice, QStringLiteral("no device found")) : FlashExit::Success;
+    return ports.isEmpty() ? noDevice() : FlashExit::Success;
 }
 
 bool FlashCommand::chooseDevices(QList<DeviceJob::Setup> *setups, int *exitCode)
@@ -136,7 +141,7 @@ bool FlashCommand::chooseDevices(QList<DeviceJob::Setup> *setups, int *exitCode)
         return true;
     }
     *exitCode = attached.isEmpty()
-            ? fail(FlashExit::NoDevice, QStringLiteral("no device found"))
+            ? noDevice()
             : fail(FlashExit::Usage, QStringLiteral("%1 devices are attached: name each with --port")
                                          .arg(attached.size()));
     return false;
@@ -230,6 +235,16 @@ int FlashCommand::runStation()
     const Station::Counts counts = station.counts();
     reporter.summariseStation(counts.upgraded, counts.failed, counts.skipped);
     return exitCode;
+}
+
+// A reader of the JSON output sees the end of the run as it sees a device's.
+int FlashCommand::noDevice()
+{
+    const QString text = QStringLiteral("no device found");
+    if (m_options.json)
+        *m_env.out << QJsonDocument(FlashEvents::result({}, FlashExit::NoDevice, text)).toJson(QJsonDocument::Compact)
+                   << '\n' << Qt::flush;
+    return fail(FlashExit::NoDevice, text);
 }
 
 int FlashCommand::fail(int exitCode, const QString &message)

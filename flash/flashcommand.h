@@ -46,6 +46,8 @@ private:
     int prepareUpgrade();
     QList<SerialPortDescription> recognisedPorts() const;
     bool confirmed(int devices);
+    // Exit 3, said on standard error, and with --json as a result event too.
+    int noDevice();
     int fail(int exitCode, const QString &message);
 
     FlashEnvironment m_env;

@@ -14,10 +14,16 @@ const char Commands[] =
     "                       device's vendor identifier calls for, on every device at once\n"
     "\n"
     "Without --port, the one recognised device attached is used. --port may be given several\n"
-    "times, each with its --vid (or one --vid for all); --all takes every recognised device\n"
-    "attached at the start. --watch waits for devices and upgrades each newly attached one once\n"
-    "(Ctrl-C: running upgrades finish; a second Ctrl-C cancels them). Without --watch, Ctrl-C\n"
-    "or SIGTERM cancels the upgrade (exit 5); one more signal ends the command at once.\n"
+    "times, each with its --vid (or one --vid for all; without --vid, the USB identity the\n"
+    "system lists for the port); a relative PATH is taken from the working directory. --all\n"
+    "takes every recognised device attached at the start. --watch waits for devices and\n"
+    "upgrades each newly attached one once (Ctrl-C: running upgrades finish; a second Ctrl-C\n"
+    "cancels them). Without --watch, Ctrl-C or SIGTERM cancels the upgrade (exit 5); one more\n"
+    "signal ends the command at once.\n"
+    "\n"
+    "With no device (and no --watch), list, info and upgrade say \"no device found\" on standard\n"
+    "error and exit 3; with --json, standard output also carries a result event with that text\n"
+    "and exit code.\n"
     "\n"
     "Exit codes (several devices: the highest of any device):\n"
     "  0  every device upgraded\n"
@@ -34,9 +40,11 @@ void addOptions(QCommandLineParser &parser)
 {
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     parser.addOption({{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Shows this help.")});
-    parser.addOption({QStringLiteral("version"), QStringLiteral("Shows the program's version.")});
+    parser.addOption({{QStringLiteral("V"), QStringLiteral("version")},
+                      QStringLiteral("Shows the program's version.")});
     parser.addOption({QStringLiteral("json"), QStringLiteral("Events as JSON Lines on standard output.")});
-    parser.addOption({QStringLiteral("yes"), QStringLiteral("Upgrades without asking on a terminal.")});
+    parser.addOption({{QStringLiteral("y"), QStringLiteral("yes")},
+                      QStringLiteral("Upgrades without asking on a terminal.")});
     parser.addOption({QStringLiteral("all"), QStringLiteral("Upgrades every recognised device attached.")});
     parser.addOption({QStringLiteral("watch"), QStringLiteral("Station mode: upgrades each device attached "
                                                               "from now on, until interrupted.")});
@@ -97,7 +105,8 @@ bool consistent(const FlashOptions &options, QString *error)
 }
 } // namespace
 
-bool FlashOptions::parse(const QStringList &arguments, FlashOptions *options, QString *error)
+bool FlashOptions::parse(const QStringList &arguments, const SerialPortLister &system, FlashOptions *options,
+                         QString *error)
 {
     QCommandLineParser parser;
     addOptions(parser);
@@ -124,7 +133,7 @@ bool FlashOptions::parse(const QStringList &arguments, FlashOptions *options, QS
             return false;
         }
     }
-    return PortOptions::portsFrom(parser, &options->ports, error)
+    return PortOptions::portsFrom(parser, system, &options->ports, error)
             && commandFrom(parser.positionalArguments(), options, error) && consistent(*options, error);
 }
 

@@ -25,7 +25,9 @@ struct FlashOptions
     int clockFactor = 1; // hidden --clock-factor: a fast clock for tests
 
     // False, with `error` set, when the command line is wrong.
-    static bool parse(const QStringList &arguments, FlashOptions *options, QString *error);
+    // A --port without --vid takes the identity `system` lists for it.
+    static bool parse(const QStringList &arguments, const SerialPortLister &system, FlashOptions *options,
+                      QString *error);
     static QString helpText();
 };
 

@@ -14,12 +14,17 @@ const char DeniedText[] = QT_TRANSLATE_NOOP(
 PortAccess PortAccess::of(const QString &portName)
 {
     PortAccess access;
-    access.path = portName.contains(QLatin1Char('/')) ? portName : QStringLiteral("/dev/") + portName;
+    access.path = pathOf(portName);
     const QFileInfo file(access.path);
     access.exists = file.exists();
     access.readWrite = file.isReadable() && file.isWritable();
     access.group = file.group();
     return access;
+}
+
+QString PortAccess::pathOf(const QString &portName)
+{
+    return portName.contains(QLatin1Char('/')) ? portName : QStringLiteral("/dev/") + portName;
 }
 
 QString PortAccess::deniedText() const

@@ -15,6 +15,8 @@ struct PortAccess
 
     // What the file system says of the port's device file, for this user.
     static PortAccess of(const QString &portName);
+    // The device file of a port name: a path stays as it is.
+    static QString pathOf(const QString &portName);
 
     bool denied() const { return exists && !readWrite; }
     // How to get access (the udev rule, or the port's group), translated.

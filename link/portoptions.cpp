@@ -1,11 +1,13 @@
 #include "portoptions.h"
 
 #include <QCommandLineParser>
+#include <QDir>
 
 namespace {
 const QString PortOption = QStringLiteral("port");
 const QString VidOption = QStringLiteral("vid");
 const QString ManufacturerOption = QStringLiteral("manufacturer");
+const QString UnpairedText = QStringLiteral("each --port needs its --vid (or one --vid for all)");
 
 // A decimal or 0x-hexadecimal vendor identifier.
 bool parseVid(const QString &text, quint16 *vid, QString *error)
@@ -21,6 +23,14 @@ bool parseVid(const QString &text, quint16 *vid, QString *error)
     return true;
 }
 
+// A relative path, the way `list` finds it: below the working directory. The
+// serial port module would look for it below /dev; a bare name stays the system's.
+QString resolvedPort(const QString &name)
+{
+    return name.contains(QLatin1Char('/')) && QDir::isRelativePath(name) ? QDir::current().absoluteFilePath(name)
+                                                                           : name;
+}
+
 // The n-th of `values`, or the only one.
 QString pairedValue(const QStringList &values, int n)
 {
@@ -32,7 +42,7 @@ namespace PortOptions {
 
 void addTo(QCommandLineParser &parser)
 {
-    parser.addOption({PortOption,
+    parser.addOption({{QStringLiteral("p"), PortOption},
                       QStringLiteral("Also list the serial port PATH (a device node or a symbolic "
                                      "link to one) while it exists. Use with --vid."),
                       QStringLiteral("PATH")});
@@ -61,7 +71,8 @@ SharedPortLister listerFrom(const QCommandLineParser &parser, QString *error)
         system, SerialPortDescription{parser.value(PortOption), parser.value(ManufacturerOption), vid});
 }
 
-bool portsFrom(const QCommandLineParser &parser, QList<SerialPortDescription> *ports, QString *error)
+bool portsFrom(const QCommandLineParser &parser, const SerialPortLister &system, QList<SerialPortDescription> *ports,
+               QString *error)
 {
     const QStringList names = parser.values(PortOption);
     const QStringList vids = parser.values(VidOption);
@@ -71,15 +82,24 @@ bool portsFrom(const QCommandLineParser &parser, QList<SerialPortDescription> *p
     };
     if (names.isEmpty() && vids.isEmpty() && manufacturers.isEmpty())
         return true;
-    if (names.isEmpty() || !pairs(vids) || (!manufacturers.isEmpty() && !pairs(manufacturers))) {
-        *error = QStringLiteral("each --port needs its --vid (or one --vid for all)");
+    if (names.isEmpty() || (!vids.isEmpty() && !pairs(vids)) || (!manufacturers.isEmpty() && !pairs(manufacturers))) {
+        *error = UnpairedText;
         return false;
     }
     for (int n = 0; n < names.size(); ++n) {
-        quint16 vid = 0;
-        if (!parseVid(pairedValue(vids, n), &vid, error))
+        SerialPortDescription port{resolvedPort(names.at(n)), pairedValue(manufacturers, n), 0};
+        if (!vids.isEmpty()) {
+            if (!parseVid(pairedValue(vids, n), &port.vendorIdentifier, error))
+                return false;
+        } else if (const auto listed = system.portReachedBy(port.portName)) {
+            port.vendorIdentifier = listed->vendorIdentifier;
+            if (manufacturers.isEmpty())
+                port.manufacturer = listed->manufacturer;
+        } else {
+            *error = UnpairedText;
             return false;
-        ports->append({names.at(n), pairedValue(manufacturers, n), vid});
+        }
+        ports->append(port);
     }
     return true;
 }

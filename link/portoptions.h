@@ -17,9 +17,11 @@ SharedPortLister listerFrom(const QCommandLineParser &parser, QString *error);
 
 // Every port the options name, for a program that takes several: the n-th
 // --port goes with the n-th --vid (and --manufacturer), or with the only one
-// given. False, with `error` set, when they do not pair or an identifier is
-// not a number.
-bool portsFrom(const QCommandLineParser &parser, QList<SerialPortDescription> *ports, QString *error);
+// given; without --vid, with the identity `system` lists for the port. A
+// relative path is taken from the working directory. False, with `error` set,
+// when they do not pair, an identifier is not a number, or neither gives one.
+bool portsFrom(const QCommandLineParser &parser, const SerialPortLister &system, QList<SerialPortDescription> *ports,
+               QString *error);
 
 } // namespace PortOptions
 

@@ -3,6 +3,23 @@
 #include <QFileInfo>
 #include <QSerialPortInfo>
 
+bool isSamePort(const QString &a, const QString &b)
+{
+    if (a == b)
+        return true;
+    const QString file = QFileInfo(PortAccess::pathOf(a)).canonicalFilePath();
+    return !file.isEmpty() && file == QFileInfo(PortAccess::pathOf(b)).canonicalFilePath();
+}
+
+std::optional<SerialPortDescription> SerialPortLister::portReachedBy(const QString &portName) const
+{
+    for (const SerialPortDescription &port : availablePorts()) {
+        if (isSamePort(port.portName, portName))
+            return port;
+    }
+    return std::nullopt;
+}
+
 QList<SerialPortDescription> SystemSerialPortLister::availablePorts() const
 {
     QList<SerialPortDescription> ports;

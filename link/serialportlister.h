@@ -6,6 +6,7 @@
 #include <QList>
 #include <QString>
 #include <memory>
+#include <optional>
 
 // What the program needs to know of one serial port to recognise a device.
 struct SerialPortDescription
@@ -14,6 +15,10 @@ struct SerialPortDescription
     QString manufacturer;
     quint16 vendorIdentifier = 0;
 };
+
+// Whether two port names reach one port: the same name, or paths to the same
+// device file (a symbolic link and its target, "ttyACM0" and "/dev/ttyACM0").
+bool isSamePort(const QString &a, const QString &b);
 
 // The list of serial ports present now. The one place the program asks the
 // system for its ports, so tests and the simulator can stand in for it.
@@ -24,6 +29,8 @@ public:
     virtual QList<SerialPortDescription> availablePorts() const = 0;
     // Whether the user may open a listed port; asked when an open failed.
     virtual PortAccess accessOf(const QString &portName) const { return PortAccess::of(portName); }
+    // The listed port `portName` reaches, with the identity listed for it.
+    std::optional<SerialPortDescription> portReachedBy(const QString &portName) const;
 };
 
 using SharedPortLister = std::shared_ptr<const SerialPortLister>;

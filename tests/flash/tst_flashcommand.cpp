@@ -30,6 +30,7 @@ private slots:
         QTest::addColumn<int>("exitCode");
         QTest::newRow("help") << QStringList{"--help"} << 0;
         QTest::newRow("version") << QStringList{"--version"} << 0;
+        QTest::newRow("version, short") << QStringList{"-V"} << 0;
         QTest::newRow("no command") << QStringList{} << 1;
         QTest::newRow("unknown command") << QStringList{"flash"} << 1;
         QTest::newRow("upgrade without a file") << QStringList{"upgrade"} << 1;
@@ -60,6 +61,8 @@ private slots:
                 QVERIFY2(run.out.contains(QRegularExpression(QStringLiteral("\\n  %1  \\S").arg(code))),
                          qPrintable(QStringLiteral("exit code %1 is not documented").arg(code)));
             QVERIFY(!run.out.contains(QLatin1String("clock-factor")));
+            for (const char *option : {"-h, --help", "-V, --version", "-y, --yes", "-p, --port"})
+                QVERIFY2(run.out.contains(QLatin1String(option)), option);
         } else if (exitCode == 0) {
             QVERIFY(QRegularExpression(QStringLiteral("^tavio-flash \\d+\\.\\d+\\.\\d+\\n$")).match(run.out).hasMatch());
         }
@@ -132,15 +135,59 @@ private slots:
             QCOMPARE(number(result, "exitCode"), exitCode);
     }
 
-    void info_and_list_showTheDevice()
+    void info_and_list_data()
     {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QStringList>("options"); // DEVICE: the device's port; LINK: a relative path to it
+        QTest::addColumn<bool>("systemLists");    // the system's port list holds the device with its identity
+        QTest::addColumn<int>("exitCode");
+        const QStringList vid{"--vid", "7536"};
+        QTest::newRow("info") << "info" << QStringList{"--port", "DEVICE"} + vid << false << 0;
+        QTest::newRow("info, short forms") << "info" << QStringList{"-y", "-p", "DEVICE"} + vid << false << 0;
+        QTest::newRow("vid from the system") << "info" << QStringList{"--port", "DEVICE"} << true << 0;
+        QTest::newRow("vid from the system, relative path") << "info" << QStringList{"--port", "LINK"} << true << 0;
+        QTest::newRow("list, vid from the system") << "list" << QStringList{"--port", "LINK"} << true << 0;
+        QTest::newRow("info, relative path") << "info" << QStringList{"--port", "LINK"} + vid << false << 0;
+        QTest::newRow("list, relative path") << "list" << QStringList{"--port", "LINK"} + vid << false << 0;
+    }
+
+    // A port named by a path relative to the working directory is the same
+    // port for every command; its vendor identifier may come from the system.
+    void info_and_list()
+    {
+        QFETCH(QString, command);
+        QFETCH(QStringList, options);
+        QFETCH(bool, systemLists);
+        QFETCH(int, exitCode);
         BenchDevice device;
         QVERIFY(device.start());
-        const CommandRun info = runCommand(QStringList{"info"} + device.portArguments());
-        QCOMPARE(info.exitCode, 0);
-        for (const char *field : {"SN0001", "Merlow_R_Sky_1_0_5", "HW_V1.0"})
-            QVERIFY2(info.out.contains(QLatin1String(field)), field);
+        const QString link = QStringLiteral("run/device"); // the working directory is the world's folder
+        QVERIFY(QDir().mkpath(QStringLiteral("run")));
+        QFile::remove(link);
+        QVERIFY(QFile::link(device.sim.linkPath(), link));
+        for (QString &option : options)
+            option = option == QLatin1String("DEVICE") ? device.sim.linkPath()
+                   : option == QLatin1String("LINK")   ? link
+                                                       : option;
+        const auto system = std::make_shared<FixedPortLister>(
+            systemLists ? QList<SerialPortDescription>{device.port()} : QList<SerialPortDescription>{});
+        const CommandRun run = runCommand(QStringList{command} + options, system);
+        QCOMPARE(run.exitCode, exitCode);
+        if (exitCode != 0)
+            return;
+        if (command == QLatin1String("info")) {
+            for (const char *field : {"SN0001", "Merlow_R_Sky_1_0_5", "HW_V1.0"})
+                QVERIFY2(run.out.contains(QLatin1String(field)), field);
+            return;
+        }
+        const QStringList lines = run.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 1); // the system's port and the named one are one device
+        QCOMPARE(QFileInfo(lines.first().section(QLatin1Char('\t'), 0, 0)).canonicalFilePath(),
+                 QFileInfo(device.sim.linkPath()).canonicalFilePath());
+    }
 
+    void list_showsRecognisedDevices()
+    {
         const auto attached = std::make_shared<FixedPortLister>(QList<SerialPortDescription>{
             {QStringLiteral("ttyUSB0"), QString(), 1234}, // not a device of ours
             {QStringLiteral("ttyACM0"), QString(), AR_FPV_BOARD_TYPE_GT_GND},
@@ -148,7 +195,34 @@ private slots:
         const CommandRun list = runCommand({"list"}, attached);
         QCOMPARE(list.exitCode, 0);
         QCOMPARE(list.out, QStringLiteral("ttyACM0\t7535\tMerlow Gnd\nttyACM1\t4321\tMerlow FPV\n"));
-        QCOMPARE(runCommand({"list"}).exitCode, 3);
+    }
+
+    void noDevice_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::newRow("list") << QStringList{"list"};
+        QTest::newRow("list, JSON") << QStringList{"list", "--json"};
+        QTest::newRow("info, JSON") << QStringList{"info", "--json"};
+    }
+
+    // Said on standard error; with --json also as the one event on standard output.
+    void noDevice()
+    {
+        QFETCH(QStringList, arguments);
+        const CommandRun run = runCommand(arguments);
+        QCOMPARE(run.exitCode, 3);
+        QCOMPARE(run.err, QStringLiteral("no device found\n"));
+        bool parsed = false;
+        const QList<QJsonObject> events = run.events(&parsed);
+        QVERIFY(parsed);
+        if (!arguments.contains(QLatin1String("--json"))) {
+            QVERIFY(events.isEmpty());
+            return;
+        }
+        QCOMPARE(events.size(), 1);
+        QCOMPARE(string(events.first(), "event"), QStringLiteral("result"));
+        QCOMPARE(number(events.first(), "exitCode"), 3);
+        QCOMPARE(string(events.first(), "text"), QStringLiteral("no device found"));
     }
 
     void upgrade_data()
