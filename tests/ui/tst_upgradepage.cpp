@@ -828,8 +828,18 @@ private slots:
         QFETCH(QString, button);
         QFETCH(QString, noteAfter);
         QFETCH(int, choices);
+        // Fast, but the check waits for the device as long as the test needs
+        // however slowly the machine gets to the user's action.
+        struct PatientReturnClock : ScaledClock
+        {
+            PatientReturnClock() : ScaledClock(FastFactor) {}
+            int realMs(int programMs) const override
+            {
+                return programMs >= UpgradeChannel::ReconnectLimitMs ? AwayRebootMs : ScaledClock::realMs(programMs);
+            }
+        };
         connectAndChoose(AR_FPV_BOARD_TYPE_GT_SKY, TestBytes::pattern(1024), QuickRebootMs,
-                         std::make_shared<ScaledClock>(FastFactor));
+                         std::make_shared<PatientReturnClock>());
         DeviceSimulator &sim = f->device->sim;
         onSelfRestart(sim, [&sim] { sim.setRebootDelay(AwayRebootMs); });
         f->click("btnUpgrade");
