@@ -22,22 +22,23 @@ UsbVirtualSerial::UsbVirtualSerial(SharedPortLister ports)
     LOG_INFO << "m_startSerialRecv:" << m_port->isReceiving();
 
     // Passed on where they arise, on the port's thread; receivers elsewhere
-    // get them queued.
+    // get them queued. The signal goes first: what follows a reply (its
+    // progress event, say) is told before the reply wakes a waiting sequence.
     connect(m_port, &PortWorker::upgradeStatus, this, [this](ar_upgrade_status status) {
-        handOver([&](Replies *replies) { replies->statusReport(status); });
         emit sig_sendUpgradeProcess(status);
+        handOver([&](Replies *replies) { replies->statusReport(status); });
     }, Qt::DirectConnection);
     connect(m_port, &PortWorker::segmentLength, this, [this](int length) {
-        handOver([&](Replies *replies) { replies->segmentLength(length); });
         emit sig_SegLength(length);
+        handOver([&](Replies *replies) { replies->segmentLength(length); });
     }, Qt::DirectConnection);
     connect(m_port, &PortWorker::rebootConfirmed, this, [this] {
-        handOver([](Replies *replies) { replies->rebootConfirmed(); });
         emit sig_reboot();
+        handOver([](Replies *replies) { replies->rebootConfirmed(); });
     }, Qt::DirectConnection);
     connect(m_port, &PortWorker::fileVerdict, this, [this](int verdict) {
-        handOver([&](Replies *replies) { replies->fileVerdict(verdict); });
         emit sig_receiveDateInfo(verdict);
+        handOver([&](Replies *replies) { replies->fileVerdict(verdict); });
     }, Qt::DirectConnection);
     connect(m_port, &PortWorker::portClosed, this, [this] { m_sender.portClosed(); }, Qt::DirectConnection);
     connect(&m_thread, &QThread::finished, m_port, &QObject::deleteLater);

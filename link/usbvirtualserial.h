@@ -106,7 +106,7 @@ public:
     void releaseReplies(Replies *replies) override;
 
 signals:
-    // Emitted on the port's thread, after the receiver of the replies has
+    // Emitted on the port's thread, before the receiver of the replies has
     // them; the records travel by value.
     void sig_sendUpgradeProcess(ar_upgrade_status upgradestatus);
     void sig_SegLength(int length);

@@ -297,7 +297,6 @@ void UpgradePage::enterUpgPage(int usb_vid)
 
 void UpgradePage::keepIdentity(const DeviceIdentityInfo &identity)
 {
-    m_session->keepIdentity(identity);
     std::memcpy(m_firmware, identity.firmware.data(), sizeof m_firmware);
     std::memcpy(m_sn_num, identity.serial.data(), sizeof m_sn_num);
     std::memcpy(m_hw_ver, identity.hardware.data(), sizeof m_hw_ver);

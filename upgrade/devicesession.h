@@ -44,9 +44,9 @@ public:
     // Opens the device's port and asks it who it is, with `transmissions`
     // of the question. The identity is kept when it answers.
     Connection connectDevice(unsigned transmissions);
+    // The identity of the last answer, or of the restarted device when its
+    // check heard from it: files are judged against it.
     DeviceIdentityInfo identity() const;
-    // The restarted device runs other firmware now: later files are judged against it.
-    void keepIdentity(const DeviceIdentityInfo &identity);
 
     // The naming, type and version rules applied to the file for this device.
     FirmwareRules::FileJudgement judge(const QString &path) const;
@@ -76,6 +76,7 @@ signals:
     void idle();
 
 private:
+    void keepIdentity(const DeviceIdentityInfo &identity);
     UpgradeKind prepareUpgrade(const QString &path, int vendorId);
     UpgradeOutcome runUpgrade(const QString &path, UpgradeKind kind);
 

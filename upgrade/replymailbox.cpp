@@ -54,7 +54,7 @@ void ReplyMailbox::wake()
 void ReplyMailbox::acceptStatus(bool accept)
 {
     QMutexLocker lock(&m_statusMutex);
-    m_acceptsStatus.store(accept);
+    m_acceptsStatus = accept;
     if (accept)
         m_failureReported = false;
 }
@@ -89,7 +89,7 @@ void ReplyMailbox::statusReport(const ar_upgrade_status &status)
 {
     {
         QMutexLocker lock(&m_statusMutex);
-        if (!m_acceptsStatus.load()) {
+        if (!m_acceptsStatus) {
             LOG_INFO << "status report while no upgrade runs, ignored: status" << status.status << "percent"
                      << status.percent;
             return;

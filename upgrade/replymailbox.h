@@ -75,7 +75,7 @@ private:
     ar_upgrade_status m_status{};
     ar_upgrade_status m_failure{};
     bool m_failureReported = false;
-    std::atomic<bool> m_acceptsStatus{false};
+    bool m_acceptsStatus = false;
     std::atomic<int> m_segLength{DefaultSegmentLength};
     std::atomic<bool> m_rebootConfirmed{false};
     std::atomic<int> m_verdict{NoVerdict};
