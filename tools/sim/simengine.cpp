@@ -99,10 +99,12 @@ void SimEngine::handle(const ReceivedFrame &frame)
         }
         shape = current;
     }
+    // Told before the answer goes out: whoever acts on a frame acts before
+    // the program can hear the reply to it.
+    emit frameReceived(record);
     if (!reply.isEmpty())
         m_replies.schedule(ReplyShaping::pieces(reply, shape), shape.delayMs,
                            ReplyShaping::SplitGapMs);
-    emit frameReceived(record);
 }
 
 QByteArray SimEngine::replyTo(const ReceivedFrame &frame)
