@@ -54,6 +54,7 @@ int DeviceJob::exitCodeOf(const UpgradeOutcome &outcome)
     case Kind::NoReboot:
     case Kind::NotBack:
     case Kind::StatusTimeout:
+    case Kind::Disconnected:
     case Kind::Cancelled:
         return FlashExit::LinkFailed;
     }

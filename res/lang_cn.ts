@@ -114,10 +114,6 @@
 <context>
     <name>UpgradePage</name>
     <message>
-        <source>正在等待设备重启后验证固件</source>
-        <translation>正在等待设备重启后验证固件</translation>
-    </message>
-    <message>
         <source>常见问题</source>
         <translation>常见问题</translation>
     </message>
@@ -405,14 +401,6 @@
         <translation>设备报告的最大数据长度无效，无法升级，请重启设备后重新连接。</translation>
     </message>
     <message>
-        <source>正在等待设备重启，已等待%1秒</source>
-        <translation>正在等待设备重启，已等待%1秒</translation>
-    </message>
-    <message>
-        <source>正在等待设备的校验结果，已等待%1秒</source>
-        <translation>正在等待设备的校验结果，已等待%1秒</translation>
-    </message>
-    <message>
         <source>无法打开升级包，请检查升级固件是否正确！</source>
         <translation>无法打开升级包，请检查升级固件是否正确！</translation>
     </message>
@@ -443,6 +431,34 @@
     <message>
         <source>升级固件文件在升级中被修改，升级已中止，请重新选择固件后再次升级！</source>
         <translation>升级固件文件在升级中被修改，升级已中止，请重新选择固件后再次升级！</translation>
+    </message>
+    <message>
+        <source>the device was disconnected during its upgrade and did not come back, please restart the device to upgrade again.</source>
+        <translation>the device was disconnected during its upgrade and did not come back, please restart the device to upgrade again.</translation>
+    </message>
+    <message>
+        <source>设备在升级中断开连接，%1秒内没有重新连接。</source>
+        <translation>设备在升级中断开连接，%1秒内没有重新连接。</translation>
+    </message>
+    <message>
+        <source>正在等待设备重启，已等待%1秒（最长%2秒）</source>
+        <translation>正在等待设备重启，已等待%1秒（最长%2秒）</translation>
+    </message>
+    <message>
+        <source>正在等待设备的校验结果，已等待%1秒（最长%2秒）</source>
+        <translation>正在等待设备的校验结果，已等待%1秒（最长%2秒）</translation>
+    </message>
+    <message>
+        <source>设备升级状态已%1秒没有变化（最长%2秒）</source>
+        <translation>设备升级状态已%1秒没有变化（最长%2秒）</translation>
+    </message>
+    <message>
+        <source>设备已断开连接，正在等待设备重新连接，已等待%1秒（最长%2秒）</source>
+        <translation>设备已断开连接，正在等待设备重新连接，已等待%1秒（最长%2秒）</translation>
+    </message>
+    <message>
+        <source>正在等待设备重启后验证固件，已等待%1秒（最长%2秒）</source>
+        <translation>正在等待设备重启后验证固件，已等待%1秒（最长%2秒）</translation>
     </message>
 </context>
 </TS>

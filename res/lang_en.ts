@@ -114,10 +114,6 @@
 <context>
     <name>UpgradePage</name>
     <message>
-        <source>正在等待设备重启后验证固件</source>
-        <translation>waiting for the device to restart to verify its firmware</translation>
-    </message>
-    <message>
         <source>常见问题</source>
         <translation>FAQ</translation>
     </message>
@@ -405,14 +401,6 @@
         <translation>The device reported an invalid maximum data length, so it cannot be upgraded. Please restart the device and connect again.</translation>
     </message>
     <message>
-        <source>正在等待设备重启，已等待%1秒</source>
-        <translation>Waiting for the device to restart, %1 s so far</translation>
-    </message>
-    <message>
-        <source>正在等待设备的校验结果，已等待%1秒</source>
-        <translation>Waiting for the device&apos;s verdict, %1 s so far</translation>
-    </message>
-    <message>
         <source>无法打开升级包，请检查升级固件是否正确！</source>
         <translation>The upgrade package cannot be opened, please check whether the upgrade firmware is correct!</translation>
     </message>
@@ -443,6 +431,34 @@
     <message>
         <source>升级固件文件在升级中被修改，升级已中止，请重新选择固件后再次升级！</source>
         <translation>The upgrade firmware file was changed during the upgrade, so the upgrade was stopped. Please choose the firmware again and upgrade again!</translation>
+    </message>
+    <message>
+        <source>the device was disconnected during its upgrade and did not come back, please restart the device to upgrade again.</source>
+        <translation>the device was disconnected during its upgrade and did not come back, please restart the device to upgrade again.</translation>
+    </message>
+    <message>
+        <source>设备在升级中断开连接，等待%1秒后仍未重新连接。</source>
+        <translation>The device was disconnected during its upgrade and did not come back within %1 s.</translation>
+    </message>
+    <message>
+        <source>正在等待设备重启，已等待%1秒（最长%2秒）</source>
+        <translation>Waiting for the device to restart: %1 s so far (up to %2 s)</translation>
+    </message>
+    <message>
+        <source>正在等待设备的校验结果，已等待%1秒（最长%2秒）</source>
+        <translation>Waiting for the device&apos;s verdict: %1 s so far (up to %2 s)</translation>
+    </message>
+    <message>
+        <source>设备升级状态已%1秒没有更新（最长%2秒）</source>
+        <translation>The device&apos;s upgrade status has not changed for %1 s (up to %2 s)</translation>
+    </message>
+    <message>
+        <source>设备已断开连接，正在等待设备重新连接，已等待%1秒（最长%2秒）</source>
+        <translation>The device was disconnected, waiting for it to come back: %1 s so far (up to %2 s)</translation>
+    </message>
+    <message>
+        <source>正在等待设备重启后验证固件，已等待%1秒（最长%2秒）</source>
+        <translation>Waiting for the restarted device to verify its firmware: %1 s so far (up to %2 s)</translation>
     </message>
 </context>
 </TS>

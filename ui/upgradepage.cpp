@@ -110,8 +110,6 @@ void UpgradePage::connectSignals()
             Qt::QueuedConnection);
     connect(upgrades, &UpgradeProcess::sigUpgradeWaiting, this, &UpgradePage::onUpgradeWaiting,
             Qt::QueuedConnection);
-    connect(upgrades, &UpgradeProcess::restartCheckStarted, this, &UpgradePage::onRestartCheckStarted,
-            Qt::QueuedConnection);
     connect(upgrades, &UpgradeProcess::finished, this, &UpgradePage::showOutcome, Qt::QueuedConnection);
     connect(m_session, &DeviceSession::connected, this, &UpgradePage::onConnected, Qt::QueuedConnection);
     if (m_settingPage)

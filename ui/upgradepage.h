@@ -5,6 +5,7 @@
 #include "devicecommandsender.h"
 #include "devicesession.h"
 #include "restartcheck.h"
+#include "upgradewait.h"
 #include "upgradeclock.h"
 
 #include <QWidget>
@@ -86,9 +87,8 @@ public slots:
                                        const QString &upgradeFirmwareName);
     // How the upgrade ended, as the worker decided it.
     void showOutcome(const UpgradeOutcome &outcome);
-    void onUpgradeWaiting(const QString &status);
+    void onUpgradeWaiting(const UpgradeWait &wait);
     void onUpgradeNotStarted(const QString &message);
-    void onRestartCheckStarted();
     void onRestartChecked(const RestartCheck::Result &result);
     void handleDeviceDetected(quint16 vid);
     void handleTextFromSettingPage(const QString &text);

@@ -272,12 +272,6 @@ QString UpgradePage::successNote(const QString &addition) const
     return addition.isEmpty() ? finished : finished + QLatin1Char(' ') + addition;
 }
 
-void UpgradePage::onRestartCheckStarted()
-{
-    if (m_showsSuccess && !m_upgradeFlag)
-        ui->lbNote->setText(successNote(tr("正在等待设备重启后验证固件")));
-}
-
 void UpgradePage::onRestartChecked(const RestartCheck::Result &result)
 {
     if (!m_showsSuccess || m_upgradeFlag)
@@ -303,11 +297,16 @@ QString UpgradePage::upgradingNote() const
     return tr("升级中，请勿断电或重启！");
 }
 
-void UpgradePage::onUpgradeWaiting(const QString &status)
+// A wait is shown beside the note it belongs to: the upgrade's warning not to
+// unplug, or the success the restart check adds to.
+void UpgradePage::onUpgradeWaiting(const UpgradeWait &wait)
 {
-    if (m_endingSequence || !m_upgradeFlag)
+    if (m_endingSequence)
         return;
-    ui->lbNote->setText(status.isEmpty() ? upgradingNote() : status);
+    if (m_upgradeFlag)
+        ui->lbNote->setText(wait.isOver() ? upgradingNote() : upgradingNote() + QLatin1Char(' ') + wait.text());
+    else if (m_showsSuccess && wait.phase == UpgradeWait::Phase::RestartCheck)
+        ui->lbNote->setText(successNote(wait.text()));
 }
 
 // Nothing was sent: the page goes back to the file just chosen, ready for

@@ -8,6 +8,7 @@
 #include "waitreport.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 
 namespace {
 const char *const RebootFailureLog = QT_TRANSLATE_NOOP(
@@ -15,6 +16,14 @@ const char *const RebootFailureLog = QT_TRANSLATE_NOOP(
 const char *const ReconnectFailureLog = QT_TRANSLATE_NOOP(
     "UpgradeProcess", "The FPV device did not come back after its reboot, please restart the device to upgrade again.");
 } // namespace
+
+DeviceRestart::DeviceRestart(UpgradeChannel &channel, UpgradeReport &report)
+    : m_channel(channel)
+    , m_report(report)
+{
+}
+
+DeviceRestart::~DeviceRestart() = default;
 
 // Reopens the port and asks the device to reboot into `mode`, unless the
 // sequence has been ended meanwhile; false then.
@@ -27,11 +36,22 @@ bool DeviceRestart::requestReboot(const char *mode)
     return true;
 }
 
-// Each request is followed by a full pause: the device needs it to go away.
 bool DeviceRestart::rebootIntoUpgradeState(std::optional<UpgradeOutcome> *failure)
 {
+    m_wait = m_channel.waitReport(UpgradeWait::Phase::Restart, RestartLimitMs);
+    if (!rebootConfirmed(failure)) {
+        m_wait.reset();
+        return false;
+    }
+    m_channel.mailbox().clearRebootConfirmation();
+    m_channel.link().closeSerialPort();
+    return true;
+}
+
+// Each request is followed by a full pause: the device needs it to go away.
+bool DeviceRestart::rebootConfirmed(std::optional<UpgradeOutcome> *failure)
+{
     ReplyMailbox &mailbox = m_channel.mailbox();
-    const auto report = m_channel.waitReport(UpgradeChannel::WaitKind::DeviceRestart);
     if (!requestReboot("clean"))
         return false;
     mailbox.pause(UpgradeChannel::RebootPauseMs);
@@ -52,8 +72,6 @@ bool DeviceRestart::rebootIntoUpgradeState(std::optional<UpgradeOutcome> *failur
             return false;
         }
     }
-    mailbox.clearRebootConfirmation();
-    m_channel.link().closeSerialPort();
     return true;
 }
 
@@ -61,7 +79,10 @@ bool DeviceRestart::reconnectAfterReboot(std::optional<UpgradeOutcome> *failure)
 {
     LOG_INFO << "fpv reboot, waiting for fpv reconnection...";
     m_report.logText(QCoreApplication::translate("UpgradeProcess", "waiting for reconnection..."));
-    if (!m_channel.waitSerialResponse()) {
+    const bool back = m_channel.waitForPort(
+        QDeadlineTimer(m_channel.mailbox().clock().realMs(UpgradeChannel::ReconnectLimitMs)));
+    m_wait.reset();
+    if (!back) {
         if (m_channel.mailbox().running()) {
             LOG_CRITICAL << ReconnectFailureLog;
             m_report.logText(QCoreApplication::translate("UpgradeProcess", ReconnectFailureLog));

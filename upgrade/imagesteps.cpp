@@ -6,8 +6,10 @@
 #include "replymailbox.h"
 #include "upgradechannel.h"
 #include "upgradereport.h"
+#include "waitreport.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 
 namespace {
 const char *const OpenFailureLog = QT_TRANSLATE_NOOP(
@@ -16,6 +18,9 @@ const char *const TransferFailureLog = QT_TRANSLATE_NOOP(
     "UpgradeProcess", "upgrade image transfer failed, please restart the device to upgrade again.");
 const char *const SegmentLengthFailureLog = QT_TRANSLATE_NOOP(
     "UpgradeProcess", "the device reported no usable maximum segment length, please restart the device and connect again.");
+const char DisconnectedLog[] = "the device was disconnected during its upgrade: waiting for it to come back.";
+const char *const NotReconnectedLog = QT_TRANSLATE_NOOP(
+    "UpgradeProcess", "the device was disconnected during its upgrade and did not come back, please restart the device to upgrade again.");
 const char FileChangedLog[] =
     "the upgrade file changed during the upgrade: the upgrade is stopped and nothing more is sent.";
 constexpr int LastTransferPercent = 99; // 100 only once the device has taken the file
@@ -204,6 +209,10 @@ void ImageSteps::endFile()
 // The status phase of a single image: the device's own upgrade, to its end.
 void ImageSteps::followStatus(const ar_upgrade_status &status)
 {
+    if (!m_channel.link().SerialPortIsOpen()) {
+        awaitReturn(); // the next step asks the device again
+        return;
+    }
     bool needReboot = false;
     const std::optional<UpgradeOutcome> failure = m_status.evaluateStatus(status, &needReboot);
     if (failure) {
@@ -224,6 +233,27 @@ void ImageSteps::followStatus(const ar_upgrade_status &status)
     m_mailbox.pause(StatusPauseMs);
     LOG_INFO << "request upgrade status";
     m_channel.commandUpgSendRecv(AR_CMD_UPGRADE_STATUS);
+}
+
+// The port went while the device upgrades itself: a device plugged in again
+// in time is followed on; otherwise the failure says it went.
+void ImageSteps::awaitReturn()
+{
+    LOG_WARNING << DisconnectedLog;
+    m_report.logText(QString::fromLatin1(DisconnectedLog));
+    const auto wait = m_channel.waitReport(UpgradeWait::Phase::Disconnected, DisconnectLimitMs);
+    if (m_channel.waitForPort(QDeadlineTimer(m_mailbox.clock().realMs(DisconnectLimitMs)))) {
+        LOG_INFO << "the device is back: following its upgrade again";
+        m_report.logText(QStringLiteral("the device is back."));
+        m_status.restartClock();
+        return;
+    }
+    if (!m_mailbox.running())
+        return;
+    const QString hint = QCoreApplication::translate("UpgradeProcess", "设备在升级中断开连接，等待%1秒后仍未重新连接。")
+                             .arg(DisconnectLimitMs / 1000)
+                         + QLatin1Char(' ') + QCoreApplication::translate("UpgradeProcess", "升级超时，请重启设备再次升级。");
+    endWithFailure(UpgradeOutcome::Kind::Disconnected, NotReconnectedLog, hint);
 }
 
 // A package's device status is not followed: after its last part the device

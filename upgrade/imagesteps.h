@@ -26,6 +26,8 @@ public:
     static constexpr int StepPauseMs = 10;
     static constexpr int StatusPauseMs = 500;
     static constexpr int MaxResends = 5;
+    // How long a device whose port went in its upgrade is waited for.
+    static constexpr int DisconnectLimitMs = StatusEvaluation::STATUS_TIMEOUT * 1000;
 
     ImageSteps(UpgradeChannel &channel, UpgradeReport &report, ImagePlan plan, PinnedImage image);
 
@@ -50,6 +52,7 @@ private:
     void sendNextSegment(int segLength);
     void endFile();
     void followStatus(const ar_upgrade_status &status);
+    void awaitReturn();
     void finishPart();
 
     void setStep(int step);

@@ -4,17 +4,12 @@
 #include "identityquery.h"
 #include "logging.h"
 #include "replymailbox.h"
-#include "upgradechannel.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 
 namespace {
-// The device is given the reboot's pause to go away, then asked until it
-// answers, within the reconnection limit (program time). One transmission
-// per question: the check repeats the question itself.
-constexpr int RestartPauseMs = UpgradeChannel::RebootPauseMs;
-constexpr int ReturnLimitMs = UpgradeChannel::ReconnectLimitMs;
+// One transmission per question: the check repeats the question itself.
 constexpr int RetryMs = UpgradeChannel::PortRetryMs;
 constexpr unsigned QueryTransmissions = 1;
 
@@ -33,8 +28,8 @@ RestartCheck::Result RestartCheck::run(const QString &fileName)
     // The port of the device that went away is let go: the device returns on a new one.
     m_link.stopSerialRecv();
     m_link.closeSerialPort();
-    m_mailbox.pause(RestartPauseMs);
-    const QDeadlineTimer deadline(clock.realMs(ReturnLimitMs));
+    m_mailbox.pause(PauseMs);
+    const QDeadlineTimer deadline(clock.realMs(LimitMs - PauseMs));
     while (m_mailbox.running()) {
         if (IdentityQuery::ask(m_link, clock, QueryTransmissions, &result.identity, nullptr, m_mailbox.proceed())
             == IdentityQuery::Answer::Identified) {

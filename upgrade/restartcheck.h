@@ -2,6 +2,7 @@
 #define RESTARTCHECK_H
 
 #include "deviceidentitystore.h"
+#include "upgradechannel.h"
 
 #include <QMetaType>
 #include <QString>
@@ -24,6 +25,11 @@ public:
         QString fileName;            // whose announced version was looked for
         DeviceIdentityInfo identity; // as the restarted device reported it
     };
+
+    // The device is given the reboot's pause to go away, then asked until it
+    // answers, within the reconnection limit (program time).
+    static constexpr int PauseMs = UpgradeChannel::RebootPauseMs;
+    static constexpr int LimitMs = PauseMs + UpgradeChannel::ReconnectLimitMs;
 
     RestartCheck(DeviceLink &link, ReplyMailbox &mailbox) : m_link(link), m_mailbox(mailbox) {}
 

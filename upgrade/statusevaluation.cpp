@@ -144,8 +144,10 @@ std::optional<UpgradeOutcome> StatusEvaluation::evaluateStatus(const ar_upgrade_
         m_lastStatusTime = now;
     }
 
+    const qint64 elapsed = m_lastStatusTime.isValid() ? m_lastStatusTime.secsTo(now) : 0;
+    const bool ends = stat == STAT_DONE || stat < 0 || percent == -1 || elapsed >= STATUS_TIMEOUT;
+    tellStandingStill(ends ? 0 : elapsed);
     if (stat != STAT_DONE) {
-        const qint64 elapsed = m_lastStatusTime.isValid() ? m_lastStatusTime.secsTo(now) : 0;
         if (elapsed >= STATUS_TIMEOUT) {
             TAVIO_LOG_PREFIXED(qCritical().noquote())
                 << QStringLiteral("status stagnation timeout: current status [%1] duration %2 seconds")
@@ -177,4 +179,20 @@ std::optional<UpgradeOutcome> StatusEvaluation::evaluateStatus(const ar_upgrade_
         return reportFailure(stat, percent);
     }
     return std::nullopt;
+}
+
+void StatusEvaluation::restartClock()
+{
+    m_lastStatusTime = m_clock.now();
+}
+
+void StatusEvaluation::tellStandingStill(qint64 seconds)
+{
+    if (seconds < StandingStillShownAfter)
+        seconds = 0;
+    if (seconds == m_toldStill)
+        return;
+    m_toldStill = seconds;
+    m_report.waiting(seconds == 0 ? UpgradeWait()
+                                  : UpgradeWait{UpgradeWait::Phase::Status, seconds, STATUS_TIMEOUT});
 }

@@ -7,8 +7,6 @@
 #include "upgradereport.h"
 #include "waitreport.h"
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QFile>
 
 UpgradeChannel::UpgradeChannel(DeviceLink &link, ReplyMailbox &mailbox, UpgradeReport &report)
@@ -86,10 +84,8 @@ void UpgradeChannel::reopenSerialPort()
         LOG_INFO << "reopenSerialPort";
 }
 
-bool UpgradeChannel::waitSerialResponse()
+bool UpgradeChannel::waitForPort(const QDeadlineTimer &limit)
 {
-    const auto report = waitReport(WaitKind::DeviceRestart);
-    QDeadlineTimer limit(m_mailbox.clock().realMs(ReconnectLimitMs));
     bool opened = false;
     while (m_mailbox.running() && !limit.hasExpired()) {
         if (m_link.openDevicePort(false) == DeviceLink::PortOpening::Opened) {
@@ -113,7 +109,7 @@ bool UpgradeChannel::waitSerialResponse()
 
 int UpgradeChannel::waitReceiveDateResponse()
 {
-    const auto report = waitReport(WaitKind::DeviceVerdict);
+    const auto report = waitReport(UpgradeWait::Phase::Verdict, VerdictPolls * VerdictPollMs);
     const bool arrived = m_mailbox.waitFor([this] { return m_mailbox.verdict() != ReplyMailbox::NoVerdict; },
                                            VerdictPolls * VerdictPollMs);
     if (!arrived)
@@ -122,20 +118,25 @@ int UpgradeChannel::waitReceiveDateResponse()
     return m_mailbox.verdict();
 }
 
-void UpgradeChannel::reportWaiting(WaitKind kind, qint64 seconds)
+// The log view gets a line when a wait starts and then every few seconds.
+void UpgradeChannel::reportWaiting(const UpgradeWait &wait, qint64 *loggedPeriod)
 {
-    if (kind == WaitKind::DeviceRestart) {
-        m_report.logText(QStringLiteral("waiting for the device to restart... %1 s").arg(seconds));
-        m_report.waiting(QCoreApplication::translate("UpgradeProcess", "正在等待设备重启，已等待%1秒").arg(seconds));
-    } else {
-        m_report.logText(QStringLiteral("waiting for the device's verdict... %1 s").arg(seconds));
-        m_report.waiting(QCoreApplication::translate("UpgradeProcess", "正在等待设备的校验结果，已等待%1秒").arg(seconds));
+    const qint64 period = wait.seconds / WaitLogEverySeconds;
+    if (period != *loggedPeriod) {
+        *loggedPeriod = period;
+        m_report.logText(QStringLiteral("waiting (%1)... %2 s of up to %3 s")
+                             .arg(wait.name()).arg(wait.seconds).arg(wait.limitSeconds));
     }
+    m_report.waiting(wait);
 }
 
-std::unique_ptr<WaitReport> UpgradeChannel::waitReport(WaitKind kind)
+std::unique_ptr<WaitReport> UpgradeChannel::waitReport(UpgradeWait::Phase phase, int limitMs)
 {
+    auto loggedPeriod = std::make_shared<qint64>(-1);
     return std::make_unique<WaitReport>(
-        m_mailbox.clock(), WaitReportIntervalMs, [this, kind](qint64 seconds) { reportWaiting(kind, seconds); },
-        [this] { m_report.waiting(QString()); });
+        m_mailbox.clock(), WaitTickMs,
+        [this, phase, limitMs, loggedPeriod](qint64 seconds) {
+            reportWaiting({phase, seconds, limitMs / 1000}, loggedPeriod.get());
+        },
+        [this] { m_report.waiting(UpgradeWait()); });
 }

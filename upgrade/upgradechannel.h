@@ -2,8 +2,10 @@
 #define UPGRADECHANNEL_H
 
 #include "devicelink.h"
+#include "upgradewait.h"
 
 #include <QByteArray>
+#include <QDeadlineTimer>
 #include <memory>
 
 class QFile;
@@ -28,13 +30,11 @@ public:
     static constexpr int PortSettleMs = 5000;
     static constexpr int RebootPauseMs = 5000; // the device needs it to go away after a reboot request
     static constexpr int ReconnectLimitMs = 300000; // as long as the reboot loop waits for its notice
-    static constexpr int WaitReportIntervalMs = 5000; // a long wait is told at least this often
+    static constexpr int WaitTickMs = 1000;  // the seconds of a wait are told as they pass
+    static constexpr int WaitLogEverySeconds = 5; // and written to the log view this often
     // What commandSendWithFileRecv() returns when the file ended early
     // (nothing of the short read is sent).
     static constexpr int FileChanged = -2;
-
-    // What a sequence waits for, as the user is told.
-    enum class WaitKind { DeviceRestart, DeviceVerdict };
 
     UpgradeChannel(DeviceLink &link, ReplyMailbox &mailbox, UpgradeReport &report);
 
@@ -54,15 +54,17 @@ public:
     // Opens any recognised device's port again; the port may be left from
     // before the device last restarted.
     void reopenSerialPort();
-    // Waits for the rebooted device's port and lets it settle: true when it is open.
-    bool waitSerialResponse();
+    // Waits for the device's port until `limit` and lets it settle: true
+    // when it is open.
+    bool waitForPort(const QDeadlineTimer &limit);
     // The verdict on the end of file (ReplyMailbox::NoVerdict: none in time).
     int waitReceiveDateResponse();
-    // Tells the user what the sequence waits for until the result goes.
-    std::unique_ptr<WaitReport> waitReport(WaitKind kind);
+    // Tells the user of a wait in `phase` that lasts at most `limitMs`, every
+    // second, until the result goes.
+    std::unique_ptr<WaitReport> waitReport(UpgradeWait::Phase phase, int limitMs);
 
 private:
-    void reportWaiting(WaitKind kind, qint64 seconds);
+    void reportWaiting(const UpgradeWait &wait, qint64 *loggedPeriod);
 
     DeviceLink &m_link;
     ReplyMailbox &m_mailbox;

@@ -20,6 +20,7 @@ struct UpgradeOutcome
         NoReboot,      // the device never confirmed the reboot into its upgrade state
         NotBack,       // the device did not come back after that reboot
         StatusTimeout, // the device's status stood still too long
+        Disconnected,  // the device's port went in its upgrade and did not come back in time
         AbnormalEnd,   // the device reported an abnormal end
         DeviceError,   // the device reported a numbered failure (`code`)
         Cancelled,     // ended by the user

@@ -7,6 +7,7 @@
 #include "logging.h"
 #include "packagesequence.h"
 #include "restartcheck.h"
+#include "waitreport.h"
 
 #include <QCoreApplication>
 
@@ -20,6 +21,7 @@ UpgradeProcess::UpgradeProcess(DeviceLink *link, std::shared_ptr<const UpgradeCl
                    [this] { m_link.closeSerialPort(); }})
 {
     qRegisterMetaType<UpgradeOutcome>();
+    qRegisterMetaType<UpgradeWait>();
 }
 
 UpgradeProcess::~UpgradeProcess() = default;
@@ -88,7 +90,10 @@ void UpgradeProcess::checkRestart(const QString &path, UpgradeOutcome *outcome)
     if (!m_checksRestart.load() || !m_lifecycle.resume())
         return;
     emit restartCheckStarted();
-    outcome->check = RestartCheck(m_link, m_mailbox).run(ImagePlan::fileNameOf(path));
+    {
+        const auto wait = m_channel.waitReport(UpgradeWait::Phase::RestartCheck, RestartCheck::LimitMs);
+        outcome->check = RestartCheck(m_link, m_mailbox).run(ImagePlan::fileNameOf(path));
+    }
     resetUpgradeParameters(1);
 }
 

@@ -71,9 +71,10 @@ public slots:
 signals:
     void sigUpgProg(int value);
     void logMessage(const QString &message);
-    // What the sequence is waiting for, with the seconds waited (translated);
-    // an empty text when that wait is over.
-    void sigUpgradeWaiting(const QString &status);
+    // What the sequence is waiting for, every second while it waits; a
+    // wait that is over when it ends. Emitted on the sequence's thread or
+    // the wait's own.
+    void sigUpgradeWaiting(const UpgradeWait &wait);
     // The step machine moved to `step` (-1: idle); emitted on the sequence's thread.
     void stepChanged(int step);
     // `sent` of the `total` bytes of the file or part in transfer have been
@@ -101,7 +102,7 @@ private:
     // What a sequence tells the user: passed on as signals.
     void progress(int percent) override { emit sigUpgProg(percent); }
     void logText(const QString &text) override { emit logMessage(text); }
-    void waiting(const QString &status) override { emit sigUpgradeWaiting(status); }
+    void waiting(const UpgradeWait &wait) override { emit sigUpgradeWaiting(wait); }
     void enteredStep(int step) override;
     void bytesSent(qint64 sent, qint64 total) override { emit fileBytesSent(sent, total); }
 

@@ -1,6 +1,8 @@
 #ifndef UPGRADEREPORT_H
 #define UPGRADEREPORT_H
 
+#include "upgradewait.h"
+
 #include <QString>
 #include <QtGlobal>
 
@@ -13,8 +15,9 @@ public:
     virtual void progress(int percent) = 0;
     // A line of the settings page's log view.
     virtual void logText(const QString &text) = 0;
-    // What the sequence is waiting for (translated); empty when that wait is over.
-    virtual void waiting(const QString &status) = 0;
+    // What the sequence is waiting for, told every second; a wait whose
+    // phase is None when it is over.
+    virtual void waiting(const UpgradeWait &wait) = 0;
     // The step machine moved to `step` (-1: idle).
     virtual void enteredStep(int step) = 0;
     // `sent` of the `total` bytes of the file or part in transfer were acknowledged.

@@ -20,11 +20,12 @@ inline const QString NotBack = QStringLiteral("FPV设备重启后未能重新连
 inline const QString UnknownError = QStringLiteral("升级错误：未知错误！请重启设备再次升级！");
 inline const QString FlashError = QStringLiteral("升级错误：Flash错误，请重启设备再次升级！");
 inline const QString Abnormal = QStringLiteral("异常终止，请重启设备再次升级。");
+inline const QString Disconnected = QStringLiteral("设备在升级中断开连接，等待120秒后仍未重新连接。 升级超时，请重启设备再次升级。");
 inline const QString FileChanged = QStringLiteral("升级固件文件在升级中被修改，升级已中止，请重新选择固件后再次升级！");
 
 // Each fault the simulated device can show; Faults::all() names them.
 enum class Fault {
-    NeverBack, OtherVendor, VanishAtAnnouncement, VanishInTransfer, VanishAtFileEnd, VanishInStatus,
+    NeverBack, OtherVendor, VanishAtAnnouncement, VanishInTransfer, VanishAtFileEnd, VanishInStatus, UnpluggedInStatus,
     Duplicates, Late, OtherSeq, BadLength, Refusal, DeviceError, AbnormalEnd, StuckAtOnePercent,
     UnknownStatusCode, Healthy, Slow,
 };
@@ -43,6 +44,8 @@ inline QString viewLineFor(const QString &hint)
     static const QHash<QString, QString> lines = {
         {TransferFailed, QStringLiteral("upgrade image transfer failed, please restart the device to upgrade again.")},
         {Timeout, QStringLiteral("upgrade timeout, please restart the device to upgrade again.")},
+        {Disconnected, QStringLiteral("the device was disconnected during its upgrade and did not come back, please "
+                                      "restart the device to upgrade again.")},
         {NotBack, QStringLiteral("The FPV device did not come back after its reboot, please restart the device to upgrade again.")},
         {UnknownError, QStringLiteral("upgrade error: unknown error!")},
         {FlashError, QStringLiteral("upgrade error: flash error!")},
@@ -60,7 +63,8 @@ inline const QList<FaultRow> &all()
         {Fault::VanishAtAnnouncement, "vanish 115", TransferFailed, 1},
         {Fault::VanishInTransfer, "vanish 116", TransferFailed, 1},
         {Fault::VanishAtFileEnd, "vanish 117", TransferFailed, 1},
-        {Fault::VanishInStatus, "vanish 118", Timeout, 1},
+        {Fault::VanishInStatus, "vanish 118", Disconnected, 1},
+        {Fault::UnpluggedInStatus, "unplugged in 118, plugged in again", Success, 1},
         {Fault::Duplicates, "duplicates", Success, 0},
         {Fault::Late, "late", Success, 0},
         // Unacknowledged data frames keep their sequence number, so the device
@@ -88,18 +92,23 @@ inline const FaultRow &row(Fault fault)
 }
 
 // The device goes when the `command` request arrives: nothing more is
-// answered (that frame's own answer may still go out, except at the end of file).
-inline void vanishAt(quint32 command, DeviceSimulator *sim)
+// answered (that frame's own answer may still go out, except at the end of
+// file), unless it `comesBack` on a new port at once, as one plugged in again.
+inline void vanishAt(quint32 command, DeviceSimulator *sim, bool comesBack = false)
 {
     if (command == AR_CMD_SENDFILE_END)
         sim->setSilent(true, AR_CMD_SENDFILE_END);
     const int occurrence = command == AR_CMD_SENDFILE_DATA || command == AR_CMD_UPGRADE_STATUS ? 3 : 1;
     auto seen = std::make_shared<int>(0);
-    QObject::connect(sim, &DeviceSimulator::frameReceived, sim, [sim, command, occurrence, seen](const SimFrameRecord &frame) {
+    QObject::connect(sim, &DeviceSimulator::frameReceived, sim, [=](const SimFrameRecord &frame) {
         if (frame.command != command || ++*seen != occurrence)
             return;
-        sim->setSilent(true);
-        QMetaObject::invokeMethod(qApp, [sim] { sim->vanish(); }, Qt::QueuedConnection);
+        sim->setSilent(!comesBack);
+        QMetaObject::invokeMethod(qApp, [sim, comesBack] {
+            sim->vanish();
+            if (comesBack)
+                sim->reappear();
+        }, Qt::QueuedConnection);
     }, Qt::DirectConnection);
 }
 
@@ -120,6 +129,7 @@ inline void inject(Fault fault, DeviceSimulator *sim, int clockFactor)
     case Fault::VanishInTransfer: return vanishAt(AR_CMD_SENDFILE_DATA, sim);
     case Fault::VanishAtFileEnd: return vanishAt(AR_CMD_SENDFILE_END, sim);
     case Fault::VanishInStatus: return vanishAt(AR_CMD_UPGRADE_STATUS, sim);
+    case Fault::UnpluggedInStatus: return vanishAt(AR_CMD_UPGRADE_STATUS, sim, true);
     case Fault::Duplicates: return sim->setDuplicateReplies(true);
     case Fault::Late: return sim->setReplyDelay(ackWaitMs * 3 / 2);
     case Fault::Slow: return sim->setReplyDelay(ackWaitMs / 2);

@@ -21,6 +21,8 @@ enum class MemoryDeviceFailure {
     NeverReboots,   // the reboot request is acknowledged, the notice never comes
     NotBack,        // after its reboot the device's port never returns
     PortLost,       // the port goes after `afterFrames` data frames
+    Unplugged,      // the port goes at the `afterFrames`-th status request and never returns
+    Replugged,      // as Unplugged, but the port returns at once
     FailureReport,  // a failure status (`statuses` first) comes on its own after `afterFrames` data frames
 };
 
@@ -77,7 +79,7 @@ public:
     PortOpening openDevicePort(bool, PortAccess * = nullptr) override
     {
         QMutexLocker lock(&m_mutex);
-        if (m_rebooted && m_script.failure == Failure::NotBack)
+        if ((m_rebooted && m_script.failure == Failure::NotBack) || (m_unplugged && m_script.failure == Failure::Unplugged))
             return PortOpening::NoPort;
         m_open = true;
         return PortOpening::Opened;
@@ -139,6 +141,12 @@ private:
             }
             m_fileData += payload;
         }
+        const bool unplugs = m_script.failure == Failure::Unplugged || m_script.failure == Failure::Replugged;
+        if (unplugs && command == AR_CMD_UPGRADE_STATUS && ++m_statusRequests == m_script.afterFrames) {
+            m_open = false;
+            m_unplugged = true;
+            return false;
+        }
         const bool unanswered = m_script.failure == Failure::NoAnswer || m_script.failure == Failure::WrongSequence;
         return !(unanswered && command == m_script.command);
     }
@@ -184,6 +192,8 @@ private:
     QByteArray m_fileData;
     bool m_open = false;
     bool m_rebooted = false;
+    bool m_unplugged = false;
+    int m_statusRequests = 0;
     int m_target = 0;
     int m_dataFrames = 0;
     int m_verdictsGiven = 0;

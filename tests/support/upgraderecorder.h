@@ -22,7 +22,7 @@ public:
 
     QList<int> progress() const { QMutexLocker lock(&m_mutex); return m_progress; }
     QStringList view() const { QMutexLocker lock(&m_mutex); return m_view; }
-    QStringList waiting() const { QMutexLocker lock(&m_mutex); return m_waiting; }
+    QList<UpgradeWait> waiting() const { QMutexLocker lock(&m_mutex); return m_waiting; }
     QList<UpgradeOutcome> outcomes() const { QMutexLocker lock(&m_mutex); return m_outcomes; }
     // The hints of the failures after something was sent, and of those before.
     QStringList hints() const { return hintsOf([](const UpgradeOutcome &o) { return !o.nothingSent(); }); }
@@ -51,7 +51,8 @@ private:
     QObject m_context; // the connections end with the recorder
     mutable QMutex m_mutex;
     QList<int> m_progress;
-    QStringList m_view, m_waiting;
+    QStringList m_view;
+    QList<UpgradeWait> m_waiting;
     QList<UpgradeOutcome> m_outcomes;
 };
 
@@ -60,7 +61,7 @@ struct ReportedLines : UpgradeReport
 {
     void progress(int) override {}
     void logText(const QString &text) override { view.append(text); }
-    void waiting(const QString &) override {}
+    void waiting(const UpgradeWait &) override {}
     void enteredStep(int) override {}
     void bytesSent(qint64, qint64) override {}
     QStringList view;

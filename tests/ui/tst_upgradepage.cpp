@@ -39,7 +39,6 @@ private:
     QEvent::Type m_type;
     int *m_count;
 };
-const QString WaitingStatus = QStringLiteral("正在等待设备重启……已等待35秒");
 
 DeviceIdentity identityOf(quint16 vid, int cpuTemp = DeviceIdentity().cpuTemp)
 {
@@ -383,14 +382,14 @@ private slots:
         onSelfRestart(sim, [&sim] { sim.setRebootDelay(AwayRebootMs); });
         f->click("btnUpgrade");
         const QString waiting = Finished + QStringLiteral(" 正在等待设备重启后验证固件");
-        QTRY_COMPARE_WITH_TIMEOUT(f->text("lbNote"), waiting, UpgradeTimeoutMs);
+        QTRY_VERIFY_WITH_TIMEOUT(f->text("lbNote").startsWith(waiting), UpgradeTimeoutMs);
         ar_upgrade_status flashError{};
         flashError.status = UPGRATE_ERR_FLASH_ERR;
         f->device->link->receiveBytes(ProtocolFrame::encode(AR_CMD_UPGRADE_STATUS, AR_MSGTYPE_ACK, 0, 0,
                                                             ProtocolFrame::recordBytes(flashError)));
         QCoreApplication::processEvents();
         VERIFY_BOXES(f->boxes);
-        QCOMPARE(f->text("lbNote"), waiting);
+        QVERIFY(f->text("lbNote").startsWith(waiting));
         QVERIFY(f->page->worker()->isSequenceRunning()); // still checking the restart
     }
 
@@ -451,12 +450,19 @@ private slots:
                                                       << false << true;
         QTest::newRow("failure: the failure note") << QStringList{"failure " + timeout} << true
                                                    << "升级失败，请检查文件重新导入" << 0 << true << true << true;
-        const QString wait = QStringLiteral("wait ") + WaitingStatus;
-        QTest::newRow("a wait is shown") << QStringList{wait} << true << WaitingStatus << 0 << true << false << true;
-        QTest::newRow("its end brings the upgrading note back") << QStringList{wait, "wait "} << true << Upgrading << 0
-                                                                << true << false << true;
-        QTest::newRow("a wait is ignored without an upgrade") << QStringList{wait} << false << QString() << 0 << false
-                                                              << false << true;
+        // "wait PHASE SECONDS": a restart wait or the restart check's; "wait": the wait is over.
+        const QString waiting = Upgrading + QStringLiteral(" 正在等待设备重启，已等待35秒（最长1235秒）");
+        const QString checking = Finished + QStringLiteral(" 正在等待设备重启后验证固件，已等待12秒（最长305秒）");
+        QTest::newRow("a wait beside the upgrading note") << QStringList{"wait restart 35"} << true << waiting << 0
+                                                          << true << false << true;
+        QTest::newRow("its end leaves the upgrading note") << QStringList{"wait restart 35", "wait"} << true
+                                                           << Upgrading << 0 << true << false << true;
+        QTest::newRow("a wait is ignored without an upgrade") << QStringList{"wait restart 35"} << false << QString()
+                                                              << 0 << false << false << true;
+        QTest::newRow("the restart check beside the success") << QStringList{"success", "wait check 12"} << true
+                                                              << checking << 100 << false << true << false;
+        QTest::newRow("the check's end leaves it") << QStringList{"success", "wait check 12", "wait"} << true
+                                                   << checking << 100 << false << true << false;
     }
 
     void workerReports_showOnThePage()
@@ -484,7 +490,12 @@ private slots:
                 emit page->worker()->upgradeSucceeded();
                 QCoreApplication::sendPostedEvents(page, QEvent::MetaCall); // it arrives queued
             } else if (kind == QLatin1String("wait")) {
-                emit page->worker()->sigUpgradeWaiting(text);
+                const QStringList wait = text.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+                const UpgradeWait::Phase phase = wait.value(0) == QLatin1String("check") ? UpgradeWait::Phase::RestartCheck
+                                                                                       : UpgradeWait::Phase::Restart;
+                emit page->worker()->sigUpgradeWaiting(wait.isEmpty() ? UpgradeWait()
+                                                                      : UpgradeWait{phase, wait.value(1).toInt(),
+                                                                                    phase == UpgradeWait::Phase::Restart ? 1235 : 305});
                 QCoreApplication::sendPostedEvents(page, QEvent::MetaCall); // it arrives queued
             } else {
                 if (kind == QLatin1String("hint"))
@@ -586,7 +597,8 @@ private slots:
         } failures[] = {{"file changed", Kind::FileChanged, 4},   {"transfer failed", Kind::TransferFailed, 5},
                         {"device refused", Kind::DeviceRefused, 4}, {"no reboot", Kind::NoReboot, 5},
                         {"not back", Kind::NotBack, 5},            {"status timeout", Kind::StatusTimeout, 5},
-                        {"abnormal end", Kind::AbnormalEnd, 4},    {"device error", Kind::DeviceError, 4}};
+                        {"abnormal end", Kind::AbnormalEnd, 4},    {"device error", Kind::DeviceError, 4},
+                        {"disconnected", Kind::Disconnected, 5}};
         for (const auto &failure : failures) {
             const QString hint = QStringLiteral("hint of ") + QLatin1String(failure.name);
             QTest::newRow(failure.name) << UpgradeOutcome::of(failure.kind, hint, -5) << hint << hint
@@ -715,7 +727,7 @@ private slots:
             QCOMPARE(f->text("lbNote"), told);
         if (!end) {
             const QString note = f->text("lbNote");
-            QVERIFY2(note == Upgrading || note.startsWith(QStringLiteral("正在等待")), qPrintable(note));
+            QVERIFY2(note.startsWith(Upgrading), qPrintable(note));
             QVERIFY(f->page->worker()->isSequenceRunning());
             QVERIFY(f->page->worker()->beRun());
         } else if (!upgradingAfter) {
@@ -843,8 +855,8 @@ private slots:
         DeviceSimulator &sim = f->device->sim;
         onSelfRestart(sim, [&sim] { sim.setRebootDelay(AwayRebootMs); });
         f->click("btnUpgrade");
-        QTRY_COMPARE_WITH_TIMEOUT(f->text("lbNote"), Finished + QStringLiteral(" 正在等待设备重启后验证固件"),
-                                  UpgradeTimeoutMs);
+        QTRY_VERIFY_WITH_TIMEOUT(f->text("lbNote").startsWith(Finished + QStringLiteral(" 正在等待设备重启后验证固件")),
+                                 UpgradeTimeoutMs);
         QTRY_VERIFY(!sim.isPresent()); // restarting, for long
         f->chooseFile(QString());
         if (button.isEmpty()) {

@@ -1,4 +1,5 @@
 #include "devicerestart.h"
+#include "faultinjection.h"
 #include "imagesteps.h"
 #include "logcapture.h"
 #include "memorydevicelink.h"
@@ -125,6 +126,15 @@ private slots:
                                                    << 0 << 1;
         QTest::newRow("status standing still") << withStatuses({progress}) << 3000 << int(Kind::StatusTimeout)
                                                << QStringLiteral("升级超时，请重启设备再次升级。") << 1 << 1;
+        const ar_upgrade_status progressed{60, STAT_IN_PROGRESS, {}};
+        Script replugged = script(Failure::Replugged, 0, 2);
+        replugged.statuses = {progress, progress, progressed, done};
+        QTest::newRow("unplugged in the device's upgrade, plugged in again") << replugged << 3000
+                                                                             << int(Kind::Succeeded) << QString() << 1 << 1;
+        Script unplugged = replugged;
+        unplugged.failure = Failure::Unplugged;
+        QTest::newRow("unplugged in the device's upgrade") << unplugged << 3000
+                                                           << int(Kind::Disconnected) << Faults::Disconnected << 1 << 1;
         QTest::newRow("abnormal end") << withStatuses({progress, {-1, STAT_IN_PROGRESS, {}}}) << 3000
                                       << int(Kind::AbnormalEnd) << QStringLiteral("异常终止，请重启设备再次升级。") << 1 << 1;
         QTest::newRow("numbered failure") << withStatuses({progress, {0, UPGRATE_ERR_BOARD_TYPE, {}}}) << 3000
@@ -164,7 +174,21 @@ private slots:
         if (outcome.succeeded())
             QCOMPARE(link.fileData(), TestBytes::pattern(imageBytes));
         QCOMPARE(m_progress.contains(100), outcome.succeeded());
-        QVERIFY(m_waiting.isEmpty() || m_waiting.last().isEmpty()); // a wait the user is told of is told over
+        QVERIFY(m_waiting.isEmpty() || m_waiting.last().isOver()); // a wait the user is told of is told over
+        // The restart is one wait counting on from the first reboot request;
+        // a device gone in its own upgrade is a wait of its own.
+        QList<UpgradeWait::Phase> phases;
+        UpgradeWait previous;
+        for (const UpgradeWait &wait : qAsConst(m_waiting)) {
+            if (wait.phase != previous.phase && !wait.isOver())
+                phases.append(wait.phase);
+            else if (!wait.isOver())
+                QVERIFY(wait.seconds >= previous.seconds);
+            previous = wait;
+        }
+        QCOMPARE(phases.count(UpgradeWait::Phase::Restart), restarts > 0 ? 1 : 0);
+        QCOMPARE(phases.contains(UpgradeWait::Phase::Disconnected), device.failure == Failure::Unplugged
+                                                                        || device.failure == Failure::Replugged);
         if (outcome.kind == Kind::NotBack) // its whole wait
             QVERIFY(timer.elapsed() >= ScaledClock(FastFactor).realMs(UpgradeChannel::ReconnectLimitMs));
         QCOMPARE(link.upgradeTarget(), 0); // the reset after every upgrade names no device
@@ -271,7 +295,7 @@ private:
     std::unique_ptr<QTemporaryDir> m_dir;
     QList<UpgradeOutcome> m_emitted;
     QList<int> m_progress;
-    QStringList m_waiting;
+    QList<UpgradeWait> m_waiting;
 };
 
 QTEST_GUILESS_MAIN(TestUpgradeEngine)
