@@ -44,6 +44,11 @@ done
 for path in "${expected[@]}"; do
     grep -q " $path\$" "$scratch/contents.txt" || fail "$path is not in the package"
 done
+# The long description: one space, then text (no list separator of the
+# build's own) or the "." of an empty line, within 80 columns.
+description=$(dpkg-deb -f "$deb" Description | tail -n +2)
+stray=$(grep -vxE ' (\.|[^ ;].{0,78})' <<<"$description" || true)
+[ -z "$stray" ] || fail "malformed description lines: $stray"
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"
 for dependency in libqt5widgets5 libqt5serialport5 qttranslations5-l10n; do
