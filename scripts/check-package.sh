@@ -35,14 +35,20 @@ trap cleanup EXIT
 
 echo "package: $deb"
 dpkg-deb -c "$deb" | tee "$scratch/contents.txt" | awk '{print "  " $NF}'
+doc=./usr/share/doc/$(dpkg-deb -f "$deb" Package)
 expected=(./usr/bin/tavio-pc-tool ./usr/bin/tavio-flash
-          "./usr/share/applications/$app_id.desktop" "./usr/share/metainfo/$app_id.metainfo.xml"
+          "$doc/copyright" "./usr/share/applications/$app_id.desktop" "./usr/share/metainfo/$app_id.metainfo.xml"
           ./usr/lib/udev/rules.d/70-tavio.rules "./usr/share/icons/hicolor/scalable/apps/$app_id.svg")
 for size in 16 24 32 48 64 128 256; do
     expected+=("./usr/share/icons/hicolor/${size}x${size}/apps/$app_id.png")
 done
 for path in "${expected[@]}"; do
     grep -q " $path\$" "$scratch/contents.txt" || fail "$path is not in the package"
+done
+# Every embedded font has its paragraph in the copyright file.
+for font in "$repo"/res/fonts/*.TTF; do
+    grep -qx "Files: res/fonts/$(basename "$font")" "$repo/dist/copyright" \
+        || fail "the copyright file does not name $font"
 done
 # The long description: one space, then text (no list separator of the
 # build's own) or the "." of an empty line, within 80 columns.
