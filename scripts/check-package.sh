@@ -37,7 +37,7 @@ echo "package: $deb"
 dpkg-deb -c "$deb" | tee "$scratch/contents.txt" | awk '{print "  " $NF}'
 doc=./usr/share/doc/$(dpkg-deb -f "$deb" Package)
 expected=(./usr/bin/tavio-pc-tool ./usr/bin/tavio-flash
-          "$doc/copyright" "./usr/share/applications/$app_id.desktop" "./usr/share/metainfo/$app_id.metainfo.xml"
+          "$doc/copyright" "$doc/changelog.Debian.gz" "./usr/share/applications/$app_id.desktop" "./usr/share/metainfo/$app_id.metainfo.xml"
           ./usr/lib/udev/rules.d/70-tavio.rules "./usr/share/icons/hicolor/scalable/apps/$app_id.svg")
 for size in 16 24 32 48 64 128 256; do
     expected+=("./usr/share/icons/hicolor/${size}x${size}/apps/$app_id.png")
@@ -63,6 +63,10 @@ done
 
 root=$scratch/root
 dpkg -x "$deb" "$root"
+gzip -dc "$root/$doc/changelog.Debian.gz" >"$scratch/changelog"
+[ "$(dpkg-parsechangelog -l "$scratch/changelog" -S Version)" = "$(dpkg-deb -f "$deb" Version)" ] \
+    || fail "the changelog's last entry is not the package's version"
+[[ "$(dpkg-deb -f "$deb" Version)" == "$version"-* ]] || fail "the package's version is not $version"
 desktop-file-validate "$root/usr/share/applications/$app_id.desktop"
 appstreamcli validate --no-net "$root/usr/share/metainfo/$app_id.metainfo.xml"
 "$repo/scripts/check-udev-rules.sh" "$root/usr/lib/udev/rules.d/70-tavio.rules"
