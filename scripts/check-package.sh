@@ -38,7 +38,8 @@ dpkg-deb -c "$deb" | tee "$scratch/contents.txt" | awk '{print "  " $NF}'
 doc=./usr/share/doc/$(dpkg-deb -f "$deb" Package)
 expected=(./usr/bin/tavio-pc-tool ./usr/bin/tavio-flash
           "$doc/copyright" "$doc/changelog.Debian.gz" "./usr/share/applications/$app_id.desktop" "./usr/share/metainfo/$app_id.metainfo.xml"
-          ./usr/lib/udev/rules.d/70-tavio.rules "./usr/share/icons/hicolor/scalable/apps/$app_id.svg")
+          ./usr/lib/udev/rules.d/70-tavio.rules "./usr/share/icons/hicolor/scalable/apps/$app_id.svg"
+          ./usr/share/man/man1/tavio-pc-tool.1.gz ./usr/share/man/man1/tavio-flash.1.gz)
 for size in 16 24 32 48 64 128 256; do
     expected+=("./usr/share/icons/hicolor/${size}x${size}/apps/$app_id.png")
 done
