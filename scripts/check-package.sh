@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Checks the Debian package: builds it with the README's package command,
-# lists its contents, validates the desktop entry, the AppStream metadata and
-# the udev rule, installs it into a temporary root and starts the installed
-# programs there with --version and no display. Then the installed window,
-# started from a working folder, must keep its log in the user's data folder
+# lists its contents, validates the description, the changelog, the desktop
+# entry, the AppStream metadata, the udev rule and the bash completion,
+# installs it into a temporary root and starts the installed programs there
+# with --version and no display. Then the installed window, started from a
+# working folder, must keep its log in the user's data folder
 # and write nothing into that working folder.
 # Usage: scripts/check-package.sh [BUILD_DIR]: packs the programs of an
 # existing build (the test build: no second build of the same sources);
@@ -39,7 +40,8 @@ doc=./usr/share/doc/$(dpkg-deb -f "$deb" Package)
 expected=(./usr/bin/tavio-pc-tool ./usr/bin/tavio-flash
           "$doc/copyright" "$doc/changelog.Debian.gz" "./usr/share/applications/$app_id.desktop" "./usr/share/metainfo/$app_id.metainfo.xml"
           ./usr/lib/udev/rules.d/70-tavio.rules "./usr/share/icons/hicolor/scalable/apps/$app_id.svg"
-          ./usr/share/man/man1/tavio-pc-tool.1.gz ./usr/share/man/man1/tavio-flash.1.gz)
+          ./usr/share/man/man1/tavio-pc-tool.1.gz ./usr/share/man/man1/tavio-flash.1.gz
+          ./usr/share/bash-completion/completions/tavio-flash)
 for size in 16 24 32 48 64 128 256; do
     expected+=("./usr/share/icons/hicolor/${size}x${size}/apps/$app_id.png")
 done
@@ -71,6 +73,8 @@ gzip -dc "$root/$doc/changelog.Debian.gz" >"$scratch/changelog"
 desktop-file-validate "$root/usr/share/applications/$app_id.desktop"
 appstreamcli validate --no-net "$root/usr/share/metainfo/$app_id.metainfo.xml"
 "$repo/scripts/check-udev-rules.sh" "$root/usr/lib/udev/rules.d/70-tavio.rules"
+"$repo/scripts/check-completion.sh" "$root/usr/bin/tavio-flash" \
+    "$root/usr/share/bash-completion/completions/tavio-flash"
 
 headless=(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM)
 [ "$("${headless[@]}" "$root/usr/bin/tavio-pc-tool" --version)" = "tavio-pc-tool $version" ] \
