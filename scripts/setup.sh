@@ -11,11 +11,13 @@ build_dir=$1
 shift
 
 # Qt's own catalogues (qttranslations5-l10n) are loaded at run time; the
-# package is built with dpkg-dev and file (dpkg-shlibdeps) and checked with
-# desktop-file-utils and appstream.
+# package is built with dpkg-dev and file (dpkg-shlibdeps), its manual pages
+# with help2man, and it is checked with lintian, desktop-file-utils,
+# appstream and bash-completion (the helpers its completion builds on).
 packages=(build-essential cmake qtbase5-dev libqt5serialport5-dev qttools5-dev
           qttools5-dev-tools zlib1g-dev xvfb xauth qttranslations5-l10n
-          dpkg-dev file desktop-file-utils appstream ${TAVIO_EXTRA_PACKAGES:-})
+          dpkg-dev file help2man lintian desktop-file-utils appstream bash-completion
+          ${TAVIO_EXTRA_PACKAGES:-})
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
