@@ -55,6 +55,7 @@ int DeviceJob::exitCodeOf(const UpgradeOutcome &outcome)
     case Kind::NotBack:
     case Kind::StatusTimeout:
     case Kind::Disconnected:
+    case Kind::TimedOut:
     case Kind::Cancelled:
         return FlashExit::LinkFailed;
     }

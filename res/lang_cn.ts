@@ -437,10 +437,6 @@
         <translation>the device was disconnected during its upgrade and did not come back, please restart the device to upgrade again.</translation>
     </message>
     <message>
-        <source>设备在升级中断开连接，%1秒内没有重新连接。</source>
-        <translation>设备在升级中断开连接，%1秒内没有重新连接。</translation>
-    </message>
-    <message>
         <source>正在等待设备重启，已等待%1秒（最长%2秒）</source>
         <translation>正在等待设备重启，已等待%1秒（最长%2秒）</translation>
     </message>
@@ -449,16 +445,24 @@
         <translation>正在等待设备的校验结果，已等待%1秒（最长%2秒）</translation>
     </message>
     <message>
-        <source>设备升级状态已%1秒没有变化（最长%2秒）</source>
-        <translation>设备升级状态已%1秒没有变化（最长%2秒）</translation>
-    </message>
-    <message>
         <source>设备已断开连接，正在等待设备重新连接，已等待%1秒（最长%2秒）</source>
         <translation>设备已断开连接，正在等待设备重新连接，已等待%1秒（最长%2秒）</translation>
     </message>
     <message>
         <source>正在等待设备重启后验证固件，已等待%1秒（最长%2秒）</source>
         <translation>正在等待设备重启后验证固件，已等待%1秒（最长%2秒）</translation>
+    </message>
+    <message>
+        <source>升级超过了给定的时间，已停止。</source>
+        <translation>升级超过了给定的时间，已停止。</translation>
+    </message>
+    <message>
+        <source>设备在升级中断开连接，等待%1秒后仍未重新连接。</source>
+        <translation>设备在升级中断开连接，等待%1秒后仍未重新连接。</translation>
+    </message>
+    <message>
+        <source>设备升级状态已%1秒没有更新（最长%2秒）</source>
+        <translation>设备升级状态已%1秒没有更新（最长%2秒）</translation>
     </message>
 </context>
 </TS>

@@ -460,5 +460,9 @@
         <source>正在等待设备重启后验证固件，已等待%1秒（最长%2秒）</source>
         <translation>Waiting for the restarted device to verify its firmware: %1 s so far (up to %2 s)</translation>
     </message>
+    <message>
+        <source>升级超过了时间限制，已中止。</source>
+        <translation>The upgrade ran past the time it was given and was stopped.</translation>
+    </message>
 </context>
 </TS>

@@ -2,6 +2,7 @@
 
 #include "logging.h"
 
+#include <QCoreApplication>
 #include <QtConcurrent>
 
 DeviceSession::DeviceSession(DeviceLink *link, std::shared_ptr<const UpgradeClock> clock, QObject *parent)
@@ -73,9 +74,13 @@ UpgradeKind DeviceSession::prepareUpgrade(const QString &path, int vendorId)
 UpgradeOutcome DeviceSession::upgrade(const QString &path, int vendorId)
 {
     const UpgradeKind kind = prepareUpgrade(path, vendorId);
-    if (m_cancelled.load())
-        return UpgradeOutcome::cancelled(); // cancelled before it could start
-    return runUpgrade(path, kind);
+    // Cancelled before it could start, or at any point after.
+    const UpgradeOutcome outcome = m_cancelled.load() ? UpgradeOutcome::cancelled() : runUpgrade(path, kind);
+    if (outcome.kind != UpgradeOutcome::Kind::Cancelled || !m_timedOut.load())
+        return outcome;
+    LOG_WARNING << "the upgrade ran out of the time it was given";
+    return UpgradeOutcome::of(UpgradeOutcome::Kind::TimedOut,
+                              QCoreApplication::translate("UpgradeProcess", "升级超过了时间限制，已中止。"));
 }
 
 UpgradeOutcome DeviceSession::runUpgrade(const QString &path, UpgradeKind kind)
@@ -90,6 +95,7 @@ quint64 DeviceSession::connectAsync(unsigned transmissions)
 {
     Q_ASSERT(!isBusy());
     m_cancelled.store(false);
+    m_timedOut.store(false);
     m_connecting.store(true); // a cancel before the task starts is not lost
     const quint64 question = ++m_questions;
     m_task.setFuture(QtConcurrent::run([this, transmissions, question] {
@@ -106,6 +112,7 @@ void DeviceSession::launch(const QString &path, int vendorId)
 {
     Q_ASSERT(!isBusy());
     m_cancelled.store(false); // the user starts anew
+    m_timedOut.store(false);
     const UpgradeKind kind = prepareUpgrade(path, vendorId);
     m_task.setFuture(QtConcurrent::run([this, path, kind] { runUpgrade(path, kind); }));
 }
@@ -116,6 +123,12 @@ void DeviceSession::cancel()
     m_connecting.store(false);
     m_link.wakeRequestWaits();
     m_worker.resetUpgradeParameters(1);
+}
+
+void DeviceSession::timeOut()
+{
+    m_timedOut.store(true);
+    cancel();
 }
 
 void DeviceSession::disconnectDevice()

@@ -66,6 +66,9 @@ public:
     // Ends a connection under way and any upgrade, from any thread; a
     // blocking upgrade() asked for later is cancelled too.
     void cancel();
+    // cancel() because the time given to the device ran out: the upgrade's
+    // outcome says so.
+    void timeOut();
     // cancel(), then lets the port go and forgets the device.
     void disconnectDevice();
     // Stops reception and closes the port.
@@ -87,6 +90,7 @@ private:
     DeviceIdentityInfo m_identity;
     std::atomic<bool> m_connecting{false}; // a question in flight goes on while it holds
     std::atomic<bool> m_cancelled{false};  // since the last connection or launch
+    std::atomic<bool> m_timedOut{false};   // the cancel was the time limit's
     quint64 m_questions = 0;               // asked by connectAsync()
     QFutureWatcher<void> m_task;
 };

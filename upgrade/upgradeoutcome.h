@@ -23,6 +23,7 @@ struct UpgradeOutcome
         Disconnected,  // the device's port went in its upgrade and did not come back in time
         AbnormalEnd,   // the device reported an abnormal end
         DeviceError,   // the device reported a numbered failure (`code`)
+        TimedOut,      // ended because the time given to the device's upgrade ran out
         Cancelled,     // ended by the user
     };
 

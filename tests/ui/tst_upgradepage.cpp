@@ -598,7 +598,7 @@ private slots:
                         {"device refused", Kind::DeviceRefused, 4}, {"no reboot", Kind::NoReboot, 5},
                         {"not back", Kind::NotBack, 5},            {"status timeout", Kind::StatusTimeout, 5},
                         {"abnormal end", Kind::AbnormalEnd, 4},    {"device error", Kind::DeviceError, 4},
-                        {"disconnected", Kind::Disconnected, 5}};
+                        {"disconnected", Kind::Disconnected, 5},     {"timed out", Kind::TimedOut, 5}};
         for (const auto &failure : failures) {
             const QString hint = QStringLiteral("hint of ") + QLatin1String(failure.name);
             QTest::newRow(failure.name) << UpgradeOutcome::of(failure.kind, hint, -5) << hint << hint
