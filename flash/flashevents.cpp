@@ -59,6 +59,15 @@ QJsonObject status(const Source &source, int code, int percent, const QString &t
     return object;
 }
 
+QJsonObject wait(const Source &source, const QString &phase, qint64 seconds, qint64 limitSeconds)
+{
+    QJsonObject object = event("wait", source);
+    object.insert(QStringLiteral("phase"), phase);
+    object.insert(QStringLiteral("seconds"), seconds);
+    object.insert(QStringLiteral("limit"), limitSeconds);
+    return object;
+}
+
 QJsonObject result(const Source &source, int exitCode, const QString &text)
 {
     QJsonObject object = event("result", source);

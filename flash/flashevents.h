@@ -22,6 +22,8 @@ QJsonObject rules(const Source &source, const QString &file, bool accepted, cons
 QJsonObject phase(const Source &source, const QString &name);
 QJsonObject progress(const Source &source, qint64 bytes, qint64 total, double bytesPerSecond);
 QJsonObject status(const Source &source, int code, int percent, const QString &text);
+// What the upgrade waits for ("restart", "verdict", ...), for how long so far and at most.
+QJsonObject wait(const Source &source, const QString &phase, qint64 seconds, qint64 limitSeconds);
 QJsonObject result(const Source &source, int exitCode, const QString &text);
 
 } // namespace FlashEvents

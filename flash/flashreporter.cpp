@@ -7,6 +7,7 @@
 
 namespace {
 constexpr int ProgressStepPercent = 10; // plain output tells progress this often
+constexpr int PlainWaitEverySeconds = 30; // and a wait this often
 const char ClearToEnd[] = "\x1b[J";
 const char ClearLine[] = "\x1b[2K";
 
@@ -48,8 +49,10 @@ void FlashReporter::report(const QJsonObject &event)
     // A device's last event: its result, or in station mode its being left alone.
     const bool last = type == QLatin1String("result") || text(event, "phase") == QLatin1String("left-alone");
     if (m_style == Style::Terminal && !last
-        && (type == QLatin1String("progress") || type == QLatin1String("phase"))) {
-        setLiveLine(port, type == QLatin1String("progress") ? progressText(event) : text(event, "phase"));
+        && (type == QLatin1String("progress") || type == QLatin1String("phase") || type == QLatin1String("wait"))) {
+        setLiveLine(port, type == QLatin1String("progress") ? progressText(event)
+                          : type == QLatin1String("wait")   ? waitText(event)
+                                                            : text(event, "phase"));
         return;
     }
     if (last)
@@ -88,6 +91,14 @@ QString FlashReporter::lineFor(const QJsonObject &event)
         m_lastTenth.insert(port, tenth);
         return progressText(event);
     }
+    if (type == QLatin1String("wait")) {
+        const QString wait = text(event, "phase") + QLatin1Char(' ')
+                             + QString::number(number(event, "seconds") / PlainWaitEverySeconds);
+        if (m_lastWait.value(port) == wait)
+            return QString();
+        m_lastWait.insert(port, wait);
+        return waitText(event);
+    }
     if (type == QLatin1String("status")) {
         const int code = number(event, "code");
         if (m_lastStatus.contains(port) && m_lastStatus.value(port) == code)
@@ -100,6 +111,12 @@ QString FlashReporter::lineFor(const QJsonObject &event)
                 ? text(event, "text")
                 : QStringLiteral("failed (exit %1): %2").arg(number(event, "exitCode")).arg(text(event, "text"));
     return QString();
+}
+
+QString FlashReporter::waitText(const QJsonObject &event)
+{
+    return QStringLiteral("%1: waiting, %2 s (up to %3 s)")
+        .arg(text(event, "phase")).arg(number(event, "seconds")).arg(number(event, "limit"));
 }
 
 QString FlashReporter::progressText(const QJsonObject &event) const

@@ -37,6 +37,7 @@ public slots:
 private:
     QString lineFor(const QJsonObject &event);
     QString progressText(const QJsonObject &event) const;
+    static QString waitText(const QJsonObject &event);
     void printLine(const QString &line);
     void setLiveLine(const QString &port, const QString &text);
     void clearLive();
@@ -49,6 +50,7 @@ private:
     int m_drawn = 0;                     // terminal: live lines on the screen now
     QMap<QString, int> m_lastStatus;     // plain: a status is told when it changes
     QMap<QString, int> m_lastTenth;      // plain: progress is told every 10 %
+    QMap<QString, QString> m_lastWait;   // plain: a wait is told when it starts, then every 30 s
 };
 
 #endif // FLASHREPORTER_H

@@ -7,6 +7,7 @@
 
 namespace {
 constexpr int FullBar = 100;
+constexpr qint64 WaitEventEverySeconds = 5; // a wait is told each second: events come less often
 
 QString phaseOfStep(int step)
 {
@@ -40,6 +41,7 @@ void UpgradeObserver::watch(UpgradeProcess *worker)
     connect(worker, &UpgradeProcess::stepChanged, this, &UpgradeObserver::onStep, Qt::DirectConnection);
     connect(worker, &UpgradeProcess::fileBytesSent, this, &UpgradeObserver::onBytesSent,
             Qt::DirectConnection);
+    connect(worker, &UpgradeProcess::sigUpgradeWaiting, this, &UpgradeObserver::onWait, Qt::DirectConnection);
 }
 
 void UpgradeObserver::setSource(const FlashEvents::Source &source)
@@ -85,4 +87,17 @@ void UpgradeObserver::onBytesSent(qint64 sent, qint64 total)
     m_lastPercent = percent;
     const double seconds = qMax<qint64>(1, m_fileTimer.elapsed()) / 1000.0;
     send(FlashEvents::progress(source(), sent, total, double(sent) / seconds));
+}
+
+// An event when a wait starts and then every few seconds.
+void UpgradeObserver::onWait(const UpgradeWait &wait)
+{
+    QMutexLocker lock(&m_waitMutex);
+    const bool news = wait.phase != m_toldWait.phase
+        || wait.seconds / WaitEventEverySeconds != m_toldWait.seconds / WaitEventEverySeconds;
+    if (!news)
+        return;
+    m_toldWait = wait;
+    if (!wait.isOver())
+        send(FlashEvents::wait(source(), wait.name(), wait.seconds, wait.limitSeconds));
 }

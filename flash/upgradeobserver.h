@@ -3,6 +3,7 @@
 
 #include "ARNetType.h"
 #include "flashevents.h"
+#include "upgradewait.h"
 
 #include <QElapsedTimer>
 #include <QJsonObject>
@@ -14,7 +15,7 @@ class UpgradeProcess;
 class UsbVirtualSerial;
 
 // Follows one device's upgrade through its link's and its worker's signals
-// and turns them into events (phase, progress, status). How the upgrade
+// and turns them into events (phase, progress, status, wait). How the upgrade
 // ended is not judged here: that is the worker's outcome. The signals
 // arrive directly on the link's and the sequence's threads.
 class UpgradeObserver : public QObject
@@ -33,6 +34,7 @@ private:
     void onStatus(const ar_upgrade_status &status);
     void onStep(int step);
     void onBytesSent(qint64 sent, qint64 total);
+    void onWait(const UpgradeWait &wait);
     FlashEvents::Source source() const;
     void send(const QJsonObject &event) const { m_sink(event); }
 
@@ -42,6 +44,8 @@ private:
     QString m_phase;           // the sequence's thread only, as the rest
     int m_lastPercent = -1;    // the sequence's thread only, as the timer
     QElapsedTimer m_fileTimer; // since the file, part or resend started
+    QMutex m_waitMutex;        // a wait is told from its own thread
+    UpgradeWait m_toldWait;    // the last wait an event was sent for
 };
 
 #endif // UPGRADEOBSERVER_H
