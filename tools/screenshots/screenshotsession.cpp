@@ -21,8 +21,12 @@
 namespace {
 const QSize WindowSize(1100, 720);
 const QByteArray DeviceFirmware = "Merlow_R_Sky_1_0_5";
+// The files the walk chooses, in its order: each is newer than what the
+// device runs by then (the check of a restart keeps what it reported).
 const QString NewerImage = QStringLiteral("Merlow_R_Sky_1_0_6.img");
 const QString OlderImage = QStringLiteral("Merlow_R_Sky_1_0_4.img"); // refused as too low
+const QString NextImage = QStringLiteral("Merlow_R_Sky_1_0_7.img");
+const QString LastImage = QStringLiteral("Merlow_R_Sky_1_0_8.img");
 constexpr int ImageBytes = 16 * 1024;
 constexpr int PatternPeriod = 251;      // image bytes: a pattern, so every run sends the same file
 constexpr int ShownProgress = 37;       // the percentage the device holds for the upgrading picture
@@ -88,7 +92,7 @@ bool ScreenshotSession::start()
         std::fprintf(stderr, "the simulated device did not start: %s\n", qPrintable(m_sim.errorString()));
         return false;
     }
-    for (const QString &name : {NewerImage, OlderImage}) {
+    for (const QString &name : {NewerImage, OlderImage, NextImage, LastImage}) {
         QFile image(name);
         if (!image.open(QIODevice::WriteOnly) || image.write(imageBytes()) != ImageBytes) {
             std::fprintf(stderr, "cannot write %s\n", qPrintable(image.fileName()));
@@ -103,6 +107,8 @@ bool ScreenshotSession::start()
     m_upgradePage = m_window->findChild<UpgradePage *>();
     m_settingPage = m_window->findChild<SettingPage *>();
     m_upgradePage->setFileChooser([this] { return QDir::current().absoluteFilePath(m_chosenFile); });
+    QObject::connect(m_upgradePage->worker(), &UpgradeProcess::sigUpgradeWaiting, m_upgradePage,
+                     [this](const UpgradeWait &wait) { m_waitPhase = wait.phase; });
     m_window->resize(WindowSize);
     m_window->show();
     if (!QTest::qWaitForWindowExposed(m_window.get())) {
@@ -120,10 +126,11 @@ bool ScreenshotSession::shootLanguage(const Language &language)
     showPage(MainWindow::SettingPageIndex);
     chooseLanguage(language.entry);
     showPage(MainWindow::UpgradePageIndex);
-    if (!connectAndUpgrade(prefix))
+    if (!connectAndUpgrade(prefix) || !upgradeNotVerified(prefix) || !upgradeUnplugged(prefix)
+        || !upgradeCancelled(prefix))
         return false;
     showPage(MainWindow::SettingPageIndex);
-    return saveWindow(prefix, "7-settings");
+    return saveWindow(prefix, "11-settings");
 }
 
 void ScreenshotSession::chooseLanguage(int index)
@@ -143,7 +150,6 @@ bool ScreenshotSession::connectAndUpgrade(const QString &prefix)
     auto *deviceName = m_upgradePage->findChild<QLabel *>(QStringLiteral("lbConnNote"));
     auto *firmware = m_upgradePage->findChild<QLabel *>(QStringLiteral("lbFirmware"));
     auto *upgradePanel = m_upgradePage->findChild<QWidget *>(QStringLiteral("widgetUpg"));
-    auto *upgradeButton = m_upgradePage->findChild<QToolButton *>(QStringLiteral("btnUpgrade"));
     auto *progress = m_upgradePage->findChild<QProgressBar *>(QStringLiteral("progressBar"));
     // Each language starts from the same device, which takes the new
     // firmware and restarts with it, as a real unit does.
@@ -162,40 +168,99 @@ bool ScreenshotSession::connectAndUpgrade(const QString &prefix)
         || !saveWindow(prefix, "2-connected"))
         return false;
 
-    if (!save(windowWithFileDialog(), prefix, "8-file-dialog"))
+    if (!save(windowWithFileDialog(), prefix, "12-file-dialog"))
         return false;
-    m_chosenFile = NewerImage;
-    clickButton("btnSelectBinFile");
-    if (!waitFor([&] { return upgradeButton->isEnabled(); }, "the chosen file")
-        || !saveWindow(prefix, "3-file-chosen"))
+    if (!choose(NewerImage) || !saveWindow(prefix, "3-file-chosen"))
         return false;
 
     // The device holds its flashing at one percentage until told to finish.
     m_sim.setStatusScript({{0, STAT_VERIFY_IMAGE}, {0, STAT_START}, {ShownProgress, STAT_IN_PROGRESS}});
     clickButton("btnUpgrade");
+    if (!waitFor([this] { return m_waitPhase == UpgradeWait::Phase::Restart; }, "the wait for the restart")
+        || !saveWindow(prefix, "4-waiting"))
+        return false;
     if (!waitFor([&] { return progress->value() == ShownProgress; }, "the upgrade in progress")
-        || !saveWindow(prefix, "4-upgrading"))
+        || !saveWindow(prefix, "5-upgrading"))
         return false;
-
     m_sim.setStatusScript({{ProgressComplete, STAT_DONE}});
-    // The restarted device's check adds to the success note.
-    if (!waitFor([&] { return !m_upgradePage->getUpgradeFlag(); }, "the end of the upgrade")
-        || !waitFor([&] { return !m_upgradePage->worker()->isSequenceRunning(); }, "the restarted device's check")
-        || !saveWindow(prefix, "5-finished"))
+    if (!waitForTheEnd() || !saveWindow(prefix, "6-verified"))
         return false;
 
-    m_boxShotPrefix = prefix;
-    m_boxShotSaved = false;
     m_chosenFile = OlderImage;
-    clickButton("btnSelectBinFile");
-    m_boxShotPrefix.clear();
-    if (!m_boxShotSaved) {
-        std::fprintf(stderr, "no picture of the box refusing an older firmware\n");
-        return false;
-    }
+    return clickExpectingBox("btnSelectBinFile", prefix, "10-warning");
+}
 
-    // Back to the connect prompt with the port closed, for the next language.
+// The restarted device reports the firmware it ran before: a box says so,
+// and the note stays marked.
+bool ScreenshotSession::upgradeNotVerified(const QString &prefix)
+{
+    m_sim.setAfterUpgrade(SimScript::AfterUpgrade::RestartWithOldFirmware);
+    m_sim.setStatusScript({{ProgressComplete, STAT_DONE}});
+    return choose(NextImage) && clickExpectingBox("btnUpgrade", prefix, "7-not-verified") && waitForTheEnd();
+}
+
+// Unplugged while it flashes, the device is waited for; plugged in again, it is followed to its end.
+bool ScreenshotSession::upgradeUnplugged(const QString &prefix)
+{
+    auto *progress = m_upgradePage->findChild<QProgressBar *>(QStringLiteral("progressBar"));
+    m_sim.setAfterUpgrade(SimScript::AfterUpgrade::RestartWithNewFirmware);
+    m_sim.setStatusScript({{ShownProgress, STAT_IN_PROGRESS}});
+    if (!choose(NextImage))
+        return false;
+    clickButton("btnUpgrade");
+    if (!waitFor([&] { return progress->value() == ShownProgress; }, "the upgrade in progress"))
+        return false;
+    m_sim.vanish();
+    if (!waitFor([this] { return m_waitPhase == UpgradeWait::Phase::Disconnected; }, "the wait for the unplugged device")
+        || !saveWindow(prefix, "8-disconnected"))
+        return false;
+    m_sim.setStatusScript({{ProgressComplete, STAT_DONE}});
+    m_sim.reappear();
+    return waitForTheEnd();
+}
+
+// Disconnect in the middle of an upgrade, confirmed: the prompt says it was cancelled.
+bool ScreenshotSession::upgradeCancelled(const QString &prefix)
+{
+    if (!choose(LastImage))
+        return false;
+    clickButton("btnUpgrade");
+    if (!waitFor([this] { return m_waitPhase == UpgradeWait::Phase::Restart; }, "the wait for the restart"))
+        return false;
+    m_questionsToConfirm = 1;
     clickButton("btnDisConnDevice");
+    auto *prompt = m_upgradePage->findChild<QWidget *>(QStringLiteral("widgetConn"));
+    return waitFor([&] { return prompt->isVisible() && !m_upgradePage->worker()->isSequenceRunning(); },
+                   "the connect prompt after the cancel")
+        && saveWindow(prefix, "9-cancelled");
+}
+
+bool ScreenshotSession::choose(const QString &file)
+{
+    auto *upgradeButton = m_upgradePage->findChild<QToolButton *>(QStringLiteral("btnUpgrade"));
+    m_chosenFile = file;
+    m_waitPhase = UpgradeWait::Phase::None;
+    clickButton("btnSelectBinFile");
+    return waitFor([&] { return upgradeButton->isEnabled(); }, "the chosen file");
+}
+
+// The end of an upgrade, and of the restarted device's check that adds to its note.
+bool ScreenshotSession::waitForTheEnd()
+{
+    return waitFor([this] { return !m_upgradePage->getUpgradeFlag(); }, "the end of the upgrade")
+        && waitFor([this] { return !m_upgradePage->worker()->isSequenceRunning(); }, "the restarted device's check");
+}
+
+// Clicks `button`; the warning box that comes of it is saved as a picture.
+bool ScreenshotSession::clickExpectingBox(const char *button, const QString &prefix, const char *name)
+{
+    m_boxShotPrefix = prefix;
+    m_boxShotName = name;
+    m_boxShotSaved = false;
+    clickButton(button);
+    if (!waitFor([this] { return m_boxShotSaved; }, name))
+        return false;
+    m_boxShotPrefix.clear();
     return true;
 }
 
@@ -233,9 +298,13 @@ bool ScreenshotSession::saveWindow(const QString &prefix, const char *name)
 QMessageBox::StandardButton ScreenshotSession::answerBox(MessageBoxes::Kind kind, const QString &title,
                                                          const QString &text)
 {
-    if (kind == MessageBoxes::Kind::Warning && !m_boxShotPrefix.isEmpty()) {
-        m_boxShotSaved = save(windowWithBox(title, text), m_boxShotPrefix, "6-warning");
+    if (kind == MessageBoxes::Kind::Warning && !m_boxShotPrefix.isEmpty() && !m_boxShotSaved) {
+        m_boxShotSaved = save(windowWithBox(title, text), m_boxShotPrefix, m_boxShotName);
         return QMessageBox::Ok;
+    }
+    if (kind == MessageBoxes::Kind::Question && m_questionsToConfirm > 0) {
+        --m_questionsToConfirm;
+        return QMessageBox::Yes;
     }
     std::fprintf(stderr, "unexpected message box \"%s\": %s\n", qPrintable(title), qPrintable(text));
     m_unexpectedBox = true;

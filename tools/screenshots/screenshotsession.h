@@ -3,6 +3,7 @@
 
 #include "devicesimulator.h"
 #include "messageboxes.h"
+#include "upgradewait.h"
 
 #include <QDir>
 #include <QString>
@@ -14,10 +15,11 @@ class QPixmap;
 class SettingPage;
 class UpgradePage;
 
-// Walks the main window through what a user sees during one upgrade of the
-// simulated device (connect, identity, the file dialog, file, progress, end,
-// a refused file, the log) and saves the window at each step, once per
-// language. Runs in the
+// Walks the main window through what a user sees during upgrades of the
+// simulated device (connect, identity, the file dialog, file, the wait for
+// the restart, progress, a verified end, a refused file, a restarted device
+// with the old firmware, a device unplugged and plugged in again, a cancel,
+// the log) and saves the window at each step, once per language. Runs in the
 // current directory, where the window keeps its settings and log files.
 class ScreenshotSession
 {
@@ -40,6 +42,12 @@ private:
     void chooseLanguage(int index);
     void showPage(int index);
     bool connectAndUpgrade(const QString &prefix);
+    bool upgradeNotVerified(const QString &prefix);
+    bool upgradeUnplugged(const QString &prefix);
+    bool upgradeCancelled(const QString &prefix);
+    bool choose(const QString &file);
+    bool waitForTheEnd();
+    bool clickExpectingBox(const char *button, const QString &prefix, const char *name);
 
     // Processes events until `done` holds; reports `what` when it never does.
     bool waitFor(const std::function<bool()> &done, const char *what);
@@ -62,8 +70,11 @@ private:
     UpgradePage *m_upgradePage = nullptr;
     SettingPage *m_settingPage = nullptr;
     QString m_chosenFile; // what the file dialog answers, in the current directory
-    QString m_boxShotPrefix; // set while the refusal box is awaited as a picture
+    QString m_boxShotPrefix; // set while a warning box is awaited as a picture
+    const char *m_boxShotName = nullptr;
     bool m_boxShotSaved = false;
+    int m_questionsToConfirm = 0; // questions answered Yes, as the user does
+    UpgradeWait::Phase m_waitPhase = UpgradeWait::Phase::None; // the worker's last wait
     bool m_unexpectedBox = false;
 };
 
