@@ -41,10 +41,12 @@ private:
     FlashReporter::Style reportStyle() const;
     // The devices the options name, or the one recognised device attached.
     bool chooseDevices(QList<DeviceJob::Setup> *setups, int *exitCode);
-    DeviceJob::Setup setupFor(const SerialPortDescription &port, SharedPortLister ports) const;
+    DeviceJob::Setup setupFor(const SerialPortDescription &port) const;
     // The file by name and type, and the ledger, before any device is touched.
     int prepareUpgrade();
     QList<SerialPortDescription> recognisedPorts() const;
+    // Station mode: the ports it serves that are present now.
+    QList<SerialPortDescription> servedPorts() const;
     bool confirmed(int devices);
     // Exit 3, said on standard error, and with --json as a result event too.
     int noDevice();

@@ -88,13 +88,13 @@ bool commandFrom(const QStringList &positional, FlashOptions *options, QString *
     options->file = positional.value(1);
     return true;
 }
-// The ways of choosing devices exclude each other; the upgrade's options need an upgrade.
+// --all takes the devices attached, which excludes naming them or waiting for
+// them (a station may serve named ports); the upgrade's options need an upgrade.
 bool consistent(const FlashOptions &options, QString *error)
 {
-    const int choices = int(!options.ports.isEmpty()) + int(options.all) + int(options.watch);
     const bool upgrade = options.command == FlashOptions::Command::Upgrade;
-    if (choices > 1) {
-        *error = QStringLiteral("--port, --all and --watch exclude each other");
+    if (options.all && (options.watch || !options.ports.isEmpty())) {
+        *error = QStringLiteral("--all excludes --port and --watch");
         return false;
     }
     if (!upgrade && (options.all || options.watch || options.verify || !options.ledgerPath.isEmpty())) {

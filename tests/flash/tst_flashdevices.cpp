@@ -260,15 +260,32 @@ private slots:
                  qPrintable(string(results.first(), "text")));
     }
 
+    void station_devicesArriveOneAfterAnother_data()
+    {
+        QTest::addColumn<bool>("named"); // each device in turn on one port named with --port, unknown to the system
+        QTest::newRow("recognised ports") << false;
+        QTest::newRow("one named port") << true;
+    }
+
     // A is upgraded, then taken away and brought back (as after its restart):
     // left alone. B fails with a numbered failure, C is upgraded; then Ctrl-C.
     void station_devicesArriveOneAfterAnother()
     {
+        QFETCH(bool, named);
         BenchDevice a(withSerial("SN2001")), b(withSerial("SN2002")), c(withSerial("SN2003"));
         QVERIFY(a.start() && b.start() && c.start());
         b.sim.setStatusScript({{0, STAT_VERIFY_IMAGE}, {30, UPGRATE_ERR_BAD_FILE}});
         const auto ports = std::make_shared<BenchPorts>();
+        const QString bench = m_world.path(QStringLiteral("bench"));
+        QFile::remove(bench);
+        const auto attach = [&](const BenchDevice &device, bool attached = true) {
+            if (!named)
+                return ports->attach(device, attached);
+            QFile::remove(bench);
+            QVERIFY(!attached || QFile::link(device.sim.linkPath(), bench));
+        };
         const QString ledger = m_world.path(QStringLiteral("station.csv"));
+        QFile::remove(ledger);
         const QString path = m_world.writeFile(Image, pattern(9000, 13));
         const auto identityRequests = [&a] { return a.requestsOf(AR_COMMAND_FIND_DEVICE).size(); };
         const auto ledgerLines = [&ledger] {
@@ -277,20 +294,31 @@ private slots:
             return records.size();
         };
         int looks = 0, requests = 0;
+        // A device taken away, and the station's looks that see its port empty.
+        const auto gone = [&](const BenchDevice &device) {
+            return [&] { attach(device, false); looks = ports->mainLooks(); return true; };
+        };
+        const auto seenGone = [&] { return ports->mainLooks() >= looks + 2; };
         BenchScript script({
-            [&] { ports->attach(a); return true; },
+            [&] { attach(a); return true; },
             [&] { return ledgerLines() == 1; },
-            [&] { ports->attach(a, false); looks = ports->mainLooks(); return true; },
-            [&] { return ports->mainLooks() >= looks + 2; }, // the station has seen A gone
-            [&] { requests = identityRequests(); ports->attach(a); return true; },
+            gone(a),
+            seenGone,
+            [&] { requests = identityRequests(); attach(a); return true; },
             [&] { return identityRequests() > requests; },
-            [&] { ports->attach(b); return true; },
+            gone(a),
+            seenGone,
+            [&] { attach(b); return true; },
             [&] { return ledgerLines() == 2; },
-            [&] { ports->attach(c); return true; },
+            gone(b),
+            seenGone,
+            [&] { attach(c); return true; },
             [&] { return ledgerLines() == 3; },
             [&] { InterruptWatcher::deliver(SIGINT); return true; },
         });
-        const CommandRun run = runCommand({"upgrade", path, "--watch", "--json", "--ledger", ledger}, ports);
+        const QStringList port = named ? QStringList{"--port", bench, "--vid", "7536"} : QStringList{};
+        const CommandRun run = runCommand(QStringList{"upgrade", path, "--watch", "--json", "--ledger", ledger} + port,
+                                          ports);
         QVERIFY(script.finished());
         QCOMPARE(run.exitCode, 4);
         for (const BenchDevice *device : {&a, &b, &c})
