@@ -103,6 +103,15 @@ FlashEvents::Source DeviceJob::source() const
     return {m_setup.port.portName, fixedFieldText(m_identity.serial)};
 }
 
+QString DeviceJob::change() const
+{
+    if (!m_identified)
+        return m_setup.port.portName;
+    return QStringLiteral("%1 %2: %3 → %4")
+        .arg(m_setup.port.portName, fixedFieldText(m_identity.serial), fixedFieldText(m_identity.firmware),
+             FirmwareRules::announcedFirmware(m_file));
+}
+
 void DeviceJob::run()
 {
     m_started.start();
@@ -139,6 +148,7 @@ bool DeviceJob::connectDevice()
         break;
     }
     m_identity = connection.identity;
+    m_identified = true;
     m_observer->setSource(source());
     emit event(FlashEvents::identity(source(), m_identity, m_link->getReceiveMaxSize(),
                                      m_setup.port.vendorIdentifier));
@@ -164,6 +174,10 @@ void DeviceJob::upgrade()
     emit event(rules);
     if (!accepted) {
         finish(FlashExit::FileRefused, text);
+        return;
+    }
+    if (m_setup.confirm && !m_setup.confirm(QStringLiteral("Upgrade %1?").arg(change()))) {
+        finishUpgrade(UpgradeOutcome::cancelled()); // by the user, before anything was sent
         return;
     }
     finishUpgrade(m_session->upgrade(m_file, m_setup.port.vendorIdentifier));

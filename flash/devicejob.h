@@ -40,6 +40,9 @@ public:
         // Station mode: false for a serial number already handled in this
         // run; the device is then left alone, with nothing recorded.
         std::function<bool(const QString &serial)> claim;
+        // Upgrade: asked, from the job's thread, once the file is accepted for
+        // the device; false leaves the device as it is. Unset: not asked.
+        std::function<bool(const QString &question)> confirm;
     };
 
     DeviceJob(const Setup &setup, Job job, const QString &file = QString());
@@ -70,6 +73,8 @@ private:
     void finish(int exitCode, const QString &text, const QJsonObject &details = QJsonObject());
     void record(int exitCode, const QString &text, const QString &fileMd5, const QString &firmwareAfter);
     FlashEvents::Source source() const;
+    // "PORT SERIAL: FIRMWARE → ANNOUNCED FIRMWARE" once identified, the port before.
+    QString change() const;
 
     Setup m_setup;
     Job m_job;
@@ -78,6 +83,7 @@ private:
     std::unique_ptr<DeviceSession> m_session;
     std::unique_ptr<UpgradeObserver> m_observer;
     DeviceIdentityInfo m_identity; // as the device was before the upgrade
+    bool m_identified = false;     // the job's thread only, as the identity
     QElapsedTimer m_started;
     QThread *m_thread = nullptr;
     std::atomic<int> m_exitCode{0};

@@ -44,6 +44,7 @@ int FlashCommand::run(const QStringList &arguments)
     }
     if (!m_options.logPath.isEmpty())
         LogSystem::instance()->setFilePath(m_options.logPath);
+    m_reporter = std::make_unique<FlashReporter>(*m_env.out, *m_env.err, reportStyle());
     if (m_options.command == FlashOptions::Command::List)
         return list();
     if (m_options.command == FlashOptions::Command::Info)
@@ -89,6 +90,8 @@ DeviceJob::Setup FlashCommand::setupFor(const SerialPortDescription &port) const
     setup.clockFactor = m_options.clockFactor;
     setup.verify = m_options.verify;
     setup.ledger = m_ledger;
+    if (m_env.interactive && !m_options.yes)
+        setup.confirm = [this](const QString &question) { return confirmed(question); };
     return setup;
 }
 
@@ -164,13 +167,14 @@ bool FlashCommand::chooseDevices(QList<DeviceJob::Setup> *setups, int *exitCode)
     return false;
 }
 
-bool FlashCommand::confirmed(int devices)
+// On a device's thread: the question waits its turn on the main thread, which
+// writes the streams, so questions of devices identified at once come one by one.
+bool FlashCommand::confirmed(const QString &question) const
 {
-    if (!m_env.interactive || m_options.yes || m_options.command != FlashOptions::Command::Upgrade)
-        return true;
-    *m_env.err << QStringLiteral("Upgrade %1 device(s) with %2? [y/N] ").arg(devices).arg(m_options.file)
-               << Qt::flush;
-    const QString answer = m_env.in ? m_env.in->readLine().trimmed() : QString();
+    QString answer;
+    QMetaObject::invokeMethod(
+        m_reporter.get(), [this, &question, &answer] { answer = m_reporter->ask(question + " [y/N] ", m_env.in); },
+        Qt::BlockingQueuedConnection);
     return answer.compare(QLatin1String("y"), Qt::CaseInsensitive) == 0
             || answer.compare(QLatin1String("yes"), Qt::CaseInsensitive) == 0;
 }
@@ -181,10 +185,8 @@ int FlashCommand::runSessions(DeviceJob::Job job)
     int exitCode = FlashExit::Success;
     if (!chooseDevices(&setups, &exitCode))
         return exitCode;
-    if (!confirmed(setups.size()))
-        return fail(FlashExit::Usage, QStringLiteral("not upgraded"));
 
-    FlashReporter reporter(*m_env.out, *m_env.err, reportStyle());
+    FlashReporter &reporter = *m_reporter;
     std::vector<std::unique_ptr<DeviceJob>> sessions;
     QEventLoop loop;
     int running = setups.size();
@@ -235,7 +237,7 @@ int FlashCommand::runStation()
     InterruptWatcher interrupts(Station::ToldInterrupts);
     if (!interrupts.isWatching())
         return fail(FlashExit::Usage, QStringLiteral("cannot watch for Ctrl-C"));
-    FlashReporter reporter(*m_env.out, *m_env.err, reportStyle());
+    FlashReporter &reporter = *m_reporter;
     const auto makeSession = [this, &reporter](const SerialPortDescription &port, Station::Claim claim) {
         DeviceJob::Setup setup = setupFor(port);
         setup.claim = std::move(claim);

@@ -20,9 +20,9 @@ struct FlashEnvironment
     SharedPortLister systemPorts = std::make_shared<SystemSerialPortLister>();
     QTextStream *out = nullptr;
     QTextStream *err = nullptr;
-    QTextStream *in = nullptr; // the answer to "upgrade?" when interactive
+    QTextStream *in = nullptr; // the answers to "upgrade?" when interactive
     bool terminal = false;    // standard output is a terminal
-    bool interactive = false; // standard input is a terminal: ask before upgrading
+    bool interactive = false; // standard input is a terminal: ask before upgrading each device
 };
 
 // tavio-flash: list, info and upgrade. Runs on the calling thread, which must
@@ -47,7 +47,8 @@ private:
     QList<SerialPortDescription> recognisedPorts() const;
     // Station mode: the ports it serves that are present now.
     QList<SerialPortDescription> servedPorts() const;
-    bool confirmed(int devices);
+    // "y" or "yes" to the question, asked on the terminal from a device's thread.
+    bool confirmed(const QString &question) const;
     // Exit 3, said on standard error, and with --json as a result event too.
     int noDevice();
     int fail(int exitCode, const QString &message);
@@ -55,6 +56,7 @@ private:
     FlashEnvironment m_env;
     FlashOptions m_options;
     std::shared_ptr<Ledger> m_ledger;
+    std::unique_ptr<FlashReporter> m_reporter;
 };
 
 #endif // FLASHCOMMAND_H

@@ -128,6 +128,16 @@ void FlashReporter::tell(const QString &line)
     drawLive();
 }
 
+QString FlashReporter::ask(const QString &question, QTextStream *in)
+{
+    clearLive();
+    m_out.flush();
+    m_err << question << Qt::flush;
+    const QString answer = in ? in->readLine().trimmed() : QString();
+    drawLive();
+    return answer;
+}
+
 void FlashReporter::setLiveLine(const QString &port, const QString &text)
 {
     m_live.insert(port, port + QStringLiteral(": ") + text);

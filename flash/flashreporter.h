@@ -30,6 +30,9 @@ public:
     void summariseStation(int upgraded, int failed, int skipped);
     // A line on standard error, above the live lines.
     void tell(const QString &line);
+    // The question on standard error where the live lines were, and the line
+    // read from `in` (none: empty); the live lines come back below the answer.
+    QString ask(const QString &question, QTextStream *in);
 
 public slots:
     void report(const QJsonObject &event);

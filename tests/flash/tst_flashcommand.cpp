@@ -354,6 +354,65 @@ private slots:
         }
     }
 
+    void confirmation_data()
+    {
+        QTest::addColumn<int>("devices");
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<bool>("terminal"); // standard input is a terminal
+        QTest::addColumn<QString>("answers"); // typed there
+        QTest::addColumn<int>("asked");
+        QTest::addColumn<int>("upgraded");
+        QTest::addColumn<int>("exitCode");
+        const QStringList none;
+        QTest::newRow("yes") << 1 << none << true << "y\n" << 1 << 1 << 0;
+        QTest::newRow("no") << 1 << none << true << "n\n" << 1 << 0 << 5;
+        QTest::newRow("no answer") << 1 << none << true << "" << 1 << 0 << 5;
+        QTest::newRow("--yes") << 1 << QStringList{"--yes"} << true << "n\n" << 0 << 1 << 0;
+        QTest::newRow("not a terminal") << 1 << none << false << "" << 0 << 1 << 0;
+        QTest::newRow("each device, yes then no") << 2 << none << true << "YES\nno\n" << 2 << 1 << 5;
+    }
+
+    // Asked once the device is identified, naming it and the firmware change,
+    // one device at a time: the device asked first gets the first answer.
+    void confirmation()
+    {
+        QFETCH(int, devices);
+        QFETCH(QStringList, options);
+        QFETCH(bool, terminal);
+        QFETCH(QString, answers);
+        QFETCH(int, asked);
+        QFETCH(int, upgraded);
+        QFETCH(int, exitCode);
+        std::vector<std::unique_ptr<BenchDevice>> bench;
+        QMap<QString, QString> serialAt;
+        QStringList arguments{"upgrade", m_world.writeFile(Image, pattern(4096, 2))};
+        for (int i = 1; i <= devices; ++i) {
+            bench.emplace_back(new BenchDevice(withSerial("SN000" + QByteArray::number(i))));
+            QVERIFY(bench.back()->start());
+            arguments += bench.back()->portArguments();
+            serialAt.insert(bench.back()->sim.linkPath(), QStringLiteral("SN000%1").arg(i));
+        }
+        const CommandRun run = runCommand(arguments + options, std::make_shared<FixedPortLister>(),
+                                          terminal ? std::optional<QString>(answers) : std::nullopt);
+        QCOMPARE(run.exitCode, exitCode);
+        static const QRegularExpression question(
+            QStringLiteral("Upgrade (\\S+) (SN\\d+): Merlow_R_Sky_1_0_5 → Merlow_R_Sky_1_0_6\\? \\[y/N\\] "));
+        QStringList askedPorts;
+        for (auto it = question.globalMatch(run.err); it.hasNext();) {
+            const QRegularExpressionMatch match = it.next();
+            QCOMPARE(match.captured(2), serialAt.value(match.captured(1)));
+            askedPorts.append(match.captured(1));
+        }
+        QCOMPARE(askedPorts.size(), asked);
+        int received = 0;
+        for (const auto &device : bench) {
+            received += device->sim.receivedFiles().size();
+            if (!askedPorts.isEmpty() && device->sim.linkPath() == askedPorts.first())
+                QCOMPARE(device->sim.receivedFiles().size(), int(answers.startsWith('y', Qt::CaseInsensitive)));
+        }
+        QCOMPARE(received, upgraded);
+    }
+
     void deviceFailure_isToldInEnglish_data()
     {
         QTest::addColumn<int>("status");
