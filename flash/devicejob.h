@@ -52,6 +52,9 @@ public:
     static std::shared_ptr<const UpgradeClock> clockFor(int factor);
     // The command's exit code for an upgrade that came to `outcome`.
     static int exitCodeOf(const UpgradeOutcome &outcome);
+    // The outcome in a device's summary line: "upgraded", "verified", "not
+    // verified: why", "failed: why" or "cancelled".
+    static QString outcomeWords(const UpgradeOutcome &outcome);
 
     void start();
     // Ends the upgrade under way through the worker's cancel path; from any thread.
@@ -70,8 +73,12 @@ private:
     bool connectDevice();
     void upgrade();
     void finishUpgrade(const UpgradeOutcome &outcome);
-    void finish(int exitCode, const QString &text, const QJsonObject &details = QJsonObject());
-    void record(int exitCode, const QString &text, const QString &fileMd5, const QString &firmwareAfter);
+    // An upgrade's result carries the device's summary line: its change, `words`
+    // (the outcome; none: "failed: " and the text) and the seconds it took.
+    void finish(int exitCode, const QString &text, const QJsonObject &details = QJsonObject(),
+                const QString &words = QString());
+    void record(int exitCode, const QString &text, const QString &fileMd5, double seconds,
+                const QString &firmwareAfter);
     FlashEvents::Source source() const;
     // "PORT SERIAL: FIRMWARE → ANNOUNCED FIRMWARE" once identified, the port before.
     QString change() const;
@@ -84,7 +91,7 @@ private:
     std::unique_ptr<UpgradeObserver> m_observer;
     DeviceIdentityInfo m_identity; // as the device was before the upgrade
     bool m_identified = false;     // the job's thread only, as the identity
-    QElapsedTimer m_started;
+    QElapsedTimer m_started; // since the job, then since the upgrade started
     QThread *m_thread = nullptr;
     std::atomic<int> m_exitCode{0};
     std::atomic<bool> m_leftAlone{false};

@@ -54,13 +54,17 @@ void FlashReporter::report(const QJsonObject &event)
     }
     if (last)
         m_live.remove(port);
-    const QString line = lineFor(event);
-    if (line.isEmpty())
-        return;
+    QString line = text(event, "summary"); // an upgrade's end names its device itself
+    if (line.isEmpty()) {
+        const QString told = lineFor(event);
+        if (told.isEmpty())
+            return;
+        line = port + QStringLiteral(": ") + told;
+    }
     if (failed)
-        tell(port + QStringLiteral(": ") + line);
+        tell(line);
     else
-        printLine(port + QStringLiteral(": ") + line);
+        printLine(line);
 }
 
 QString FlashReporter::lineFor(const QJsonObject &event)

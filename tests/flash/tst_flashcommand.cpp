@@ -235,21 +235,24 @@ private slots:
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<int>("sent");            // files the device received
         QTest::addColumn<QStringList>("phases");
+        QTest::addColumn<QString>("outcome"); // the summary's words for it; ending in a space: a reason follows
         const int sky = AR_FPV_BOARD_TYPE_GT_SKY, package = AR_FPV_BOARD_TYPE_SKY_EX6; // that line takes packages
         const QStringList start{"connect", "restart"}, file{"announce", "transfer", "verdict"}, status{"device-upgrade"};
         const QStringList image = start + file + status, verified = image + QStringList{"verify"};
         const QList<int> none;
-        QTest::newRow("single image") << sky << none << 0 << "" << 0 << 1 << image;
-        QTest::newRow("recognised by its manufacturer") << 4321 << none << 0 << "" << 0 << 1 << image;
+        const QString upgraded = "upgraded", failed = "failed: ", unverified = "not verified: ";
+        QTest::newRow("single image") << sky << none << 0 << "" << 0 << 1 << image << upgraded;
+        QTest::newRow("recognised by its manufacturer") << 4321 << none << 0 << "" << 0 << 1 << image << upgraded;
         QTest::newRow("package") << package << none << 0 << "" << 0 << 2
-                                 << image + QStringList{"restart"} + file + status + QStringList{"restart"};
+                                 << image + QStringList{"restart"} + file + status + QStringList{"restart"} << upgraded;
         QTest::newRow("refused every time") << sky << QList<int>{-1, -1, -1, -1, -1, -1} << 0 << "" << 4 << 6
-                                            << start + file + file + file + file + file + file;
-        QTest::newRow("numbered failure") << sky << none << int(UPGRATE_ERR_BAD_FILE) << "" << 4 << 1 << image;
-        QTest::newRow("verified: new firmware") << sky << none << 0 << "new" << 0 << 1 << verified;
-        QTest::newRow("verify: old firmware") << sky << none << 0 << "old" << 6 << 1 << verified;
-        QTest::newRow("verify: no restart") << sky << none << 0 << "stay" << 6 << 1 << verified;
-        QTest::newRow("verify: no answer after restart") << sky << none << 0 << "silent" << 6 << 1 << verified;
+                                            << start + file + file + file + file + file + file << failed;
+        QTest::newRow("numbered failure") << sky << none << int(UPGRATE_ERR_BAD_FILE) << "" << 4 << 1 << image << failed;
+        QTest::newRow("verified: new firmware") << sky << none << 0 << "new" << 0 << 1 << verified << "verified";
+        QTest::newRow("verify: old firmware") << sky << none << 0 << "old" << 6 << 1 << verified << unverified;
+        QTest::newRow("verify: no restart") << sky << none << 0 << "stay" << 6 << 1 << verified << unverified;
+        QTest::newRow("verify: no answer after restart") << sky << none << 0 << "silent" << 6 << 1 << verified
+                                                         << unverified;
     }
 
     // Every event carries the device's port (and its serial number once known),
@@ -266,6 +269,7 @@ private slots:
         QFETCH(int, exitCode);
         QFETCH(int, sent);
         QFETCH(QStringList, phases);
+        QFETCH(QString, outcome);
         const bool package = vid == AR_FPV_BOARD_TYPE_SKY_EX6;
         DeviceIdentity identity;
         identity.vendorId = quint16(vid);
@@ -344,6 +348,10 @@ private slots:
         const QJsonObject result = events.last();
         QCOMPARE(string(result, "event"), QStringLiteral("result"));
         QCOMPARE(number(result, "exitCode"), exitCode);
+        const QRegularExpression summary(
+            "^" + QRegularExpression::escape(device.sim.linkPath() + " SN0001: Merlow_R_Sky_1_0_5 → Merlow_R_Sky_1_0_6, "
+                                             + outcome) + (outcome.endsWith(' ') ? ".+" : "") + ", \\d+\\.\\d s$");
+        QVERIFY2(summary.match(string(result, "summary")).hasMatch(), qPrintable(string(result, "summary")));
         // The file as pinned at the start, what the device received.
         QCOMPARE(string(result, "fileMd5").toLatin1(), QCryptographicHash::hash(file, QCryptographicHash::Md5).toHex());
         if (!after.isEmpty()) {

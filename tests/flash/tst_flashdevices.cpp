@@ -138,10 +138,13 @@ private slots:
             const int exitCode = i == 1 ? 5 : 0;
             QCOMPARE(device.received(), exitCode == 0 ? QList<QByteArray>{image} : QList<QByteArray>{});
             QCOMPARE(run.err.contains(port), exitCode != 0);
-            if (all) { // each device's result line and the summary name its outcome
-                for (const char *line : exitCode == 0 ? QList<const char *>{": verified\n", ": upgraded\n"}
-                                                      : QList<const char *>{": failed (exit 5)\n"})
-                    QVERIFY2(run.out.contains(port + QLatin1String(line)), qPrintable(run.out));
+            if (all) { // each device's summary line names its change and outcome, the run's its exit code
+                const QRegularExpression line(
+                    "^" + QRegularExpression::escape(port + ' ' + serial + ": Merlow_R_Sky_1_0_5 → Merlow_R_Sky_1_0_6, ")
+                        + (exitCode == 0 ? "verified" : "failed: .+") + ", \\d+\\.\\d s$",
+                    QRegularExpression::MultilineOption);
+                QVERIFY2((exitCode == 0 ? run.out : run.err).contains(line), qPrintable(run.out + run.err));
+                QVERIFY(run.out.contains(port + (exitCode == 0 ? ": upgraded\n" : ": failed (exit 5)\n")));
             } else {
                 const auto results = CommandRun::ofType(events, "result", port);
                 QVERIFY(results.size() == 1 && string(results.first(), "serial") == serial);

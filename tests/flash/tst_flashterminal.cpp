@@ -115,9 +115,9 @@ QJsonObject progress(const char *port, int percent)
 {
     return {{"event", "progress"}, {"port", port}, {"percent", percent}};
 }
-QJsonObject result(const char *port, int exitCode, const char *text)
+QJsonObject result(const char *port, int exitCode, const QString &summary)
 {
-    return {{"event", "result"}, {"port", port}, {"exitCode", exitCode}, {"text", text}};
+    return {{"event", "result"}, {"port", port}, {"exitCode", exitCode}, {"text", "-"}, {"summary", summary}};
 }
 } // namespace
 
@@ -135,14 +135,15 @@ private slots:
         QTest::addColumn<QJsonArray>("events");
         QTest::addColumn<bool>("summarise");
         QTest::addColumn<QStringList>("screen");
+        const QString failedA = "A SN1: Merlow_R_Sky_1_0_5 → Merlow_R_Sky_1_0_6, failed: no answer, 1.5 s";
+        const QString upgradedB = "B SN2: Merlow_R_Sky_1_0_5 → Merlow_R_Sky_1_0_6, upgraded, 2.0 s";
         QTest::newRow("a failure, another device still live")
-            << QJsonArray{progress("A", 49), progress("B", 20), result("A", 5, "no answer")} << false
-            << QStringList{"A: failed (exit 5): no answer", "B: transfer 20 %, 0.0 KiB/s"};
+            << QJsonArray{progress("A", 49), progress("B", 20), result("A", 5, failedA)} << false
+            << QStringList{failedA, "B: transfer 20 %, 0.0 KiB/s"};
         QTest::newRow("the summary after the last device")
-            << QJsonArray{progress("A", 49), progress("B", 20), result("A", 5, "no answer"), progress("B", 60),
-                          result("B", 0, "upgrade finished!")} << true
-            << QStringList{"A: failed (exit 5): no answer", "B: upgrade finished!", "A: failed (exit 5)",
-                           "B: upgraded"};
+            << QJsonArray{progress("A", 49), progress("B", 20), result("A", 5, failedA), progress("B", 60),
+                          result("B", 0, upgradedB)} << true
+            << QStringList{failedA, upgradedB, "A: failed (exit 5)", "B: upgraded"};
     }
 
     void reporter()
@@ -171,14 +172,13 @@ private slots:
     {
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<int>("interrupts");
-        QTest::addColumn<QStringList>("lastLines"); // %1: the device's port
+        QTest::addColumn<QStringList>("lastLines"); // %1: the device's port, S: its seconds
+        const QString cancelled = "%1 SN0001: Merlow_R_Sky_1_0_5 → Merlow_R_Sky_1_0_6, cancelled, S s";
         QTest::newRow("upgrade, Ctrl-C")
             << QStringList{} << 1
-            << QStringList{"Interrupted: the upgrade is cancelled (once more: the command ends at once)",
-                           "%1: failed (exit 5): cancelled"};
+            << QStringList{"Interrupted: the upgrade is cancelled (once more: the command ends at once)", cancelled};
         QTest::newRow("station, Ctrl-C twice")
-            << QStringList{"--watch"} << 2
-            << QStringList{"%1: failed (exit 5): cancelled", "upgraded 0, failed 1, skipped 0"};
+            << QStringList{"--watch"} << 2 << QStringList{cancelled, "upgraded 0, failed 1, skipped 0"};
     }
 
     // Ctrl-C in the transfer, while the device's progress line is drawn.
@@ -204,7 +204,8 @@ private slots:
                                       "--clock-factor", "100"};
             QCOMPARE(FlashCommand(environment).run(command + arguments), 5);
         }
-        const QStringList screen = terminal.screen();
+        static const QRegularExpression seconds(QStringLiteral(", \\d+\\.\\d s$"));
+        const QStringList screen = terminal.screen().replaceInStrings(seconds, QStringLiteral(", S s"));
         for (QString &line : lastLines)
             line = line.arg(device.sim.linkPath());
         static const QRegularExpression live(QStringLiteral(": (transfer|connect|announce|verdict|restart)"));
