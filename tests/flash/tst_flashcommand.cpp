@@ -61,8 +61,10 @@ private slots:
                 QVERIFY2(run.out.contains(QRegularExpression(QStringLiteral("\\n  %1  \\S").arg(code))),
                          qPrintable(QStringLiteral("exit code %1 is not documented").arg(code)));
             QVERIFY(!run.out.contains(QLatin1String("clock-factor")));
-            for (const char *option : {"-h, --help", "-V, --version", "-y, --yes", "-p, --port"})
-                QVERIFY2(run.out.contains(QLatin1String(option)), option);
+            // The short forms; a station on a named port, the question and the summary line.
+            for (const char *text : {"-h, --help", "-V, --version", "-y, --yes", "-p, --port", "with --port, each device",
+                                     "→ Merlow_R_Sky_1_0_6? [y/N]", "not verified: REASON"})
+                QVERIFY2(run.out.contains(QString::fromUtf8(text)), text);
         } else if (exitCode == 0) {
             QVERIFY(QRegularExpression(QStringLiteral("^tavio-flash \\d+\\.\\d+\\.\\d+\\n$")).match(run.out).hasMatch());
         }
