@@ -343,38 +343,6 @@ private slots:
         QCOMPARE(events.last(), (QJsonObject{{"event", "summary"}, {"upgraded", 2}, {"failed", 1}, {"skipped", 0}}));
     }
 
-    void station_interrupt_data()
-    {
-        QTest::addColumn<int>("interrupts");
-        QTest::addColumn<int>("exitCode");
-        QTest::newRow("once: the upgrade finishes") << 1 << 0;
-        QTest::newRow("twice: the upgrade is cancelled") << 2 << 5;
-    }
-
-    // Ctrl-C in A's transfer; B, attached right after, is never touched.
-    void station_interrupt()
-    {
-        QFETCH(int, interrupts);
-        QFETCH(int, exitCode);
-        BenchDevice a, b(withSerial("SN0002"));
-        QVERIFY(a.start() && b.start());
-        const auto ports = std::make_shared<BenchPorts>();
-        ports->attach(a);
-        onRequest(a.sim, AR_CMD_SENDFILE_DATA, 3, [&] {
-            for (int i = 0; i < interrupts; ++i)
-                InterruptWatcher::deliver(SIGINT);
-            ports->attach(b);
-        });
-        const QByteArray image = pattern(32 * 1024, 14);
-        const CommandRun run = runCommand({"upgrade", m_world.writeFile(Image, image), "--watch"}, ports);
-        QCOMPARE(run.exitCode, exitCode);
-        QVERIFY(b.sim.frames().isEmpty());
-        QCOMPARE(a.received(), exitCode == 0 ? QList<QByteArray>{image} : QList<QByteArray>{});
-        QCOMPARE(run.err.contains(QLatin1String("cancelled")), exitCode != 0);
-        const QString summary = QStringLiteral("upgraded %1, failed %2, skipped 0\n");
-        QVERIFY2(run.out.endsWith(summary.arg(int(exitCode == 0)).arg(int(exitCode != 0))), qPrintable(run.out));
-    }
-
 private:
     FlashWorld m_world;
 };

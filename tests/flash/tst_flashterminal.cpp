@@ -172,28 +172,35 @@ private slots:
     {
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<int>("interrupts");
+        QTest::addColumn<int>("exitCode");
         QTest::addColumn<QStringList>("lastLines"); // %1: the device's port, S: its seconds
-        const QString cancelled = "%1 SN0001: Merlow_R_Sky_1_0_5 → Merlow_R_Sky_1_0_6, cancelled, S s";
+        const QString change = "%1 SN0001: Merlow_R_Sky_1_0_5 → Merlow_R_Sky_1_0_6, ";
         QTest::newRow("upgrade, Ctrl-C")
-            << QStringList{} << 1
-            << QStringList{"Interrupted: the upgrade is cancelled (once more: the command ends at once)", cancelled};
-        QTest::newRow("station, Ctrl-C twice")
-            << QStringList{"--watch"} << 2 << QStringList{cancelled, "upgraded 0, failed 1, skipped 0"};
+            << QStringList{} << 1 << 5
+            << QStringList{"Interrupted: the upgrade is cancelled (once more: the command ends at once)",
+                           change + "cancelled, S s"};
+        QTest::newRow("station, Ctrl-C: the upgrade finishes")
+            << QStringList{"--watch"} << 1 << 0 << QStringList{change + "upgraded, S s", "upgraded 1, failed 0, skipped 0"};
+        QTest::newRow("station, Ctrl-C twice: it is cancelled")
+            << QStringList{"--watch"} << 2 << 5 << QStringList{change + "cancelled, S s", "upgraded 0, failed 1, skipped 0"};
     }
 
-    // Ctrl-C in the transfer, while the device's progress line is drawn.
+    // Ctrl-C in the transfer, while the device's progress line is drawn; a
+    // device attached then is never touched.
     void interrupt()
     {
         QFETCH(QStringList, arguments);
         QFETCH(int, interrupts);
+        QFETCH(int, exitCode);
         QFETCH(QStringList, lastLines);
-        BenchDevice device;
-        QVERIFY(device.start());
+        BenchDevice device, late(withSerial("SN0002"));
+        QVERIFY(device.start() && late.start());
         const auto ports = std::make_shared<BenchPorts>();
         ports->attach(device);
-        onRequest(device.sim, AR_CMD_SENDFILE_DATA, 3, [interrupts] {
+        onRequest(device.sim, AR_CMD_SENDFILE_DATA, 3, [&] {
             for (int i = 0; i < interrupts; ++i)
                 InterruptWatcher::deliver(SIGINT);
+            ports->attach(late);
         });
         SharedTerminal terminal;
         QVERIFY(terminal.open());
@@ -202,8 +209,9 @@ private slots:
             FlashEnvironment environment{ports, &out, &err, nullptr, true};
             const QStringList command{"tavio-flash", "upgrade", m_world.writeFile(Image, pattern(32 * 1024, 3)),
                                       "--clock-factor", "100"};
-            QCOMPARE(FlashCommand(environment).run(command + arguments), 5);
+            QCOMPARE(FlashCommand(environment).run(command + arguments), exitCode);
         }
+        QVERIFY(late.sim.frames().isEmpty());
         static const QRegularExpression seconds(QStringLiteral(", \\d+\\.\\d s$"));
         const QStringList screen = terminal.screen().replaceInStrings(seconds, QStringLiteral(", S s"));
         for (QString &line : lastLines)
