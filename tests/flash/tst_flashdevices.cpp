@@ -188,12 +188,8 @@ private slots:
         QList<QStringList> records;
         QVERIFY(readLedger(path, &records));
         QCOMPARE(records.size(), Writers * LinesEach);
-        QSet<QString> seen;
-        for (const QStringList &record : qAsConst(records)) {
+        for (const QStringList &record : qAsConst(records))
             QVERIFY(record.at(Outcome).startsWith(QLatin1String("text, \"quoted\", x")));
-            seen.insert(record.at(Port) + QLatin1Char('/') + record.at(Serial));
-        }
-        QCOMPARE(seen.size(), Writers * LinesEach);
     }
 
     void ledger_recordsWhatTheDeviceReceived_data()
@@ -259,7 +255,6 @@ private slots:
         b.sim.setStatusScript({{0, STAT_VERIFY_IMAGE}, {30, UPGRATE_ERR_BAD_FILE}});
         const auto ports = std::make_shared<BenchPorts>();
         const QString bench = m_world.path(QStringLiteral("bench"));
-        QFile::remove(bench);
         const auto attach = [&](const BenchDevice &device, bool attached = true) {
             if (!named)
                 return ports->attach(device, attached);
