@@ -105,6 +105,15 @@ FlashEvents::Source DeviceJob::source() const
     return {m_setup.port.portName, fixedFieldText(m_identity.serial)};
 }
 
+QString DeviceJob::change() const
+{
+    if (!m_identified)
+        return m_setup.port.portName;
+    return QStringLiteral("%1 %2: %3 → %4")
+        .arg(m_setup.port.portName, fixedFieldText(m_identity.serial), fixedFieldText(m_identity.firmware),
+             FirmwareRules::announcedFirmware(m_file));
+}
+
 void DeviceJob::run()
 {
     m_started.start();
@@ -141,6 +150,7 @@ bool DeviceJob::connectDevice()
         break;
     }
     m_identity = connection.identity;
+    m_identified = true;
     m_observer->setSource(source());
     emit event(FlashEvents::identity(source(), m_identity, m_link->getReceiveMaxSize(),
                                      m_setup.port.vendorIdentifier));
@@ -168,6 +178,11 @@ void DeviceJob::upgrade()
         finish(FlashExit::FileRefused, text);
         return;
     }
+    if (m_setup.confirm && !m_setup.confirm(QStringLiteral("Upgrade %1?").arg(change()))) {
+        finishUpgrade(UpgradeOutcome::cancelled()); // by the user, before anything was sent
+        return;
+    }
+    m_started.start(); // the upgrade's own time, not the answer's
     finishUpgrade(m_session->upgrade(m_file, m_setup.port.vendorIdentifier));
 }
 
@@ -180,29 +195,45 @@ void DeviceJob::finishUpgrade(const UpgradeOutcome &outcome)
         if (outcome.check.outcome != RestartCheck::Outcome::NoAnswer)
             details.insert(QStringLiteral("firmwareAfter"), RestartCheck::firmwareOf(outcome.check));
     }
-    finish(exitCodeOf(outcome), outcome.summary(), details);
+    finish(exitCodeOf(outcome), outcome.summary(), details, outcomeWords(outcome));
 }
 
-void DeviceJob::finish(int exitCode, const QString &text, const QJsonObject &details)
+QString DeviceJob::outcomeWords(const UpgradeOutcome &outcome)
+{
+    if (outcome.succeeded() && !outcome.restartChecked())
+        return QStringLiteral("upgraded");
+    if (outcome.succeeded() || outcome.kind == UpgradeOutcome::Kind::Cancelled)
+        return outcome.summary(); // the check's verdict, or "cancelled"
+    return QStringLiteral("failed: ") + outcome.summary();
+}
+
+void DeviceJob::finish(int exitCode, const QString &text, const QJsonObject &details, const QString &words)
 {
     LOG_INFO << "tavio-flash:" << m_setup.port.portName << "exit" << exitCode << text;
     m_exitCode.store(exitCode);
+    const double seconds = m_started.elapsed() / 1000.0;
     QJsonObject result = FlashEvents::result(source(), exitCode, text);
+    if (m_job == Job::Upgrade) {
+        // Any end but the upgrade's own is a failure: no device, no answer, a refused file.
+        const QString outcome = words.isEmpty() ? QStringLiteral("failed: ") + text : words;
+        result.insert(QStringLiteral("summary"), change() + QLatin1String(m_identified ? ", " : ": ") + outcome
+                                                     + QStringLiteral(", %1 s").arg(seconds, 0, 'f', 1));
+    }
     for (auto it = details.constBegin(); it != details.constEnd(); ++it)
         result.insert(it.key(), it.value());
     const QString fileMd5 = QString::fromLatin1(m_session->worker()->upgradeFileMd5());
     if (!fileMd5.isEmpty()) // the file as pinned when its upgrade started: all that can have been sent
         result.insert(QStringLiteral("fileMd5"), fileMd5);
     if (m_job == Job::Upgrade && m_setup.ledger)
-        record(exitCode, text, fileMd5,
+        record(exitCode, text, fileMd5, seconds,
                details.value(QStringLiteral("verified")).toBool()
                    ? details.value(QStringLiteral("firmwareAfter")).toString()
                    : QString());
     emit event(result);
 }
 
-void DeviceJob::record(int exitCode, const QString &text, const QString &fileMd5,
-                           const QString &firmwareAfter)
+void DeviceJob::record(int exitCode, const QString &text, const QString &fileMd5, double seconds,
+                       const QString &firmwareAfter)
 {
     Ledger::Entry entry;
     entry.time = QDateTime::currentDateTimeUtc();
@@ -216,6 +247,6 @@ void DeviceJob::record(int exitCode, const QString &text, const QString &fileMd5
     entry.firmwareAfter = firmwareAfter;
     entry.outcome = text;
     entry.exitCode = exitCode;
-    entry.seconds = m_started.elapsed() / 1000.0;
+    entry.seconds = seconds;
     m_setup.ledger->append(entry);
 }

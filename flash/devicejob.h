@@ -40,6 +40,9 @@ public:
         // Station mode: false for a serial number already handled in this
         // run; the device is then left alone, with nothing recorded.
         std::function<bool(const QString &serial)> claim;
+        // Upgrade: asked, from the job's thread, once the file is accepted for
+        // the device; false leaves the device as it is. Unset: not asked.
+        std::function<bool(const QString &question)> confirm;
     };
 
     DeviceJob(const Setup &setup, Job job, const QString &file = QString());
@@ -49,6 +52,9 @@ public:
     static std::shared_ptr<const UpgradeClock> clockFor(int factor);
     // The command's exit code for an upgrade that came to `outcome`.
     static int exitCodeOf(const UpgradeOutcome &outcome);
+    // The outcome in a device's summary line: "upgraded", "verified", "not
+    // verified: why", "failed: why" or "cancelled".
+    static QString outcomeWords(const UpgradeOutcome &outcome);
 
     void start();
     // Ends the upgrade under way through the worker's cancel path; from any thread.
@@ -67,9 +73,15 @@ private:
     bool connectDevice();
     void upgrade();
     void finishUpgrade(const UpgradeOutcome &outcome);
-    void finish(int exitCode, const QString &text, const QJsonObject &details = QJsonObject());
-    void record(int exitCode, const QString &text, const QString &fileMd5, const QString &firmwareAfter);
+    // An upgrade's result carries the device's summary line: its change, `words`
+    // (the outcome; none: "failed: " and the text) and the seconds it took.
+    void finish(int exitCode, const QString &text, const QJsonObject &details = QJsonObject(),
+                const QString &words = QString());
+    void record(int exitCode, const QString &text, const QString &fileMd5, double seconds,
+                const QString &firmwareAfter);
     FlashEvents::Source source() const;
+    // "PORT SERIAL: FIRMWARE → ANNOUNCED FIRMWARE" once identified, the port before.
+    QString change() const;
 
     Setup m_setup;
     Job m_job;
@@ -78,7 +90,8 @@ private:
     std::unique_ptr<DeviceSession> m_session;
     std::unique_ptr<UpgradeObserver> m_observer;
     DeviceIdentityInfo m_identity; // as the device was before the upgrade
-    QElapsedTimer m_started;
+    bool m_identified = false;     // the job's thread only, as the identity
+    QElapsedTimer m_started; // since the job, then since the upgrade started
     QThread *m_thread = nullptr;
     std::atomic<int> m_exitCode{0};
     std::atomic<bool> m_leftAlone{false};

@@ -44,6 +44,7 @@ int FlashCommand::run(const QStringList &arguments)
     }
     if (!m_options.logPath.isEmpty())
         LogSystem::instance()->setFilePath(m_options.logPath);
+    m_reporter = std::make_unique<FlashReporter>(*m_env.out, *m_env.err, reportStyle());
     if (m_options.command == FlashOptions::Command::List)
         return list();
     if (m_options.command == FlashOptions::Command::Info)
@@ -78,15 +79,34 @@ int FlashCommand::prepareUpgrade()
     return m_ledger->open(m_options.ledgerPath, &error) ? FlashExit::Success : fail(FlashExit::Usage, error);
 }
 
-DeviceJob::Setup FlashCommand::setupFor(const SerialPortDescription &port, SharedPortLister ports) const
+// A port the user named is listed for its link with the identity given; the
+// system's ports are the rest.
+DeviceJob::Setup FlashCommand::setupFor(const SerialPortDescription &port) const
 {
     DeviceJob::Setup setup;
     setup.port = port;
-    setup.ports = std::move(ports);
+    setup.ports = m_options.ports.isEmpty() ? m_env.systemPorts
+                                            : std::make_shared<ExtraPortLister>(m_env.systemPorts, port);
     setup.clockFactor = m_options.clockFactor;
     setup.verify = m_options.verify;
     setup.ledger = m_ledger;
+    if (m_env.interactive && !m_options.yes)
+        setup.confirm = [this](const QString &question) { return confirmed(question); };
     return setup;
+}
+
+// The named ports present (their path exists, or the system lists them), or
+// else the recognised ports attached.
+QList<SerialPortDescription> FlashCommand::servedPorts() const
+{
+    if (m_options.ports.isEmpty())
+        return recognisedPorts();
+    QList<SerialPortDescription> present;
+    for (const SerialPortDescription &port : qAsConst(m_options.ports)) {
+        if (ExtraPortLister(m_env.systemPorts, port).portReachedBy(port.portName))
+            present.append(port);
+    }
+    return present;
 }
 
 QList<SerialPortDescription> FlashCommand::recognisedPorts() const
@@ -130,14 +150,14 @@ int FlashCommand::list()
 bool FlashCommand::chooseDevices(QList<DeviceJob::Setup> *setups, int *exitCode)
 {
     for (const SerialPortDescription &port : qAsConst(m_options.ports))
-        setups->append(setupFor(port, std::make_shared<ExtraPortLister>(m_env.systemPorts, port)));
+        setups->append(setupFor(port));
     if (!setups->isEmpty())
         return true;
     // Taken once: a device attached later is not touched.
     const QList<SerialPortDescription> attached = recognisedPorts();
     if (attached.size() == 1 || (m_options.all && !attached.isEmpty())) {
         for (const SerialPortDescription &port : attached)
-            setups->append(setupFor(port, m_env.systemPorts));
+            setups->append(setupFor(port));
         return true;
     }
     *exitCode = attached.isEmpty()
@@ -147,13 +167,14 @@ bool FlashCommand::chooseDevices(QList<DeviceJob::Setup> *setups, int *exitCode)
     return false;
 }
 
-bool FlashCommand::confirmed(int devices)
+// On a device's thread: the question waits its turn on the main thread, which
+// writes the streams, so questions of devices identified at once come one by one.
+bool FlashCommand::confirmed(const QString &question) const
 {
-    if (!m_env.interactive || m_options.yes || m_options.command != FlashOptions::Command::Upgrade)
-        return true;
-    *m_env.err << QStringLiteral("Upgrade %1 device(s) with %2? [y/N] ").arg(devices).arg(m_options.file)
-               << Qt::flush;
-    const QString answer = m_env.in ? m_env.in->readLine().trimmed() : QString();
+    QString answer;
+    QMetaObject::invokeMethod(
+        m_reporter.get(), [this, &question, &answer] { answer = m_reporter->ask(question + " [y/N] ", m_env.in); },
+        Qt::BlockingQueuedConnection);
     return answer.compare(QLatin1String("y"), Qt::CaseInsensitive) == 0
             || answer.compare(QLatin1String("yes"), Qt::CaseInsensitive) == 0;
 }
@@ -164,10 +185,8 @@ int FlashCommand::runSessions(DeviceJob::Job job)
     int exitCode = FlashExit::Success;
     if (!chooseDevices(&setups, &exitCode))
         return exitCode;
-    if (!confirmed(setups.size()))
-        return fail(FlashExit::Usage, QStringLiteral("not upgraded"));
 
-    FlashReporter reporter(*m_env.out, *m_env.err, reportStyle());
+    FlashReporter &reporter = *m_reporter;
     std::vector<std::unique_ptr<DeviceJob>> sessions;
     QEventLoop loop;
     int running = setups.size();
@@ -218,15 +237,16 @@ int FlashCommand::runStation()
     InterruptWatcher interrupts(Station::ToldInterrupts);
     if (!interrupts.isWatching())
         return fail(FlashExit::Usage, QStringLiteral("cannot watch for Ctrl-C"));
-    FlashReporter reporter(*m_env.out, *m_env.err, reportStyle());
-    const QString file = m_options.file;
-    const auto makeSession = [&reporter, file](DeviceJob::Setup setup) {
-        auto session = std::make_unique<DeviceJob>(setup, DeviceJob::Job::Upgrade, file);
+    FlashReporter &reporter = *m_reporter;
+    const auto makeSession = [this, &reporter](const SerialPortDescription &port, Station::Claim claim) {
+        DeviceJob::Setup setup = setupFor(port);
+        setup.claim = std::move(claim);
+        auto session = std::make_unique<DeviceJob>(setup, DeviceJob::Job::Upgrade, m_options.file);
         QObject::connect(session.get(), &DeviceJob::event, &reporter, &FlashReporter::report);
         return session;
     };
     const int pollMs = DeviceJob::clockFor(m_options.clockFactor)->realMs(Station::PortPollMs);
-    Station station(m_env.systemPorts, setupFor({}, m_env.systemPorts), makeSession, pollMs);
+    Station station([this] { return servedPorts(); }, makeSession, pollMs);
     QObject::connect(&interrupts, &InterruptWatcher::interrupted, &station, &Station::interrupt);
     QObject::connect(&station, &Station::aboutToPoll, &interrupts, &InterruptWatcher::drain);
     if (!m_options.json)

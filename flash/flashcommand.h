@@ -20,9 +20,9 @@ struct FlashEnvironment
     SharedPortLister systemPorts = std::make_shared<SystemSerialPortLister>();
     QTextStream *out = nullptr;
     QTextStream *err = nullptr;
-    QTextStream *in = nullptr; // the answer to "upgrade?" when interactive
+    QTextStream *in = nullptr; // the answers to "upgrade?" when interactive
     bool terminal = false;    // standard output is a terminal
-    bool interactive = false; // standard input is a terminal: ask before upgrading
+    bool interactive = false; // standard input is a terminal: ask before upgrading each device
 };
 
 // tavio-flash: list, info and upgrade. Runs on the calling thread, which must
@@ -41,11 +41,14 @@ private:
     FlashReporter::Style reportStyle() const;
     // The devices the options name, or the one recognised device attached.
     bool chooseDevices(QList<DeviceJob::Setup> *setups, int *exitCode);
-    DeviceJob::Setup setupFor(const SerialPortDescription &port, SharedPortLister ports) const;
+    DeviceJob::Setup setupFor(const SerialPortDescription &port) const;
     // The file by name and type, and the ledger, before any device is touched.
     int prepareUpgrade();
     QList<SerialPortDescription> recognisedPorts() const;
-    bool confirmed(int devices);
+    // Station mode: the ports it serves that are present now.
+    QList<SerialPortDescription> servedPorts() const;
+    // "y" or "yes" to the question, asked on the terminal from a device's thread.
+    bool confirmed(const QString &question) const;
     // Exit 3, said on standard error, and with --json as a result event too.
     int noDevice();
     int fail(int exitCode, const QString &message);
@@ -53,6 +56,7 @@ private:
     FlashEnvironment m_env;
     FlashOptions m_options;
     std::shared_ptr<Ledger> m_ledger;
+    std::unique_ptr<FlashReporter> m_reporter;
 };
 
 #endif // FLASHCOMMAND_H

@@ -17,9 +17,21 @@ const char Commands[] =
     "times, each with its --vid (or one --vid for all; without --vid, the USB identity the\n"
     "system lists for the port); a relative PATH is taken from the working directory. --all\n"
     "takes every recognised device attached at the start. --watch waits for devices and\n"
-    "upgrades each newly attached one once (Ctrl-C: running upgrades finish; a second Ctrl-C\n"
-    "cancels them). Without --watch, Ctrl-C or SIGTERM cancels the upgrade (exit 5); one more\n"
-    "signal ends the command at once.\n"
+    "upgrades each newly attached one once; with --port, each device that appears on the\n"
+    "named port, one after another, even one without its USB identity (Ctrl-C: running\n"
+    "upgrades finish; a second Ctrl-C cancels them). Without --watch, Ctrl-C or SIGTERM\n"
+    "cancels the upgrade (exit 5); one more signal ends the command at once.\n"
+    "\n"
+    "On a terminal, without --yes, upgrade asks once each device is identified and the file\n"
+    "accepted for it, one device at a time:\n"
+    "    Upgrade ttyACM0 SN0001: Merlow_R_Sky_1_0_5 → Merlow_R_Sky_1_0_6? [y/N]\n"
+    "Any answer but y or yes leaves that device as it is (cancelled, exit 5). When standard\n"
+    "input is not a terminal, nothing is asked.\n"
+    "\n"
+    "Each device's upgrade ends with one line (on standard error when it failed):\n"
+    "    ttyACM0 SN0001: Merlow_R_Sky_1_0_5 → Merlow_R_Sky_1_0_6, verified, 14.2 s\n"
+    "its outcome (upgraded; with --verify, verified or not verified: REASON; failed: REASON;\n"
+    "cancelled) and the seconds its upgrade took. With --json it is the result's \"summary\".\n"
     "\n"
     "With no device (and no --watch), list, info and upgrade say \"no device found\" on standard\n"
     "error and exit 3; with --json, standard output also carries a result event with that text\n"
@@ -44,10 +56,11 @@ void addOptions(QCommandLineParser &parser)
                       QStringLiteral("Shows the program's version.")});
     parser.addOption({QStringLiteral("json"), QStringLiteral("Events as JSON Lines on standard output.")});
     parser.addOption({{QStringLiteral("y"), QStringLiteral("yes")},
-                      QStringLiteral("Upgrades without asking on a terminal.")});
+                      QStringLiteral("Upgrades each device without asking on a terminal.")});
     parser.addOption({QStringLiteral("all"), QStringLiteral("Upgrades every recognised device attached.")});
     parser.addOption({QStringLiteral("watch"), QStringLiteral("Station mode: upgrades each device attached "
-                                                              "from now on, until interrupted.")});
+                                                              "from now on (to the --port ports, when "
+                                                              "named), until interrupted.")});
     parser.addOption({QStringLiteral("verify"), QStringLiteral("Checks that the restarted device reports the "
                                                                "firmware the file's name announces.")});
     parser.addOption({QStringLiteral("ledger"), QStringLiteral("Appends one CSV line per device and attempt "
@@ -88,13 +101,13 @@ bool commandFrom(const QStringList &positional, FlashOptions *options, QString *
     options->file = positional.value(1);
     return true;
 }
-// The ways of choosing devices exclude each other; the upgrade's options need an upgrade.
+// --all takes the devices attached, which excludes naming them or waiting for
+// them (a station may serve named ports); the upgrade's options need an upgrade.
 bool consistent(const FlashOptions &options, QString *error)
 {
-    const int choices = int(!options.ports.isEmpty()) + int(options.all) + int(options.watch);
     const bool upgrade = options.command == FlashOptions::Command::Upgrade;
-    if (choices > 1) {
-        *error = QStringLiteral("--port, --all and --watch exclude each other");
+    if (options.all && (options.watch || !options.ports.isEmpty())) {
+        *error = QStringLiteral("--all excludes --port and --watch");
         return false;
     }
     if (!upgrade && (options.all || options.watch || options.verify || !options.ledgerPath.isEmpty())) {
@@ -143,5 +156,5 @@ QString FlashOptions::helpText()
     addOptions(parser);
     parser.setApplicationDescription(QStringLiteral(
         "Upgrades the firmware of FPV video-link devices over their USB serial port, without a window."));
-    return parser.helpText() + QLatin1Char('\n') + QLatin1String(Commands);
+    return parser.helpText() + QLatin1Char('\n') + QString::fromUtf8(Commands);
 }

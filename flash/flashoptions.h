@@ -16,7 +16,7 @@ struct FlashOptions
     QString file;                     // upgrade: the image or package
     QList<SerialPortDescription> ports; // --port/--vid/--manufacturer, in order
     bool all = false;   // upgrade: every recognised device attached at the start
-    bool watch = false; // upgrade: station mode, each newly attached device once
+    bool watch = false; // upgrade: station mode, each newly attached device once (on `ports`, if any)
     bool verify = false;
     QString ledgerPath;
     bool json = false;

@@ -57,13 +57,17 @@ void FlashReporter::report(const QJsonObject &event)
     }
     if (last)
         m_live.remove(port);
-    const QString line = lineFor(event);
-    if (line.isEmpty())
-        return;
+    QString line = text(event, "summary"); // an upgrade's end names its device itself
+    if (line.isEmpty()) {
+        const QString told = lineFor(event);
+        if (told.isEmpty())
+            return;
+        line = port + QStringLiteral(": ") + told;
+    }
     if (failed)
-        tell(port + QStringLiteral(": ") + line);
+        tell(line);
     else
-        printLine(port + QStringLiteral(": ") + line);
+        printLine(line);
 }
 
 QString FlashReporter::lineFor(const QJsonObject &event)
@@ -143,6 +147,16 @@ void FlashReporter::tell(const QString &line)
     m_out.flush(); // the live lines are gone before the line takes their place
     m_err << line << '\n' << Qt::flush;
     drawLive();
+}
+
+QString FlashReporter::ask(const QString &question, QTextStream *in)
+{
+    clearLive();
+    m_out.flush();
+    m_err << question << Qt::flush;
+    const QString answer = in ? in->readLine().trimmed() : QString();
+    drawLive();
+    return answer;
 }
 
 void FlashReporter::setLiveLine(const QString &port, const QString &text)

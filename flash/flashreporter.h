@@ -10,8 +10,10 @@ class QTextStream;
 
 // Writes the devices' events: JSON Lines, plain lines (not a terminal), or
 // on a terminal plain lines above one progress line per device, redrawn in
-// place. Standard error gets human text only: each device's failure (with
-// JSON, beside its result event). Both streams often share the terminal:
+// place. An upgrade ends with its device's summary line (its result's
+// "summary"), which takes the device's live line's place above the others.
+// Standard error gets human text only: each device's failure (with JSON,
+// beside its result event). Both streams often share the terminal:
 // each is flushed before the other is written, and whatever goes to
 // standard error while the command reports goes through tell(), so the
 // cursor only ever moves up over the live lines.
@@ -30,6 +32,9 @@ public:
     void summariseStation(int upgraded, int failed, int skipped);
     // A line on standard error, above the live lines.
     void tell(const QString &line);
+    // The question on standard error where the live lines were, and the line
+    // read from `in` (none: empty); the live lines come back below the answer.
+    QString ask(const QString &question, QTextStream *in);
 
 public slots:
     void report(const QJsonObject &event);

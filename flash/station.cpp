@@ -2,11 +2,9 @@
 
 #include "flashexit.h"
 #include "logging.h"
-#include "portfinder.h"
 
-Station::Station(SharedPortLister ports, DeviceJob::Setup common, SessionMaker makeSession, int pollMs)
+Station::Station(PortSource ports, SessionMaker makeSession, int pollMs)
     : m_ports(std::move(ports))
-    , m_common(std::move(common))
     , m_makeSession(std::move(makeSession))
 {
     m_poll.setInterval(pollMs);
@@ -43,9 +41,7 @@ void Station::poll()
     if (m_interrupts > 0)
         return;
     QSet<QString> present;
-    for (const SerialPortDescription &port : m_ports->availablePorts()) {
-        if (!PortFinder::isRecognisedPort(port))
-            continue;
+    for (const SerialPortDescription &port : m_ports()) {
         present.insert(port.portName);
         if (!m_present.contains(port.portName) && m_running.count(port.portName) == 0)
             startSession(port);
@@ -55,11 +51,7 @@ void Station::poll()
 
 void Station::startSession(const SerialPortDescription &port)
 {
-    DeviceJob::Setup setup = m_common;
-    setup.port = port;
-    setup.ports = m_ports;
-    setup.claim = [this](const QString &serial) { return claim(serial); };
-    std::unique_ptr<DeviceJob> session = m_makeSession(setup);
+    std::unique_ptr<DeviceJob> session = m_makeSession(port, [this](const QString &serial) { return claim(serial); });
     connect(session.get(), &DeviceJob::finished, this,
             [this, name = port.portName] { sessionEnded(name); }, Qt::QueuedConnection);
     session->start();

@@ -18,6 +18,8 @@
 // no upgrade runs on it (a device restarting during its own upgrade is not
 // new); a device is upgraded once, by serial number (one that restarts after
 // its upgrade is left alone). Devices attached at the start count as new.
+// The ports looked at are the recognised ones, or the ports the user named:
+// one port serves device after device.
 class Station : public QObject
 {
     Q_OBJECT
@@ -29,14 +31,18 @@ public:
         int failed = 0;
         int skipped = 0; // the rules refused the file for the device
     };
-    using SessionMaker = std::function<std::unique_ptr<DeviceJob>(DeviceJob::Setup setup)>;
+    // The ports to serve that are present now.
+    using PortSource = std::function<QList<SerialPortDescription>()>;
+    using Claim = std::function<bool(const QString &serial)>;
+    // The upgrade of the device at a port, whose serial number it must claim.
+    using SessionMaker = std::function<std::unique_ptr<DeviceJob>(const SerialPortDescription &port, Claim claim)>;
 
     // How often the ports are looked at, in program time.
     static constexpr int PortPollMs = 1000;
     // Interrupts the station acts on (see interrupt()); the next one ends the process.
     static constexpr int ToldInterrupts = 2;
 
-    Station(SharedPortLister ports, DeviceJob::Setup common, SessionMaker makeSession, int pollMs);
+    Station(PortSource ports, SessionMaker makeSession, int pollMs);
     ~Station() override;
 
     // Until interrupted and every upgrade has ended; the highest exit code of any device.
@@ -57,8 +63,7 @@ private:
     bool claim(const QString &serial);
     void quitWhenDone();
 
-    SharedPortLister m_ports;
-    DeviceJob::Setup m_common;
+    PortSource m_ports;
     SessionMaker m_makeSession;
     QTimer m_poll;
     QEventLoop m_loop;

@@ -202,9 +202,14 @@ FirmwareRules::FileVerdict FirmwareRules::judgeFileType(const QString &filePath)
 // one comparison the rules make.
 bool FirmwareRules::isAnnouncedFirmware(const char *firmware, const QString &fileName)
 {
-    const QByteArray announced = fileNameOf(fileName).section(ExtensionSeparator, 0, 0).toUtf8();
+    const QByteArray announced = announcedFirmware(fileName).toUtf8();
     return checkPrefixAndVersion(firmware, fileName) == CheckOk
         && checkPrefixAndVersion(announced.constData(), firmwareText(firmware)) == CheckOk;
+}
+
+QString FirmwareRules::announcedFirmware(const QString &filePath)
+{
+    return fileNameOf(filePath).section(ExtensionSeparator, 0, 0);
 }
 
 const char *FirmwareRules::refusalText(FileVerdict verdict)

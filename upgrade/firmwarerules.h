@@ -58,6 +58,8 @@ public:
     // True when the file's name announces exactly this firmware: the same
     // prefix and the same version (a device checked after its upgrade).
     static bool isAnnouncedFirmware(const char *firmware, const QString &fileName);
+    // The firmware a file's name announces: its name up to the first dot.
+    static QString announcedFirmware(const QString &filePath);
     // Why a file was refused, untranslated, in the upgrade page's catalogue
     // context ("UpgradePage"); null when it was accepted.
     static const char *refusalText(FileVerdict verdict);

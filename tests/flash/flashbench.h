@@ -18,6 +18,7 @@
 #include <QThread>
 #include <functional>
 #include <memory>
+#include <optional>
 
 inline void initFlashCatalogues() { Q_INIT_RESOURCE(translations); }
 
@@ -144,12 +145,15 @@ struct CommandRun
     }
 };
 
+// `answers`: the lines typed on a terminal at standard input; none: standard input is not a terminal.
 inline CommandRun runCommand(const QStringList &arguments,
-                             SharedPortLister systemPorts = std::make_shared<FixedPortLister>())
+                             SharedPortLister systemPorts = std::make_shared<FixedPortLister>(),
+                             std::optional<QString> answers = std::nullopt)
 {
     CommandRun run;
-    QTextStream out(&run.out), err(&run.err);
-    FlashEnvironment environment{std::move(systemPorts), &out, &err};
+    QString typed = answers.value_or(QString());
+    QTextStream out(&run.out), err(&run.err), in(&typed);
+    FlashEnvironment environment{std::move(systemPorts), &out, &err, &in, false, answers.has_value()};
     run.exitCode = FlashCommand(environment).run(QStringList{QStringLiteral("tavio-flash")} + arguments
                                                  + QStringList{"--clock-factor", "100"});
     out.flush();

@@ -115,9 +115,9 @@ QJsonObject progress(const char *port, int percent)
 {
     return {{"event", "progress"}, {"port", port}, {"percent", percent}};
 }
-QJsonObject result(const char *port, int exitCode, const char *text)
+QJsonObject result(const char *port, int exitCode, const QString &summary)
 {
-    return {{"event", "result"}, {"port", port}, {"exitCode", exitCode}, {"text", text}};
+    return {{"event", "result"}, {"port", port}, {"exitCode", exitCode}, {"text", "-"}, {"summary", summary}};
 }
 } // namespace
 
@@ -135,14 +135,15 @@ private slots:
         QTest::addColumn<QJsonArray>("events");
         QTest::addColumn<bool>("summarise");
         QTest::addColumn<QStringList>("screen");
+        const QString failedA = "A SN1: Merlow_R_Sky_1_0_5 → Merlow_R_Sky_1_0_6, failed: no answer, 1.5 s";
+        const QString upgradedB = "B SN2: Merlow_R_Sky_1_0_5 → Merlow_R_Sky_1_0_6, upgraded, 2.0 s";
         QTest::newRow("a failure, another device still live")
-            << QJsonArray{progress("A", 49), progress("B", 20), result("A", 5, "no answer")} << false
-            << QStringList{"A: failed (exit 5): no answer", "B: transfer 20 %, 0.0 KiB/s"};
+            << QJsonArray{progress("A", 49), progress("B", 20), result("A", 5, failedA)} << false
+            << QStringList{failedA, "B: transfer 20 %, 0.0 KiB/s"};
         QTest::newRow("the summary after the last device")
-            << QJsonArray{progress("A", 49), progress("B", 20), result("A", 5, "no answer"), progress("B", 60),
-                          result("B", 0, "upgrade finished!")} << true
-            << QStringList{"A: failed (exit 5): no answer", "B: upgrade finished!", "A: failed (exit 5)",
-                           "B: upgraded"};
+            << QJsonArray{progress("A", 49), progress("B", 20), result("A", 5, failedA), progress("B", 60),
+                          result("B", 0, upgradedB)} << true
+            << QStringList{failedA, upgradedB, "A: failed (exit 5)", "B: upgraded"};
     }
 
     void reporter()
@@ -171,29 +172,35 @@ private slots:
     {
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<int>("interrupts");
-        QTest::addColumn<QStringList>("lastLines"); // %1: the device's port
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QStringList>("lastLines"); // %1: the device's port, S: its seconds
+        const QString change = "%1 SN0001: Merlow_R_Sky_1_0_5 → Merlow_R_Sky_1_0_6, ";
         QTest::newRow("upgrade, Ctrl-C")
-            << QStringList{} << 1
+            << QStringList{} << 1 << 5
             << QStringList{"Interrupted: the upgrade is cancelled (once more: the command ends at once)",
-                           "%1: failed (exit 5): cancelled"};
-        QTest::newRow("station, Ctrl-C twice")
-            << QStringList{"--watch"} << 2
-            << QStringList{"%1: failed (exit 5): cancelled", "upgraded 0, failed 1, skipped 0"};
+                           change + "cancelled, S s"};
+        QTest::newRow("station, Ctrl-C: the upgrade finishes")
+            << QStringList{"--watch"} << 1 << 0 << QStringList{change + "upgraded, S s", "upgraded 1, failed 0, skipped 0"};
+        QTest::newRow("station, Ctrl-C twice: it is cancelled")
+            << QStringList{"--watch"} << 2 << 5 << QStringList{change + "cancelled, S s", "upgraded 0, failed 1, skipped 0"};
     }
 
-    // Ctrl-C in the transfer, while the device's progress line is drawn.
+    // Ctrl-C in the transfer, while the device's progress line is drawn; a
+    // device attached then is never touched.
     void interrupt()
     {
         QFETCH(QStringList, arguments);
         QFETCH(int, interrupts);
+        QFETCH(int, exitCode);
         QFETCH(QStringList, lastLines);
-        BenchDevice device;
-        QVERIFY(device.start());
+        BenchDevice device, late(withSerial("SN0002"));
+        QVERIFY(device.start() && late.start());
         const auto ports = std::make_shared<BenchPorts>();
         ports->attach(device);
-        onRequest(device.sim, AR_CMD_SENDFILE_DATA, 3, [interrupts] {
+        onRequest(device.sim, AR_CMD_SENDFILE_DATA, 3, [&] {
             for (int i = 0; i < interrupts; ++i)
                 InterruptWatcher::deliver(SIGINT);
+            ports->attach(late);
         });
         SharedTerminal terminal;
         QVERIFY(terminal.open());
@@ -202,9 +209,11 @@ private slots:
             FlashEnvironment environment{ports, &out, &err, nullptr, true};
             const QStringList command{"tavio-flash", "upgrade", m_world.writeFile(Image, pattern(32 * 1024, 3)),
                                       "--clock-factor", "100"};
-            QCOMPARE(FlashCommand(environment).run(command + arguments), 5);
+            QCOMPARE(FlashCommand(environment).run(command + arguments), exitCode);
         }
-        const QStringList screen = terminal.screen();
+        QVERIFY(late.sim.frames().isEmpty());
+        static const QRegularExpression seconds(QStringLiteral(", \\d+\\.\\d s$"));
+        const QStringList screen = terminal.screen().replaceInStrings(seconds, QStringLiteral(", S s"));
         for (QString &line : lastLines)
             line = line.arg(device.sim.linkPath());
         static const QRegularExpression live(QStringLiteral(": (transfer|connect|announce|verdict|restart)"));
