@@ -12,6 +12,7 @@
 
 #include <QCoreApplication>
 #include <QThread>
+#include <QTimer>
 
 namespace {
 constexpr unsigned ConnectTransmissions = 3;
@@ -90,6 +91,11 @@ DeviceJob::~DeviceJob()
 
 void DeviceJob::start()
 {
+    if (m_setup.timeLimitMs > 0)
+        QTimer::singleShot(clockFor(m_setup.clockFactor)->realMs(m_setup.timeLimitMs), this, [this] {
+            LOG_WARNING << "tavio-flash:" << m_setup.port.portName << "the time given to the device ran out";
+            m_session->timeOut();
+        });
     m_thread = QThread::create([this] { run(); });
     connect(m_thread, &QThread::finished, this, &DeviceJob::finished);
     m_thread->start();

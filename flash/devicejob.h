@@ -36,6 +36,7 @@ public:
         SharedPortLister ports;     // the ports the link sees
         int clockFactor = 1;        // above 1: a fast clock (tests)
         bool verify = false;        // upgrade: ask the restarted device for its firmware
+        int timeLimitMs = 0;        // upgrade: the device's time from its connection on (0: none)
         std::shared_ptr<Ledger> ledger; // upgrade: where the attempt is recorded, if anywhere
         // Station mode: false for a serial number already handled in this
         // run; the device is then left alone, with nothing recorded.

@@ -89,6 +89,7 @@ DeviceJob::Setup FlashCommand::setupFor(const SerialPortDescription &port) const
                                             : std::make_shared<ExtraPortLister>(m_env.systemPorts, port);
     setup.clockFactor = m_options.clockFactor;
     setup.verify = m_options.verify;
+    setup.timeLimitMs = m_options.timeoutSeconds * 1000;
     setup.ledger = m_ledger;
     if (m_env.interactive && !m_options.yes)
         setup.confirm = [this](const QString &question) { return confirmed(question); };

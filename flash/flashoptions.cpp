@@ -5,6 +5,8 @@
 #include <QCommandLineParser>
 
 namespace {
+constexpr int MaxTimeoutSeconds = 24 * 3600; // a day: a bench never means more
+
 const char Commands[] =
     "Commands:\n"
     "  list                 the attached devices the program recognises: port, vendor identifier, name\n"
@@ -45,7 +47,7 @@ const char Commands[] =
     "  4  the device refused the file or reported a numbered failure, or the file changed\n"
     "     during the upgrade (no end of file sent: the device was not flashed with it)\n"
     "  5  the link failed (no acknowledgement, the device vanished or never came back),\n"
-    "     or the upgrade was cancelled\n"
+    "     the upgrade was cancelled, or it ran out of its --timeout\n"
     "  6  verification failed: the restarted device reports another firmware, or none\n";
 
 void addOptions(QCommandLineParser &parser)
@@ -66,6 +68,10 @@ void addOptions(QCommandLineParser &parser)
     parser.addOption({QStringLiteral("ledger"), QStringLiteral("Appends one CSV line per device and attempt "
                                                                "to PATH (an unwritable PATH is a usage error)."),
                       QStringLiteral("PATH")});
+    parser.addOption({QStringLiteral("timeout"), QStringLiteral("Gives each device at most SECONDS from its "
+                                                                "connection to its result (exit 5 when they run "
+                                                                "out); without it, the protocol's own limits."),
+                      QStringLiteral("SECONDS")});
     parser.addOption({QStringLiteral("log"), QStringLiteral("Writes the log to PATH instead of log.txt "
                                                             "in the working directory."),
                       QStringLiteral("PATH")});
@@ -110,8 +116,9 @@ bool consistent(const FlashOptions &options, QString *error)
         *error = QStringLiteral("--all excludes --port and --watch");
         return false;
     }
-    if (!upgrade && (options.all || options.watch || options.verify || !options.ledgerPath.isEmpty())) {
-        *error = QStringLiteral("--all, --watch, --verify and --ledger go with upgrade");
+    if (!upgrade && (options.all || options.watch || options.verify || !options.ledgerPath.isEmpty()
+                     || options.timeoutSeconds > 0)) {
+        *error = QStringLiteral("--all, --watch, --verify, --ledger and --timeout go with upgrade");
         return false;
     }
     return true;
@@ -138,6 +145,14 @@ bool FlashOptions::parse(const QStringList &arguments, const SerialPortLister &s
     options->json = parser.isSet(QStringLiteral("json"));
     options->yes = parser.isSet(QStringLiteral("yes"));
     options->logPath = parser.value(QStringLiteral("log"));
+    if (parser.isSet(QStringLiteral("timeout"))) {
+        bool ok = false;
+        options->timeoutSeconds = parser.value(QStringLiteral("timeout")).toInt(&ok);
+        if (!ok || options->timeoutSeconds < 1 || options->timeoutSeconds > MaxTimeoutSeconds) {
+            *error = QStringLiteral("--timeout needs a whole number of seconds from 1 to %1").arg(MaxTimeoutSeconds);
+            return false;
+        }
+    }
     if (parser.isSet(QStringLiteral("clock-factor"))) {
         bool ok = false;
         options->clockFactor = parser.value(QStringLiteral("clock-factor")).toInt(&ok);

@@ -22,6 +22,7 @@ struct FlashOptions
     bool json = false;
     bool yes = false;
     QString logPath;
+    int timeoutSeconds = 0; // upgrade: each device's time from its connection on; 0: the protocol's limits
     int clockFactor = 1; // hidden --clock-factor: a fast clock for tests
 
     // False, with `error` set, when the command line is wrong.

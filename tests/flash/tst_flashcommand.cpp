@@ -40,6 +40,9 @@ private slots:
         QTest::newRow("--all with --port") << QStringList{"upgrade", "x.img", "--all", "--port", "a", "--vid", "1"} << 1;
         QTest::newRow("--watch with --all") << QStringList{"upgrade", "x.img", "--watch", "--all"} << 1;
         QTest::newRow("--verify without upgrade") << QStringList{"info", "--verify"} << 1;
+        QTest::newRow("--timeout without upgrade") << QStringList{"info", "--timeout", "30"} << 1;
+        QTest::newRow("--timeout of no time") << QStringList{"upgrade", "x.img", "--timeout", "0"} << 1;
+        QTest::newRow("--timeout of no number") << QStringList{"upgrade", "x.img", "--timeout", "soon"} << 1;
     }
 
     // Help and version need no device and no display; a usage error says so on
@@ -296,6 +299,14 @@ private slots:
                 seen.append(string(event, "phase"));
         }
         QCOMPARE(seen, phases);
+        // Every wait is told with its phase, the seconds so far and its limit.
+        QMap<QString, int> limits;
+        for (const QJsonObject &wait : CommandRun::ofType(events, "wait")) {
+            QVERIFY(number(wait, "seconds") >= 0);
+            limits.insert(string(wait, "phase"), number(wait, "limit"));
+        }
+        QCOMPARE(limits.value("restart"), 1235);
+        QCOMPARE(limits.value("restart-check"), after.isEmpty() ? 0 : 305);
         const QJsonObject id = CommandRun::ofType(events, "identity").value(0);
         QCOMPARE(string(id, "firmware") + ' ' + string(id, "hardware"), QStringLiteral("Merlow_R_Sky_1_0_5 HW_V1.0"));
         QCOMPARE((QList<int>{number(id, "temperature"), number(id, "maxSegment")}), (QList<int>{45, Segment}));
@@ -335,6 +346,25 @@ private slots:
             const QString reported = QString::fromLatin1(device.sim.identity().firmware);
             QCOMPARE(string(result, "firmwareAfter"), after == "silent" ? QString() : reported);
         }
+    }
+
+    // A script that cannot wait for the protocol's limits bounds each device:
+    // a device that never comes back from its restart ends when its time is up.
+    void timeout_endsTheDevicesUpgrade()
+    {
+        BenchDevice device;
+        QVERIFY(device.start());
+        device.sim.setRebootDelay(24 * 3600 * 1000);
+        const CommandRun run = runCommand(QStringList{"upgrade", m_world.writeFile(Image, pattern(4096, 1)), "--json",
+                                                      "--timeout", "20"} + device.portArguments());
+        QCOMPARE(run.exitCode, 5);
+        bool parsed = false;
+        const QJsonObject result = CommandRun::ofType(run.events(&parsed), "result").value(0);
+        QVERIFY(parsed);
+        QCOMPARE(string(result, "text"), QStringLiteral("The upgrade ran past the time it was given and was stopped."));
+        QVERIFY2(string(result, "summary").contains(QLatin1String(", failed: The upgrade ran past the time")),
+                 qPrintable(string(result, "summary")));
+        QVERIFY(device.sim.receivedFiles().isEmpty());
     }
 
     void confirmation_data()

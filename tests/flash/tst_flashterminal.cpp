@@ -115,6 +115,10 @@ QJsonObject progress(const char *port, int percent)
 {
     return {{"event", "progress"}, {"port", port}, {"percent", percent}};
 }
+QJsonObject wait(const char *port, const char *phase, int seconds, int limit)
+{
+    return {{"event", "wait"}, {"port", port}, {"phase", phase}, {"seconds", seconds}, {"limit", limit}};
+}
 QJsonObject result(const char *port, int exitCode, const QString &summary)
 {
     return {{"event", "result"}, {"port", port}, {"exitCode", exitCode}, {"text", "-"}, {"summary", summary}};
@@ -140,6 +144,9 @@ private slots:
         QTest::newRow("a failure, another device still live")
             << QJsonArray{progress("A", 49), progress("B", 20), result("A", 5, failedA)} << false
             << QStringList{failedA, "B: transfer 20 %, 0.0 KiB/s"};
+        QTest::newRow("a wait counts on its device's line")
+            << QJsonArray{progress("A", 20), wait("B", "restart", 0, 1235), wait("B", "restart", 5, 1235)} << false
+            << QStringList{"A: transfer 20 %, 0.0 KiB/s", "B: restart: waiting, 5 s (up to 1235 s)"};
         QTest::newRow("the summary after the last device")
             << QJsonArray{progress("A", 49), progress("B", 20), result("A", 5, failedA), progress("B", 60),
                           result("B", 0, upgradedB)} << true
