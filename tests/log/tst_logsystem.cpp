@@ -282,17 +282,6 @@ private slots:
             QCOMPARE(content.at(content.size() - tail.size() - 1), '\n');
     }
 
-    void shutdown_writesEveryLineLoggedSoFar()
-    {
-        for (int i = 0; i < 20; ++i)
-            qInfo("last words %d", i);
-        LogSystem::instance()->shutdown();
-        QVERIFY(readFile(LogFileName).contains("last words 19\n"));
-
-        qInfo("after shutdown");
-        QVERIFY(readFile(LogFileName).endsWith("after shutdown\n"));
-    }
-
     void anyFile_takesTheLinesWithoutTheSinkReenteringItself_data()
     {
         QTest::addColumn<QString>("kind");
@@ -314,7 +303,10 @@ private slots:
     {
         QFETCH(QString, kind);
         QFETCH(QStringList, received);
+        for (int i = 0; i < 20; ++i) // the first row's are still buffered: the shutdown writes them
+            qInfo("last words %d", i);
         LogSystem::instance()->shutdown();
+        QVERIFY(readFile(LogFileName).contains("last words 19\n"));
         const bool pipe = kind.startsWith(QLatin1String("pipe"));
         const QString path = kind == QLatin1String("null")
             ? QStringLiteral("/dev/null")
@@ -361,7 +353,7 @@ private slots:
             reader.join();
         qInfo("back in %s", qPrintable(LogFileName));
 
-        QVERIFY(readFile(LogFileName).contains("back in " + LogFileName.toLatin1()));
+        QVERIFY(readFile(LogFileName).endsWith("back in " + LogFileName.toLatin1() + '\n'));
         const QByteArray written = pipe ? piped : kind == QLatin1String("file") ? readFile(path) : QByteArray();
         QStringList messages;
         for (const QByteArray &line : written.split('\n')) {
