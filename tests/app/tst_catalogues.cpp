@@ -20,9 +20,8 @@ struct Text
     QString source;
 };
 
-// Texts the program shows the same in both languages: device names, the
-// bilingual language label, the flash-error hint, window titles, the
-// language names themselves and form placeholders replaced at run time.
+// Texts the program shows the same in both languages: device names, the bilingual language label, the flash-error
+// hint, window titles, the language names themselves and form placeholders replaced at run time.
 bool sameInBothLanguages(const Text &text)
 {
     static const QStringList anyContext = {

@@ -18,18 +18,16 @@ QByteArray withLength(QByteArray frame, quint32 length)
     return frame;
 }
 
-// Random streams of valid frames between garbage, cut into random reads: the
-// receive side must give back exactly the frames that were sent. Each case
-// has its own generator, seeded with the run's seed and the case number, so
-// a failure names the case to replay; TAVIO_PROPERTY_SEED tries another seed.
+// Random streams of valid frames between garbage, cut into random reads: the receive side must give back exactly
+// the frames that were sent. Each case has its own generator, seeded with the run's seed and the case number, so a
+// failure names the case to replay; TAVIO_PROPERTY_SEED tries another seed.
 constexpr quint32 DefaultSeed = 0x7AD10C0Du;
 constexpr int Cases = 5000;
 constexpr int MaxFramesPerCase = 20;
 constexpr int MaxPayloadBytes = 600;
 constexpr int MaxGarbageBytes = 80;
 constexpr int ReadLimits[] = {1, 2, 7, 36, 64, 700, 4096, INT_MAX}; // largest piece of one read
-// Garbage never holds the magic's first byte, so it can neither contain a
-// magic number nor end in the start of one.
+// Garbage never holds the magic's first byte, so it can neither contain a magic number nor end in the start of one.
 constexpr char MagicFirstByte = char(AR_PROTOCOL_MAGIC & 0xFF);
 const quint32 Commands[] = {0, AR_COMMAND_GET_ACTIVE, AR_COMMAND_FIND_DEVICE, AR_CMD_REMOTE_UPGRADE,
                             AR_CMD_SENDFILE_START, AR_CMD_SENDFILE_DATA, AR_CMD_SENDFILE_END,
@@ -96,9 +94,8 @@ class TestFrameAssembler : public QObject
     Q_OBJECT
 
 private slots:
-    // Frames as they must appear on the wire, CRC included: the CRC runs over the
-    // header with its crc32 field zeroed and every other field (retry too) final,
-    // then on over the payload.
+    // Frames as they must appear on the wire, CRC included: the CRC runs over the header with its crc32 field
+    // zeroed and every other field (retry too) final, then on over the payload.
     void frame_matchesWireBytes_data()
     {
         QTest::addColumn<quint32>("command");
@@ -205,9 +202,8 @@ private slots:
         row("bytes after a frame wait", {frame(116, 3, "abc") + "tail"}, {3}, 4);
     }
 
-    // Every frame is cut whole, with exactly the payload its header announces,
-    // from the bytes that were fed. Frames after garbage, several in one read and
-    // reads of any size down to one byte are the random streams' below.
+    // Every frame is cut whole, with exactly the payload its header announces, from the bytes that were fed. Frames
+    // after garbage, several in one read and reads of any size down to one byte are the random streams' below.
     void reads_yieldTheFramesTheyHold()
     {
         QFETCH(QByteArrayList, reads);

@@ -99,11 +99,9 @@ private slots:
         qInstallMessageHandler(customMessageHandler);
     }
 
-    // The line format, byte for byte, for every level word (a "%" in a message
-    // stays as written); then each helper through the installed handler into the
-    // file: the prefix items joined by the debug stream's spaces (two after a
-    // literal that ends in one), strings quoted; the joined helper keeps one
-    // space after "]".
+    // The line format, byte for byte, for every level word (a "%" in a message stays as written); then each helper
+    // through the installed handler into the file: the prefix items joined by the debug stream's spaces (two after
+    // a literal that ends in one), strings quoted; the joined helper keeps one space after "]".
     void logLine_levelWordAndPrefix_data()
     {
         QTest::addColumn<int>("helper"); // -1: a level no helper logs at
@@ -149,9 +147,8 @@ private slots:
         QTRY_VERIFY(lastLine.match(QString::fromUtf8(readFile(LogFileName))).hasMatch());
     }
 
-    // One stamp object through a run of times, as the sink uses it: within a
-    // second, into the next, back in time, across the epoch and a year end. Each
-    // must read as the local time formatted afresh.
+    // One stamp object through a run of times, as the sink uses it: within a second, into the next, back in time,
+    // across the epoch and a year end. Each must read as the local time formatted afresh.
     void timestamp_matchesLocalTimeThroughEverySecondChange()
     {
         const qint64 base = QDateTime(QDate(2025, 3, 1), QTime(14, 5, 9, 42)).toMSecsSinceEpoch();
@@ -165,8 +162,7 @@ private slots:
         }
     }
 
-    // A line that brings the buffer to exactly the batch size is written before
-    // the call returns.
+    // A line that brings the buffer to exactly the batch size is written before the call returns.
     void fullBatch_isWrittenByTheLoggingThreadAtOnce()
     {
         settle("before the batch");
@@ -296,9 +292,8 @@ private slots:
         QTest::newRow("a pipe whose reader leaves") << "pipe reader leaves" << QStringList{QStringLiteral("first")};
     }
 
-    // After the shutdown every line is written through on the logging thread:
-    // a warning Qt raises meanwhile would wait for that thread's own lock, and a
-    // pipe with no reader must not hold the thread in its open.
+    // After the shutdown every line is written through on the logging thread: a warning Qt raises meanwhile would
+    // wait for that thread's own lock, and a pipe with no reader must not hold the thread in its open.
     void anyFile_takesTheLinesWithoutTheSinkReenteringItself()
     {
         QFETCH(QString, kind);

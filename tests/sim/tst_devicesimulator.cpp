@@ -1,8 +1,6 @@
-// The simulator's own behaviour that the link and upgrade suites do not
-// drive already (they use its replies, reboots, vanishing and return,
-// silence, refusals and scripts): its command line and executable, the link
-// it keeps to its pty, and the repeated file end that keeps their request
-// counts independent of scheduling.
+// The simulator's own behaviour that the link and upgrade suites do not drive already (they use its replies,
+// reboots, vanishing and return, silence, refusals and scripts): its command line and executable, the link it keeps
+// to its pty, and the repeated file end that keeps their request counts independent of scheduling.
 
 #include "fixedportlister.h"
 #include "logcapture.h"

@@ -131,9 +131,8 @@ private slots:
         QTest::newRow("English is not english") << "English" << "中文" << QList<int>{};
     }
 
-    // The saved language selects its list entry, which is no choice: the
-    // catalogue of the start applies until the first choice. A choice is stored
-    // and its catalogue installed; every choice takes the previous catalogue out,
+    // The saved language selects its list entry, which is no choice: the catalogue of the start applies until the
+    // first choice. A choice is stored and its catalogue installed; every choice takes the previous catalogue out,
     // so none of them outlives the page.
     void languageChoices_onlyTheLastCatalogueApplies()
     {
@@ -190,9 +189,8 @@ private slots:
         QCOMPARE(shown.split('\n'), lines);
     }
 
-    // Each line is stamped with the local time. The newest line shows when it
-    // comes in, also after the user scrolled back, and when the page opens after
-    // lines came in while it was hidden.
+    // Each line is stamped with the local time. The newest line shows when it comes in, also after the user
+    // scrolled back, and when the page opens after lines came in while it was hidden.
     void logView_showsStampedLinesAndTheNewest()
     {
         constexpr int lineCount = 200;

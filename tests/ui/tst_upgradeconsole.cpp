@@ -28,8 +28,7 @@ QString oddDigits(const QString &token)
 }
 } // namespace
 
-// The console command (its decoding, the settings page, the page) and the
-// page's command sender.
+// The console command (its decoding, the settings page, the page) and the page's command sender.
 class TestUpgradeConsole : public QObject
 {
     Q_OBJECT
@@ -133,8 +132,7 @@ private slots:
         QCOMPARE(view.contains(QStringLiteral("只发送了前28个字节（共40个）")), truncationNoted);
     }
 
-    // An empty line, a typo, then a line during an upgrade, typed on the
-    // settings page: none sends anything.
+    // An empty line, a typo, then a line during an upgrade, typed on the settings page: none sends anything.
     void console_refusals_sendNothing_data()
     {
         QTest::addColumn<QString>("typed");
