@@ -257,12 +257,10 @@ private slots:
         const quint32 seq = 70000; // beyond 16 bits
         QTest::newRow("reboot") << plainAck(AR_COMMAND_GET_ACTIVE, seq) << Ack::Positive << "reboot";
         QTest::newRow("remote upgrade") << plainAck(AR_CMD_REMOTE_UPGRADE, seq) << Ack::Positive << "";
-        QTest::newRow("device info") << reply(AR_COMMAND_FIND_DEVICE, seq, deviceInfo()) << Ack::Positive
-                                     << "segment";
+        QTest::newRow("device info") << reply(AR_COMMAND_FIND_DEVICE, seq, deviceInfo()) << Ack::Positive << "segment";
         QTest::newRow("device info of request type")
             << reply(AR_COMMAND_FIND_DEVICE, seq, deviceInfo(), AR_MSGTYPE_REQUEST) << Ack::Negative << "segment";
-        QTest::newRow("status") << reply(AR_CMD_UPGRADE_STATUS, seq, ar_upgrade_status{}) << Ack::Positive
-                                << "status";
+        QTest::newRow("status") << reply(AR_CMD_UPGRADE_STATUS, seq, ar_upgrade_status{}) << Ack::Positive << "status";
         QTest::newRow("file end") << reply(AR_CMD_SENDFILE_END, seq, ar_receive_date_info{}) << Ack::Positive
                                   << "verdict";
         QTest::newRow("refusal") << reply(0, seq, ar_ack_info{-1, {}}) << Ack::Negative << "status";

@@ -169,8 +169,7 @@ private slots:
         const int lineBytes = LogSystem::formatLine(LogSystem::instance()->timestampNow(), QtInfoMsg,
                                                     QString()).size();
         const QByteArray start = "full batch ";
-        const QByteArray message =
-            start + QByteArray(LogSystem::DirectWriteBytes - lineBytes - start.size(), 'f');
+        const QByteArray message = start + QByteArray(LogSystem::DirectWriteBytes - lineBytes - start.size(), 'f');
         qInfo("%s", message.constData());
         QVERIFY(readFile(LogFileName).endsWith(message + '\n'));
     }
@@ -247,13 +246,11 @@ private slots:
         QTest::addColumn<int>("keep");
         QTest::addColumn<int>("bufferBytes");
         QTest::addColumn<int>("least"); // bytes the trimmed file keeps at least
-        const int keep = int(LogFile::TrimmedFileBytes);
-        QTest::newRow("one byte over the limit") << numberedLines(LogFile::MaxFileBytes) + '\n' << keep
-                                                 << LogFile::TrimBufferBytes << keep - 20;
-        QTest::newRow("well over the limit") << numberedLines(3 * LogFile::MaxFileBytes - 1) + '\n' << keep
-                                             << LogFile::TrimBufferBytes << keep - 20;
-        QTest::newRow("no line feed after the cut")
-            << "first line\n" + QByteArray(int(LogFile::MaxFileBytes), 'x') << keep << LogFile::TrimBufferBytes << 0;
+        const int keep = int(LogFile::TrimmedFileBytes), buffer = LogFile::TrimBufferBytes;
+        const int limit = int(LogFile::MaxFileBytes);
+        QTest::newRow("one byte over the limit") << numberedLines(limit) + '\n' << keep << buffer << keep - 20;
+        QTest::newRow("well over the limit") << numberedLines(3 * limit - 1) + '\n' << keep << buffer << keep - 20;
+        QTest::newRow("no line feed after the cut") << "first line\n" + QByteArray(limit, 'x') << keep << buffer << 0;
         QTest::newRow("a buffer smaller than a line") << numberedLines(20000) + '\n' << 5000 << 7 << 5000 - 20;
         QTest::newRow("the cut right after a line feed") << numberedLines(13 * 100) << 13 * 40 << 13 << 13 * 40;
     }
