@@ -130,6 +130,7 @@ void whenBoxOpens(std::function<void(QMessageBox *)> action)
 
 } // namespace
 
+// The window and what it holds: its pages (the settings page and the console typed on it) and its boxes.
 class TestMainWindow : public QObject
 {
     Q_OBJECT
@@ -310,13 +311,13 @@ private slots:
 
     void console_typedCommand_isSentOffTheWindowThreadAndAnswered()
     {
-        PageFixture f;
         QFETCH(QString, device);
         QFETCH(QString, typed);
         QFETCH(QStringList, box);
         QFETCH(QByteArray, payload);
         QFETCH(int, transmissions);
         QFETCH(bool, truncationNoted);
+        PageFixture f;
         QVERIFY(f.startDevice());
         DeviceSimulator &sim = f.device->sim;
         if (device == QLatin1String("gone"))
@@ -359,9 +360,9 @@ private slots:
 
     void console_refusals_sendNothing()
     {
-        PageFixture f;
         QFETCH(QString, typed);
         QFETCH(QStringList, box);
+        PageFixture f;
         QVERIFY(f.startDevice());
         f.settingPage.reset(new SettingPage);
         UpgradePage *page = f.makePage(f.settingPage.get());
