@@ -1,19 +1,43 @@
-// What the package relies on: the udev rule covers exactly the devices the
-// program recognises, the installed program keeps its files in the user's
-// data folder, and --help and --version answer without a display.
+// What the package relies on: the udev rule covers exactly the devices the program recognises, the installed
+// program keeps its files in the user's data folder, --help and --version answer without a display, and a port that
+// is there but may not be opened for lack of permission is told as such (the file system's word on it, the message,
+// the window and the command) instead of the usual "cannot open" or "no device".
+#include "expectedboxes.h"
+#include "fixedportlister.h"
+#include "flashcommand.h"
+#include "logcapture.h"
+#include "portaccess.h"
 #include "portfinder.h"
 #include "programfiles.h"
 #include "testbytes.h"
+#include "upgradepage.h"
+#include "usbvirtualserial.h"
 
 #include <QDir>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSet>
+#include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QTextStream>
+#include <QToolButton>
+#include <QTranslator>
 #include <QtTest>
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
 
 namespace {
 const QString Dist = QStringLiteral(TAVIO_SOURCE_DIR "/dist");
+const QString Group = QStringLiteral("plugdev");
+
+// Lists one port of a recognised device, which the user may not open.
+class DeniedPortLister : public FixedPortLister
+{
+public:
+    explicit DeniedPortLister(const QString &path) : FixedPortLister({{path, QString(), AR_FPV_BOARD_TYPE_GT_SKY}}) {}
+    PortAccess accessOf(const QString &portName) const override { return {portName, true, false, Group}; }
+};
 } // namespace
 
 class TestInstallLayout : public QObject
@@ -21,6 +45,17 @@ class TestInstallLayout : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase()
+    {
+        Q_INIT_RESOURCE(translations);
+        QVERIFY(m_dir.isValid());
+        QVERIFY(m_english.load(QStringLiteral(":lang_en.qm")));
+        QVERIFY(QDir::setCurrent(m_dir.path()));
+        m_deniedPort = m_dir.filePath(QStringLiteral("ttyACM-denied"));
+    }
+
+    void cleanup() { QCoreApplication::removeTranslator(&m_english); }
+
     void udevRule_coversEveryRecognisedDeviceAndNoOther()
     {
         const QString rule = QString::fromUtf8(TestBytes::readFile(Dist + QStringLiteral("/70-tavio.rules")));
@@ -100,7 +135,120 @@ private slots:
         QVERIFY2(process.exitCode() == 0, qPrintable(QString::fromLocal8Bit(process.readAllStandardError())));
         QVERIFY2(output.contains(answer), qPrintable(output));
     }
+
+    void fileSystem_tellsWhetherThePortMayBeOpened_data()
+    {
+        QTest::addColumn<QString>("name"); // "tty...": a device name, not there; else a file made in the folder
+        QTest::addColumn<int>("permissions");
+        QTest::addColumn<bool>("denied");
+        const int readWrite = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+        QTest::newRow("a name alone is a device file") << "ttyNOSUCH" << readWrite << false;
+        QTest::newRow("readable and writable") << "port-rw" << readWrite << false;
+        QTest::newRow("read only") << "port-ro" << int(QFileDevice::ReadOwner) << true;
+    }
+
+    void fileSystem_tellsWhetherThePortMayBeOpened()
+    {
+        QFETCH(QString, name);
+        QFETCH(int, permissions);
+        QFETCH(bool, denied);
+    #ifdef Q_OS_UNIX
+        if (denied && ::geteuid() == 0)
+            QSKIP("root may open any file: the injected check covers the denial");
+    #endif
+        const bool deviceName = name.startsWith(QLatin1String("tty")), made = !deviceName;
+        const QString path = deviceName ? QStringLiteral("/dev/") + name : m_dir.filePath(name);
+        if (made)
+            QVERIFY(TestBytes::writeFile(path, QByteArray())
+                    && QFile::setPermissions(path, QFileDevice::Permissions(permissions)));
+        const PortAccess access = PortAccess::of(deviceName ? name : path);
+        QCOMPARE(access.path, path);
+        QCOMPARE(access.exists, made);
+        QCOMPARE(access.denied(), denied);
+        if (made)
+            QCOMPARE(access.group, QFileInfo(path).group());
+    }
+
+    // Both languages name the port, the rule and the port's group (the usual
+    // one when the owner is unknown), with every placeholder filled.
+    void deniedText_namesThePortTheRuleAndTheGroup_data()
+    {
+        QTest::addColumn<bool>("english");
+        QTest::addColumn<QString>("group");
+        QTest::newRow("Chinese") << false << Group;
+        QTest::newRow("English") << true << Group;
+        QTest::newRow("owner unknown") << true << QString();
+    }
+
+    void deniedText_namesThePortTheRuleAndTheGroup()
+    {
+        QFETCH(bool, english);
+        QFETCH(QString, group);
+        if (english)
+            QCoreApplication::installTranslator(&m_english);
+        const QString text = PortAccess{QStringLiteral("/dev/ttyACM0"), true, false, group}.deniedText();
+        const QString shownGroup = group.isEmpty() ? QStringLiteral("dialout") : group;
+        for (const QString &part : {QStringLiteral("/dev/ttyACM0"),
+                                    QStringLiteral("/usr/lib/udev/rules.d/70-tavio.rules"),
+                                    QStringLiteral("usermod -aG ") + shownGroup})
+            QVERIFY2(text.contains(part), qPrintable(text + QStringLiteral(" lacks ") + part));
+        QCOMPARE(text.startsWith(QLatin1String("No permission")), english);
+        QVERIFY(!text.contains(QLatin1Char('%')));
+    }
+
+    // Connect, or a console command, on a port the user may not open says so,
+    // not "restart the device" or "connect the device".
+    void window_showsHowToGetAccess_data()
+    {
+        QTest::addColumn<bool>("console");
+        QTest::newRow("Connect") << false;
+        QTest::newRow("console command") << true;
+    }
+
+    void window_showsHowToGetAccess()
+    {
+        QFETCH(bool, console);
+        LogCapture log;
+        ExpectedBoxes boxes;
+        UsbVirtualSerial link(std::make_shared<DeniedPortLister>(m_deniedPort));
+        UpgradePage page(nullptr, &link, nullptr, std::make_shared<SystemClock>());
+        page.enterDeviceConnNotePage();
+        boxes.expect(QStringLiteral("警告"), PortAccess{m_deniedPort, true, false, Group}.deniedText());
+        page.handleDeviceDetected(AR_FPV_BOARD_TYPE_GT_SKY);
+        if (console) {
+            QSignalSpy done(&page, &UpgradePage::consoleCommandDone);
+            page.handleTextFromSettingPage(QStringLiteral("4F 54"));
+            QVERIFY(done.wait(10000));
+        } else {
+            QSignalSpy answered(&page, &UpgradePage::connectAnswered);
+            page.findChild<QToolButton *>(QStringLiteral("btnConnDevice"))->click();
+            QVERIFY(answered.wait(10000));
+        }
+        VERIFY_BOXES(boxes);
+        QVERIFY(!link.SerialPortIsOpen());
+    }
+
+    void command_exitsWithNoDeviceAndHowToGetAccess()
+    {
+        LogCapture log;
+        QCoreApplication::installTranslator(&m_english);
+        QString out, err;
+        QTextStream outStream(&out), errStream(&err);
+        FlashEnvironment environment;
+        environment.systemPorts = std::make_shared<DeniedPortLister>(m_deniedPort);
+        environment.out = &outStream;
+        environment.err = &errStream;
+        const int exitCode = FlashCommand(environment).run({QStringLiteral("tavio-flash"), QStringLiteral("info")});
+        errStream.flush();
+        QCOMPARE(exitCode, 3);
+        const QString expected = PortAccess{m_deniedPort, true, false, Group}.deniedText();
+        QVERIFY2(err.contains(expected), qPrintable(err));
+    }
+private:
+    QTemporaryDir m_dir;
+    QTranslator m_english;
+    QString m_deniedPort; // does not open: nothing is there
 };
 
-QTEST_GUILESS_MAIN(TestInstallLayout)
+QTEST_MAIN(TestInstallLayout)
 #include "tst_installlayout.moc"

@@ -170,9 +170,8 @@ private slots:
         QCOMPARE(m_device->sim.frames().last().seq, past16Bits - 1);
     }
 
-    // A frame the pty cannot take in one write leaves the rest to the port's
-    // thread; the sender waits for it to go out, then for the acknowledgement,
-    // which may already have arrived. Repeated, so an acknowledgement that
+    // A frame the pty cannot take in one write leaves the rest to the port's thread; the sender waits for it to go
+    // out, then for the acknowledgement, which may already have arrived. Repeated, so an acknowledgement that
     // overtakes the end of the write is met as well; the frame arrives whole.
     void frameLargerThanThePortTakesAtOnce_isAcknowledgedOnFirstTransmission()
     {
@@ -190,9 +189,8 @@ private slots:
         }
     }
 
-    // Writes on a bare pty: the raw writers wait for no acknowledgement, the
-    // link's own acknowledgement is a sealed header, and a request without
-    // payload bytes writes only its header but still announces the length.
+    // Writes on a bare pty: the raw writers wait for no acknowledgement, the link's own acknowledgement is a sealed
+    // header, and a request without payload bytes writes only its header but still announces the length.
     void barePty_writesGoOutAsGiven()
     {
         PseudoTerminal pty;

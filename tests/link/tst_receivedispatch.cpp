@@ -1,10 +1,16 @@
+#include "deviceconfig.h"
 #include "fixedportlister.h"
 #include "logcapture.h"
+#include "portoptions.h"
 #include "protocolframe.h"
 #include "pseudoterminal.h"
+#include "usbcheck.h"
 #include "usbvirtualserial.h"
 
+#include <QCommandLineParser>
+#include <QSettings>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QtTest>
 #include <poll.h>
 #include <unistd.h>
@@ -57,19 +63,192 @@ ar_device_info deviceInfo()
 } // namespace
 
 Q_DECLARE_METATYPE(Ack)
+Q_DECLARE_METATYPE(SerialPortDescription)
+using Ports = QList<SerialPortDescription>;
 
+// The link's side of the port: finding it, then what it does with the bytes it receives.
 class TestReceiveDispatch : public QObject
 {
     Q_OBJECT
 
 private slots:
+    void initTestCase() { QVERIFY(QDir::setCurrent(m_dir.path())); }
     void init()
     {
         m_log.reset(new LogCapture);
         m_link.reset(new UsbVirtualSerial(std::make_shared<FixedPortLister>()));
     }
-    void cleanup() { m_link.reset(); m_log.reset(); }
+    void cleanup()
+    {
+        m_link.reset();
+        m_log.reset();
+        m_upgrade_device_vid = 0;
+        QFile::remove(QStringLiteral("setting.ini"));
+    }
 
+    void portSearch_firstMatchWins_data()
+    {
+        QTest::addColumn<Ports>("ports");
+        QTest::addColumn<int>("upgradeVid"); // 0: any device (Connect), else after a reboot
+        QTest::addColumn<QString>("found");
+        QTest::newRow("manufacturer, then vendor") << Ports{{"ttyA", "rurudir", 1}, {"ttyB", "x", 7535}} << 0 << "ttyA";
+        QTest::newRow("vendor, then manufacturer") << Ports{{"ttyB", "x", 7535}, {"ttyA", "rurudir", 1}} << 0 << "ttyB";
+        QTest::newRow("7530 is not a device") << Ports{{"ttyA", "x", 7530}} << 0 << "";
+        QTest::newRow("7531 is the first device") << Ports{{"ttyA", "x", 7531}} << 0 << "ttyA";
+        QTest::newRow("7543 is the last device") << Ports{{"ttyA", "x", 7543}} << 0 << "ttyA";
+        QTest::newRow("7544 is not a device") << Ports{{"ttyA", "x", 7544}} << 0 << "";
+        QTest::newRow("manufacturer is case-sensitive") << Ports{{"ttyA", "Rurudir", 1}} << 0 << "";
+        QTest::newRow("unrecognised ports passed over") << Ports{{"ttyS0", "", 0}, {"ttyC", "x", 7540}} << 0 << "ttyC";
+        const Ports two{{"ttyA", "rurudir", 7531}, {"ttyB", "", 7536}};
+        QTest::newRow("after reboot: the upgraded vendor only") << two << 7536 << "ttyB";
+        QTest::newRow("after reboot: a vendor not attached") << two << 7540 << "";
+    }
+
+    void portSearch_firstMatchWins()
+    {
+        QFETCH(Ports, ports);
+        QFETCH(int, upgradeVid);
+        QFETCH(QString, found);
+        UsbVirtualSerial link(std::make_shared<FixedPortLister>(ports));
+        m_upgrade_device_vid = upgradeVid;
+        QCOMPARE(link.searchUsbVirtualSerialPort(upgradeVid == 0), found);
+        if (upgradeVid == 0) // no upgrade running: the search after a reboot finds nothing
+            QCOMPARE(link.searchUsbVirtualSerialPort(false), QString());
+    }
+
+    void presence_reportsAndRemembersTheVendor_data()
+    {
+        QTest::addColumn<Ports>("ports");
+        QTest::addColumn<int>("knownVid");
+        QTest::addColumn<int>("reported");
+        QTest::addColumn<int>("remembered");
+        QTest::newRow("no device") << Ports{} << 7532 << 0 << 7532;
+        QTest::newRow("new device") << Ports{{"ttyA", "", 7536}} << 0 << 7536 << 7536;
+        QTest::newRow("known device keeps its vendor") << Ports{{"ttyA", "", 7536}} << 7532 << 7532 << 7532;
+        QTest::newRow("manufacturer match: its vendor") << Ports{{"ttyA", "rurudir", 7000}} << 7532 << 7000 << 7000;
+        QTest::newRow("other ports are ignored") << Ports{{"ttyS0", "", 0x0403}} << 0 << 0 << 0;
+    }
+
+    void presence_reportsAndRemembersTheVendor()
+    {
+        QFETCH(Ports, ports);
+        QFETCH(int, knownVid);
+        QFETCH(int, reported);
+        QFETCH(int, remembered);
+        UsbVirtualSerial link(std::make_shared<FixedPortLister>(ports));
+        link.set_usb_vid(knownVid);
+        QCOMPARE(int(link.searchUsbDevice()), reported);
+        QCOMPARE(link.get_usb_vid(), remembered);
+    }
+
+    // A port given on the command line is reported while its path exists; a
+    // second start keeps the one timer, and a stopped poller reports nothing.
+    void poller_followsAPortGivenOnTheCommandLine()
+    {
+        const QString target = m_dir.filePath(QStringLiteral("pty-target"));
+        const QString link = m_dir.filePath(QStringLiteral("device-link"));
+        QFile(target).open(QIODevice::WriteOnly);
+        auto ports = std::make_shared<ExtraPortLister>(std::make_shared<FixedPortLister>(),
+                                                       SerialPortDescription{link, QString(), 7536});
+        UsbVirtualSerial serial(ports);
+        UsbCheck poller(&serial);
+        QSignalSpy reports(&poller, &UsbCheck::deviceDetected);
+        poller.startDetection();
+        poller.startDetection();
+
+        QTRY_VERIFY(!reports.isEmpty());
+        QCOMPARE(reports.last().first().value<quint16>(), quint16(0));
+        QVERIFY(QFile::link(target, link));
+        QTRY_COMPARE(reports.last().first().value<quint16>(), quint16(7536));
+        QCOMPARE(serial.searchUsbVirtualSerialPort(true), link);
+        QVERIFY(QFile::remove(link));
+        QTRY_COMPARE(reports.last().first().value<quint16>(), quint16(0));
+        poller.stopDetection();
+        const int stopped = reports.count();
+        QTest::qWait(3 * UsbCheck::PollIntervalMs);
+        QCOMPARE(reports.count(), stopped);
+    }
+
+    void deviceName_isLookedUpUnderLowerCaseHexKeys_data()
+    {
+        QTest::addColumn<int>("vid");
+        QTest::addColumn<QString>("key");
+        QTest::newRow("first board type") << 7531 << "0x1d6b";
+        QTest::newRow("small identifier is zero-padded") << 10 << "0x000a";
+        QTest::newRow("largest identifier") << 0xFFFF << "0xffff";
+    }
+
+    void deviceName_isLookedUpUnderLowerCaseHexKeys()
+    {
+        QFETCH(int, vid);
+        QFETCH(QString, key);
+        QCOMPARE(DeviceConfig().getDeviceName(quint16(vid)), QString()); // no settings file yet
+        QVERIFY(!QFile::exists(QStringLiteral("setting.ini")));
+        {
+            QSettings settings(QStringLiteral("setting.ini"), QSettings::IniFormat);
+            settings.beginGroup(QStringLiteral("Devices Name"));
+            settings.setValue(key, QStringLiteral("Bench unit"));
+        }
+        DeviceConfig config;
+        QCOMPARE(config.getDeviceName(quint16(vid)), QStringLiteral("Bench unit"));
+        QCOMPARE(config.getDeviceName(quint16(vid + 1)), QString());
+    }
+
+    void openFailure_isReportedAndLeavesThePortClosed()
+    {
+        UsbVirtualSerial &link = *m_link;
+        QVERIFY(!link.openSerialPort(m_dir.filePath(QStringLiteral("no-such-port"))));
+        QVERIFY(!link.SerialPortIsOpen());
+        link.closeSerialPort(); // closing an unopened port is harmless
+        // A header that cannot be written ends the request at once, untransmitted.
+        QElapsedTimer timer;
+        timer.start();
+        QCOMPARE(link.commandSerialSend(AR_COMMAND_FIND_DEVICE, 1, 2, 0, nullptr, 0, 5, 2000), -1);
+        QVERIFY(timer.elapsed() < 5000); // five transmissions would take 10 s
+    }
+
+    void portOptions_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<bool>("valid");
+        QTest::addColumn<int>("vid");
+        QTest::newRow("none") << QStringList{} << true << -1;
+        QTest::newRow("decimal") << QStringList{"--port", "P", "--vid", "7536"} << true << 7536;
+        QTest::newRow("hex") << QStringList{"--port", "P", "--vid", "0x1D70"} << true << 7536;
+        QTest::newRow("leading zero is decimal") << QStringList{"--port", "P", "--vid", "07536"} << true << 7536;
+        QTest::newRow("vid without port") << QStringList{"--vid", "7536"} << false << -1;
+        QTest::newRow("port without vid") << QStringList{"--port", "P"} << false << -1;
+        QTest::newRow("not a number") << QStringList{"--port", "P", "--vid", "sky"} << false << -1;
+        QTest::newRow("too large") << QStringList{"--port", "P", "--vid", "70000"} << false << -1;
+    }
+
+    void portOptions()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(bool, valid);
+        QFETCH(int, vid);
+        const QString port = m_dir.filePath(QStringLiteral("P"));
+        arguments.replaceInStrings(QRegularExpression(QStringLiteral("^P$")), port);
+        QCommandLineParser parser;
+        PortOptions::addTo(parser);
+        QVERIFY(parser.parse(QStringList{QStringLiteral("tavio-pc-tool")} + arguments));
+        QString error;
+        const SharedPortLister lister = PortOptions::listerFrom(parser, &error);
+        QCOMPARE(lister != nullptr, valid);
+        QCOMPARE(error.isEmpty(), valid);
+        if (vid < 0)
+            return;
+        auto listed = [&] {
+            for (const auto &p : lister->availablePorts())
+                if (p.portName == port)
+                    return int(p.vendorIdentifier);
+            return -1;
+        };
+        QCOMPARE(listed(), -1); // the path does not exist yet
+        QFile(port).open(QIODevice::WriteOnly);
+        QCOMPARE(listed(), vid);
+        QFile::remove(port);
+    }
     void eachReply_recordsItsAcknowledgementAndSignals_data()
     {
         QTest::addColumn<QByteArray>("frame");
@@ -78,12 +257,10 @@ private slots:
         const quint32 seq = 70000; // beyond 16 bits
         QTest::newRow("reboot") << plainAck(AR_COMMAND_GET_ACTIVE, seq) << Ack::Positive << "reboot";
         QTest::newRow("remote upgrade") << plainAck(AR_CMD_REMOTE_UPGRADE, seq) << Ack::Positive << "";
-        QTest::newRow("device info") << reply(AR_COMMAND_FIND_DEVICE, seq, deviceInfo()) << Ack::Positive
-                                     << "segment";
+        QTest::newRow("device info") << reply(AR_COMMAND_FIND_DEVICE, seq, deviceInfo()) << Ack::Positive << "segment";
         QTest::newRow("device info of request type")
             << reply(AR_COMMAND_FIND_DEVICE, seq, deviceInfo(), AR_MSGTYPE_REQUEST) << Ack::Negative << "segment";
-        QTest::newRow("status") << reply(AR_CMD_UPGRADE_STATUS, seq, ar_upgrade_status{}) << Ack::Positive
-                                << "status";
+        QTest::newRow("status") << reply(AR_CMD_UPGRADE_STATUS, seq, ar_upgrade_status{}) << Ack::Positive << "status";
         QTest::newRow("file end") << reply(AR_CMD_SENDFILE_END, seq, ar_receive_date_info{}) << Ack::Positive
                                   << "verdict";
         QTest::newRow("refusal") << reply(0, seq, ar_ack_info{-1, {}}) << Ack::Negative << "status";
@@ -140,10 +317,8 @@ private slots:
         char firmware[64], serial[32], hardware[32];
         int temperature = 0;
         m_link->getDeviceInfo(firmware, serial, hardware, &temperature);
-        QCOMPARE(QByteArray(firmware), QByteArray("Merlow_R_Sky_1_0_5"));
-        QCOMPARE(QByteArray(serial), QByteArray("SN42"));
-        QCOMPARE(QByteArray(hardware), QByteArray("HW2"));
-        QCOMPARE(temperature, 47);
+        QCOMPARE((QByteArrayList{firmware, serial, hardware, QByteArray::number(temperature)}),
+                 (QByteArrayList{"Merlow_R_Sky_1_0_5", "SN42", "HW2", "47"}));
 
         m_link->resetDeviceInfoPara();
         m_link->getDeviceInfo(firmware, serial, hardware, &temperature);
@@ -187,6 +362,7 @@ private slots:
         QVERIFY(m_link->waitForACK(11, ArrivalWaitMs));
     }
 private:
+    QTemporaryDir m_dir;
     std::unique_ptr<UsbVirtualSerial> m_link;
     std::unique_ptr<LogCapture> m_log;
 };

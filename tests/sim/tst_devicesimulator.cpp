@@ -1,8 +1,6 @@
-// The simulator's own behaviour that the link and upgrade suites do not
-// drive already (they use its replies, reboots, vanishing and return,
-// silence, refusals and scripts): its command line and executable, the link
-// it keeps to its pty, and the repeated file end that keeps their request
-// counts independent of scheduling.
+// The simulator's own behaviour that the link and upgrade suites do not drive already (they use its replies,
+// reboots, vanishing and return, silence, refusals and scripts): its command line and executable, the link it keeps
+// to its pty, and the repeated file end that keeps their request counts independent of scheduling.
 
 #include "fixedportlister.h"
 #include "logcapture.h"
@@ -61,8 +59,7 @@ private slots:
         QTest::addColumn<QList<QByteArray>>("frames");
         QTest::addColumn<int>("verdict");
         const QByteArray file = TestBytes::pattern(3000, 1);
-        QTest::newRow("announced bytes, two frames") << file << QList<QByteArray>{file.left(1000), file.mid(1000)}
-                                                            << 0;
+        QTest::newRow("announced bytes, two frames") << file << QList<QByteArray>{file.left(1000), file.mid(1000)} << 0;
         QTest::newRow("other bytes of the announced length") << file << QList<QByteArray>{TestBytes::pattern(3000, 2)}
                                                              << -1;
         QTest::newRow("one byte short") << file << QList<QByteArray>{file.left(2999)} << -1;

@@ -109,9 +109,8 @@ private slots:
         upgrade(m_packagePath);
         QCOMPARE(m_received, (QList<QByteArray>{m_fpga, m_app}));
 
-        // Once the device is back from its restart, another package goes out
-        // without a new Connect. The device refuses its first part every time:
-        // the rest is not sent and the bar never shows 100; the next package
+        // Once the device is back from its restart, another package goes out without a new Connect. The device
+        // refuses its first part every time: the rest is not sent and the bar never shows 100; the next package
         // goes through.
         QTRY_COMPARE(restarts.count(), 2); // into the upgrade state, then the normal restart
         sim.setVerdicts(QVector<int>(ImageSteps::MaxResends + 1, -1).toList());
@@ -177,11 +176,9 @@ private:
         f->connectTo(vendorId);
         QVERIFY(f->shown("widgetUpg"));
     }
-    // Chooses `path`, presses Upgrade and waits until the page and the worker
-    // are idle; `box` is the warning the outcome shows (empty: success), the
-    // note and the bar then show that outcome unless `note` says the page went
-    // back to what it showed before. The files the device received meanwhile
-    // go to m_received.
+    // Chooses `path`, presses Upgrade and waits until the page and the worker are idle; `box` is the warning the
+    // outcome shows (empty: success), the note and the bar then show that outcome unless `note` says the page went
+    // back to what it showed before. The files the device received meanwhile go to m_received.
 
     void upgrade(const QString &path, const QString &box = QString(), const QString &note = QString())
     {

@@ -12,9 +12,8 @@ Q_DECLARE_METATYPE(FileVerdict)
 
 namespace {
 
-// The device's firmware field: exactly FirmwareCapacity bytes on the heap,
-// NUL-padded when the text is shorter and unterminated when it fills the
-// field, so the sanitizer sees any read past its end.
+// The device's firmware field: exactly FirmwareCapacity bytes on the heap, NUL-padded when the text is shorter and
+// unterminated when it fills the field, so the sanitizer sees any read past its end.
 std::unique_ptr<char[]> firmwareField(const QByteArray &text)
 {
     std::unique_ptr<char[]> bytes(new char[FirmwareRules::FirmwareCapacity]());
@@ -28,8 +27,7 @@ QByteArray fullField(const QByteArray &tail)
     return QByteArray(FirmwareRules::FirmwareCapacity - tail.size(), 'x') + tail;
 }
 
-// "Unit_R_Sky" followed by 27 version numbers fills the field exactly; the
-// last number sits in its last byte.
+// "Unit_R_Sky" followed by 27 version numbers fills the field exactly; the last number sits in its last byte.
 QByteArray fullFieldVersion(char lastNumber)
 {
     const int versionCount = 27;
@@ -111,9 +109,8 @@ private slots:
         QCOMPARE(FirmwareRules::checkPrefixAndVersion(firmwareField(current).get(), target), result);
     }
 
-    // The unit kind from its tag in any case, ground first; the multi-image line
-    // needs its board and its marker in the exact case; the device's name is
-    // the first three fields, empty ones counted.
+    // The unit kind from its tag in any case, ground first; the multi-image line needs its board and its marker in
+    // the exact case; the device's name is the first three fields, empty ones counted.
     void firmwareField_tellsUnitKindLineAndName_data()
     {
         QTest::addColumn<int>("boardType");

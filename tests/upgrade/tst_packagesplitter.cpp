@@ -76,8 +76,7 @@ class TestPackageSplitter : public QObject
 
 private slots:
     void initTestCase() { m_originalDir = QDir::currentPath(); }
-    // Each test splits into a fresh, empty working directory; packages and
-    // source files live in a separate one.
+    // Each test splits into a fresh, empty working directory; packages and source files live in a separate one.
     void init()
     {
         m_work.reset(new QTemporaryDir);
@@ -217,14 +216,12 @@ private slots:
     {
         QTest::addColumn<bool>("diskFull");
         QTest::addColumn<QStringList>("left");
-        // The directory is not the splitter's to remove; a part cut short by a
-        // full disk is.
+        // The directory is not the splitter's to remove; a part cut short by a full disk is.
         QTest::newRow("part name taken by a directory") << false << QStringList{"fpga.bin"};
         QTest::newRow("disk full") << true << QStringList();
     }
 
-    // The application part before it is written and removed again, the sensor
-    // part after it never written.
+    // The application part before it is written and removed again, the sensor part after it never written.
     void unwritablePart_rejectsAndRemovesWrittenParts()
     {
         QFETCH(bool, diskFull);

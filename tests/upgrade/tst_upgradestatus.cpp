@@ -35,45 +35,42 @@ private slots:
         QTest::addColumn<int>("level");
         QTest::addColumn<QStringList>("view");
         QTest::addColumn<QString>("hint");
-        const int info = QtInfoMsg;
         const QString failed = QStringLiteral("upgrade status failed, please restart the device to upgrade again.");
         const QString failedHint = QStringLiteral("升级状态失败，请重启设备再次升级。");
-        QTest::newRow("-1 no SD") << -1 << "upgrade error: no SD card detected" << info
-                                  << QStringList{"upgrade error: no SD card detected!"} << "升级错误：未检测到SD卡！";
-        QTest::newRow("-2 no PC") << -2 << "upgrade error: no PC connected" << info
-                                  << QStringList{"upgrade error: no computer connected!"} << "升级错误：未连接到电脑";
-        QTest::newRow("-3 no file") << -3 << "upgrade error: no upgrade file found" << info
-                                    << QStringList{"upgrade error: no upgrade file found!"}
-                                    << "升级错误：未找到升级固件，请检查升级固件是否正确！";
-        QTest::newRow("-4 bad file") << -4 << "upgrade error: upgrade file is corrupted" << info
-                                     << QStringList{"upgrade error: upgrade file is corrupted!"}
-                                     << "升级错误：升级文件已损坏，请检查升级固件是否正确！";
-        QTest::newRow("-5 board") << -5 << "upgrade error: incorrect board type" << info
-                                  << QStringList{"upgrade error: the device model does not match the upgraded firmware!"}
-                                  << "升级错误：设备板型与升级固件不匹配，请检查升级固件是否正确！";
-        QTest::newRow("-6 version") << -6 << "upgrade error: application version mismatch" << info
-                                    << QStringList{"upgrade error: The firmware version number is too low!"}
-                                    << "升级错误：升级固件版本号过低，请检查升级固件是否正确！";
-        QTest::newRow("-7 mode") << -7 << "upgrade error: invalid upgrade mode" << info
-                                 << QStringList{"upgrade error: invalid upgrade mode!"} << "升级错误：无效的升级方式！";
-        QTest::newRow("-8 type") << -8 << "upgrade error: invalid image type" << info
-                                 << QStringList{"upgrade error: invalid image type!"}
-                                 << "升级错误：无效的升级固件类型，请检查升级固件是否正确！";
-        QTest::newRow("-9 has no row") << -9 << failed << int(QtCriticalMsg) << QStringList{failed} << failedHint;
-        QTest::newRow("-10 unknown") << -10 << "upgrade error: Unknown error" << info
-                                     << QStringList{"upgrade error: unknown error!"} << "升级错误：未知错误！请重启设备再次升级！";
-        QTest::newRow("-11 flash") << -11 << "upgrade error: flash error!" << info
-                                   << QStringList{"upgrade error: flash error!"} << "升级错误：Flash错误，请重启设备再次升级！";
-        QTest::newRow("-12 below the table") << -12 << failed << int(QtCriticalMsg) << QStringList{failed} << failedHint;
-        QTest::newRow("0 verifying") << 0 << "upgrade firmware checking..." << info
-                                     << QStringList{"upgrade firmware checking..."} << "";
-        QTest::newRow("1 start") << 1 << "check success, start upgrade." << info
-                                 << QStringList{"check successfully!", "start upgrade."} << "";
-        QTest::newRow("2 progress") << 2 << "upgrade progress ... 37 %" << info
-                                    << QStringList{"upgrade progress 37%"} << "";
-        QTest::newRow("3 done") << 3 << "upgrade success!" << info
-                                << QStringList{"upgrade progress 37%", "upgrade successfully!"} << "";
-        QTest::newRow("4 clean system") << 4 << failed << int(QtCriticalMsg) << QStringList{failed} << failedHint;
+        const auto row = [](const char *name, int status, const QString &logLine, const QStringList &view,
+                            const QString &hint, int level = QtInfoMsg) {
+            QTest::newRow(name) << status << logLine << level << view << hint;
+        };
+        // A code without a row of its own is an error of the status itself.
+        const auto unknown = [&](const char *name, int status) {
+            row(name, status, failed, {failed}, failedHint, QtCriticalMsg);
+        };
+        const auto error = [&](const char *name, int status, const char *logged, const char *shown, const char *hint) {
+            const QString prefix = QStringLiteral("upgrade error: ");
+            row(name, status, prefix + logged, {prefix + shown}, QString::fromUtf8(hint));
+        };
+        error("-1 no SD", -1, "no SD card detected", "no SD card detected!", "升级错误：未检测到SD卡！");
+        error("-2 no PC", -2, "no PC connected", "no computer connected!", "升级错误：未连接到电脑");
+        error("-3 no file", -3, "no upgrade file found", "no upgrade file found!",
+              "升级错误：未找到升级固件，请检查升级固件是否正确！");
+        error("-4 bad file", -4, "upgrade file is corrupted", "upgrade file is corrupted!",
+              "升级错误：升级文件已损坏，请检查升级固件是否正确！");
+        error("-5 board", -5, "incorrect board type", "the device model does not match the upgraded firmware!",
+              "升级错误：设备板型与升级固件不匹配，请检查升级固件是否正确！");
+        error("-6 version", -6, "application version mismatch", "The firmware version number is too low!",
+              "升级错误：升级固件版本号过低，请检查升级固件是否正确！");
+        error("-7 mode", -7, "invalid upgrade mode", "invalid upgrade mode!", "升级错误：无效的升级方式！");
+        error("-8 type", -8, "invalid image type", "invalid image type!",
+              "升级错误：无效的升级固件类型，请检查升级固件是否正确！");
+        unknown("-9 has no row", -9);
+        error("-10 unknown", -10, "Unknown error", "unknown error!", "升级错误：未知错误！请重启设备再次升级！");
+        error("-11 flash", -11, "flash error!", "flash error!", "升级错误：Flash错误，请重启设备再次升级！");
+        unknown("-12 below the table", -12);
+        row("0 verifying", 0, "upgrade firmware checking...", {"upgrade firmware checking..."}, "");
+        row("1 start", 1, "check success, start upgrade.", {"check successfully!", "start upgrade."}, "");
+        row("2 progress", 2, "upgrade progress ... 37 %", {"upgrade progress 37%"}, "");
+        row("3 done", 3, "upgrade success!", {"upgrade progress 37%", "upgrade successfully!"}, "");
+        unknown("4 clean system", 4);
     }
 
     void recordUpgradeStatus_everyCode()
@@ -119,8 +116,7 @@ private slots:
         QTest::newRow("creeping forward for 300 s is progress")
             << Reports{{0, 10, STAT_IN_PROGRESS},  {60, 11, STAT_IN_PROGRESS}, {60, 12, STAT_IN_PROGRESS},
                        {60, 11, STAT_IN_PROGRESS}, {59, 13, STAT_IN_PROGRESS}, {61, 14, STAT_IN_PROGRESS},
-                       {119, 14, STAT_IN_PROGRESS}, {0, 100, STAT_DONE}}
-            << QString() << "upgrade successfully!";
+                       {119, 14, STAT_IN_PROGRESS}, {0, 100, STAT_DONE}} << QString() << "upgrade successfully!";
         QTest::newRow("done never stagnates")
             << Reports{{0, 100, STAT_DONE}, {1000, 100, STAT_DONE}} << QString() << "upgrade successfully!";
         for (const int status : {STAT_DONE, STAT_IN_PROGRESS, UPGRATE_ERR_BAD_FILE})
