@@ -28,7 +28,16 @@ void ReplyMailbox::setRun(bool run)
 
 bool ReplyMailbox::waitFor(const std::function<bool()> &ready, int programMs)
 {
-    QDeadlineTimer deadline(m_clock->realMs(programMs));
+    return waitUntil(ready, QDeadlineTimer(m_clock->realMs(programMs)));
+}
+
+bool ReplyMailbox::waitForAnswer(const std::function<bool()> &ready, int programMs)
+{
+    return waitUntil(ready, QDeadlineTimer(m_clock->replyWaitMs(programMs)));
+}
+
+bool ReplyMailbox::waitUntil(const std::function<bool()> &ready, QDeadlineTimer deadline)
+{
     QMutexLocker lock(&m_wakeMutex);
     while (!ready()) {
         if (!m_run.load() || deadline.hasExpired())

@@ -4,6 +4,7 @@
 #include "devicelink.h"
 #include "upgradeclock.h"
 
+#include <QDeadlineTimer>
 #include <QMutex>
 #include <QWaitCondition>
 #include <atomic>
@@ -37,6 +38,9 @@ public:
     const DeviceLink::Proceed &proceed() const { return m_proceed; }
     // Waits up to `programMs` until `ready` holds (true) or the run flag is cleared.
     bool waitFor(const std::function<bool()> &ready, int programMs);
+    // The same for an answer of the device: a round trip that takes real
+    // time however fast the clock runs (UpgradeClock::replyWaitMs).
+    bool waitForAnswer(const std::function<bool()> &ready, int programMs);
     void pause(int programMs);
 
     // Status reports count only while an upgrade is open for them: one that
@@ -62,6 +66,8 @@ public:
     void fileVerdict(int verdict) override;
 
 private:
+    bool waitUntil(const std::function<bool()> &ready, QDeadlineTimer deadline);
+
     void wake();
 
     DeviceLink &m_link;

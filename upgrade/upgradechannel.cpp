@@ -110,7 +110,7 @@ bool UpgradeChannel::waitForPort(const QDeadlineTimer &limit)
 int UpgradeChannel::waitReceiveDateResponse()
 {
     const auto report = waitReport(UpgradeWait::Phase::Verdict, VerdictPolls * VerdictPollMs);
-    const bool arrived = m_mailbox.waitFor([this] { return m_mailbox.verdict() != ReplyMailbox::NoVerdict; },
+    const bool arrived = m_mailbox.waitForAnswer([this] { return m_mailbox.verdict() != ReplyMailbox::NoVerdict; },
                                            VerdictPolls * VerdictPollMs);
     if (!arrived)
         LOG_INFO << "waitReceiveDateResponse timeout " << VerdictPolls + 1;
