@@ -20,9 +20,9 @@
 // least on Linux: that wakes some 30 us late (80 us with the default slack),
 // where Qt 5's timers count whole milliseconds and wake 0.6-1 ms late. A
 // receiver on another thread may have pieces handed over `lead` early and
-// wait out the rest itself, so its own wake-up is not added to the delay. Nothing is delivered once
-// clear() has returned, so a receiver that marks its own epoch after a clear
-// can tell what went out before it.
+// wait out the rest itself, so its own wake-up is not added to the delay.
+// Nothing is delivered once clear() has returned, so a receiver that marks
+// its own epoch after a clear can tell what went out before it.
 class DelayLine
 {
 public:
