@@ -12,7 +12,7 @@ build_dir="$repo/build-bench"
 
 echo "== $(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg)"
 status=0
-for bench in tavio-bench-link tavio-bench-transfer tavio-bench-command; do
+for bench in tavio-bench-link tavio-bench-transfer tavio-bench-command tavio-bench-wire; do
     echo
     echo "== $bench"
     rc=0

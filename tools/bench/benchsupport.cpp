@@ -8,6 +8,7 @@
 #include <QRandomGenerator>
 #include <QTextStream>
 #include <algorithm>
+#include <cmath>
 
 namespace Bench {
 
@@ -40,6 +41,16 @@ double median(std::vector<double> samples)
         return *middle;
     const double below = *std::max_element(samples.begin(), middle);
     return (below + *middle) / 2;
+}
+
+double percentile(std::vector<double> samples, double fraction)
+{
+    if (samples.empty())
+        return 0;
+    const double rank = std::ceil(fraction * double(samples.size()));
+    const auto at = samples.begin() + std::ptrdiff_t(qBound(1.0, rank, double(samples.size())) - 1);
+    std::nth_element(samples.begin(), at, samples.end());
+    return *at;
 }
 
 std::vector<double> interleavedMedians(int rounds, const std::vector<Sampler> &samplers, bool *valid)

@@ -27,6 +27,8 @@ constexpr int ExitFailure = 2; // the benchmark itself could not run
 using Clock = std::chrono::steady_clock;
 double elapsedUs(Clock::time_point since);
 double median(std::vector<double> samples);
+// The smallest sample that `fraction` of them do not exceed (nearest rank).
+double percentile(std::vector<double> samples, double fraction);
 
 // One round of one side of a comparison: the samples it measured.
 using Sampler = std::function<std::vector<double>()>;

@@ -5,7 +5,7 @@
 
 #include "benchsupport.h"
 #include "devicejob.h"
-#include "flashcommand.h"
+#include "flashrun.h"
 #include "messageboxes.h"
 #include "upgradepage.h"
 #include "upgradeprocess.h"
@@ -15,7 +15,6 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QLabel>
-#include <QTextStream>
 #include <QTimer>
 #include <QToolButton>
 
@@ -32,13 +31,6 @@ constexpr double MaxRatio = 1.05; // target: command/window
 const QString ImageName = QStringLiteral("Merlow_R_Sky_1_0_6.img"); // newer than the simulator's
 // The page's note on success; no catalogue is loaded, so it stays the source text.
 const QString SuccessNote = QStringLiteral("升级完成！");
-
-// The system lists no ports: each side reaches its device by its path.
-class NoSystemPorts : public SerialPortLister
-{
-public:
-    QList<SerialPortDescription> availablePorts() const override { return {}; }
-};
 
 // One round's device, fresh, and its data frames' clock (which outlives it).
 struct RoundDevice
@@ -95,20 +87,8 @@ public:
         RoundDevice round;
         if (!round.start())
             return {};
-        QString out, err;
-        QTextStream outStream(&out), errStream(&err);
-        FlashEnvironment environment;
-        environment.systemPorts = std::make_shared<NoSystemPorts>();
-        environment.out = &outStream;
-        environment.err = &errStream;
-        const Clock::time_point start = Clock::now();
-        const int exitCode = FlashCommand(environment).run(
-            {QStringLiteral("tavio-flash"), QStringLiteral("upgrade"), m_imagePath, QStringLiteral("--port"),
-             round.path(), QStringLiteral("--vid"), QString::number(round.vid()),
-             QStringLiteral("--clock-factor"), QString::number(m_clockFactor)});
-        const double seconds = elapsedUs(start) / MicrosecondsPerSecond;
-        errStream.flush();
-        return outcome(round, exitCode == 0, seconds, err.trimmed(), &m_command);
+        const FlashOutcome run = runFlashUpgrade(m_imagePath, round.path(), round.vid(), m_clockFactor);
+        return outcome(round, run.succeeded, run.seconds, run.errors, &m_command);
     }
 
     // The page as the user drives it: Connect, choose the file, Upgrade,

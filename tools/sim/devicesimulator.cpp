@@ -18,6 +18,9 @@ DeviceSimulator::DeviceSimulator(const DeviceIdentity &identity, QObject *parent
     // direct receiver can act at an exact point of the exchange.
     connect(m_engine, &SimEngine::frameReceived, this, &DeviceSimulator::frameReceived,
             Qt::DirectConnection);
+    connect(m_engine, &SimEngine::wroteToProgram, this, &DeviceSimulator::wroteToProgram, Qt::DirectConnection);
+    connect(m_engine, &SimEngine::readFromProgram, this, &DeviceSimulator::readFromProgram, Qt::DirectConnection);
+    connect(m_engine, &SimEngine::linkLate, this, &DeviceSimulator::linkLate, Qt::DirectConnection);
     connect(m_engine, &SimEngine::rebooting, this, &DeviceSimulator::rebooting);
     connect(m_engine, &SimEngine::appeared, this, &DeviceSimulator::appeared);
     connect(m_engine, &SimEngine::vanished, this, &DeviceSimulator::vanished);
@@ -164,6 +167,11 @@ void DeviceSimulator::setAfterUpgrade(SimScript::AfterUpgrade after)
 void DeviceSimulator::setPackageFirmware(const QByteArray &firmware)
 {
     changeScript([&](SimScript &script) { script.setPackageFirmware(firmware); });
+}
+
+void DeviceSimulator::setLinkModel(const LinkModel &model)
+{
+    inEngine([&] { m_engine->setLinkModel(model); });
 }
 
 void DeviceSimulator::vanish()

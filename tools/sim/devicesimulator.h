@@ -1,6 +1,7 @@
 #ifndef DEVICESIMULATOR_H
 #define DEVICESIMULATOR_H
 
+#include "linkmodel.h"
 #include "simscript.h"
 #include "simstate.h"
 #include "simtypes.h"
@@ -67,6 +68,10 @@ public:
     // What a package brings, which its parts cannot announce (see SimScript).
     void setPackageFirmware(const QByteArray &firmware);
 
+    // Delays both directions as a USB link would (none by default). Set it
+    // before the program talks: bytes on the old link are dropped.
+    void setLinkModel(const LinkModel &model);
+
     // The port disappears as if unplugged, until reappear().
     void vanish();
     void reappear();
@@ -88,6 +93,14 @@ signals:
     void vanished();
     // Back after a reboot, on a new pty.
     void rebooted(const QString &slavePath);
+    // The program's port was just written to (reply bytes, after the link),
+    // or read from (the program's bytes, before the link); emitted on the
+    // simulator's thread: connect directly to time them.
+    void wroteToProgram();
+    void readFromProgram();
+    // Bytes came out of the link model (to the device, or to the program's
+    // port) this long after they were due: the model's own precision.
+    void linkLate(bool toDevice, double us);
 
 private:
     template <typename Change>

@@ -66,6 +66,7 @@ int main(int argc, char *argv[])
     device.setRebootDelay(options.rebootDelayMs);
     device.setAfterUpgrade(options.afterUpgrade);
     device.setPackageFirmware(options.packageFirmware);
+    device.setLinkModel(options.linkModel);
     if (!device.start(options.linkPath)) {
         std::fprintf(stderr, "cannot start: %s\n", qPrintable(device.errorString()));
         return ExitFailure;

@@ -5,7 +5,9 @@
 #include "simstate.h"
 
 #include <QMutexLocker>
+#include <QThread>
 #include <cstring>
+#include <thread>
 
 namespace {
 // A device reboots right after its acknowledgement has left; the simulator
@@ -19,6 +21,10 @@ constexpr int AckReadLimitMs = 1000;
 constexpr int DrainSettleMs = 50;
 // A negative acknowledgement carries no command of its own.
 constexpr quint32 RefusalCommand = 0;
+// Bytes out of the link model are handed to this thread this much before
+// they are due and it waits out the rest: about what a wake-up of this
+// thread by another costs on a small virtual machine.
+constexpr std::chrono::microseconds LinkHandOverLead(50);
 
 SimFrameRecord recordOf(const ReceivedFrame &frame)
 {
@@ -37,8 +43,9 @@ SimEngine::SimEngine(SimState *state, QObject *parent)
     , m_rebootPoll(this)
     , m_comeBack(this)
 {
-    connect(&m_channel, &PtyChannel::received, this, &SimEngine::receive);
-    connect(&m_replies, &ReplyQueue::due, &m_channel, &PtyChannel::write);
+    setLinkModel(LinkModel::none());
+    connect(&m_channel, &PtyChannel::received, this, &SimEngine::arrive);
+    connect(&m_replies, &ReplyQueue::due, this, &SimEngine::send);
     m_rebootPoll.setInterval(RebootPollMs);
     connect(&m_rebootPoll, &QTimer::timeout, this, &SimEngine::checkRebootReady);
     m_comeBack.setSingleShot(true);
@@ -75,6 +82,74 @@ void SimEngine::reappear()
     QString error;
     if (!createPort(&error))
         LOG_WARNING << "device simulator: cannot reappear:" << error;
+}
+
+void SimEngine::setLinkModel(const LinkModel &model)
+{
+    // The old lines' threads end before the epoch moves on.
+    m_toDevice.reset();
+    m_toProgram.reset();
+    dropLinkTraffic();
+    m_toDevice = std::make_unique<DelayLine>(model, deliverTo(&SimEngine::receive), LinkHandOverLead);
+    m_toProgram = std::make_unique<DelayLine>(model, deliverTo(&SimEngine::deliverReply), LinkHandOverLead);
+    // Models come from DeviceSimulator, on this thread, which waits out the lead.
+    if (!model.isNone())
+        DelayLine::sharpenTimers();
+}
+
+DelayLine::Deliver SimEngine::deliverTo(void (SimEngine::*handler)(const QByteArray &))
+{
+    const bool toDevice = handler == &SimEngine::receive;
+    return [this, handler, toDevice](const QByteArray &bytes, DelayLine::Clock::time_point due) {
+        // A line without a model delivers at once, on this thread.
+        if (QThread::currentThread() == thread()) {
+            (this->*handler)(bytes);
+            return;
+        }
+        const quint64 epoch = m_linkEpoch;
+        QMetaObject::invokeMethod(
+            this,
+            [this, handler, toDevice, bytes, due, epoch] {
+                if (epoch != m_linkEpoch)
+                    return;
+                std::this_thread::sleep_until(due);
+                emit linkLate(toDevice,
+                              std::chrono::duration<double, std::micro>(DelayLine::Clock::now() - due).count());
+                (this->*handler)(bytes);
+            },
+            Qt::QueuedConnection);
+    };
+}
+
+void SimEngine::dropLinkTraffic()
+{
+    // Lines deliver nothing once cleared, so what is queued from before
+    // carries the old epoch.
+    if (m_toDevice)
+        m_toDevice->clear();
+    if (m_toProgram)
+        m_toProgram->clear();
+    ++m_linkEpoch;
+    m_repliesOnLink = 0;
+}
+
+void SimEngine::arrive(const QByteArray &bytes)
+{
+    emit readFromProgram();
+    m_toDevice->push(bytes);
+}
+
+void SimEngine::send(const QByteArray &bytes)
+{
+    ++m_repliesOnLink;
+    m_toProgram->push(bytes);
+}
+
+void SimEngine::deliverReply(const QByteArray &bytes)
+{
+    --m_repliesOnLink;
+    m_channel.write(bytes);
+    emit wroteToProgram();
 }
 
 void SimEngine::receive(const QByteArray &bytes)
@@ -142,7 +217,7 @@ void SimEngine::corruptLength(QByteArray *reply)
 void SimEngine::checkRebootReady()
 {
     // The limit counts from the moment the acknowledgement has been written.
-    if (!m_replies.isEmpty()) {
+    if (!m_replies.isEmpty() || m_repliesOnLink > 0) {
         m_ackWritten.start();
         return;
     }
@@ -205,6 +280,7 @@ void SimEngine::removePort()
         m_model.powerCycle(*m_state);
     }
     m_replies.clear();
+    dropLinkTraffic();
     m_channel.close();
     m_assembler.clear();
     if (wasPresent)

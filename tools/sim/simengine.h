@@ -1,6 +1,7 @@
 #ifndef SIMENGINE_H
 #define SIMENGINE_H
 
+#include "delayline.h"
 #include "devicelinkfile.h"
 #include "devicemodel.h"
 #include "frameassembler.h"
@@ -11,6 +12,8 @@
 #include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
+#include <atomic>
+#include <memory>
 
 struct SimState;
 
@@ -28,6 +31,8 @@ public:
     bool open(const QString &linkPath, QString *error);
     void vanish();
     void reappear();
+    // Bytes on the link when it changes are dropped.
+    void setLinkModel(const LinkModel &model);
 
 signals:
     void frameReceived(const SimFrameRecord &frame);
@@ -35,10 +40,22 @@ signals:
     void appeared(const QString &slavePath);
     void vanished();
     void rebooted(const QString &slavePath);
+    // Reply bytes have just been written to the program's port, after the link.
+    void wroteToProgram();
+    // Bytes the program wrote have just been read, before the link.
+    void readFromProgram();
+    // Bytes came out of the modelled link this long after they were due.
+    void linkLate(bool toDevice, double us);
 
 private:
     static void corruptLength(QByteArray *reply);
+    void arrive(const QByteArray &bytes);
     void receive(const QByteArray &bytes);
+    void send(const QByteArray &bytes);
+    void deliverReply(const QByteArray &bytes);
+    // How bytes out of a link reach `handler` on this thread.
+    DelayLine::Deliver deliverTo(void (SimEngine::*handler)(const QByteArray &));
+    void dropLinkTraffic();
     void handle(const ReceivedFrame &frame);
     // The reply frame, or nothing when the device stays quiet; the state
     // must be locked.
@@ -55,6 +72,12 @@ private:
     FrameAssembler m_assembler{FrameAssembler::Logging::Quiet};
     DeviceModel m_model;
     DeviceLinkFile m_link;
+    // Raised once the links are cleared: deliveries queued before it are
+    // dropped. The lines' threads read it: it outlives them.
+    std::atomic<quint64> m_linkEpoch{0};
+    int m_repliesOnLink = 0;
+    std::unique_ptr<DelayLine> m_toDevice;
+    std::unique_ptr<DelayLine> m_toProgram;
 
     // Between acknowledging a reboot request and dropping the port.
     QTimer m_rebootPoll;

@@ -1,5 +1,7 @@
 #include "simoptions.h"
 
+#include <algorithm>
+#include <iterator>
 #include <limits>
 
 namespace {
@@ -15,6 +17,20 @@ const QString RebootDelayOption = QStringLiteral("reboot-delay");
 const QString VerboseOption = QStringLiteral("verbose");
 const QString AfterUpgradeOption = QStringLiteral("after-upgrade");
 const QString PackageFirmwareOption = QStringLiteral("package-firmware");
+const QString LinkModelOption = QStringLiteral("link-model");
+const QString LinkLatencyOption = QStringLiteral("link-latency-us");
+const QString LinkBandwidthOption = QStringLiteral("link-bandwidth");
+
+struct LinkModelWord
+{
+    LinkModel (*model)();
+    const char *word;
+};
+const LinkModelWord LinkModelWords[] = {
+    {&LinkModel::none, "none"},
+    {&LinkModel::fullSpeed, "full-speed"},
+    {&LinkModel::highSpeed, "high-speed"},
+};
 
 // --after-upgrade's word for each SimScript::AfterUpgrade, paired explicitly
 // so that reordering the enumeration cannot swap their meanings.
@@ -103,6 +119,14 @@ SimCommandLine::SimCommandLine()
          QStringLiteral("Firmware a package brings (its parts announce none): with --after-upgrade new, "
                         "reported after the package's restart (default: the firmware stays)."),
          QStringLiteral("text")},
+        {LinkModelOption,
+         QStringLiteral("The USB link's delays each way: none (default, the bare pty), full-speed "
+                        "(1 ms round trip, 1 MB/s) or high-speed (0.25 ms, 30 MB/s)."),
+         QStringLiteral("none|full-speed|high-speed")},
+        {LinkLatencyOption, QStringLiteral("The link's one-way latency, in place of the model's."),
+         QStringLiteral("us")},
+        {LinkBandwidthOption, QStringLiteral("The link's rate each way, in place of the model's (0: no limit)."),
+         QStringLiteral("bytes-per-second")},
         {VerboseOption, QStringLiteral("Print every received frame and every reboot.")},
     });
 }
@@ -124,6 +148,8 @@ SimCommandLine::Outcome SimCommandLine::parse(const QStringList &arguments)
         return fail(problem);
     if (const QString problem = afterUpgradeProblem(); !problem.isEmpty())
         return fail(problem);
+    if (const QString problem = linkModelProblem(); !problem.isEmpty())
+        return fail(problem);
     return Outcome::Run;
 }
 
@@ -131,6 +157,14 @@ SimCommandLine::Outcome SimCommandLine::fail(const QString &error)
 {
     m_error = error;
     return Outcome::Error;
+}
+
+QString SimCommandLine::numberOption(const QString &name, qint64 min, qint64 max, qint64 *target) const
+{
+    const QString text = m_parser.value(name);
+    if (!m_parser.isSet(name) || parseNumber(text, min, max, target))
+        return QString();
+    return QStringLiteral("Invalid --%1: %2 (expected %3 to %4)").arg(name, text).arg(min).arg(max);
 }
 
 QString SimCommandLine::numberProblem()
@@ -153,15 +187,10 @@ QString SimCommandLine::numberProblem()
         {TempOption, std::numeric_limits<int>::min(), IntMax, &temp},
         {RebootDelayOption, 0, IntMax, &rebootDelay},
     };
-    for (const NumberOption &option : numbers) {
-        const QString text = m_parser.value(option.name);
-        if (m_parser.isSet(option.name)
-            && !parseNumber(text, option.min, option.max, option.target))
-            return QStringLiteral("Invalid --%1: %2 (expected %3 to %4)")
-                .arg(option.name, text)
-                .arg(option.min)
-                .arg(option.max);
-    }
+    for (const NumberOption &option : numbers)
+        if (const QString problem = numberOption(option.name, option.min, option.max, option.target);
+            !problem.isEmpty())
+            return problem;
     m_options.identity.vendorId = quint16(vid);
     m_options.identity.receiveMaxSize = int(maxSize);
     m_options.identity.cpuTemp = int(temp);
@@ -217,6 +246,32 @@ QString SimCommandLine::afterUpgradeProblem()
         .arg(AfterUpgradeOption, value, words.join(QLatin1Char('|')));
 }
 
+QString SimCommandLine::linkModelProblem()
+{
+    if (m_parser.isSet(LinkModelOption)) {
+        const QString value = m_parser.value(LinkModelOption);
+        const auto entry = std::find_if(std::begin(LinkModelWords), std::end(LinkModelWords),
+                                        [&](const LinkModelWord &e) { return value == QLatin1String(e.word); });
+        if (entry == std::end(LinkModelWords)) {
+            QStringList words;
+            for (const LinkModelWord &e : LinkModelWords)
+                words << QLatin1String(e.word);
+            return QStringLiteral("Invalid --%1: %2 (expected %3)")
+                .arg(LinkModelOption, value, words.join(QLatin1Char('|')));
+        }
+        m_options.linkModel = entry->model();
+    }
+    // A second at most: anything longer is no USB link.
+    constexpr qint64 MaxLatencyUs = 1000000;
+    qint64 latency = m_options.linkModel.oneWayLatencyUs;
+    const QString problem = numberOption(LinkLatencyOption, 0, MaxLatencyUs, &latency);
+    if (!problem.isEmpty())
+        return problem;
+    m_options.linkModel.oneWayLatencyUs = int(latency);
+    return numberOption(LinkBandwidthOption, 0, std::numeric_limits<qint64>::max(),
+                        &m_options.linkModel.bytesPerSecond);
+}
+
 namespace SimConsole {
 
 QStringList startupFacts(const SimOptions &options, const QString &slavePath)
@@ -236,6 +291,11 @@ QStringList startupFacts(const SimOptions &options, const QString &slavePath)
           << QStringLiteral("after-upgrade: %1").arg(afterUpgradeWord(options.afterUpgrade));
     if (!options.packageFirmware.isEmpty())
         facts << QStringLiteral("package-firmware: %1").arg(QString::fromUtf8(options.packageFirmware));
+    const LinkModel &model = options.linkModel;
+    facts << (model.isNone() ? QStringLiteral("link-model: none")
+                             : QStringLiteral("link-model: %1 us one way, %2 B/s")
+                                   .arg(model.oneWayLatencyUs)
+                                   .arg(model.bytesPerSecond));
     return facts;
 }
 

@@ -1,6 +1,7 @@
 #ifndef SIMOPTIONS_H
 #define SIMOPTIONS_H
 
+#include "linkmodel.h"
 #include "simscript.h"
 #include "simtypes.h"
 
@@ -15,6 +16,7 @@ struct SimOptions
     int rebootDelayMs = SimScript::DefaultRebootDelayMs;
     SimScript::AfterUpgrade afterUpgrade = SimScript::AfterUpgrade::Stay;
     QByteArray packageFirmware;
+    LinkModel linkModel;
     bool verbose = false;
 };
 
@@ -35,8 +37,11 @@ public:
 private:
     // Each fills its part of the options, or says what is wrong.
     QString numberProblem();
+    // Reads option `name` into *target when it is given; says what is wrong.
+    QString numberOption(const QString &name, qint64 min, qint64 max, qint64 *target) const;
     QString textProblem();
     QString afterUpgradeProblem();
+    QString linkModelProblem();
     Outcome fail(const QString &error);
 
     QCommandLineParser m_parser;
