@@ -165,18 +165,46 @@ private slots:
         }
     }
 
-    // A line that brings the buffer to exactly the batch size is written before
-    // the call returns.
-    void fullBatch_isWrittenByTheLoggingThreadAtOnce()
+    // A thread that logs never waits for the file: here a pipe whose reader
+    // takes nothing until far more than a pipe holds has been logged. Then
+    // every line arrives whole and in order.
+    void loggingThread_neverWaitsForTheFile()
     {
-        settle("before the batch");
-        const int lineBytes = LogSystem::formatLine(LogSystem::instance()->timestampNow(), QtInfoMsg,
-                                                    QString()).size();
-        const QByteArray start = "full batch ";
-        const QByteArray message =
-            start + QByteArray(LogSystem::DirectWriteBytes - lineBytes - start.size(), 'f');
-        qInfo("%s", message.constData());
-        QVERIFY(readFile(LogFileName).endsWith(message + '\n'));
+        constexpr int Lines = 20000; // over 1 MiB of lines, well below what may wait
+        constexpr int NumberDigits = 7, PatienceMs = 60000;
+        const auto message = [](int i) { return "quick " + QByteArray::number(i).rightJustified(NumberDigits, '0'); };
+        settle("before the pipe");
+        const QByteArray path = QFile::encodeName(m_dir.filePath(QStringLiteral("slow-reader")));
+        QVERIFY(::mkfifo(path.constData(), 0600) == 0);
+        const int readEnd = ::open(path.constData(), O_RDONLY | O_NONBLOCK);
+        QVERIFY(readEnd >= 0);
+        LogSystem::instance()->setFilePath(QFile::decodeName(path));
+        std::atomic<bool> logged{false};
+        std::thread logging([&logged, &message] {
+            for (int i = 0; i < Lines; ++i)
+                qInfo("%s", message(i).constData());
+            logged = true;
+        });
+        const bool loggedUnread = QTest::qWaitFor([&logged] { return logged.load(); }, PatienceMs);
+
+        const QByteArray last = message(Lines - 1) + '\n';
+        ::fcntl(readEnd, F_SETFL, ::fcntl(readEnd, F_GETFL) & ~O_NONBLOCK);
+        QByteArray piped;
+        char bytes[4096];
+        for (ssize_t got; !piped.endsWith(last) && (got = ::read(readEnd, bytes, sizeof(bytes))) > 0;)
+            piped.append(bytes, int(got));
+        logging.join();
+        LogSystem::instance()->setFilePath(LogFileName);
+        ::close(readEnd);
+        QVERIFY(loggedUnread);
+        const QList<QByteArray> lines = piped.split('\n');
+        QCOMPARE(lines.size(), Lines + 1);
+        static const QRegularExpression line(
+            QStringLiteral("^\\[\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\]\\[INFO\\] (.*)$"));
+        for (int i = 0; i < Lines; ++i) {
+            const QRegularExpressionMatch match = line.match(QString::fromLatin1(lines.at(i)));
+            QVERIFY2(match.hasMatch() && match.captured(1).toLatin1() == message(i), lines.at(i).constData());
+        }
     }
 
     void flush_leavesAFileOfExactlyTheLimitAlone_thenMovesItAside()
