@@ -88,7 +88,8 @@ void LogSystem::log(QtMsgType type, const QString &message, bool urgent)
     bool writeNow;
     {
         QMutexLocker lock(&mutex);
-        pending.push_back({now, type, currentThreadTag, message});
+        pending.text.append(message);
+        pending.lines.push_back({now, type, currentThreadTag, int(pending.text.size())});
         pendingBytes += message.size() + currentThreadTag.size() + LineFrameBytes;
         writeNow = urgent || stopping || pendingBytes >= MaxWaitingBytes;
         if (!writeNow && !flusherWoken && pendingBytes >= WakeFlusherBytes) {
@@ -137,17 +138,20 @@ void LogSystem::writePending()
     QMutexLocker fileLock(&fileMutex);
     {
         QMutexLocker lock(&mutex);
-        taken.swap(pending); // both keep their capacity: no allocation per line
+        std::swap(taken, pending); // both keep their capacity: no allocation per line
         pendingBytes = 0;
         flusherWoken = false;
     }
-    if (!taken.empty()) {
+    if (!taken.lines.empty()) {
         QString text;
         QString timestamp;
-        for (const PendingLine &line : taken) {
-            timestamp.clear();
+        int start = 0;
+        for (const PendingLine &line : taken.lines) {
+            timestamp.resize(0); // keeps its capacity
             timestamps.appendTo(timestamp, line.msecsSinceEpoch);
-            appendLine(text, timestamp, line.type, line.tag, line.message);
+            appendLine(text, timestamp, line.type, line.tag,
+                       QStringView(taken.text).mid(start, line.messageEnd - start));
+            start = line.messageEnd;
         }
         taken.clear();
         waiting.append(text.toUtf8());
@@ -177,13 +181,20 @@ QString LogSystem::timestampNow()
     return timestamps.text(QDateTime::currentMSecsSinceEpoch());
 }
 
+void LogSystem::PendingLines::clear()
+{
+    lines.clear(); // both keep their capacity
+    text.resize(0);
+}
+
 void LogSystem::appendLine(QString &out, const QString &timestamp, QtMsgType type, const QString &tag,
-                           const QString &message)
+                           QStringView message)
 {
     out += QLatin1Char('[') + timestamp + QStringLiteral("][") + levelWord(type) + QStringLiteral("] ");
     if (!tag.isEmpty())
         out += QLatin1Char('[') + tag + QStringLiteral("] ");
-    out += message + QLatin1Char('\n');
+    out.append(message);
+    out += QLatin1Char('\n');
 }
 
 QByteArray LogSystem::formatLine(const QString &timestamp, QtMsgType type, const QString &message)

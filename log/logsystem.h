@@ -73,13 +73,21 @@ public:
     ~LogSystem();
 
 private:
-    // A line as it was logged, formatted when it is written.
+    // A line as it was logged, formatted when it is written. Its message is
+    // copied into the text of the pending lines, so the logging thread frees
+    // its own string as usual and nothing is allocated per line.
     struct PendingLine
     {
         qint64 msecsSinceEpoch;
         QtMsgType type;
-        QString tag;
-        QString message;
+        QString tag;    // shared with the thread's own
+        int messageEnd; // in the pending text, where the previous line's ends its start
+    };
+    struct PendingLines
+    {
+        std::vector<PendingLine> lines; // in the order logged
+        QString text;                   // their messages, one after another
+        void clear();
     };
 
     LogSystem();
@@ -87,11 +95,11 @@ private:
     void writePending();
     // Appends the text of one line to `out`.
     static void appendLine(QString &out, const QString &timestamp, QtMsgType type, const QString &tag,
-                           const QString &message);
+                           QStringView message);
 
     LogTimestamp timestamps;
     QMutex mutex;                      // guards the members up to `stopping`
-    std::vector<PendingLine> pending;  // in the order logged
+    PendingLines pending;
     int pendingBytes = 0;              // about what `pending` takes in the file
     bool flusherWoken = false;         // since it last took the pending lines
     QWaitCondition wakeFlusher;        // waited on with `mutex`
@@ -100,7 +108,7 @@ private:
 
     QMutex fileMutex;                  // serialises every use of the file
     LogFile file;                      // guarded by fileMutex
-    std::vector<PendingLine> taken;    // guarded by fileMutex: the lines being written
+    PendingLines taken;                // guarded by fileMutex: the lines being written
     QByteArray waiting;                // guarded by fileMutex: lines the file did not take yet
     QThread *flushThread = nullptr;    // guarded by `mutex`
 };
