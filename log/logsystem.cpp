@@ -197,10 +197,11 @@ void LogSystem::appendLine(QString &out, const QString &timestamp, QtMsgType typ
     out += QLatin1Char('\n');
 }
 
-QByteArray LogSystem::formatLine(const QString &timestamp, QtMsgType type, const QString &message)
+QByteArray LogSystem::formatLine(const QString &timestamp, QtMsgType type, const QString &message,
+                                 const QString &tag)
 {
     QString line;
-    appendLine(line, timestamp, type, QString(), message);
+    appendLine(line, timestamp, type, tag, message);
     return line.toUtf8();
 }
 
@@ -212,8 +213,7 @@ void customMessageHandler(QtMsgType type, const QMessageLogContext &context, con
     LogSystem *sink = LogSystem::instance();
     if (writingFile) {
         // Raised while this thread writes the file: the file is not to be had.
-        const QString tagged = currentThreadTag.isEmpty() ? msg : QStringLiteral("[%1] %2").arg(currentThreadTag, msg);
-        const QByteArray line = LogSystem::formatLine(sink->timestampNow(), type, tagged);
+        const QByteArray line = LogSystem::formatLine(sink->timestampNow(), type, msg, currentThreadTag);
         std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
         return;
     }

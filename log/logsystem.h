@@ -56,8 +56,10 @@ public:
     void keepNextAsBeginning();
 
     static QString levelWord(QtMsgType type);
-    // One line of the file: "[timestamp][LEVEL] message" and a line feed.
-    static QByteArray formatLine(const QString &timestamp, QtMsgType type, const QString &message);
+    // One line of the file: "[timestamp][LEVEL] message" and a line feed, with
+    // "[tag] " before the message when there is a tag.
+    static QByteArray formatLine(const QString &timestamp, QtMsgType type, const QString &message,
+                                 const QString &tag = QString());
     // The time stamp of a line logged now.
     QString timestampNow();
 
@@ -81,7 +83,7 @@ private:
         qint64 msecsSinceEpoch;
         QtMsgType type;
         QString tag;    // shared with the thread's own
-        int messageEnd; // in the pending text, where the previous line's ends its start
+        int messageEnd; // in the pending text; the message starts where the previous one ends
     };
     struct PendingLines
     {

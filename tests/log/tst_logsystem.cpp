@@ -103,19 +103,21 @@ private slots:
     // stays as written); then each helper through the installed handler into the
     // file: the prefix items joined by the debug stream's spaces (two after a
     // literal that ends in one), strings quoted; the joined helper keeps one
-    // space after "]".
+    // space after "]". A thread's tag comes before the message as "[tag] ".
     void logLine_levelWordAndPrefix_data()
     {
         QTest::addColumn<int>("helper"); // -1: a level no helper logs at
         QTest::addColumn<int>("type");
         QTest::addColumn<QString>("word");
-        QTest::newRow("debug") << 0 << int(QtDebugMsg) << "DEBUG";
-        QTest::newRow("info") << 1 << int(QtInfoMsg) << "INFO";
-        QTest::newRow("warning") << 2 << int(QtWarningMsg) << "WARNING";
-        QTest::newRow("critical") << 3 << int(QtCriticalMsg) << "ERROR";
-        QTest::newRow("fatal") << -1 << int(QtFatalMsg) << "FATAL";
-        QTest::newRow("unknown") << -1 << 42 << "UNKNOWN";
-        QTest::newRow("info, joined") << 4 << int(QtInfoMsg) << "INFO";
+        QTest::addColumn<QString>("tag");
+        QTest::newRow("debug") << 0 << int(QtDebugMsg) << "DEBUG" << "";
+        QTest::newRow("info") << 1 << int(QtInfoMsg) << "INFO" << "";
+        QTest::newRow("warning") << 2 << int(QtWarningMsg) << "WARNING" << "";
+        QTest::newRow("critical") << 3 << int(QtCriticalMsg) << "ERROR" << "";
+        QTest::newRow("fatal") << -1 << int(QtFatalMsg) << "FATAL" << "";
+        QTest::newRow("unknown") << -1 << 42 << "UNKNOWN" << "";
+        QTest::newRow("info, joined") << 4 << int(QtInfoMsg) << "INFO" << "";
+        QTest::newRow("warning, tagged") << 2 << int(QtWarningMsg) << "WARNING" << "/dev/ttyACM0 %2";
     }
 
     void logLine_levelWordAndPrefix()
@@ -123,15 +125,18 @@ private slots:
         QFETCH(int, helper);
         QFETCH(int, type);
         QFETCH(QString, word);
+        QFETCH(QString, tag);
         const QString stamp = QStringLiteral("2025-03-01 14:05:09.042");
         const QString message = QStringLiteral("100% %1 升级");
-        QCOMPARE(LogSystem::formatLine(stamp, QtMsgType(type), message),
-                 (QLatin1Char('[') + stamp + QStringLiteral("][") + word + QStringLiteral("] ") + message
+        const QString tagged = tag.isEmpty() ? QString() : QLatin1Char('[') + tag + QStringLiteral("] ");
+        QCOMPARE(LogSystem::formatLine(stamp, QtMsgType(type), message, tag),
+                 (QLatin1Char('[') + stamp + QStringLiteral("][") + word + QStringLiteral("] ") + tagged + message
                   + QLatin1Char('\n')).toUtf8());
         if (helper < 0)
             return;
 
         const QString english = QStringLiteral("english");
+        LogSystem::setThreadTag(tag);
         int line = 0;
         switch (helper) {
         case 0: LOG_DEBUG << "language " << english << 5 << true; line = __LINE__; break;
@@ -140,8 +145,9 @@ private slots:
         case 3: LOG_CRITICAL << "language " << english << 5 << true; line = __LINE__; break;
         default: LOG_INFO_JOINED("language ") << english << 5 << true; line = __LINE__; break;
         }
+        LogSystem::setThreadTag(QString());
         const QString gap = helper == 4 ? QStringLiteral(" ") : QStringLiteral("  ");
-        const QString text = QStringLiteral("[func: logLine_levelWordAndPrefix , line: %1 ]%2")
+        const QString text = tagged + QStringLiteral("[func: logLine_levelWordAndPrefix , line: %1 ]%2")
                                  .arg(line).arg(gap) + QStringLiteral("language  \"english\" 5 true");
         const QRegularExpression lastLine(
             QStringLiteral("(^|\\n)\\[\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\]\\[%1\\] %2\\n\\z")
