@@ -14,10 +14,11 @@ class Ledger;
 class QTextStream;
 
 // What the command runs against: the system's ports and its streams. Tests
-// give a port list of their own and string streams.
+// give a port list of their own and string streams. The devices' sessions
+// looking at once share one listing of the system's ports.
 struct FlashEnvironment
 {
-    SharedPortLister systemPorts = std::make_shared<SystemSerialPortLister>();
+    SharedPortLister systemPorts = std::make_shared<RecentPortLister>(std::make_shared<SystemSerialPortLister>());
     QTextStream *out = nullptr;
     QTextStream *err = nullptr;
     QTextStream *in = nullptr; // the answers to "upgrade?" when interactive

@@ -25,7 +25,9 @@ QString PortFinder::findPort(bool anyDevice)
 {
     const int upgradeVid = m_upgrade_device_vid.load();
     LOG_WARNING << "################# m_upgrade_device_vid " << upgradeVid << ", isfirst" << anyDevice;
-    const auto ports = m_ports->availablePorts();
+    // A dedicated finder looks at its device's port alone.
+    const bool dedicated = !m_dedication.portName.isEmpty();
+    const auto ports = dedicated ? m_ports->portsNamed(m_dedication.portName) : m_ports->availablePorts();
     for (const SerialPortDescription &port : ports) {
         if (!matches(port, anyDevice, upgradeVid))
             continue;
@@ -51,12 +53,9 @@ void PortFinder::setUpgradeTarget(int vid)
 
 bool PortFinder::matches(const SerialPortDescription &port, bool anyDevice, int upgradeVid) const
 {
-    const bool dedicated = !m_dedication.portName.isEmpty();
-    if (dedicated && port.portName != m_dedication.portName)
-        return false;
     if (anyDevice)
         return isRecognisedPort(port);
-    if (dedicated)
+    if (!m_dedication.portName.isEmpty())
         return port.vendorIdentifier == m_dedication.vendorIdentifier;
     return upgradeVid != 0 && upgradeVid == port.vendorIdentifier;
 }

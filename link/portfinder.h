@@ -18,8 +18,9 @@ extern std::atomic<int> m_upgrade_device_vid;
 // A finder dedicated to one device (the command, which upgrades several at
 // once) only ever finds that device's port: the port it was named by, while
 // it lists a recognised device, and after a reboot while it lists the
-// device's vendor identifier. The process-wide m_upgrade_device_vid is then
-// not read, so one link never takes another device's port.
+// device's vendor identifier. It looks at that port alone, never at the
+// system's other ports. The process-wide m_upgrade_device_vid is then not
+// read, so one link never takes another device's port.
 class PortFinder
 {
 public:

@@ -20,6 +20,16 @@ std::optional<SerialPortDescription> SerialPortLister::portReachedBy(const QStri
     return std::nullopt;
 }
 
+QList<SerialPortDescription> SerialPortLister::portsNamed(const QString &portName) const
+{
+    QList<SerialPortDescription> named;
+    for (const SerialPortDescription &port : availablePorts()) {
+        if (port.portName == portName)
+            named.append(port);
+    }
+    return named;
+}
+
 QList<SerialPortDescription> SystemSerialPortLister::availablePorts() const
 {
     QList<SerialPortDescription> ports;
@@ -37,14 +47,39 @@ ExtraPortLister::ExtraPortLister(SharedPortLister base, SerialPortDescription ex
 
 QList<SerialPortDescription> ExtraPortLister::availablePorts() const
 {
-    QList<SerialPortDescription> ports = m_base ? m_base->availablePorts()
-                                                : QList<SerialPortDescription>();
-    if (QFileInfo::exists(m_extra.portName))
-        ports.append(m_extra);
-    return ports;
+    return (m_base ? m_base->availablePorts() : QList<SerialPortDescription>()) + extraPorts();
+}
+
+QList<SerialPortDescription> ExtraPortLister::portsNamed(const QString &portName) const
+{
+    if (portName == m_extra.portName)
+        return extraPorts();
+    return m_base ? m_base->portsNamed(portName) : QList<SerialPortDescription>();
+}
+
+QList<SerialPortDescription> ExtraPortLister::extraPorts() const
+{
+    return QFileInfo::exists(m_extra.portName) ? QList<SerialPortDescription>{m_extra}
+                                               : QList<SerialPortDescription>();
 }
 
 PortAccess ExtraPortLister::accessOf(const QString &portName) const
 {
     return m_base ? m_base->accessOf(portName) : PortAccess::of(portName);
+}
+
+RecentPortLister::RecentPortLister(SharedPortLister base, int lifetimeMs)
+    : m_base(std::move(base))
+    , m_lifetimeMs(lifetimeMs)
+{
+}
+
+QList<SerialPortDescription> RecentPortLister::availablePorts() const
+{
+    QMutexLocker lock(&m_mutex);
+    if (m_fresh.hasExpired()) {
+        m_ports = m_base->availablePorts();
+        m_fresh.setRemainingTime(m_lifetimeMs);
+    }
+    return m_ports;
 }

@@ -3,7 +3,9 @@
 
 #include "portaccess.h"
 
+#include <QDeadlineTimer>
 #include <QList>
+#include <QMutex>
 #include <QString>
 #include <memory>
 #include <optional>
@@ -27,6 +29,9 @@ class SerialPortLister
 public:
     virtual ~SerialPortLister() = default;
     virtual QList<SerialPortDescription> availablePorts() const = 0;
+    // The listed ports named exactly `portName`, in list order. A lister that
+    // can look at that one port alone does so instead of listing them all.
+    virtual QList<SerialPortDescription> portsNamed(const QString &portName) const;
     // Whether the user may open a listed port; asked when an open failed.
     virtual PortAccess accessOf(const QString &portName) const { return PortAccess::of(portName); }
     // The listed port `portName` reaches, with the identity listed for it.
@@ -50,11 +55,38 @@ class ExtraPortLister : public SerialPortLister
 public:
     ExtraPortLister(SharedPortLister base, SerialPortDescription extra);
     QList<SerialPortDescription> availablePorts() const override;
+    // The port given by path is what it was said to be: the other lister is
+    // not asked about it.
+    QList<SerialPortDescription> portsNamed(const QString &portName) const override;
     PortAccess accessOf(const QString &portName) const override;
 
 private:
+    // The port given by path, while the path exists.
+    QList<SerialPortDescription> extraPorts() const;
+
     SharedPortLister m_base;
     SerialPortDescription m_extra;
+};
+
+// Another lister's ports, listed once for every caller within `lifetimeMs`
+// of the last listing. A listing of the system's ports opens thousands of
+// files; the sessions of one process that look together share one. A caller
+// that comes while a listing is made waits for it.
+class RecentPortLister : public SerialPortLister
+{
+public:
+    static constexpr int DefaultLifetimeMs = 250; // well within a wait's retry for a port
+
+    explicit RecentPortLister(SharedPortLister base, int lifetimeMs = DefaultLifetimeMs);
+    QList<SerialPortDescription> availablePorts() const override;
+    PortAccess accessOf(const QString &portName) const override { return m_base->accessOf(portName); }
+
+private:
+    SharedPortLister m_base;
+    int m_lifetimeMs;
+    mutable QMutex m_mutex; // guards the listing below, and is held while it is made
+    mutable QDeadlineTimer m_fresh; // expired: list again
+    mutable QList<SerialPortDescription> m_ports;
 };
 
 #endif // SERIALPORTLISTER_H

@@ -11,6 +11,9 @@ enum class SinkState { NotCreated, Alive, Destroyed };
 std::atomic<SinkState> sinkState{SinkState::NotCreated};
 thread_local QString currentThreadTag;
 thread_local bool writingFile = false; // the calling thread is writing the file
+// What a line adds to its message and tag in the file, about: the time stamp,
+// the level word and the brackets.
+constexpr int LineFrameBytes = 40;
 
 // The newest whole lines of `bytes`, `limit` bytes at most.
 void keepNewestLines(QByteArray &bytes, int limit)
@@ -70,19 +73,29 @@ LogSystem::~LogSystem()
 
 void LogSystem::ensureInitialized()
 {
-    if (initialized.exchange(true, std::memory_order_seq_cst))
+    if (initialized.load(std::memory_order_acquire) || initialized.exchange(true, std::memory_order_seq_cst))
         return;
+    QMutexLocker lock(&mutex);
+    if (stopping)
+        return; // shut down before the first line: everything is written through
     flushThread = QThread::create([this] { flushLoop(); });
     flushThread->start();
 }
 
-void LogSystem::append(const QByteArray &line, bool urgent)
+void LogSystem::log(QtMsgType type, const QString &message, bool urgent)
 {
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
     bool writeNow;
     {
         QMutexLocker lock(&mutex);
-        buffer.append(line);
-        writeNow = urgent || stopping || buffer.size() >= DirectWriteBytes;
+        pending.text.append(message);
+        pending.lines.push_back({now, type, currentThreadTag, int(pending.text.size())});
+        pendingBytes += message.size() + currentThreadTag.size() + LineFrameBytes;
+        writeNow = urgent || stopping || pendingBytes >= MaxWaitingBytes;
+        if (!writeNow && !flusherWoken && pendingBytes >= WakeFlusherBytes) {
+            flusherWoken = true;
+            wakeFlusher.wakeOne();
+        }
     }
     if (writeNow)
         writePending();
@@ -123,17 +136,32 @@ void LogSystem::writePending()
 {
     const QScopedValueRollback<bool> writing(writingFile, true);
     QMutexLocker fileLock(&fileMutex);
-    QByteArray pending;
     {
         QMutexLocker lock(&mutex);
-        pending.swap(buffer);
+        std::swap(taken, pending); // both keep their capacity: no allocation per line
+        pendingBytes = 0;
+        flusherWoken = false;
     }
-    if (pending.isEmpty() || file.append(pending))
+    if (!taken.lines.empty()) {
+        QString text;
+        QString timestamp;
+        int start = 0;
+        for (const PendingLine &line : taken.lines) {
+            timestamp.resize(0); // keeps its capacity
+            timestamps.appendTo(timestamp, line.msecsSinceEpoch);
+            appendLine(text, timestamp, line.type, line.tag,
+                       QStringView(taken.text).mid(start, line.messageEnd - start));
+            start = line.messageEnd;
+        }
+        taken.clear();
+        waiting.append(text.toUtf8());
+    }
+    if (waiting.isEmpty() || file.append(waiting)) {
+        waiting.clear();
         return;
+    }
     // Kept for the next attempt, newest last.
-    QMutexLocker lock(&mutex);
-    buffer.prepend(pending);
-    keepNewestLines(buffer, MaxWaitingBytes);
+    keepNewestLines(waiting, MaxWaitingBytes);
 }
 
 QString LogSystem::levelWord(QtMsgType type)
@@ -153,10 +181,27 @@ QString LogSystem::timestampNow()
     return timestamps.text(QDateTime::currentMSecsSinceEpoch());
 }
 
-QByteArray LogSystem::formatLine(const QString &timestamp, QtMsgType type, const QString &message)
+void LogSystem::PendingLines::clear()
 {
-    const QString line = QLatin1Char('[') + timestamp + QStringLiteral("][") + levelWord(type)
-            + QStringLiteral("] ") + message + QLatin1Char('\n');
+    lines.clear(); // both keep their capacity
+    text.resize(0);
+}
+
+void LogSystem::appendLine(QString &out, const QString &timestamp, QtMsgType type, const QString &tag,
+                           QStringView message)
+{
+    out += QLatin1Char('[') + timestamp + QStringLiteral("][") + levelWord(type) + QStringLiteral("] ");
+    if (!tag.isEmpty())
+        out += QLatin1Char('[') + tag + QStringLiteral("] ");
+    out.append(message);
+    out += QLatin1Char('\n');
+}
+
+QByteArray LogSystem::formatLine(const QString &timestamp, QtMsgType type, const QString &message,
+                                 const QString &tag)
+{
+    QString line;
+    appendLine(line, timestamp, type, tag, message);
     return line.toUtf8();
 }
 
@@ -166,13 +211,12 @@ void customMessageHandler(QtMsgType type, const QMessageLogContext &context, con
     if (!LogSystem::isAlive())
         return; // the sink is gone at process exit; there is nowhere left to write
     LogSystem *sink = LogSystem::instance();
-    const QString tagged = currentThreadTag.isEmpty() ? msg : QStringLiteral("[%1] %2").arg(currentThreadTag, msg);
-    const QByteArray line = LogSystem::formatLine(sink->timestampNow(), type, tagged);
     if (writingFile) {
         // Raised while this thread writes the file: the file is not to be had.
+        const QByteArray line = LogSystem::formatLine(sink->timestampNow(), type, msg, currentThreadTag);
         std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
         return;
     }
     sink->ensureInitialized();
-    sink->append(line, type == QtFatalMsg);
+    sink->log(type, msg, type == QtFatalMsg);
 }

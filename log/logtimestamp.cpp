@@ -5,16 +5,23 @@
 namespace {
 constexpr qint64 MsecsPerSecond = 1000;
 constexpr int MillisecondDigits = 3;
+constexpr int Decimal = 10;
 } // namespace
 
 QString LogTimestamp::text(qint64 msecsSinceEpoch)
+{
+    QString out;
+    appendTo(out, msecsSinceEpoch);
+    return out;
+}
+
+void LogTimestamp::appendTo(QString &out, qint64 msecsSinceEpoch)
 {
     // Floor division, so times before the epoch fall into the right second.
     qint64 second = msecsSinceEpoch / MsecsPerSecond;
     if (msecsSinceEpoch % MsecsPerSecond < 0)
         --second;
-    const qint64 millisecond = msecsSinceEpoch - second * MsecsPerSecond;
-    QString secondText;
+    int millisecond = int(msecsSinceEpoch - second * MsecsPerSecond);
     {
         QMutexLocker lock(&m_mutex);
         if (second != m_second) {
@@ -22,7 +29,10 @@ QString LogTimestamp::text(qint64 msecsSinceEpoch)
                                    .toString(QStringLiteral("yyyy-MM-dd hh:mm:ss."));
             m_second = second;
         }
-        secondText = m_secondText;
+        out += m_secondText;
     }
-    return secondText + QStringLiteral("%1").arg(millisecond, MillisecondDigits, 10, QLatin1Char('0'));
+    QChar digits[MillisecondDigits];
+    for (int i = MillisecondDigits - 1; i >= 0; --i, millisecond /= Decimal)
+        digits[i] = QLatin1Char(char('0' + millisecond % Decimal));
+    out.append(digits, MillisecondDigits);
 }

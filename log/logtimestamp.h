@@ -15,6 +15,8 @@ class LogTimestamp
 {
 public:
     QString text(qint64 msecsSinceEpoch);
+    // The same text, appended to `out`.
+    void appendTo(QString &out, qint64 msecsSinceEpoch);
 
 private:
     QMutex m_mutex; // guards the cache below

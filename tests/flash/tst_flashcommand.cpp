@@ -237,7 +237,8 @@ private slots:
     // texts are the English catalogue's, the phases follow the sequence. With
     // --verify the restarted device's firmware must be the one the file's name
     // announces. Another recognised device is listed first by the system: the
-    // link named to the device never takes its port, before or after its reboot.
+    // link named to the device never takes its port, before or after its reboot;
+    // it looks at its own port alone and never lists the system's.
     void upgrade()
     {
         QFETCH(int, vid);
@@ -280,10 +281,12 @@ private slots:
         if (!PortFinder::isRecognisedVendor(vid))
             arguments += {"--manufacturer", PortFinder::DeviceManufacturer};
         arguments += after.isEmpty() ? QStringList{} : QStringList{"--verify"};
-        const CommandRun run = runCommand(arguments, std::make_shared<FixedPortLister>(QList{other.port()}));
+        const auto system = std::make_shared<FixedPortLister>(QList{other.port()});
+        const CommandRun run = runCommand(arguments, system);
         QCOMPARE(run.exitCode, exitCode);
         QCOMPARE(device.received(), expected);
         QVERIFY(other.sim.frames().isEmpty());
+        QCOMPARE(system->listings(), 0);
         QCOMPARE(m_upgrade_device_vid.load(), 0); // the window's target is not the command's
         QCOMPARE(run.err.contains(device.sim.linkPath()), exitCode != 0); // a failure is told to a human too
 

@@ -13,6 +13,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 #include <poll.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -139,6 +140,32 @@ private slots:
         link.set_usb_vid(knownVid);
         QCOMPARE(int(link.searchUsbDevice()), reported);
         QCOMPARE(link.get_usb_vid(), remembered);
+    }
+
+    // Sessions looking for their devices at once share one listing of the
+    // system's ports while it is fresh; a stale one is made again.
+    void sessionsLookingAtOnce_shareOneListing_data()
+    {
+        QTest::addColumn<int>("lifetimeMs");
+        QTest::addColumn<int>("listings");
+        QTest::newRow("fresh: one listing for all") << 3600000 << 1;
+        QTest::newRow("stale at once: a listing each") << 0 << SimultaneousSessions;
+    }
+
+    void sessionsLookingAtOnce_shareOneListing()
+    {
+        QFETCH(int, lifetimeMs);
+        QFETCH(int, listings);
+        const auto system = std::make_shared<FixedPortLister>(Ports{{"ttyS0", "", 0}, {"ttyACM0", "", 7536}});
+        const auto shared = std::make_shared<RecentPortLister>(system, lifetimeMs);
+        QVector<QString> found(SimultaneousSessions);
+        std::vector<std::thread> sessions;
+        for (QString &port : found)
+            sessions.emplace_back([&shared, &port] { port = PortFinder(shared).findPort(true); });
+        for (std::thread &session : sessions)
+            session.join();
+        QCOMPARE(system->listings(), listings);
+        QCOMPARE(found, QVector<QString>(SimultaneousSessions, QStringLiteral("ttyACM0")));
     }
 
     // A port given on the command line is reported while its path exists; a
@@ -362,6 +389,7 @@ private slots:
         QVERIFY(m_link->waitForACK(11, ArrivalWaitMs));
     }
 private:
+    static constexpr int SimultaneousSessions = 16;
     QTemporaryDir m_dir;
     std::unique_ptr<UsbVirtualSerial> m_link;
     std::unique_ptr<LogCapture> m_log;

@@ -99,21 +99,25 @@ private slots:
         qInstallMessageHandler(customMessageHandler);
     }
 
-    // The line format, byte for byte, for every level word (a "%" in a message stays as written); then each helper
-    // through the installed handler into the file: the prefix items joined by the debug stream's spaces (two after
-    // a literal that ends in one), strings quoted; the joined helper keeps one space after "]".
+    // The line format, byte for byte, for every level word (a "%" in a message
+    // stays as written); then each helper through the installed handler into the
+    // file: the prefix items joined by the debug stream's spaces (two after a
+    // literal that ends in one), strings quoted; the joined helper keeps one
+    // space after "]". A thread's tag comes before the message as "[tag] ".
     void logLine_levelWordAndPrefix_data()
     {
         QTest::addColumn<int>("helper"); // -1: a level no helper logs at
         QTest::addColumn<int>("type");
         QTest::addColumn<QString>("word");
-        QTest::newRow("debug") << 0 << int(QtDebugMsg) << "DEBUG";
-        QTest::newRow("info") << 1 << int(QtInfoMsg) << "INFO";
-        QTest::newRow("warning") << 2 << int(QtWarningMsg) << "WARNING";
-        QTest::newRow("critical") << 3 << int(QtCriticalMsg) << "ERROR";
-        QTest::newRow("fatal") << -1 << int(QtFatalMsg) << "FATAL";
-        QTest::newRow("unknown") << -1 << 42 << "UNKNOWN";
-        QTest::newRow("info, joined") << 4 << int(QtInfoMsg) << "INFO";
+        QTest::addColumn<QString>("tag");
+        QTest::newRow("debug") << 0 << int(QtDebugMsg) << "DEBUG" << "";
+        QTest::newRow("info") << 1 << int(QtInfoMsg) << "INFO" << "";
+        QTest::newRow("warning") << 2 << int(QtWarningMsg) << "WARNING" << "";
+        QTest::newRow("critical") << 3 << int(QtCriticalMsg) << "ERROR" << "";
+        QTest::newRow("fatal") << -1 << int(QtFatalMsg) << "FATAL" << "";
+        QTest::newRow("unknown") << -1 << 42 << "UNKNOWN" << "";
+        QTest::newRow("info, joined") << 4 << int(QtInfoMsg) << "INFO" << "";
+        QTest::newRow("warning, tagged") << 2 << int(QtWarningMsg) << "WARNING" << "/dev/ttyACM0 %2";
     }
 
     void logLine_levelWordAndPrefix()
@@ -121,15 +125,18 @@ private slots:
         QFETCH(int, helper);
         QFETCH(int, type);
         QFETCH(QString, word);
+        QFETCH(QString, tag);
         const QString stamp = QStringLiteral("2025-03-01 14:05:09.042");
         const QString message = QStringLiteral("100% %1 升级");
-        QCOMPARE(LogSystem::formatLine(stamp, QtMsgType(type), message),
-                 (QLatin1Char('[') + stamp + QStringLiteral("][") + word + QStringLiteral("] ") + message
+        const QString tagged = tag.isEmpty() ? QString() : QLatin1Char('[') + tag + QStringLiteral("] ");
+        QCOMPARE(LogSystem::formatLine(stamp, QtMsgType(type), message, tag),
+                 (QLatin1Char('[') + stamp + QStringLiteral("][") + word + QStringLiteral("] ") + tagged + message
                   + QLatin1Char('\n')).toUtf8());
         if (helper < 0)
             return;
 
         const QString english = QStringLiteral("english");
+        LogSystem::setThreadTag(tag);
         int line = 0;
         switch (helper) {
         case 0: LOG_DEBUG << "language " << english << 5 << true; line = __LINE__; break;
@@ -138,8 +145,9 @@ private slots:
         case 3: LOG_CRITICAL << "language " << english << 5 << true; line = __LINE__; break;
         default: LOG_INFO_JOINED("language ") << english << 5 << true; line = __LINE__; break;
         }
+        LogSystem::setThreadTag(QString());
         const QString gap = helper == 4 ? QStringLiteral(" ") : QStringLiteral("  ");
-        const QString text = QStringLiteral("[func: logLine_levelWordAndPrefix , line: %1 ]%2")
+        const QString text = tagged + QStringLiteral("[func: logLine_levelWordAndPrefix , line: %1 ]%2")
                                  .arg(line).arg(gap) + QStringLiteral("language  \"english\" 5 true");
         const QRegularExpression lastLine(
             QStringLiteral("(^|\\n)\\[\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\]\\[%1\\] %2\\n\\z")
@@ -162,16 +170,46 @@ private slots:
         }
     }
 
-    // A line that brings the buffer to exactly the batch size is written before the call returns.
-    void fullBatch_isWrittenByTheLoggingThreadAtOnce()
+    // A thread that logs never waits for the file: here a pipe whose reader
+    // takes nothing until far more than a pipe holds has been logged. Then
+    // every line arrives whole and in order.
+    void loggingThread_neverWaitsForTheFile()
     {
-        settle("before the batch");
-        const int lineBytes = LogSystem::formatLine(LogSystem::instance()->timestampNow(), QtInfoMsg,
-                                                    QString()).size();
-        const QByteArray start = "full batch ";
-        const QByteArray message = start + QByteArray(LogSystem::DirectWriteBytes - lineBytes - start.size(), 'f');
-        qInfo("%s", message.constData());
-        QVERIFY(readFile(LogFileName).endsWith(message + '\n'));
+        constexpr int Lines = 20000; // over 1 MiB of lines, well below what may wait
+        constexpr int NumberDigits = 7, PatienceMs = 60000;
+        const auto message = [](int i) { return "quick " + QByteArray::number(i).rightJustified(NumberDigits, '0'); };
+        settle("before the pipe");
+        const QByteArray path = QFile::encodeName(m_dir.filePath(QStringLiteral("slow-reader")));
+        QVERIFY(::mkfifo(path.constData(), 0600) == 0);
+        const int readEnd = ::open(path.constData(), O_RDONLY | O_NONBLOCK);
+        QVERIFY(readEnd >= 0);
+        LogSystem::instance()->setFilePath(QFile::decodeName(path));
+        std::atomic<bool> logged{false};
+        std::thread logging([&logged, &message] {
+            for (int i = 0; i < Lines; ++i)
+                qInfo("%s", message(i).constData());
+            logged = true;
+        });
+        const bool loggedUnread = QTest::qWaitFor([&logged] { return logged.load(); }, PatienceMs);
+
+        const QByteArray last = message(Lines - 1) + '\n';
+        ::fcntl(readEnd, F_SETFL, ::fcntl(readEnd, F_GETFL) & ~O_NONBLOCK);
+        QByteArray piped;
+        char bytes[4096];
+        for (ssize_t got; !piped.endsWith(last) && (got = ::read(readEnd, bytes, sizeof(bytes))) > 0;)
+            piped.append(bytes, int(got));
+        logging.join();
+        LogSystem::instance()->setFilePath(LogFileName);
+        ::close(readEnd);
+        QVERIFY(loggedUnread);
+        const QList<QByteArray> lines = piped.split('\n');
+        QCOMPARE(lines.size(), Lines + 1);
+        static const QRegularExpression line(
+            QStringLiteral("^\\[\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\]\\[INFO\\] (.*)$"));
+        for (int i = 0; i < Lines; ++i) {
+            const QRegularExpressionMatch match = line.match(QString::fromLatin1(lines.at(i)));
+            QVERIFY2(match.hasMatch() && match.captured(1).toLatin1() == message(i), lines.at(i).constData());
+        }
     }
 
     void flush_leavesAFileOfExactlyTheLimitAlone_thenMovesItAside()

@@ -5,7 +5,7 @@
 
 #include <QMutex>
 
-// A port list that a test sets and changes at will.
+// A port list that a test sets and changes at will; it counts the listings made.
 class FixedPortLister : public SerialPortLister
 {
 public:
@@ -14,7 +14,13 @@ public:
     QList<SerialPortDescription> availablePorts() const override
     {
         QMutexLocker lock(&m_mutex);
+        ++m_listings;
         return m_ports;
+    }
+    int listings() const
+    {
+        QMutexLocker lock(&m_mutex);
+        return m_listings;
     }
     void setPorts(QList<SerialPortDescription> ports)
     {
@@ -25,6 +31,7 @@ public:
 private:
     mutable QMutex m_mutex;
     QList<SerialPortDescription> m_ports;
+    mutable int m_listings = 0;
 };
 
 #endif // FIXEDPORTLISTER_H

@@ -4,10 +4,13 @@
 
 #include "barepty.h"
 #include "benchsupport.h"
+#include "logging.h"
 #include "protocolframe.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+
+#include <ctime>
 
 using namespace Bench;
 
@@ -32,6 +35,11 @@ struct Case
     int requestsPerRound;
 };
 const Case Cases[] = {{0, 100}, {1024, 100}, {65536, 10}};
+
+// The log lines alone: rounds of lines like those the link logs per frame.
+constexpr int LogLineRounds = 20;
+constexpr int LogLinesPerRound = 1000;
+constexpr double NanosecondsPerMicrosecond = 1e3;
 
 struct Result
 {
@@ -103,6 +111,28 @@ private:
     SimulatedLink m_sim;
     quint32 m_rawSeq = 0;
 };
+
+// The CPU time of the calling thread, in microseconds.
+double threadCpuUs()
+{
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return double(now.tv_sec) * MicrosecondsPerSecond + double(now.tv_nsec) / NanosecondsPerMicrosecond;
+}
+
+// What one log line costs the thread that logs it, in CPU time: the median
+// over rounds of the mean per line.
+double logLineCpuUs()
+{
+    std::vector<double> perLine;
+    for (int round = 0; round < LogLineRounds; ++round) {
+        const double start = threadCpuUs();
+        for (int i = 0; i < LogLinesPerRound; ++i)
+            LOG_INFO << "Data sent successfully:" << i << "bytes written.";
+        perLine.push_back((threadCpuUs() - start) / LogLinesPerRound);
+    }
+    return median(perLine);
+}
 
 bool printTable(const QString &title, const QList<Result> &results)
 {
@@ -189,10 +219,12 @@ int main(int argc, char *argv[])
 
     QList<Result> logged;
     qint64 logBytes = -1;
+    double lineUs = 0;
     {
         ProgramLogSession session;
         if (session.isValid()) {
             logged = measureAll(bench, LogSinkRounds);
+            lineUs = logLineCpuUs();
             logBytes = session.finish();
         }
     }
@@ -201,6 +233,11 @@ int main(int argc, char *argv[])
                             .arg(LogSinkRounds)
                             .arg(logBytes),
                         logged);
+    printLine(QStringLiteral("One log line costs the thread that logs it %1 us of CPU time "
+                             "(median of %2 rounds of %3 lines)")
+                  .arg(fixed(lineUs, 2))
+                  .arg(LogLineRounds)
+                  .arg(LogLinesPerRound));
 
     printLine(QString());
     const bool met = checkTargets(results);
