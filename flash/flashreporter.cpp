@@ -48,12 +48,12 @@ void FlashReporter::report(const QJsonObject &event)
     }
     // A device's last event: its result, or in station mode its being left alone.
     const bool last = type == QLatin1String("result") || text(event, "phase") == QLatin1String("left-alone");
-    if (m_style == Style::Terminal && !last
-        && (type == QLatin1String("progress") || type == QLatin1String("phase") || type == QLatin1String("wait"))) {
-        setLiveLine(port, type == QLatin1String("progress") ? progressText(event)
-                          : type == QLatin1String("wait")   ? waitText(event)
-                                                            : text(event, "phase"));
-        return;
+    if (m_style == Style::Terminal && !last) {
+        const QString live = liveText(event);
+        if (!live.isEmpty()) {
+            setLiveLine(port, live);
+            return;
+        }
     }
     if (last)
         m_live.remove(port);
@@ -114,6 +114,20 @@ QString FlashReporter::lineFor(const QJsonObject &event)
         return number(event, "exitCode") == 0
                 ? text(event, "text")
                 : QStringLiteral("failed (exit %1): %2").arg(number(event, "exitCode")).arg(text(event, "text"));
+    return QString();
+}
+
+// What a terminal shows on the device's live line for `event`; empty: the
+// event is no live line's.
+QString FlashReporter::liveText(const QJsonObject &event) const
+{
+    const QString type = text(event, "event");
+    if (type == QLatin1String("progress"))
+        return progressText(event);
+    if (type == QLatin1String("wait"))
+        return waitText(event);
+    if (type == QLatin1String("phase"))
+        return text(event, "phase");
     return QString();
 }
 

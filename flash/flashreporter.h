@@ -42,6 +42,7 @@ public slots:
 private:
     QString lineFor(const QJsonObject &event);
     QString progressText(const QJsonObject &event) const;
+    QString liveText(const QJsonObject &event) const;
     static QString waitText(const QJsonObject &event);
     void printLine(const QString &line);
     void setLiveLine(const QString &port, const QString &text);

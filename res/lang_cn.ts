@@ -453,16 +453,16 @@
         <translation>正在等待设备重启后验证固件，已等待%1秒（最长%2秒）</translation>
     </message>
     <message>
-        <source>升级超过了给定的时间，已停止。</source>
-        <translation>升级超过了给定的时间，已停止。</translation>
-    </message>
-    <message>
         <source>设备在升级中断开连接，等待%1秒后仍未重新连接。</source>
         <translation>设备在升级中断开连接，等待%1秒后仍未重新连接。</translation>
     </message>
     <message>
         <source>设备升级状态已%1秒没有更新（最长%2秒）</source>
         <translation>设备升级状态已%1秒没有更新（最长%2秒）</translation>
+    </message>
+    <message>
+        <source>升级超过了时间限制，已中止。</source>
+        <translation>升级超过了时间限制，已中止。</translation>
     </message>
 </context>
 </TS>

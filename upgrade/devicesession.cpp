@@ -2,7 +2,6 @@
 
 #include "logging.h"
 
-#include <QCoreApplication>
 #include <QtConcurrent>
 
 DeviceSession::DeviceSession(DeviceLink *link, std::shared_ptr<const UpgradeClock> clock, QObject *parent)
@@ -74,13 +73,9 @@ UpgradeKind DeviceSession::prepareUpgrade(const QString &path, int vendorId)
 UpgradeOutcome DeviceSession::upgrade(const QString &path, int vendorId)
 {
     const UpgradeKind kind = prepareUpgrade(path, vendorId);
-    // Cancelled before it could start, or at any point after.
-    const UpgradeOutcome outcome = m_cancelled.load() ? UpgradeOutcome::cancelled() : runUpgrade(path, kind);
-    if (outcome.kind != UpgradeOutcome::Kind::Cancelled || !m_timedOut.load())
-        return outcome;
-    LOG_WARNING << "the upgrade ran out of the time it was given";
-    return UpgradeOutcome::of(UpgradeOutcome::Kind::TimedOut,
-                              QCoreApplication::translate("UpgradeProcess", "升级超过了时间限制，已中止。"));
+    if (m_cancelled.load()) // before it could start
+        return m_timedOut.load() ? UpgradeOutcome::timedOut() : UpgradeOutcome::cancelled();
+    return runUpgrade(path, kind);
 }
 
 UpgradeOutcome DeviceSession::runUpgrade(const QString &path, UpgradeKind kind)
@@ -127,7 +122,9 @@ void DeviceSession::cancel()
 
 void DeviceSession::timeOut()
 {
+    LOG_WARNING << "the upgrade ran out of the time it was given";
     m_timedOut.store(true);
+    m_worker.timeOut(); // first: the sequence ends as timed out, not as cancelled
     cancel();
 }
 

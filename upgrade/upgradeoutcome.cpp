@@ -15,6 +15,11 @@ UpgradeOutcome UpgradeOutcome::of(Kind kind, const QString &hint, int code)
     return outcome;
 }
 
+UpgradeOutcome UpgradeOutcome::timedOut()
+{
+    return of(Kind::TimedOut, QCoreApplication::translate("UpgradeProcess", "升级超过了时间限制，已中止。"));
+}
+
 QString UpgradeOutcome::successText()
 {
     return QCoreApplication::translate("UpgradePage", "升级完成！");

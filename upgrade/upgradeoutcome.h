@@ -47,6 +47,7 @@ struct UpgradeOutcome
     static UpgradeOutcome of(Kind kind, const QString &hint, int code = 0);
     static UpgradeOutcome success() { return of(Kind::Succeeded, QString()); }
     static UpgradeOutcome cancelled() { return of(Kind::Cancelled, QString()); }
+    static UpgradeOutcome timedOut();
     // The page's success text (translated).
     static QString successText();
 };

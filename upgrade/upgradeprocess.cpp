@@ -42,14 +42,14 @@ void UpgradeProcess::enteredStep(int step)
 
 UpgradeOutcome UpgradeProcess::upgradeFile(const QString &path, UpgradeKind kind)
 {
-    UpgradeOutcome outcome = UpgradeOutcome::cancelled();
+    UpgradeOutcome outcome = endedFromOutside();
     if (m_lifecycle.begin()) {
         m_mailbox.acceptStatus(true);
         outcome = runSequence(path, kind);
         m_mailbox.acceptStatus(false);
-        // An upgrade the user ended is cancelled, whatever it had come to.
+        // An upgrade ended from outside ends so, whatever it had come to.
         if (m_lifecycle.wasCancelled())
-            outcome = UpgradeOutcome::cancelled();
+            outcome = endedFromOutside();
         m_lifecycle.end(1, true);
     }
     LOG_INFO << "upgrade finished";

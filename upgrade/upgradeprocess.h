@@ -50,7 +50,11 @@ public:
     void setBinFilePath(const QString &filePath) { binFilePath = filePath; }
     // Called before a sequence is handed to a pool thread: a reset that comes
     // before the sequence has started then cancels it instead of being lost.
-    void expectSequence() { m_lifecycle.expect(); }
+    void expectSequence()
+    {
+        m_timedOut.store(false);
+        m_lifecycle.expect();
+    }
     bool isSequenceRunning() const { return m_lifecycle.isRunning(); }
     // After a sequence has returned: the MD5 of the file it was started with,
     // as pinned before anything was sent, which is all that can have been
@@ -59,6 +63,13 @@ public:
     // Returns the worker to idle. Called while a sequence runs on another
     // thread, it ends the sequence and takes effect after the step in progress.
     void resetUpgradeParameters(int upgrade_finish) { m_lifecycle.reset(upgrade_finish); }
+    // Ends the sequence as resetUpgradeParameters() does, because the time it
+    // was given ran out: its outcome says so instead of "cancelled".
+    void timeOut()
+    {
+        m_timedOut.store(true);
+        resetUpgradeParameters(1);
+    }
 
 public slots:
     // The two upgrade sequences, run on a pool thread.
@@ -97,6 +108,11 @@ private:
     // Ends an upgrade of `path` that succeeded with the restart check, when it is on.
     void checkRestart(const QString &path, UpgradeOutcome *outcome);
     UpgradeOutcome notStarted(const QString &viewText, const QString &hint);
+    // Cancelled by the user, or timed out.
+    UpgradeOutcome endedFromOutside() const
+    {
+        return m_timedOut.load() ? UpgradeOutcome::timedOut() : UpgradeOutcome::cancelled();
+    }
     void finishReset(int upgrade_finish);
 
     // What a sequence tells the user: passed on as signals.
@@ -113,6 +129,7 @@ private:
     QString binFilePath;
     std::atomic<int> m_step{-1};
     std::atomic<bool> m_checksRestart{false};
+    std::atomic<bool> m_timedOut{false}; // the sequence expected or running was ended by its time limit
     mutable QMutex m_md5Mutex;
     QByteArray m_upgradeMd5; // of the file the upgrade was started with
 };
