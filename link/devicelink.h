@@ -3,10 +3,12 @@
 
 #include "ARNetType.h"
 #include "deviceidentitystore.h"
+#include "framequeue.h"
 #include "portaccess.h"
 
 #include <QtGlobal>
 #include <functional>
+#include <memory>
 
 // What the upgrade engine and the device session need of the link to one
 // device: its port, reception, requests with acknowledgement, the identity
@@ -58,6 +60,10 @@ public:
                            unsigned timeoutMs, const Proceed &proceed = Proceed()) = 0;
     // A request's Proceed went false: its wait ends now, not at its timeout.
     virtual void wakeRequestWaits() = 0;
+    // Frames of request `command` sent back to back, each transmitted and
+    // timed as request() does. By default each goes out through request().
+    virtual std::unique_ptr<FrameQueue> openFrameQueue(unsigned command, unsigned transmissions, unsigned timeoutMs,
+                                                       const Proceed &proceed);
 
     // The identity of the last device-information reply (no temperature: none).
     virtual DeviceIdentityInfo deviceIdentity() = 0;

@@ -15,6 +15,7 @@ PortWorker::PortWorker(DeviceIdentityStore *identity, AckRecorder recordAck)
 {
     connect(m_channel, &SerialPortChannel::readyRead, this, &PortWorker::receivePass);
     connect(m_channel, &SerialPortChannel::portLost, this, &PortWorker::portClosed);
+    connect(m_channel, &SerialPortChannel::written, this, &PortWorker::writeProgress);
 }
 
 // ---- the port ------------------------------------------------------------------
@@ -140,6 +141,20 @@ void PortWorker::post(const QList<QByteArray> &runs, TransmissionDone done)
         }
         done(transmission);
     }, Qt::QueuedConnection);
+}
+
+QList<PortWrite> PortWorker::writeFrame(const QByteArray &frame)
+{
+    Q_ASSERT(QThread::currentThread() == thread());
+    JoinedRuns runs{frame, {ProtocolFrame::HeaderSize}};
+    if (frame.size() > ProtocolFrame::HeaderSize)
+        runs.sizes.append(frame.size() - ProtocolFrame::HeaderSize);
+    return writeRuns(runs);
+}
+
+bool PortWorker::isWritten(quint64 mark)
+{
+    return m_channel->waitUntilWritten(mark, 0);
 }
 
 bool PortWorker::waitUntilWritten(quint64 mark, int timeoutMs)

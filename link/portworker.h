@@ -73,6 +73,10 @@ public:
     void post(const QList<QByteArray> &runs, TransmissionDone done);
     // Any thread: waits until a run has gone to the device.
     bool waitUntilWritten(quint64 mark, int timeoutMs);
+    // On the port's thread: writes a sealed frame at once, its header and
+    // its payload as runs of their own; true when a mark has been reached.
+    QList<PortWrite> writeFrame(const QByteArray &frame);
+    bool isWritten(quint64 mark);
     // Logs a failed or short write; true when the whole run was accepted.
     static bool checkAccepted(const PortWrite &write);
     static void logTransmission(const PortWrite &write, int run, bool flushed);
@@ -88,6 +92,8 @@ signals:
     void fileVerdict(int status);
     // The port was closed, or lost; emitted on the port's thread.
     void portClosed();
+    // The port passed more written bytes to the device.
+    void writeProgress();
 
 private:
     // Runs joined on the caller's thread: the caller's buffers may change

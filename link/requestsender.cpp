@@ -8,7 +8,14 @@
 RequestSender::RequestSender(PortWorker *port, std::function<void()> reopenPort)
     : m_port(port)
     , m_reopenPort(std::move(reopenPort))
+    , m_stream(new FrameStream(port, &m_seq))
 {
+}
+
+std::unique_ptr<FrameQueue> RequestSender::openStream(unsigned int cmd, unsigned int retryNumber,
+                                                      unsigned int timeoutMs, const Proceed &proceed)
+{
+    return m_stream->open(cmd, retryNumber, timeoutMs, proceed, m_reopenPort);
 }
 
 qint32 RequestSender::send(unsigned int cmd, quint16 type, quint16 format, quint16 userId,
@@ -181,6 +188,8 @@ RequestSender::AckResult RequestSender::waitForAck(quint32 seq, int timeoutMs, q
 
 void RequestSender::recordAck(const ar_protocol_t *header)
 {
+    if (m_stream->acknowledge(*header))
+        return;
     QMutexLocker lock(&ackMutex);
     const bool positive = header->type == AR_MSGTYPE_ACK && header->command != 0;
     ackStatus.insert(header->seq, positive);
@@ -191,12 +200,14 @@ void RequestSender::recordAck(const ar_protocol_t *header)
 
 void RequestSender::wakeWaits()
 {
+    m_stream->wakeSender();
     QMutexLocker lock(&ackMutex);
     ackArrived.wakeAll();
 }
 
 void RequestSender::portClosed()
 {
+    m_stream->portClosed();
     QMutexLocker lock(&ackMutex);
     ++m_portClosures;
     ackArrived.wakeAll();

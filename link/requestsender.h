@@ -2,6 +2,7 @@
 #define REQUESTSENDER_H
 
 #include "ARNetType.h"
+#include "framestream.h"
 #include "portworker.h"
 
 #include <QHash>
@@ -34,6 +35,10 @@ public:
     qint32 send(unsigned int cmd, quint16 type, quint16 format, quint16 userId, const char *payload,
                 unsigned int length, unsigned int retryNumber, unsigned int timeoutMs,
                 const Proceed &proceed = Proceed());
+    // Data frames of request `cmd` written back to back on the port's
+    // thread (see FrameStream), each transmitted and timed as send() does.
+    std::unique_ptr<FrameQueue> openStream(unsigned int cmd, unsigned int retryNumber, unsigned int timeoutMs,
+                                           const Proceed &proceed);
     // True if a positive acknowledgement for `seq` arrives within `timeoutMs`;
     // false at once on a negative one.
     bool waitForAck(quint32 seq, int timeoutMs);
@@ -72,6 +77,8 @@ private:
 
     PortWorker *m_port;
     std::function<void()> m_reopenPort;
+    std::atomic<quint32> m_seq{0};
+    FrameStream *m_stream; // a child of the port worker, on its thread
 
     QMutex ackMutex;
     QWaitCondition ackArrived;
@@ -80,7 +87,6 @@ private:
     bool m_senderAwaitsWrite = false;                  // a sender's wait passed before its write
     quint64 m_portClosures = 0;                        // guarded by ackMutex
     std::atomic<quint64> m_transmissionCount{0};
-    std::atomic<quint32> m_seq{0};
 };
 
 #endif // REQUESTSENDER_H

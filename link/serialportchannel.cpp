@@ -124,8 +124,11 @@ bool SerialPortChannel::waitUntilWritten(quint64 writeMark, int timeoutMs)
 
 void SerialPortChannel::onBytesWritten()
 {
-    QMutexLocker lock(&m_writeMutex);
-    updateWritten();
+    {
+        QMutexLocker lock(&m_writeMutex);
+        updateWritten();
+    }
+    emit written();
 }
 
 // What the port no longer holds has gone to the device. The port announces

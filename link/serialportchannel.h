@@ -48,6 +48,8 @@ public:
 signals:
     void readyRead();
     void portLost(const QString &portName, const QString &error);
+    // The port passed more of the written bytes to the device.
+    void written();
 
 private:
     void onBytesWritten();

@@ -69,6 +69,11 @@ public:
     qint32 request(unsigned command, const QByteArray &payload, unsigned transmissions,
                    unsigned timeoutMs, const Proceed &proceed = Proceed()) override;
     void wakeRequestWaits() override { m_sender.wakeWaits(); }
+    std::unique_ptr<FrameQueue> openFrameQueue(unsigned command, unsigned transmissions, unsigned timeoutMs,
+                                               const Proceed &proceed) override
+    {
+        return m_sender.openStream(command, transmissions, timeoutMs, proceed);
+    }
     bool waitForACK(quint32 seq, int timeoutMs) { return m_sender.waitForAck(seq, timeoutMs); }
     quint32 sequenceNumber() const { return m_sender.sequenceNumber(); }
 

@@ -81,7 +81,7 @@ void ImageSteps::step(const ar_upgrade_status &status, int segLength)
         sendFirstSegment(segLength);
         return;
     case AR_CMD_SENDFILE_DATA:
-        sendNextSegment(segLength);
+        sendNextSegment();
         return;
     case AR_CMD_SENDFILE_END:
         endFile();
@@ -160,27 +160,24 @@ void ImageSteps::sendFirstSegment(int segLength)
     m_file.seek(0);
     m_sentImage.restart();
     m_sentBytes = 0;
-    setStep(AR_CMD_SENDFILE_DATA);
-    qint64 segment = segLength;
-    if (m_image.size < segLength) {
-        segment = m_image.size;
-        setStep(AR_CMD_SENDFILE_END);
-    }
-    if (sendSegment(segment))
+    // Never more than the pinned size: a file grown since is sent as pinned.
+    m_transfer = m_channel.startTransfer(m_file, m_image.size, segLength, unsigned(m_plan.dataImageType),
+                                         m_sentImage);
+    setStep(m_transfer->segmentCount() > 1 ? AR_CMD_SENDFILE_DATA : AR_CMD_SENDFILE_END);
+    if (sendSegment())
         LOG_INFO << "send len" << m_sentBytes;
 }
 
-void ImageSteps::sendNextSegment(int segLength)
+void ImageSteps::sendNextSegment()
 {
     LOG_INFO << "send file data...";
     m_report.logText(QCoreApplication::translate("UpgradeProcess", "upgrade firmware sending..."));
-    const qint64 size = m_image.size; // never more: a file grown since is sent as pinned
-    if (size - m_sentBytes < segLength) {
+    const qint64 size = m_image.size;
+    if (m_transfer->segmentsSent() + 1 >= m_transfer->segmentCount()) {
         LOG_INFO << "send len " << m_sentBytes;
         setStep(AR_CMD_SENDFILE_END);
     }
-    const qint64 left = size - m_file.pos();
-    if (sendSegment(segLength < left ? segLength : left))
+    if (sendSegment())
         LOG_INFO << "all send len" << m_sentBytes;
     if (!m_mailbox.running())
         return;
@@ -279,6 +276,7 @@ void ImageSteps::setStep(int step)
 
 void ImageSteps::end(const UpgradeOutcome &outcome)
 {
+    m_transfer.reset(); // nothing more goes out of it
     if (!m_outcome)
         m_outcome = outcome;
     m_mailbox.setRun(false);
@@ -366,21 +364,20 @@ void ImageSteps::logAnnouncement(const ar_file_info &fileinfo)
     LOG_INFO << "### saveAsFile SubImgType" << m_plan.saveAs;
 }
 
-// Sends one segment from the file position. A frame that fails after all
-// its transmissions means the device or its port is gone: the transfer ends
-// at once instead of writing the rest of the file into a dead port. False then.
-bool ImageSteps::sendSegment(qint64 segmentLength)
+// Follows the next segment to its acknowledgement. A frame that fails after
+// all its transmissions means the device or its port is gone: the transfer
+// ends at once instead of writing the rest of the file into a dead port.
+// False then.
+bool ImageSteps::sendSegment()
 {
-    const qint64 start = m_file.pos();
-    const int ret = m_channel.commandSendWithFileRecv(&m_file, unsigned(segmentLength),
-                                                      unsigned(m_plan.dataImageType), &m_sentImage);
-    m_sentBytes += m_file.pos() - start;
+    const qint64 ret = m_transfer->sendNextSegment();
     if (ret >= 0) {
+        m_sentBytes += ret;
         m_report.bytesSent(m_sentBytes, m_image.size);
         return true;
     }
     LOG_WARNING << "send file error";
-    if (ret == UpgradeChannel::FileChanged)
+    if (ret == DataTransfer::FileChanged)
         endWithFileChanged();
     else if (m_mailbox.running()) // not when the sequence was ended from outside
         endWithTransferFailure();
@@ -394,15 +391,23 @@ bool ImageSteps::sendSegment(qint64 segmentLength)
 ImageSteps::Verdict ImageSteps::endFileAndActOnVerdict()
 {
     // The device takes the file only from its end: a transfer of anything
-    // but the pinned bytes never gets one.
+    // but the pinned bytes never gets one. Nor does a file changed since
+    // its bytes were read ahead of the link: the upgrade is of the file as
+    // it stands, checked whole once more.
     if (!m_sentImage.matches(m_image)) {
         LOG_WARNING << "sent" << m_sentImage.bytes() << "bytes that are not the image pinned with"
                     << m_image.size << "bytes, MD5" << m_image.md5;
         endWithFileChanged();
         return Verdict::Failed;
     }
+    if (!m_image.isUnchanged()) {
+        LOG_WARNING << "the image file no longer holds the bytes pinned, MD5" << m_image.md5;
+        endWithFileChanged();
+        return Verdict::Failed;
+    }
     m_report.logText(QCoreApplication::translate("UpgradeProcess", "upgrade firmware send end."));
     m_report.logText(QCoreApplication::translate("UpgradeProcess", "entering the upgrade state."));
+    m_transfer.reset();
     m_file.close();
     m_mailbox.expectVerdict(); // the verdict must answer this end of file
     m_channel.commandUpgSendRecv(AR_CMD_SENDFILE_END);

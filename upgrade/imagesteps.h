@@ -2,6 +2,7 @@
 #define IMAGESTEPS_H
 
 #include "ARNetType.h"
+#include "datatransfer.h"
 #include "devicerestart.h"
 #include "imageplan.h"
 #include "pinnedimage.h"
@@ -49,7 +50,7 @@ private:
     void reboot();
     void announce();
     void sendFirstSegment(int segLength);
-    void sendNextSegment(int segLength);
+    void sendNextSegment();
     void endFile();
     void followStatus(const ar_upgrade_status &status);
     void awaitReturn();
@@ -65,7 +66,7 @@ private:
     bool openImageFile();
     bool reopenImageFile();
     void logAnnouncement(const ar_file_info &fileinfo);
-    bool sendSegment(qint64 segmentLength);
+    bool sendSegment();
     Verdict endFileAndActOnVerdict();
 
     UpgradeChannel &m_channel;
@@ -77,6 +78,7 @@ private:
     const PinnedImage m_image; // the file as pinned: nothing else is sent
     SentImage m_sentImage;     // what of it this transfer has sent
     QFile m_file;
+    std::unique_ptr<DataTransfer> m_transfer; // in the data phase
     qint64 m_sentBytes = 0;
     int m_step = -1;
     bool m_rebooted = false;

@@ -1,13 +1,12 @@
 #include "upgradechannel.h"
 
 #include "ARNetType.h"
+#include "datatransfer.h"
 #include "logging.h"
-#include "pinnedimage.h"
 #include "replymailbox.h"
 #include "upgradereport.h"
 #include "waitreport.h"
 
-#include <QFile>
 
 UpgradeChannel::UpgradeChannel(DeviceLink &link, ReplyMailbox &mailbox, UpgradeReport &report)
     : m_link(link)
@@ -37,36 +36,16 @@ qint32 UpgradeChannel::commandUpgSendRecv(unsigned cmd, const QByteArray &payloa
                           unsigned(m_mailbox.clock().replyWaitMs(AckTimeoutMs)), m_mailbox.proceed());
 }
 
-int UpgradeChannel::commandSendWithFileRecv(QFile *file, unsigned segmentLen, unsigned imgType, SentImage *sent)
+std::unique_ptr<DataTransfer> UpgradeChannel::startTransfer(QFile &file, qint64 size, int segmentLength,
+                                                            unsigned imgType, SentImage &sent)
 {
     const unsigned timeoutMs = unsigned(m_mailbox.clock().replyWaitMs(
         imgType == IMG_TAREL_8333_SENSOR ? SensorAckTimeoutMs : AckTimeoutMs));
     const int segUnitLength = getSegmentLength();
     LOG_INFO << "segUnitLength" << segUnitLength;
-    QByteArray buffer(int(qMin<qint64>(segUnitLength, qMax(1u, segmentLen))), Qt::Uninitialized);
-
-    unsigned left = segmentLen;
-    do {
-        if (!m_mailbox.running())
-            return -1; // an ended sequence sends nothing more
-        const qint64 wanted = qMin<qint64>(segUnitLength, left);
-        const qint64 read = file->read(buffer.data(), wanted);
-        if (read != wanted) {
-            LOG_WARNING << "the image file ended early:" << read << "of" << wanted << "bytes read";
-            return FileChanged; // none of a file cut under the program goes out
-        }
-        sent->add(buffer.constData(), read);
-        const qint32 ret = m_link.request(AR_CMD_SENDFILE_DATA, QByteArray::fromRawData(buffer.constData(), int(read)),
-                                          RequestTransmissions, timeoutMs, m_mailbox.proceed());
-        if (ret < 0) {
-            LOG_INFO << "commandSerialSend send err, ret " << ret;
-            return -1;
-        }
-        left -= qMin(left, unsigned(read));
-        if (read == 0)
-            break; // the end of the file: nothing more to read
-    } while (left > 0);
-    return int(segmentLen);
+    return std::make_unique<DataTransfer>(
+        file, size, segmentLength, segUnitLength,
+        m_link.openFrameQueue(AR_CMD_SENDFILE_DATA, RequestTransmissions, timeoutMs, m_mailbox.proceed()), sent);
 }
 
 void UpgradeChannel::upgReboot(const char *reboot_mode)

@@ -8,6 +8,7 @@
 #include <QDeadlineTimer>
 #include <memory>
 
+class DataTransfer;
 class QFile;
 class ReplyMailbox;
 class SentImage;
@@ -32,9 +33,6 @@ public:
     static constexpr int ReconnectLimitMs = 300000; // as long as the reboot loop waits for its notice
     static constexpr int WaitTickMs = 1000;  // the seconds of a wait are told as they pass
     static constexpr int WaitLogEverySeconds = 5; // and written to the log view this often
-    // What commandSendWithFileRecv() returns when the file ended early
-    // (nothing of the short read is sent).
-    static constexpr int FileChanged = -2;
 
     UpgradeChannel(DeviceLink &link, ReplyMailbox &mailbox, UpgradeReport &report);
 
@@ -45,10 +43,10 @@ public:
     int getSegmentLength() const;
     // A request with its retransmissions; nothing once the run flag is cleared.
     qint32 commandUpgSendRecv(unsigned cmd, const QByteArray &payload = QByteArray());
-    // Sends `segmentLen` bytes of `file` from its position, in frames of the
-    // frame unit, adding each to `sent`. Returns segmentLen, -1 when a frame
-    // failed, or FileChanged.
-    int commandSendWithFileRecv(QFile *file, unsigned segmentLen, unsigned imgType, SentImage *sent);
+    // The data phase of `size` bytes of `file` from its position, in
+    // segments of `segmentLength` and frames of the frame unit.
+    std::unique_ptr<DataTransfer> startTransfer(QFile &file, qint64 size, int segmentLength, unsigned imgType,
+                                                SentImage &sent);
     // Asks the device to reboot into `reboot_mode`.
     void upgReboot(const char *reboot_mode);
     // Opens any recognised device's port again; the port may be left from

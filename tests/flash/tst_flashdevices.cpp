@@ -199,7 +199,7 @@ private slots:
         const CommandRun run = runCommand(QStringList{"upgrade", path, "--json", "--ledger", ledger}
                                           + device.portArguments());
         QCOMPARE(overwritten->load(), changed);
-        QCOMPARE(run.exitCode, exitCode);
+        QVERIFY2(run.exitCode == exitCode, qPrintable(QStringLiteral("exit %1: %2").arg(run.exitCode).arg(run.err)));
 
         const QString pinned = QString::fromLatin1(QCryptographicHash::hash(image, QCryptographicHash::Md5).toHex());
         QList<QStringList> records;

@@ -152,22 +152,119 @@ private slots:
         QCOMPARE(send(*m_device->link, AR_CMD_SENDFILE_START, 1, 100), -1);
     }
 
+    // Sequence numbers run past 16 bits through a stream of frames, and a
+    // plain request goes on from where the stream left them.
     void sequenceNumbersBeyond16Bits_areStillAcknowledged()
     {
         UsbVirtualSerial &link = *m_device->link;
-        const quint32 past16Bits = 65537;
-        for (quint32 i = 0; i < past16Bits; ++i) {
-            if (i % 4096 == 0) {
-                m_device->sim.clearFrames(); // keep the records and the log small
-                LogCapture::clear();
-            }
-            // A late acknowledgement on a busy machine is met by a retransmission
-            // under the same number, which this test does not mind.
-            if (send(link, AR_CMD_UPGRADE_STATUS, 3, 2000) != 0)
-                QFAIL(qPrintable(QStringLiteral("request %1 not acknowledged").arg(i)));
+        constexpr qint64 Past16Bits = 65537;
+        constexpr qint64 Batch = 4096;
+        // A late acknowledgement on a busy machine is met by a retransmission
+        // under the same number, which this test does not mind.
+        const auto stream = link.openFrameQueue(AR_CMD_UPGRADE_STATUS, 3, 2000, {});
+        for (qint64 sent = 0; sent < Past16Bits;) {
+            m_device->sim.clearFrames(); // keep the records and the log small
+            LogCapture::clear();
+            const qint64 batch = qMin(Batch, Past16Bits - sent);
+            for (qint64 i = 0; i < batch; ++i)
+                stream->append(QByteArray());
+            sent += batch;
+            if (!stream->waitAcknowledged(sent))
+                QFAIL(qPrintable(QStringLiteral("frames to %1 not acknowledged").arg(sent)));
         }
-        QCOMPARE(link.sequenceNumber(), past16Bits);
-        QCOMPARE(m_device->sim.frames().last().seq, past16Bits - 1);
+        QCOMPARE(link.sequenceNumber(), quint32(Past16Bits));
+        QCOMPARE(m_device->sim.frames().last().seq, quint32(Past16Bits) - 1);
+        QCOMPARE(send(link, AR_CMD_UPGRADE_STATUS, 3, 2000), 0);
+        QCOMPARE(m_device->sim.frames().last().seq, quint32(Past16Bits));
+    }
+
+    // A stream writes each frame on its predecessor's acknowledgement, on the
+    // port's thread: all of them go out before the sender waits for any.
+    // Each is retransmitted as a request is; one that fails ends the stream
+    // there, and its number is used again by the next request.
+    void frameStream_sendsEachOnItsPredecessorsAcknowledgement_data()
+    {
+        QTest::addColumn<QString>("fault"); // as above, on the stream's first frame
+        QTest::addColumn<int>("payloadSize");
+        QTest::addColumn<QList<quint32>>("retries"); // of every transmission, in order
+        constexpr int Frames = 6;
+        const QList<quint32> once = QVector<quint32>(Frames, 0).toList();
+        QTest::newRow("clean") << "" << 1024 << once;
+        QTest::newRow("empty frames") << "" << 0 << once;
+        QTest::newRow("frames larger than the port takes at once") << "" << 1048576 << once;
+        QTest::newRow("two refused") << "refused" << 1024 << QList<quint32>{0, 1, 2} + once.mid(1);
+        QTest::newRow("three lost") << "lost" << 1024 << QList<quint32>{0, 1, 2, 3} + once.mid(1);
+        QTest::newRow("silent") << "silent" << 1024 << QList<quint32>{0, 1, 2, 3, 4};
+    }
+
+    void frameStream_sendsEachOnItsPredecessorsAcknowledgement()
+    {
+        QFETCH(QString, fault);
+        QFETCH(int, payloadSize);
+        QFETCH(QList<quint32>, retries);
+        constexpr int Frames = 6;
+        UsbVirtualSerial &link = *m_device->link;
+        QCOMPARE(send(link, AR_CMD_SENDFILE_START), 0); // the stream numbers on from here
+        m_device->sim.clearFrames();
+        const bool silent = fault == QLatin1String("silent");
+        m_device->sim.setSilent(silent);
+        if (fault == QLatin1String("refused"))
+            m_device->sim.refuseNext(2, AR_CMD_SENDFILE_DATA);
+        else if (fault == QLatin1String("lost"))
+            m_device->sim.dropNextAcks(3, AR_CMD_SENDFILE_DATA);
+
+        QList<QByteArray> payloads;
+        for (int i = 0; i < Frames; ++i)
+            payloads.append(TestBytes::pattern(payloadSize, i));
+        const auto stream = link.openFrameQueue(AR_CMD_SENDFILE_DATA, 5, ShortAckMs * (payloadSize > 4096 ? 20 : 1), {});
+        for (const QByteArray &payload : qAsConst(payloads))
+            stream->append(payload);
+        QTRY_COMPARE_WITH_TIMEOUT(::retries(m_device->sim.frames()), retries, 20000);
+        QCOMPARE(stream->waitAcknowledged(Frames), !silent);
+        QCOMPARE(link.sequenceNumber(), silent ? 1u : 1u + Frames);
+        const auto frames = m_device->sim.frames();
+        for (const SimFrameRecord &frame : frames) {
+            const quint32 index = frame.seq - 1;
+            QVERIFY(frame.crcValid);
+            QCOMPARE(frame.command, quint32(AR_CMD_SENDFILE_DATA));
+            QVERIFY(index < quint32(Frames) && frame.payload == payloads.at(int(index)));
+        }
+        m_device->sim.setSilent(false);
+        QCOMPARE(send(link, AR_CMD_UPGRADE_STATUS), 0);
+        QCOMPARE(m_device->sim.frames().last().seq, link.sequenceNumber() - 1);
+    }
+
+    // A sender whose run flag goes false, or a port that closes, ends the
+    // stream at once: the frame in flight is the last one written.
+    void frameStream_endsAtOnce_data()
+    {
+        QTest::addColumn<bool>("portCloses"); // else the run flag goes false
+        QTest::newRow("run flag") << false;
+        QTest::newRow("port closed") << true;
+    }
+
+    void frameStream_endsAtOnce()
+    {
+        QFETCH(bool, portCloses);
+        UsbVirtualSerial &link = *m_device->link;
+        std::atomic<bool> run{true};
+        m_device->sim.setSilent(true);
+        constexpr unsigned LongAckMs = 60000;
+        const auto stream = link.openFrameQueue(AR_CMD_SENDFILE_DATA, 5, LongAckMs, [&run] { return run.load(); });
+        for (int i = 0; i < 3; ++i)
+            stream->append(QByteArray(100, 'd'));
+        QTRY_COMPARE(m_device->sim.frames().size(), 1);
+        QElapsedTimer timer;
+        timer.start();
+        if (portCloses) {
+            link.closeSerialPort();
+        } else {
+            run.store(false);
+            link.wakeRequestWaits();
+        }
+        QVERIFY(!stream->waitAcknowledged(3));
+        QVERIFY2(timer.elapsed() < LongAckMs / 2, qPrintable(QString::number(timer.elapsed())));
+        QCOMPARE(m_device->sim.frames().size(), 1);
     }
 
     // A frame the pty cannot take in one write leaves the rest to the port's thread; the sender waits for it to go
