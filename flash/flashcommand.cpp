@@ -237,7 +237,7 @@ int FlashCommand::runSessions(DeviceJob::Job job)
         exitCodes.insert(session->portName(), session->exitCode());
         exitCode = qMax(exitCode, session->exitCode());
     }
-    if (job == DeviceJob::Job::Upgrade)
+    if (job == DeviceJob::Job::Upgrade && !m_options.dryRun) // a dry run upgrades none
         reporter.summarise(exitCodes);
     return exitCode;
 }
