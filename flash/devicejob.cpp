@@ -1,8 +1,8 @@
 #include "devicejob.h"
 
 #include "devicesession.h"
+#include "firmwarechoicetext.h"
 #include "flashexit.h"
-#include "imageplan.h"
 #include "ledger.h"
 #include "logging.h"
 #include "logsystem.h"
@@ -16,6 +16,8 @@
 
 namespace {
 constexpr unsigned ConnectTransmissions = 3;
+const QString UpToDateWords = QStringLiteral("up-to-date");
+const QString DryRunWords = QStringLiteral("dry run: nothing sent");
 
 // The link's port thread logs too: its lines carry the same tag.
 void tagThread(QThread *thread, const QString &tag)
@@ -63,10 +65,10 @@ int DeviceJob::exitCodeOf(const UpgradeOutcome &outcome)
     return FlashExit::LinkFailed;
 }
 
-DeviceJob::DeviceJob(const Setup &setup, Job job, const QString &file)
+DeviceJob::DeviceJob(const Setup &setup, Job job, const QString &firmwarePath)
     : m_setup(setup)
     , m_job(job)
-    , m_file(file)
+    , m_firmwarePath(firmwarePath)
     , m_link(new UsbVirtualSerial(setup.ports))
 {
     m_link->dedicateTo({setup.port.portName, setup.port.vendorIdentifier});
@@ -115,9 +117,10 @@ QString DeviceJob::change() const
 {
     if (!m_identified)
         return m_setup.port.portName;
+    const QString file = m_choice.namesFile() ? m_choice.chosen.location.fileName() : m_firmwarePath;
     return QStringLiteral("%1 %2: %3 → %4")
         .arg(m_setup.port.portName, fixedFieldText(m_identity.serial), fixedFieldText(m_identity.firmware),
-             FirmwareRules::announcedFirmware(m_file));
+             FirmwareRules::announcedFirmware(file));
 }
 
 void DeviceJob::run()
@@ -170,26 +173,36 @@ void DeviceJob::upgrade()
         emit event(FlashEvents::phase(source(), QStringLiteral("left-alone")));
         return;
     }
-    const QString fileName = ImagePlan::fileNameOf(m_file);
-    const FirmwareRules::FileJudgement judgement = m_session->judge(m_file);
-    const bool accepted = judgement.verdict == FirmwareRules::FileVerdict::Accepted;
-    const bool package = m_session->sequenceFor(m_setup.port.vendorIdentifier) == UpgradeKind::Package;
-    const QString text = accepted
-            ? QStringLiteral("accepted")
-            : QCoreApplication::translate("UpgradePage", FirmwareRules::refusalText(judgement.verdict));
-    QJsonObject rules = FlashEvents::rules(source(), fileName, accepted, text);
-    rules.insert(QStringLiteral("sequence"), package ? QStringLiteral("package") : QStringLiteral("single-image"));
-    emit event(rules);
-    if (!accepted) {
-        finish(FlashExit::FileRefused, text);
+    if (!tellChoice())
         return;
-    }
     if (m_setup.confirm && !m_setup.confirm(QStringLiteral("Upgrade %1?").arg(change()))) {
         finishUpgrade(UpgradeOutcome::cancelled()); // by the user, before anything was sent
         return;
     }
     m_started.start(); // the upgrade's own time, not the answer's
-    finishUpgrade(m_session->upgrade(m_file, m_setup.port.vendorIdentifier));
+    finishUpgrade(m_session->upgrade(m_choice.chosen.location, m_setup.port.vendorIdentifier));
+}
+
+// A device up to date is a success with nothing sent; a dry run ends here too.
+bool DeviceJob::tellChoice()
+{
+    m_choice = m_session->choose(m_firmwarePath, m_setup.port.vendorIdentifier);
+    const bool sends = m_choice.sends(m_setup.reflash);
+    const bool upToDate = m_choice.verdict == FirmwareChoice::Verdict::UpToDate;
+    QString text = sends ? FirmwareChoiceText::chosenNote(m_choice) : FirmwareChoiceText::refusal(m_choice);
+    if (upToDate)
+        text = FirmwareChoiceText::upToDateNote(m_choice);
+    QJsonObject rules = FlashEvents::rules(source(), m_choice, sends, text);
+    const bool package = m_session->sequenceFor(m_setup.port.vendorIdentifier) == UpgradeKind::Package;
+    rules.insert(QStringLiteral("sequence"), package ? QStringLiteral("package") : QStringLiteral("single-image"));
+    emit event(rules);
+    if (upToDate && !sends)
+        finish(FlashExit::Success, UpToDateWords, QJsonObject(), UpToDateWords);
+    else if (!sends)
+        finish(FlashExit::FileRefused, text);
+    else if (m_setup.dryRun)
+        finish(FlashExit::Success, DryRunWords, QJsonObject(), DryRunWords);
+    return sends && !m_setup.dryRun;
 }
 
 // The restarted device, when checked, must have reported the firmware the file's name announced.
@@ -230,7 +243,7 @@ void DeviceJob::finish(int exitCode, const QString &text, const QJsonObject &det
     const QString fileMd5 = QString::fromLatin1(m_session->worker()->upgradeFileMd5());
     if (!fileMd5.isEmpty()) // the file as pinned when its upgrade started: all that can have been sent
         result.insert(QStringLiteral("fileMd5"), fileMd5);
-    if (m_job == Job::Upgrade && m_setup.ledger)
+    if (m_job == Job::Upgrade && m_setup.ledger && !m_setup.dryRun) // a dry run changes nothing
         record(exitCode, text, fileMd5, seconds,
                details.value(QStringLiteral("verified")).toBool()
                    ? details.value(QStringLiteral("firmwareAfter")).toString()
@@ -248,7 +261,8 @@ void DeviceJob::record(int exitCode, const QString &text, const QString &fileMd5
     entry.serial = fixedFieldText(m_identity.serial);
     entry.hardware = fixedFieldText(m_identity.hardware);
     entry.firmwareBefore = fixedFieldText(m_identity.firmware);
-    entry.fileName = ImagePlan::fileNameOf(m_file);
+    entry.fileName = m_choice.namesFile() ? m_choice.chosen.shownPath : QString();
+    entry.source = m_firmwarePath;
     entry.fileMd5 = fileMd5;
     entry.firmwareAfter = firmwareAfter;
     entry.outcome = text;

@@ -2,6 +2,7 @@
 #define DEVICEJOB_H
 
 #include "deviceidentitystore.h"
+#include "firmwarechoice.h"
 #include "flashevents.h"
 #include "serialportlister.h"
 #include "upgradeoutcome.h"
@@ -37,6 +38,8 @@ public:
         int clockFactor = 1;        // above 1: a fast clock (tests)
         bool verify = false;        // upgrade: ask the restarted device for its firmware
         int timeLimitMs = 0;        // upgrade: the device's time from its connection on (0: none)
+        bool dryRun = false;        // upgrade: choose the device's file and tell it, send nothing
+        bool reflash = false;       // upgrade: a device up to date gets its own version again
         std::shared_ptr<Ledger> ledger; // upgrade: where the attempt is recorded, if anywhere
         // Station mode: false for a serial number already handled in this
         // run; the device is then left alone, with nothing recorded.
@@ -46,7 +49,8 @@ public:
         std::function<bool(const QString &question)> confirm;
     };
 
-    DeviceJob(const Setup &setup, Job job, const QString &file = QString());
+    // `firmwarePath`: the image, or the folder or zip archive the device's is chosen from.
+    DeviceJob(const Setup &setup, Job job, const QString &firmwarePath = QString());
     ~DeviceJob() override;
 
     // Real time for the program, or a fast clock for tests.
@@ -73,6 +77,8 @@ private:
     void run();
     bool connectDevice();
     void upgrade();
+    // The rules' event for the choice made for the device; false when nothing is to be sent.
+    bool tellChoice();
     void finishUpgrade(const UpgradeOutcome &outcome);
     // An upgrade's result carries the device's summary line: its change, `words`
     // (the outcome; none: "failed: " and the text) and the seconds it took.
@@ -86,7 +92,8 @@ private:
 
     Setup m_setup;
     Job m_job;
-    QString m_file;
+    QString m_firmwarePath;
+    FirmwareChoice m_choice; // the job's thread only, once the device is identified
     std::unique_ptr<UsbVirtualSerial> m_link;
     std::unique_ptr<DeviceSession> m_session;
     std::unique_ptr<UpgradeObserver> m_observer;

@@ -2,7 +2,9 @@
 
 #include "devicenaming.h"
 #include "deviceconfig.h"
+#include "firmwarechoicetext.h"
 #include "firmwarerules.h"
+#include "firmwareshelf.h"
 #include "flashevents.h"
 #include "flashexit.h"
 #include "flashreporter.h"
@@ -17,6 +19,7 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTextStream>
@@ -45,6 +48,7 @@ int FlashCommand::run(const QStringList &arguments)
     if (!m_options.logPath.isEmpty())
         LogSystem::instance()->setFilePath(m_options.logPath);
     m_reporter = std::make_unique<FlashReporter>(*m_env.out, *m_env.err, reportStyle());
+    m_reporter->setExplainsChoices(m_options.dryRun);
     if (m_options.command == FlashOptions::Command::List)
         return list();
     if (m_options.command == FlashOptions::Command::Info)
@@ -58,10 +62,25 @@ int FlashCommand::run(const QStringList &arguments)
 
 int FlashCommand::prepareUpgrade()
 {
+    const int checked = checkSource();
+    if (checked != FlashExit::Success || m_options.ledgerPath.isEmpty())
+        return checked;
+    m_ledger = std::make_shared<Ledger>();
+    QString error;
+    return m_ledger->open(m_options.ledgerPath, &error) ? FlashExit::Success : fail(FlashExit::Usage, error);
+}
+
+// A file given alone is judged by name and type, a folder must be readable and
+// a zip archive usable, before any device is touched.
+int FlashCommand::checkSource()
+{
     const auto refused = [this](FirmwareRules::FileVerdict verdict) {
         return fail(FlashExit::FileRefused,
                     QCoreApplication::translate("UpgradePage", FirmwareRules::refusalText(verdict)));
     };
+    FirmwareShelf shelf(m_options.file);
+    if (shelf.kind() != FirmwareShelf::Kind::File && QFileInfo::exists(m_options.file))
+        return shelf.open() ? FlashExit::Success : fail(FlashExit::FileRefused, FirmwareChoiceText::unusable(shelf));
     if (!FirmwareRules::isPackageNameValid(ImagePlan::fileNameOf(m_options.file)))
         return refused(FirmwareRules::FileVerdict::BadName);
     // Judged before it is opened: opening a named pipe would block.
@@ -72,11 +91,7 @@ int FlashCommand::prepareUpgrade()
     if (!file.open(QIODevice::ReadOnly))
         return fail(FlashExit::FileRefused,
                     QStringLiteral("cannot read %1: %2").arg(m_options.file, file.errorString()));
-    if (m_options.ledgerPath.isEmpty())
-        return FlashExit::Success;
-    m_ledger = std::make_shared<Ledger>();
-    QString error;
-    return m_ledger->open(m_options.ledgerPath, &error) ? FlashExit::Success : fail(FlashExit::Usage, error);
+    return FlashExit::Success;
 }
 
 // A port the user named is listed for its link with the identity given; the
@@ -91,6 +106,8 @@ DeviceJob::Setup FlashCommand::setupFor(const SerialPortDescription &port) const
     setup.verify = m_options.verify;
     setup.timeLimitMs = m_options.timeoutSeconds * 1000;
     setup.ledger = m_ledger;
+    setup.dryRun = m_options.dryRun;
+    setup.reflash = m_options.reflash;
     if (m_env.interactive && !m_options.yes)
         setup.confirm = [this](const QString &question) { return confirmed(question); };
     return setup;
@@ -220,7 +237,7 @@ int FlashCommand::runSessions(DeviceJob::Job job)
         exitCodes.insert(session->portName(), session->exitCode());
         exitCode = qMax(exitCode, session->exitCode());
     }
-    if (job == DeviceJob::Job::Upgrade)
+    if (job == DeviceJob::Job::Upgrade && !m_options.dryRun) // a dry run upgrades none
         reporter.summarise(exitCodes);
     return exitCode;
 }

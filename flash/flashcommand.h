@@ -43,8 +43,9 @@ private:
     // The devices the options name, or the one recognised device attached.
     bool chooseDevices(QList<DeviceJob::Setup> *setups, int *exitCode);
     DeviceJob::Setup setupFor(const SerialPortDescription &port) const;
-    // The file by name and type, and the ledger, before any device is touched.
+    // The file, folder or archive, and the ledger, before any device is touched.
     int prepareUpgrade();
+    int checkSource();
     QList<SerialPortDescription> recognisedPorts() const;
     // Station mode: the ports it serves that are present now.
     QList<SerialPortDescription> servedPorts() const;

@@ -1,6 +1,9 @@
 #include "flashevents.h"
 
 #include "deviceidentitystore.h"
+#include "firmwarechoicetext.h"
+
+#include <QJsonArray>
 
 namespace {
 QJsonObject event(const char *type, const FlashEvents::Source &source)
@@ -24,12 +27,29 @@ QJsonObject identity(const Source &source, const DeviceIdentityInfo &info, int m
     return object;
 }
 
-QJsonObject rules(const Source &source, const QString &file, bool accepted, const QString &text)
+QJsonObject rules(const Source &source, const FirmwareChoice &choice, bool accepted, const QString &text)
 {
+    static const char *const Verdicts[] = {"chosen", "up-to-date", "nothing-fits", "ambiguous", "refused", "unusable"};
+    static const char *const SourceKinds[] = {"file", "folder", "archive"};
     QJsonObject object = event("rules", source);
+    const bool named = choice.namesFile();
+    const QString file = named ? choice.chosen.location.fileName() : QString();
     object.insert(QStringLiteral("file"), file);
+    object.insert(QStringLiteral("version"), FirmwareRules::versionOf(file));
+    object.insert(QStringLiteral("entry"), named ? choice.chosen.shownPath : QString());
+    object.insert(QStringLiteral("source"), QJsonObject{{QStringLiteral("kind"), QLatin1String(SourceKinds[int(choice.sourceKind)])},
+                                                        {QStringLiteral("name"), choice.sourceName},
+                                                        {QStringLiteral("path"), choice.sourcePath}});
+    object.insert(QStringLiteral("verdict"), QLatin1String(Verdicts[int(choice.verdict)]));
     object.insert(QStringLiteral("accepted"), accepted);
     object.insert(QStringLiteral("text"), text);
+    QJsonArray candidates;
+    for (const FirmwareChoice::Candidate &candidate : choice.candidates)
+        candidates.append(QJsonObject{{QStringLiteral("file"), candidate.shownPath},
+                                      {QStringLiteral("version"), FirmwareRules::versionOf(candidate.location.fileName())},
+                                      {QStringLiteral("reason"), FirmwareChoiceText::reasonCode(candidate.reason)},
+                                      {QStringLiteral("text"), FirmwareChoiceText::reason(candidate.reason)}});
+    object.insert(QStringLiteral("candidates"), candidates);
     return object;
 }
 

@@ -5,6 +5,7 @@
 #include <QString>
 
 struct DeviceIdentityInfo;
+struct FirmwareChoice;
 
 // The events of one device's run, as JSON objects: what --json prints one
 // per line and what the plain and terminal output are made from. Every
@@ -18,7 +19,9 @@ struct Source
 };
 
 QJsonObject identity(const Source &source, const DeviceIdentityInfo &info, int maxSegment, int vid);
-QJsonObject rules(const Source &source, const QString &file, bool accepted, const QString &text);
+// The file chosen for the device (or why none is sent), its version and
+// source, and every file considered with the reason it was not chosen.
+QJsonObject rules(const Source &source, const FirmwareChoice &choice, bool accepted, const QString &text);
 QJsonObject phase(const Source &source, const QString &name);
 QJsonObject progress(const Source &source, qint64 bytes, qint64 total, double bytesPerSecond);
 QJsonObject status(const Source &source, int code, int percent, const QString &text);

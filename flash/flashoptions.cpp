@@ -11,9 +11,21 @@ const char Commands[] =
     "Commands:\n"
     "  list                 the attached devices the program recognises: port, vendor identifier, name\n"
     "  info                 connects and prints each device's identity\n"
-    "  upgrade FILE         checks FILE by the window's name and version rules (a refused file\n"
-    "                       sends nothing), then runs the single-image or package sequence the\n"
-    "                       device's vendor identifier calls for, on every device at once\n"
+    "  upgrade PATH         PATH is an image (or package), or a folder or zip archive of them.\n"
+    "                       An image is checked by the window's name and version rules (a\n"
+    "                       refused file sends nothing). From a folder (with its sub-folders)\n"
+    "                       or a zip, each device gets its own file: the newest whose name\n"
+    "                       passes the rules for it and whose kind fits its line (a multi-image\n"
+    "                       package for the multi-image line, a single image for the others).\n"
+    "                       Two different files of that version, or none that fits, refuse\n"
+    "                       the device; a device already on that version gets nothing and\n"
+    "                       ends as up-to-date (exit 0) unless --reflash. Then the\n"
+    "                       single-image or package sequence the device's vendor identifier\n"
+    "                       calls for runs, on every device at once\n"
+    "\n"
+    "A zip archive is refused whole when an entry's name leads out of its folder, an entry\n"
+    "is a link or encrypted, or one declares or expands beyond 256 MiB; only the chosen\n"
+    "file is extracted, into a temporary folder removed when its upgrade ends.\n"
     "\n"
     "Without --port, the one recognised device attached is used. --port may be given several\n"
     "times, each with its --vid (or one --vid for all; without --vid, the USB identity the\n"
@@ -40,9 +52,11 @@ const char Commands[] =
     "and exit code.\n"
     "\n"
     "Exit codes (several devices: the highest of any device):\n"
-    "  0  every device upgraded\n"
+    "  0  every device upgraded or up to date (--dry-run: each has a file to get)\n"
     "  1  usage error, or a --ledger that cannot be written (nothing sent)\n"
-    "  2  the file was refused by the rules or cannot be read (nothing sent)\n"
+    "  2  the file was refused by the rules or cannot be read, nothing in the folder or zip\n"
+    "     fits the device or two files of its newest version differ, or the zip is unusable\n"
+    "     (nothing sent)\n"
     "  3  no device found, or its port cannot be opened\n"
     "  4  the device refused the file or reported a numbered failure, or the file changed\n"
     "     during the upgrade (no end of file sent: the device was not flashed with it)\n"
@@ -63,6 +77,10 @@ void addOptions(QCommandLineParser &parser)
     parser.addOption({QStringLiteral("watch"), QStringLiteral("Station mode: upgrades each device attached "
                                                               "from now on (to the --port ports, when "
                                                               "named), until interrupted.")});
+    parser.addOption({QStringLiteral("dry-run"), QStringLiteral("Connects, tells which file each device would "
+                                                                "get and why, and sends nothing.")});
+    parser.addOption({QStringLiteral("reflash"), QStringLiteral("Sends a device that is up to date its own "
+                                                                "version again.")});
     parser.addOption({QStringLiteral("verify"), QStringLiteral("Checks that the restarted device reports the "
                                                                "firmware the file's name announces.")});
     parser.addOption({QStringLiteral("ledger"), QStringLiteral("Appends one CSV line per device and attempt "
@@ -80,8 +98,9 @@ void addOptions(QCommandLineParser &parser)
     parser.addOption(clock);
     PortOptions::addTo(parser);
     parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("list, info or upgrade"));
-    parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("the firmware file (upgrade)"),
-                                 QStringLiteral("[FILE]"));
+    parser.addPositionalArgument(QStringLiteral("PATH"),
+                                 QStringLiteral("the firmware file, or a folder or zip archive of them (upgrade)"),
+                                 QStringLiteral("[PATH]"));
 }
 
 bool commandFrom(const QStringList &positional, FlashOptions *options, QString *error)
@@ -100,7 +119,7 @@ bool commandFrom(const QStringList &positional, FlashOptions *options, QString *
         return false;
     }
     if (positional.size() != expected) {
-        *error = expected == 2 ? QStringLiteral("upgrade needs one FILE")
+        *error = expected == 2 ? QStringLiteral("upgrade needs one PATH")
                                : QStringLiteral("%1 takes no file").arg(name);
         return false;
     }
@@ -117,8 +136,9 @@ bool consistent(const FlashOptions &options, QString *error)
         return false;
     }
     if (!upgrade && (options.all || options.watch || options.verify || !options.ledgerPath.isEmpty()
-                     || options.timeoutSeconds > 0)) {
-        *error = QStringLiteral("--all, --watch, --verify, --ledger and --timeout go with upgrade");
+                     || options.timeoutSeconds > 0 || options.dryRun || options.reflash)) {
+        *error = QStringLiteral("--all, --watch, --verify, --ledger, --timeout, --dry-run and --reflash go with "
+                                "upgrade");
         return false;
     }
     return true;
@@ -141,6 +161,8 @@ bool FlashOptions::parse(const QStringList &arguments, const SerialPortLister &s
     options->all = parser.isSet(QStringLiteral("all"));
     options->watch = parser.isSet(QStringLiteral("watch"));
     options->verify = parser.isSet(QStringLiteral("verify"));
+    options->dryRun = parser.isSet(QStringLiteral("dry-run"));
+    options->reflash = parser.isSet(QStringLiteral("reflash"));
     options->ledgerPath = parser.value(QStringLiteral("ledger"));
     options->json = parser.isSet(QStringLiteral("json"));
     options->yes = parser.isSet(QStringLiteral("yes"));

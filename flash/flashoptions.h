@@ -13,11 +13,13 @@ struct FlashOptions
     enum class Command { List, Info, Upgrade, Help, Version };
 
     Command command = Command::Help;
-    QString file;                     // upgrade: the image or package
+    QString file;                     // upgrade: the image or package, or a folder or zip archive of them
     QList<SerialPortDescription> ports; // --port/--vid/--manufacturer, in order
     bool all = false;   // upgrade: every recognised device attached at the start
     bool watch = false; // upgrade: station mode, each newly attached device once (on `ports`, if any)
     bool verify = false;
+    bool dryRun = false;  // upgrade: tell each device's file, send nothing
+    bool reflash = false; // upgrade: send a device its own version again
     QString ledgerPath;
     bool json = false;
     bool yes = false;

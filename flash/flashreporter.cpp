@@ -2,6 +2,7 @@
 
 #include "identitydisplay.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QTextStream>
 
@@ -81,9 +82,7 @@ QString FlashReporter::lineFor(const QJsonObject &event)
                  IdentityDisplay::temperature(number(event, "temperature")))
             .arg(number(event, "maxSegment"));
     if (type == QLatin1String("rules"))
-        return event.value(QLatin1String("accepted")).toBool()
-                ? QStringLiteral("%1 accepted (%2)").arg(text(event, "file"), text(event, "sequence"))
-                : QStringLiteral("%1 refused: %2").arg(text(event, "file"), text(event, "text"));
+        return choiceText(event);
     if (type == QLatin1String("phase") && text(event, "phase") == QLatin1String("left-alone"))
         return QStringLiteral("left alone: %1 was handled earlier in this run").arg(text(event, "serial"));
     if (type == QLatin1String("phase"))
@@ -115,6 +114,27 @@ QString FlashReporter::lineFor(const QJsonObject &event)
                 ? text(event, "text")
                 : QStringLiteral("failed (exit %1): %2").arg(number(event, "exitCode")).arg(text(event, "text"));
     return QString();
+}
+
+// A file given alone is accepted or refused; from a folder or archive the
+// event's text tells what was chosen, or why nothing was.
+QString FlashReporter::choiceText(const QJsonObject &event) const
+{
+    const bool accepted = event.value(QLatin1String("accepted")).toBool();
+    const bool alone = text(event.value(QLatin1String("source")).toObject(), "kind") == QLatin1String("file");
+    QString line;
+    if (alone)
+        line = accepted ? QStringLiteral("%1 accepted (%2)").arg(text(event, "file"), text(event, "sequence"))
+                        : QStringLiteral("%1 refused: %2").arg(text(event, "file"), text(event, "text"));
+    else
+        line = accepted ? QStringLiteral("%1 (%2)").arg(text(event, "text"), text(event, "sequence")) : text(event, "text");
+    if (!m_explainsChoices)
+        return line;
+    for (const QJsonValue &value : event.value(QLatin1String("candidates")).toArray()) {
+        const QJsonObject candidate = value.toObject();
+        line += QStringLiteral("\n    %1: %2").arg(text(candidate, "file"), text(candidate, "text"));
+    }
+    return line;
 }
 
 // What a terminal shows on the device's live line for `event`; empty: the

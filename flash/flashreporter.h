@@ -26,6 +26,9 @@ public:
 
     FlashReporter(QTextStream &out, QTextStream &err, Style style);
 
+    // The plain lines of a choice made from a folder or archive name every
+    // file considered, with the reason it was not chosen.
+    void setExplainsChoices(bool explains) { m_explainsChoices = explains; }
     // Per device: "PORT: upgraded" or "PORT: failed (exit N)".
     void summarise(const QMap<QString, int> &exitCodes);
     // Station mode: "upgraded N, failed N, skipped N", or a "summary" event.
@@ -44,6 +47,7 @@ private:
     QString progressText(const QJsonObject &event) const;
     QString liveText(const QJsonObject &event) const;
     static QString waitText(const QJsonObject &event);
+    QString choiceText(const QJsonObject &event) const;
     void printLine(const QString &line);
     void setLiveLine(const QString &port, const QString &text);
     void clearLive();
@@ -52,6 +56,7 @@ private:
     QTextStream &m_out;
     QTextStream &m_err;
     Style m_style;
+    bool m_explainsChoices = false;
     QMap<QString, QString> m_live;       // terminal: each running device's progress line
     int m_drawn = 0;                     // terminal: live lines on the screen now
     QMap<QString, int> m_lastStatus;     // plain: a status is told when it changes

@@ -24,7 +24,8 @@ QStringList Ledger::header()
     return {QStringLiteral("time"),          QStringLiteral("port"),          QStringLiteral("vid"),
             QStringLiteral("serial"),        QStringLiteral("hardware"),      QStringLiteral("firmware_before"),
             QStringLiteral("file"),          QStringLiteral("file_md5"),      QStringLiteral("firmware_after"),
-            QStringLiteral("outcome"),       QStringLiteral("exit_code"),     QStringLiteral("seconds")};
+            QStringLiteral("outcome"),       QStringLiteral("exit_code"),     QStringLiteral("seconds"),
+            QStringLiteral("source")};
 }
 
 QStringList Ledger::fieldsOf(const Entry &entry)
@@ -40,7 +41,8 @@ QStringList Ledger::fieldsOf(const Entry &entry)
             entry.firmwareAfter,
             entry.outcome,
             QString::number(entry.exitCode),
-            QString::number(entry.seconds, 'f', 1)};
+            QString::number(entry.seconds, 'f', 1),
+            entry.source};
 }
 
 QString Ledger::line(const QStringList &fields)

@@ -28,6 +28,7 @@ public:
         QString outcome;
         int exitCode = 0;
         double seconds = 0;
+        QString source; // the image, folder or zip archive the file was chosen from
     };
 
     // Below this the disk is taken for full: a line must fit before any upgrade starts.

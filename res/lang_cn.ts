@@ -17,6 +17,97 @@
     </message>
 </context>
 <context>
+    <name>FirmwareChoice</name>
+    <message>
+        <source>选用</source>
+        <translation>选用</translation>
+    </message>
+    <message>
+        <source>属于其他设备</source>
+        <translation>属于其他设备</translation>
+    </message>
+    <message>
+        <source>版本低于设备当前固件</source>
+        <translation>版本低于设备当前固件</translation>
+    </message>
+    <message>
+        <source>是多镜像升级包，此设备只接受单个镜像</source>
+        <translation>是多镜像升级包，此设备只接受单个镜像</translation>
+    </message>
+    <message>
+        <source>是单个镜像，此设备只接受多镜像升级包</source>
+        <translation>是单个镜像，此设备只接受多镜像升级包</translation>
+    </message>
+    <message>
+        <source>文件为空</source>
+        <translation>文件为空</translation>
+    </message>
+    <message>
+        <source>无法读取</source>
+        <translation>无法读取</translation>
+    </message>
+    <message>
+        <source>有更新的版本</source>
+        <translation>有更新的版本</translation>
+    </message>
+    <message>
+        <source>与选用的文件内容相同</source>
+        <translation>与选用的文件内容相同</translation>
+    </message>
+    <message>
+        <source>与另一个同版本的文件内容不同</source>
+        <translation>与另一个同版本的文件内容不同</translation>
+    </message>
+    <message>
+        <source>%1（%2）</source>
+        <translation>%1（%2）</translation>
+    </message>
+    <message>
+        <source>没有固件文件</source>
+        <translation>没有固件文件</translation>
+    </message>
+    <message>
+        <source>无法读取文件夹 %1！</source>
+        <translation>无法读取文件夹 %1！</translation>
+    </message>
+    <message>
+        <source>%1 取自 %2：%3 → %4</source>
+        <translation>%1 取自 %2：%3 → %4</translation>
+    </message>
+    <message>
+        <source>设备已是最新版本 %1（%2 中最新的是 %3）</source>
+        <translation>设备已是最新版本 %1（%2 中最新的是 %3）</translation>
+    </message>
+    <message>
+        <source>%1 与 %2 版本相同但内容不同，无法确定使用哪一个！</source>
+        <translation>%1 与 %2 版本相同但内容不同，无法确定使用哪一个！</translation>
+    </message>
+    <message>
+        <source>%1 中没有适合此设备的固件：需要 %2，版本不低于 %3。最接近的：%4</source>
+        <translation>%1 中没有适合此设备的固件：需要 %2，版本不低于 %3。最接近的：%4</translation>
+    </message>
+    <message>
+        <source>压缩包 %1 已损坏！</source>
+        <translation>压缩包 %1 已损坏！</translation>
+    </message>
+    <message>
+        <source>压缩包 %1 不能使用：%2 指向压缩包以外！</source>
+        <translation>压缩包 %1 不能使用：%2 指向压缩包以外！</translation>
+    </message>
+    <message>
+        <source>压缩包 %1 不能使用：%2 是链接！</source>
+        <translation>压缩包 %1 不能使用：%2 是链接！</translation>
+    </message>
+    <message>
+        <source>压缩包 %1 不能使用：%2 已加密！</source>
+        <translation>压缩包 %1 不能使用：%2 已加密！</translation>
+    </message>
+    <message>
+        <source>压缩包 %1 不能使用：%2 解压后超过 %3 MB！</source>
+        <translation>压缩包 %1 不能使用：%2 解压后超过 %3 MB！</translation>
+    </message>
+</context>
+<context>
     <name>PortAccess</name>
     <message>
         <source>没有权限打开串口%1。请安装本程序的udev规则%2后重新插拔设备，或将当前用户加入该串口所属的组%3（sudo usermod -aG %3 $USER）后重新登录。</source>
@@ -258,12 +349,12 @@
         <translation>已取消</translation>
     </message>
     <message>
-        <source>固件 (*.img)</source>
-        <translation>固件 (*.img)</translation>
-    </message>
-    <message>
         <source>所有文件 (*)</source>
         <translation>所有文件 (*)</translation>
+    </message>
+    <message>
+        <source>固件或压缩包 (*.img *.zip)</source>
+        <translation>固件或压缩包 (*.img *.zip)</translation>
     </message>
 </context>
 <context>

@@ -69,7 +69,7 @@ stray=$(grep -vxE ' (\.|[^ ;].{0,78})' <<<"$description" || true)
 [ -z "$stray" ] || fail "malformed description lines: $stray"
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"
-for dependency in libqt5widgets5 libqt5serialport5 qttranslations5-l10n; do
+for dependency in libqt5widgets5 libqt5serialport5 libkf5archive5 qttranslations5-l10n; do
     [[ "$depends" == *"$dependency"* ]] || fail "no dependency on $dependency"
 done
 

@@ -10,12 +10,13 @@ repo=$(cd "$(dirname "$0")/.." && pwd)
 build_dir=$1
 shift
 
-# Qt's own catalogues (qttranslations5-l10n) are loaded at run time; the
+# Zip archives are read with KDE's KArchive (libkf5archive-dev). Qt's own
+# catalogues (qttranslations5-l10n) are loaded at run time; the
 # package is built with dpkg-dev and file (dpkg-shlibdeps), its manual pages
 # with help2man, and it is checked with lintian, desktop-file-utils,
 # appstream and bash-completion (the helpers its completion builds on).
 packages=(build-essential cmake qtbase5-dev libqt5serialport5-dev qttools5-dev
-          qttools5-dev-tools zlib1g-dev xvfb xauth qttranslations5-l10n
+          qttools5-dev-tools zlib1g-dev libkf5archive-dev xvfb xauth qttranslations5-l10n
           dpkg-dev file help2man lintian desktop-file-utils appstream bash-completion
           ${TAVIO_EXTRA_PACKAGES:-})
 missing=()

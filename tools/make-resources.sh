@@ -55,8 +55,9 @@ BOLD_PS_NAME="OPPOSans-RBold"
 
 # Full-width punctuation used in the texts, plus symbols drawn as button or
 # label text: U+25A1 (maximise), U+00D7 (close), U+00B0 (temperature),
-# U+00A9 (copyright line), U+201C and U+201D (quotes in Qt's own file dialog).
-EXTRA_CHARS='：，！？（）□×°©“”'
+# U+00A9 (copyright line), U+201C and U+201D (quotes in Qt's own file dialog),
+# U+2192 (a version against the next, as in "1_0_5 → 1_0_6").
+EXTRA_CHARS='：，！？（）□×°©“”→'
 
 log() { printf '[make-resources] %s\n' "$*"; }
 die() { printf '[make-resources] error: %s\n' "$*" >&2; exit 1; }
@@ -115,7 +116,7 @@ fixed_modified = cjk["head"].modified   # keeps the output reproducible
 # text reads as one typeface; everything else from Droid Sans Fallback.
 from_latin = [c for c in wanted if ord(c) in latin_cmap and (ord(c) < 0x2000 or c in "\u201c\u201d")]
 from_cjk = [c for c in wanted if c not in from_latin and ord(c) in cjk_cmap]
-drawn = [c for c in wanted if c == "\u25a1" and c not in from_latin + from_cjk]
+drawn = [c for c in wanted if c in "\u25a1\u2192" and c not in from_latin + from_cjk]
 missing = [c for c in wanted if c not in from_latin + from_cjk + drawn]
 if missing:
     sys.exit("characters in neither source font: "
@@ -173,7 +174,7 @@ for c in from_latin:
 
 # 4. U+25A1 WHITE SQUARE, drawn here: full width like the ideographs,
 #    vertically centred on them, stroke about as heavy as theirs.
-if drawn:
+if "\u25a1" in drawn:
     em = upem
     size, stroke = round(em * 0.70), round(em * (0.1 if bold else 0.065))
     x0 = (em - size) // 2
@@ -189,6 +190,23 @@ if drawn:
             pen.lineTo(p)
         pen.closePath()
     new_glyphs[0x25A1] = ("box.25A1", pen.glyph(), em)
+
+# 5. U+2192 RIGHTWARDS ARROW, drawn here as well (neither source has it):
+#    Latin width, on the height of a hyphen, a shaft as heavy as a stem.
+if "\u2192" in drawn:
+    em = upem
+    advance, margin = round(em * 0.62), round(em * 0.06)
+    axis, half_stem = round(em * 0.30), round(em * (0.045 if bold else 0.03))
+    head_half, head_length = round(em * 0.17), round(em * 0.20)
+    tip, neck = advance - margin, advance - margin - head_length
+    pen = TTGlyphPen(None)
+    points = ((margin, axis - half_stem), (margin, axis + half_stem), (neck, axis + half_stem),
+              (neck, axis + head_half), (tip, axis), (neck, axis - head_half), (neck, axis - half_stem))
+    pen.moveTo(points[0])
+    for p in points[1:]:
+        pen.lineTo(p)
+    pen.closePath()
+    new_glyphs[0x2192] = ("arrow.2192", pen.glyph(), advance)
 
 for cp in sorted(new_glyphs):
     name, g, adv = new_glyphs[cp]
@@ -206,7 +224,7 @@ for table in font["cmap"].tables:
             if cp <= 0xFFFF or table.format in (12, 13):
                 table.cmap[cp] = new_glyphs[cp][0]
 
-# 5. Names. Copyright, trademark and licence notices of the sources are kept.
+# 6. Names. Copyright, trademark and licence notices of the sources are kept.
 name = font["name"]
 name.names = []
 notices = {
@@ -270,7 +288,7 @@ build_face "$FONTS/OPPOSANS-B.TTF" Bold "$BOLD_PS_NAME" "$LATIN_BOLD_FONT" "$CJK
     echo "under the Apache License, Version 2.0. It was made from the Debian packages"
     echo "fonts-droid-fallback and fonts-open-sans by tools/make-resources.sh, which"
     echo "subsets, merges, rescales and renames the fonts; no glyph was redrawn except"
-    echo "U+25A1, a plain square drawn by that script."
+    echo "U+25A1, a plain square, and U+2192, a plain arrow, both drawn by that script."
     echo
     echo "OPPOSANS-B.TTF (the same family, style Bold) is made the same way, with its"
     echo "Latin glyphs taken from Open Sans Bold and its CJK glyphs from Noto Sans CJK"

@@ -30,8 +30,8 @@ void FirmwareDialog::remember(const QString &chosenFile)
 
 QString FirmwareDialog::ask(QWidget *parent)
 {
-    const QString filter = QCoreApplication::translate("UpgradePage", "固件 (*.img)") + QStringLiteral(";;")
-            + QCoreApplication::translate("UpgradePage", "所有文件 (*)");
+    const QString filter = QCoreApplication::translate("UpgradePage", "固件或压缩包 (*.img *.zip)")
+            + QStringLiteral(";;") + QCoreApplication::translate("UpgradePage", "所有文件 (*)");
     const QString chosen = QFileDialog::getOpenFileName(parent, QString(), startFolder(), filter);
     if (!chosen.isEmpty())
         remember(chosen);

@@ -7,7 +7,7 @@ class QWidget;
 
 // The open-file dialog for a firmware file: it starts in the folder of the
 // last file chosen (kept in setting.ini), else in the user's home, and
-// offers images first, then every file.
+// offers images and zip archives first, then every file.
 namespace FirmwareDialog {
 
 // Empty when the user cancelled.

@@ -140,14 +140,17 @@ private:
     // False when the user keeps the running upgrade; otherwise it has ended.
     bool mayInterruptUpgrade();
     void waitForRunningTask();
-    void launch(const QString &path);
-    // The naming, type and version rules, then the bar and Upgrade; an empty path changes nothing.
+    void launch(const ImageLocation &image);
+    // A file by the rules, or the device's file from a folder or zip archive,
+    // then the bar and Upgrade; an empty path changes nothing.
     void chooseFile(const QString &filePath);
 
     int m_device_type = 0;
     bool m_upgradeFlag = false;
     QString m_filePath;
     QString m_fileName;
+    ImageLocation m_image;  // the chosen file, perhaps an archive's entry
+    QString m_chosenText;   // what the bar says of it
     char m_hw_ver[32] = {};
     char m_sn_num[32] = {};
     char m_firmware[64] = {};

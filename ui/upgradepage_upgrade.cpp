@@ -3,6 +3,7 @@
 #include "upgradepage.h"
 #include "ui_upgradepage.h"
 
+#include "firmwarechoicetext.h"
 #include "firmwarerules.h"
 #include "imageplan.h"
 #include "logging.h"
@@ -108,7 +109,8 @@ void UpgradePage::on_btnSelectBinFile_clicked()
     chooseFile(m_fileChooser());
 }
 
-// A firmware file dropped on the connected page is chosen as Select chooses one.
+// A firmware file, a folder or a zip archive dropped on the connected page is
+// chosen from as Select chooses.
 void UpgradePage::dragEnterEvent(QDragEnterEvent *event)
 {
     if (m_connected && event->mimeData()->hasUrls() && event->mimeData()->urls().size() == 1
@@ -123,6 +125,8 @@ void UpgradePage::dropEvent(QDropEvent *event)
         chooseFile(event->mimeData()->urls().first().toLocalFile());
 }
 
+// A file alone is judged by the rules; from a folder or zip archive the
+// device's own file is chosen, and the bar tells which, from where.
 void UpgradePage::chooseFile(const QString &filePath)
 {
     // Kept apart until accepted: a refused or cancelled choice changes nothing.
@@ -130,17 +134,23 @@ void UpgradePage::chooseFile(const QString &filePath)
     LOG_INFO << "filePath" << fileName;
     if (fileName.isEmpty())
         return;
-    const FirmwareRules::FileJudgement judgement = m_session->judge(filePath);
-    if (judgement.verdict != FirmwareRules::FileVerdict::BadName)
-        LOG_INFO << "###ret" << judgement.check;
-    if (judgement.verdict != FirmwareRules::FileVerdict::Accepted) {
-        MessageBoxes::warning(this, tr("警告"), tr(FirmwareRules::refusalText(judgement.verdict)));
+    const FirmwareChoice choice = m_session->choose(filePath, m_device_type);
+    if (choice.verdict == FirmwareChoice::Verdict::Refused)
+        LOG_INFO << "###ret" << m_session->judge(filePath).check;
+    if (choice.verdict == FirmwareChoice::Verdict::UpToDate) {
+        ui->lbNote->setText(FirmwareChoiceText::upToDateNote(choice));
+        return;
+    }
+    if (!choice.sends(false)) {
+        MessageBoxes::warning(this, tr("警告"), FirmwareChoiceText::refusal(choice));
         return;
     }
     // Kept here until Upgrade hands it to the worker.
-    m_filePath = filePath;
-    m_fileName = fileName;
-    LOG_INFO << "filePath" << m_filePath;
+    m_image = choice.chosen.location;
+    m_filePath = m_image.path;
+    m_fileName = m_image.fileName();
+    m_chosenText = FirmwareChoiceText::chosenNote(choice);
+    LOG_INFO << "filePath" << m_filePath << m_image.entry;
     showChosenFile();
     ui->btnUpgrade->setEnabled(true);
 }
@@ -151,10 +161,10 @@ void UpgradePage::showChosenFile()
 {
     const QFontMetrics metrics = ui->progressBar->fontMetrics();
     const int room = ui->progressBar->contentsRect().width() - 2 * metrics.averageCharWidth();
-    const QString shown = ui->progressBar->isVisible() ? metrics.elidedText(m_fileName, Qt::ElideMiddle, room)
-                                                       : m_fileName;
+    const QString shown = ui->progressBar->isVisible() ? metrics.elidedText(m_chosenText, Qt::ElideMiddle, room)
+                                                       : m_chosenText;
     ui->progressBar->setFormat(shown);
-    ui->progressBar->setToolTip(shown == m_fileName ? QString() : m_fileName);
+    ui->progressBar->setToolTip(shown == m_chosenText ? QString() : m_chosenText);
 }
 
 // ---- the upgrade --------------------------------------------------------------------
@@ -179,22 +189,23 @@ void UpgradePage::on_btnUpgrade_clicked()
     }
     if (m_session->sequenceFor(m_device_type) == UpgradeKind::Package) {
         LOG_INFO << "tarel sky m_upgradeFlag" << m_upgradeFlag << "m_device_type" << m_device_type;
-        upgradeImageProcess_tarel_sky(m_filePath, m_fileName);
+        LOG_INFO << "upgradeFirmwarePath" << m_filePath << m_image.entry;
+        LOG_INFO << "upgradeFirmwareName" << m_fileName;
     } else {
         LOG_INFO << "#### EDU upgrade" << m_upgradeFlag;
-        upgradeImageProcess();
     }
+    upgradeImageProcess();
 }
 
 // The session picks the sequence for the device, as the command's does.
-void UpgradePage::launch(const QString &path)
+void UpgradePage::launch(const ImageLocation &image)
 {
-    m_session->launch(path, m_device_type);
+    m_session->launch(image, m_device_type);
 }
 
 void UpgradePage::upgradeImageProcess()
 {
-    launch(m_filePath);
+    launch(m_image);
 }
 
 void UpgradePage::upgradeImageProcess_tarel_sky(const QString &upgradeFirmwarePath,

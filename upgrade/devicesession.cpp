@@ -1,5 +1,6 @@
 #include "devicesession.h"
 
+#include "firmwarechooser.h"
 #include "logging.h"
 
 #include <QtConcurrent>
@@ -54,33 +55,38 @@ FirmwareRules::FileJudgement DeviceSession::judge(const QString &path) const
     return FirmwareRules::judgeFile(identity().firmware.data(), path);
 }
 
+FirmwareChoice DeviceSession::choose(const QString &path, int vendorId) const
+{
+    return FirmwareChooser::choose(path, identity().firmware.data(), vendorId);
+}
+
 UpgradeKind DeviceSession::sequenceFor(int vendorId) const
 {
     return FirmwareRules::isMultiImageLine(vendorId, identity().firmware.data()) ? UpgradeKind::Package
                                                                                  : UpgradeKind::SingleImage;
 }
 
-UpgradeKind DeviceSession::prepareUpgrade(const QString &path, int vendorId)
+UpgradeKind DeviceSession::prepareUpgrade(const ImageLocation &image, int vendorId)
 {
     const UpgradeKind kind = sequenceFor(vendorId);
-    LOG_INFO << "upgrade of" << path << "for vendor identifier" << vendorId
+    LOG_INFO << "upgrade of" << image.path << image.entry << "for vendor identifier" << vendorId
              << (kind == UpgradeKind::Package ? "as a multi-image package" : "as a single image");
     m_link.setUpgradeTarget(vendorId);
     m_worker.expectSequence(); // a cancel from now on ends the sequence, even before it starts
     return kind;
 }
 
-UpgradeOutcome DeviceSession::upgrade(const QString &path, int vendorId)
+UpgradeOutcome DeviceSession::upgrade(const ImageLocation &image, int vendorId)
 {
-    const UpgradeKind kind = prepareUpgrade(path, vendorId);
+    const UpgradeKind kind = prepareUpgrade(image, vendorId);
     if (m_cancelled.load()) // before it could start
         return m_timedOut.load() ? UpgradeOutcome::timedOut() : UpgradeOutcome::cancelled();
-    return runUpgrade(path, kind);
+    return runUpgrade(image, kind);
 }
 
-UpgradeOutcome DeviceSession::runUpgrade(const QString &path, UpgradeKind kind)
+UpgradeOutcome DeviceSession::runUpgrade(const ImageLocation &image, UpgradeKind kind)
 {
-    const UpgradeOutcome outcome = m_worker.upgradeFile(path, kind);
+    const UpgradeOutcome outcome = m_worker.upgradeFile(image, kind);
     if (outcome.restartChecked() && outcome.check.outcome != RestartCheck::Outcome::NoAnswer)
         keepIdentity(outcome.check.identity); // the next file is judged against what the device runs now
     return outcome;
@@ -103,13 +109,13 @@ quint64 DeviceSession::connectAsync(unsigned transmissions)
     return question;
 }
 
-void DeviceSession::launch(const QString &path, int vendorId)
+void DeviceSession::launch(const ImageLocation &image, int vendorId)
 {
     Q_ASSERT(!isBusy());
     m_cancelled.store(false); // the user starts anew
     m_timedOut.store(false);
-    const UpgradeKind kind = prepareUpgrade(path, vendorId);
-    m_task.setFuture(QtConcurrent::run([this, path, kind] { runUpgrade(path, kind); }));
+    const UpgradeKind kind = prepareUpgrade(image, vendorId);
+    m_task.setFuture(QtConcurrent::run([this, image, kind] { runUpgrade(image, kind); }));
 }
 
 void DeviceSession::cancel()

@@ -2,6 +2,7 @@
 #define DEVICESESSION_H
 
 #include "deviceidentitystore.h"
+#include "firmwarechoice.h"
 #include "firmwarerules.h"
 #include "identityquery.h"
 #include "upgradeclock.h"
@@ -50,17 +51,20 @@ public:
 
     // The naming, type and version rules applied to the file for this device.
     FirmwareRules::FileJudgement judge(const QString &path) const;
+    // The image this device gets from `path`: a file alone, judged by the
+    // rules, or the file chosen for it from a folder or zip archive.
+    FirmwareChoice choose(const QString &path, int vendorId) const;
     // A multi-image package for the multi-image line, a single image otherwise.
     UpgradeKind sequenceFor(int vendorId) const;
     // Upgrades the device with the file at `path` (judged); `vendorId` finds
     // its port again after its reboot. A cancel from any time before ends it.
-    UpgradeOutcome upgrade(const QString &path, int vendorId);
+    UpgradeOutcome upgrade(const ImageLocation &image, int vendorId);
 
     // connectDevice() and upgrade() on the pool: connected() and the
     // worker's finished() tell how they went, idle() when the task is over.
     // Returns the question's number, which its answer carries.
     quint64 connectAsync(unsigned transmissions);
-    void launch(const QString &path, int vendorId);
+    void launch(const ImageLocation &image, int vendorId);
     bool isBusy() const { return m_task.isRunning(); }
 
     // Ends a connection under way and any upgrade, from any thread; a
@@ -80,8 +84,8 @@ signals:
 
 private:
     void keepIdentity(const DeviceIdentityInfo &identity);
-    UpgradeKind prepareUpgrade(const QString &path, int vendorId);
-    UpgradeOutcome runUpgrade(const QString &path, UpgradeKind kind);
+    UpgradeKind prepareUpgrade(const ImageLocation &image, int vendorId);
+    UpgradeOutcome runUpgrade(const ImageLocation &image, UpgradeKind kind);
 
     DeviceLink &m_link;
     std::shared_ptr<const UpgradeClock> m_clock;

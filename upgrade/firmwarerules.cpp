@@ -28,11 +28,6 @@ const QLatin1String SkyUnitTag("SKY");
 // Only this line of sky units takes multi-image packages.
 const QLatin1String MultiImageMarker("Merlow_R_Sky_");
 
-QString firmwareText(const char *firmware)
-{
-    return QString::fromUtf8(firmware, int(qstrnlen(firmware, FirmwareRules::FirmwareCapacity)));
-}
-
 QString fileNameOf(const QString &path)
 {
     return path.mid(path.lastIndexOf(PathSeparator) + 1);
@@ -78,7 +73,63 @@ QVector<quint32> versionNumbers(const QStringList &parts, int start)
     return numbers;
 }
 
+int compareNumbers(const QVector<quint32> &a, const QVector<quint32> &b)
+{
+    // Most significant first; a missing trailing number counts as 0 (value() past the end).
+    const int length = std::max(a.size(), b.size());
+    for (int i = 0; i < length; ++i) {
+        if (a.value(i) != b.value(i))
+            return a.value(i) > b.value(i) ? 1 : -1;
+    }
+    return 0;
+}
+
+// Every step of the prefix and version rule, kept so the checked form can log
+// what it found where the quiet form only answers.
+struct NameCheck
+{
+    QString tgtName;
+    QStringList curParts, tgtParts;
+    int curVerStart = NoPrefix, tgtVerStart = NoPrefix;
+    int prefixMismatch = -1; // the first prefix position that differs
+    QVector<quint32> curVer, tgtVer;
+    int result = FirmwareRules::CheckOk;
+    int order = 0; // the target's version against the current one
+};
+
+NameCheck examine(const QString &curName, const QString &fileName)
+{
+    NameCheck check;
+    check.tgtName = fileName.section(ExtensionSeparator, 0, 0);
+    check.curParts = nameParts(curName);
+    check.tgtParts = nameParts(check.tgtName);
+    check.curVerStart = versionStart(check.curParts);
+    check.tgtVerStart = versionStart(check.tgtParts);
+    if (check.curVerStart != check.tgtVerStart || check.curVerStart <= 0) {
+        check.result = FirmwareRules::CheckFormatError;
+        return check;
+    }
+    for (int i = 0; i < check.curVerStart && check.prefixMismatch < 0; ++i) {
+        if (check.curParts.at(i) != check.tgtParts.at(i))
+            check.prefixMismatch = i;
+    }
+    if (check.prefixMismatch >= 0) {
+        check.result = FirmwareRules::CheckFormatError;
+        return check;
+    }
+    check.curVer = versionNumbers(check.curParts, check.curVerStart);
+    check.tgtVer = versionNumbers(check.tgtParts, check.tgtVerStart);
+    check.order = compareNumbers(check.tgtVer, check.curVer);
+    check.result = check.order < 0 ? FirmwareRules::CheckVersionError : FirmwareRules::CheckOk;
+    return check;
+}
+
 } // namespace
+
+QString FirmwareRules::firmwareText(const char *firmware)
+{
+    return QString::fromUtf8(firmware, int(qstrnlen(firmware, FirmwareCapacity)));
+}
 
 bool FirmwareRules::isPackageNameValid(const QString &filePath)
 {
@@ -95,55 +146,58 @@ int FirmwareRules::checkPrefixAndVersion(const char *m_firmware, const QString &
                                          "  current : %1\n"
                                          "  target  : %2")
                               .arg(curName, m_fileName);
+    const NameCheck check = examine(curName, m_fileName);
+    LOG_INFO << "[Upgrade::check] strip ext ->" << "curName =" << curName << "tgtName =" << check.tgtName;
+    LOG_INFO << "[Upgrade::check] split parts ->" << "curParts =" << check.curParts
+             << "tgtParts =" << check.tgtParts;
+    LOG_INFO << "[Upgrade::check] version start index ->" << "curVerStart =" << check.curVerStart
+             << "tgtVerStart =" << check.tgtVerStart;
 
-    const QString tgtName = m_fileName.section(ExtensionSeparator, 0, 0);
-    LOG_INFO << "[Upgrade::check] strip ext ->" << "curName =" << curName << "tgtName =" << tgtName;
-
-    const QStringList curParts = nameParts(curName);
-    const QStringList tgtParts = nameParts(tgtName);
-    LOG_INFO << "[Upgrade::check] split parts ->" << "curParts =" << curParts
-             << "tgtParts =" << tgtParts;
-
-    const int curVerStart = versionStart(curParts);
-    const int tgtVerStart = versionStart(tgtParts);
-    LOG_INFO << "[Upgrade::check] version start index ->" << "curVerStart =" << curVerStart
-             << "tgtVerStart =" << tgtVerStart;
-
-    if (curVerStart != tgtVerStart || curVerStart <= 0) {
+    if (check.curVerStart != check.tgtVerStart || check.curVerStart <= 0) {
         LOG_INFO << "[Upgrade::check] prefix segment count mismatch -> FORMAT_ERR";
         return CheckFormatError;
     }
-
-    for (int i = 0; i < curVerStart; ++i) {
-        if (curParts.at(i) != tgtParts.at(i)) {
-            LOG_WARNING << "[Upgrade::check] prefix mismatch @" << i << "cur =" << curParts.at(i)
-                        << "tgt =" << tgtParts.at(i) << "-> FORMAT_ERR";
-            return CheckFormatError;
-        }
+    if (check.prefixMismatch >= 0) {
+        const int i = check.prefixMismatch;
+        LOG_WARNING << "[Upgrade::check] prefix mismatch @" << i << "cur =" << check.curParts.at(i)
+                    << "tgt =" << check.tgtParts.at(i) << "-> FORMAT_ERR";
+        return CheckFormatError;
     }
-    LOG_INFO << "[Upgrade::check] prefix OK ->" << curParts.mid(0, curVerStart).join(PartSeparator);
+    LOG_INFO << "[Upgrade::check] prefix OK ->" << check.curParts.mid(0, check.curVerStart).join(PartSeparator);
+    LOG_INFO << "[Upgrade::check] version vectors ->" << "curVer =" << check.curVer
+             << "tgtVer =" << check.tgtVer;
+    if (check.order > 0)
+        LOG_INFO << "[Upgrade::check] tgt > cur -> OK";
+    else if (check.order < 0)
+        LOG_WARNING << "[Upgrade::check] tgt < cur -> VERSION_ERR";
+    else
+        LOG_INFO << "[Upgrade::check] versions equal -> OK";
+    return check.result;
+}
 
-    const QVector<quint32> curVer = versionNumbers(curParts, curVerStart);
-    const QVector<quint32> tgtVer = versionNumbers(tgtParts, tgtVerStart);
-    LOG_INFO << "[Upgrade::check] version vectors ->" << "curVer =" << curVer
-             << "tgtVer =" << tgtVer;
+int FirmwareRules::matchName(const QString &firmware, const QString &fileName)
+{
+    return examine(firmware, fileName).result;
+}
 
-    // Most significant first; a missing trailing number counts as 0 (value() past the end).
-    const int length = std::max(curVer.size(), tgtVer.size());
-    for (int i = 0; i < length; ++i) {
-        const quint32 c = curVer.value(i);
-        const quint32 t = tgtVer.value(i);
-        if (t > c) {
-            LOG_INFO << "[Upgrade::check] tgt > cur -> OK";
-            return CheckOk;
-        }
-        if (t < c) {
-            LOG_WARNING << "[Upgrade::check] tgt < cur -> VERSION_ERR";
-            return CheckVersionError;
-        }
-    }
-    LOG_INFO << "[Upgrade::check] versions equal -> OK";
-    return CheckOk;
+int FirmwareRules::compareVersions(const QString &a, const QString &b)
+{
+    const QStringList aParts = nameParts(a.section(ExtensionSeparator, 0, 0));
+    const QStringList bParts = nameParts(b.section(ExtensionSeparator, 0, 0));
+    return compareNumbers(versionNumbers(aParts, qMax(0, versionStart(aParts))),
+                          versionNumbers(bParts, qMax(0, versionStart(bParts))));
+}
+
+QString FirmwareRules::prefixOf(const QString &name)
+{
+    const QStringList parts = nameParts(name.section(ExtensionSeparator, 0, 0));
+    return parts.mid(0, qMax(0, versionStart(parts))).join(PartSeparator);
+}
+
+QString FirmwareRules::versionOf(const QString &name)
+{
+    const QStringList parts = nameParts(name.section(ExtensionSeparator, 0, 0));
+    return parts.mid(qMax(0, versionStart(parts))).join(PartSeparator);
 }
 
 int FirmwareRules::checkFirmware(const char *firmware)

@@ -60,6 +60,19 @@ public:
     static bool isAnnouncedFirmware(const char *firmware, const QString &fileName);
     // The firmware a file's name announces: its name up to the first dot.
     static QString announcedFirmware(const QString &filePath);
+    // The rules' comparison of a firmware string with a file name, without
+    // the log lines checkPrefixAndVersion() writes: for judging many files.
+    static int matchName(const QString &firmware, const QString &fileName);
+    // How the version of name `a` compares with that of name `b` (both names
+    // without extension, or file names): -1 lower, 0 equal, 1 higher, by the
+    // rules' own comparison (a missing trailing number counts as 0).
+    static int compareVersions(const QString &a, const QString &b);
+    // A name's prefix and its version, as the rules split them ("Merlow_R_Sky",
+    // "1_0_5"); the prefix is empty when the name has none.
+    static QString prefixOf(const QString &name);
+    static QString versionOf(const QString &name);
+    // The firmware string as text: at most FirmwareCapacity bytes of UTF-8.
+    static QString firmwareText(const char *firmware);
     // Why a file was refused, untranslated, in the upgrade page's catalogue
     // context ("UpgradePage"); null when it was accepted.
     static const char *refusalText(FileVerdict verdict);

@@ -1,12 +1,14 @@
 #include "upgradeprocess.h"
 
 #include "devicelink.h"
+#include "firmwarechoicetext.h"
 #include "firmwarerules.h"
 #include "imageplan.h"
 #include "imagesteps.h"
 #include "logging.h"
 #include "packagesequence.h"
 #include "restartcheck.h"
+#include "stagedimage.h"
 #include "waitreport.h"
 
 #include <QCoreApplication>
@@ -40,12 +42,12 @@ void UpgradeProcess::enteredStep(int step)
 
 // ---- the upgrade ----------------------------------------------------------------
 
-UpgradeOutcome UpgradeProcess::upgradeFile(const QString &path, UpgradeKind kind)
+UpgradeOutcome UpgradeProcess::upgradeFile(const ImageLocation &location, UpgradeKind kind)
 {
     UpgradeOutcome outcome = endedFromOutside();
     if (m_lifecycle.begin()) {
         m_mailbox.acceptStatus(true);
-        outcome = runSequence(path, kind);
+        outcome = runSequence(location, kind);
         m_mailbox.acceptStatus(false);
         // An upgrade ended from outside ends so, whatever it had come to.
         if (m_lifecycle.wasCancelled())
@@ -57,12 +59,19 @@ UpgradeOutcome UpgradeProcess::upgradeFile(const QString &path, UpgradeKind kind
     return outcome;
 }
 
-UpgradeOutcome UpgradeProcess::runSequence(const QString &path, UpgradeKind kind)
+UpgradeOutcome UpgradeProcess::runSequence(const ImageLocation &location, UpgradeKind kind)
 {
     {
         QMutexLocker lock(&m_md5Mutex);
         m_upgradeMd5.clear();
     }
+    // An archive's entry is extracted until the sequence returns, however it ends.
+    const StagedImage staged(location);
+    if (!staged.isReady())
+        return notStarted(QStringLiteral("the upgrade file cannot be extracted from its archive."),
+                          FirmwareChoiceText::archiveProblem(ImagePlan::fileNameOf(location.path), staged.problem(),
+                                                             location.entry));
+    const QString path = staged.path();
     PinnedImage image;
     if (const std::optional<UpgradeOutcome> refused = pinUpgradeFile(path, kind, &image))
         return *refused;

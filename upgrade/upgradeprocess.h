@@ -7,6 +7,7 @@
 #include "sequencelifecycle.h"
 #include "upgradechannel.h"
 #include "upgradeclock.h"
+#include "imagelocation.h"
 #include "upgradeoutcome.h"
 #include "upgradereport.h"
 
@@ -37,9 +38,10 @@ public:
                             QObject *parent = nullptr);
     ~UpgradeProcess() override;
 
-    // Upgrades the file at `path`; the one way a file is handed to the
-    // worker. Returns the outcome, emitted as finished() before.
-    UpgradeOutcome upgradeFile(const QString &path, UpgradeKind kind);
+    // Upgrades the image at `location` (an archive's entry is extracted for
+    // the upgrade's length); the one way a file is handed to the worker.
+    // Returns the outcome, emitted as finished() before.
+    UpgradeOutcome upgradeFile(const ImageLocation &location, UpgradeKind kind);
     // With the check on, a successful upgrade goes on to check the restarted
     // device (RestartCheck) before its outcome is decided.
     void setChecksRestart(bool check) { m_checksRestart.store(check); }
@@ -103,7 +105,7 @@ signals:
 private:
     // The pinned file, or the outcome of one that cannot be upgraded.
     std::optional<UpgradeOutcome> pinUpgradeFile(const QString &path, UpgradeKind kind, PinnedImage *image);
-    UpgradeOutcome runSequence(const QString &path, UpgradeKind kind);
+    UpgradeOutcome runSequence(const ImageLocation &location, UpgradeKind kind);
     UpgradeOutcome sendImage(const PinnedImage &image);
     // Ends an upgrade of `path` that succeeded with the restart check, when it is on.
     void checkRestart(const QString &path, UpgradeOutcome *outcome);

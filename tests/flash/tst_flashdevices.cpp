@@ -1,3 +1,4 @@
+#include "firmwareshelves.h"
 #include "flashbench.h"
 #include "interruptwatcher.h"
 #include "ledger.h"
@@ -35,7 +36,8 @@ bool readLedger(const QString &path, QList<QStringList> *records)
     return whole;
 }
 
-enum Column { Time, Port, Vid, Serial, Hardware, FirmwareBefore, File, Md5, FirmwareAfter, Outcome, ExitCode, Seconds };
+enum Column { Time, Port, Vid, Serial, Hardware, FirmwareBefore, File, Md5, FirmwareAfter, Outcome, ExitCode, Seconds,
+              Source };
 
 // Steps the bench on the main thread while the station runs there: each step
 // waits for its condition. Interrupts twice when the steps take too long, so
@@ -289,6 +291,102 @@ private slots:
         QCOMPARE(results, (QMap<QString, int>{{"SN2001", 0}, {"SN2002", 4}, {"SN2003", 0}}));
         QCOMPARE(leftAlone, QStringList{"SN2001"});
         QCOMPARE(events.last(), (QJsonObject{{"event", "summary"}, {"upgraded", 2}, {"failed", 1}, {"skipped", 0}}));
+    }
+
+    void mixedUnits_eachGetsItsOwnImage_data()
+    {
+        QTest::addColumn<QString>("source"); // "folder" or "zip"
+        QTest::addColumn<bool>("station");
+        QTest::addColumn<QByteArray>("airFirmware");
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<bool>("airGetsItsImage");
+        const QByteArray old("Merlow_R_Sky_1_0_5"), current("Merlow_R_Sky_1_0_6");
+        QTest::newRow("from a folder, at once") << "folder" << false << old << QStringList{"--json"} << true;
+        QTest::newRow("from a folder, one after another") << "folder" << true << old << QStringList{"--json"} << true;
+        QTest::newRow("from a zip, the air unit up to date") << "zip" << false << current << QStringList{"--json"}
+                                                             << false;
+        QTest::newRow("from a zip, up to date but reflashed") << "zip" << false << current
+                                                              << QStringList{"--json", "--reflash"} << true;
+        QTest::newRow("dry run") << "zip" << false << old << QStringList{"--dry-run"} << false;
+    }
+
+    // An air and a ground unit from one folder or zip: each gets its own
+    // newest image, at once or one after another in station mode.
+    void mixedUnits_eachGetsItsOwnImage()
+    {
+        QFETCH(QString, source);
+        QFETCH(bool, station);
+        QFETCH(QByteArray, airFirmware);
+        QFETCH(QStringList, options);
+        QFETCH(bool, airGetsItsImage);
+        DeviceIdentity airUnit = withSerial("SN3001"), groundUnit = withSerial("SN3002");
+        airUnit.firmware = airFirmware;
+        groundUnit.firmware = "Merlow_R_Gnd_1_0_5";
+        groundUnit.vendorId = AR_FPV_BOARD_TYPE_GT_GND;
+        BenchDevice air(airUnit), ground(groundUnit);
+        QVERIFY(air.start() && ground.start());
+        const QStringList files{"Merlow_R_Gnd_1_0_6.img=i1", "Merlow_R_Sky_1_0_4.img=i2", "gnd/Merlow_R_Gnd_1_0_7.img=i3",
+                                "sky/Merlow_R_Sky_1_0_6.img=i4", "notes.txt"};
+        const QString path = m_world.path(QStringLiteral("release-%1").arg(QTest::currentDataTag()).replace(' ', '-'))
+                             + (source == QLatin1String("zip") ? ".zip" : "");
+        QVERIFY(source == QLatin1String("zip") ? FirmwareShelves::writeZip(path, files)
+                                               : FirmwareShelves::writeFolder(path, files));
+        const QString ledger = path + ".csv";
+        const auto ports = std::make_shared<BenchPorts>();
+        const auto ledgerLines = [&ledger] {
+            QList<QStringList> records;
+            readLedger(ledger, &records);
+            return records.size();
+        };
+        if (!station) { // --all takes the devices attached at the start
+            ports->attach(air);
+            ports->attach(ground);
+        }
+        BenchScript script(station ? QList<std::function<bool()>>{
+                               [&] { ports->attach(air); return true; }, [&] { return ledgerLines() == 1; },
+                               [&] { ports->attach(ground); return true; }, [&] { return ledgerLines() == 2; },
+                               [&] { InterruptWatcher::deliver(SIGINT); return true; }}
+                                   : QList<std::function<bool()>>{});
+        const CommandRun run = runCommand(QStringList{"upgrade", path, "--ledger", ledger, station ? "--watch" : "--all"}
+                                              + options, ports);
+        QVERIFY(script.finished());
+        QCOMPARE(run.exitCode, 0);
+        const QByteArray airImage = FirmwareShelves::content(files.at(3));
+        const bool dryRun = options.contains("--dry-run");
+        QCOMPARE(air.received(), airGetsItsImage ? QList<QByteArray>{airImage} : QList<QByteArray>{});
+        QCOMPARE(ground.received(), dryRun ? QList<QByteArray>{} : QList<QByteArray>{FirmwareShelves::content(files.at(2))});
+        if (dryRun) { // each device's file and why, in plain lines; nothing sent, nothing recorded
+            const QString port = air.sim.linkPath();
+            for (const QString &line : {port + ": Merlow_R_Sky_1_0_6.img from " + QFileInfo(path).fileName()
+                                            + ": 1_0_5 → 1_0_6 (single-image)\n",
+                                        QString("    gnd/Merlow_R_Gnd_1_0_7.img: for another device\n"),
+                                        QString("    Merlow_R_Sky_1_0_4.img: older than the device's firmware\n"),
+                                        port + " SN3001: Merlow_R_Sky_1_0_5 → Merlow_R_Sky_1_0_6, dry run: nothing sent"})
+                QVERIFY2(run.out.contains(line), qPrintable(run.out));
+            QCOMPARE(ledgerLines(), 0);
+            return;
+        }
+        bool parsed = false;
+        const QList<QJsonObject> events = run.events(&parsed);
+        QVERIFY(parsed);
+        for (const BenchDevice *device : {&air, &ground}) {
+            const QList<QJsonObject> rules = CommandRun::ofType(events, "rules", device->sim.linkPath());
+            QCOMPARE(rules.size(), 1);
+            const QString chosen = device == &air ? "sky/Merlow_R_Sky_1_0_6.img" : "gnd/Merlow_R_Gnd_1_0_7.img";
+            QCOMPARE(string(rules.first(), "entry"), chosen);
+            QCOMPARE(rules.first().value("source").toObject().value("kind").toString(), source == "zip" ? "archive" : "folder");
+            QCOMPARE(rules.first().value("candidates").toArray().size(), 4);
+        }
+        QList<QStringList> records;
+        QVERIFY(readLedger(ledger, &records));
+        QCOMPARE(records.size(), 2);
+        for (const QStringList &record : qAsConst(records)) {
+            const bool isAir = record.at(Serial) == QLatin1String("SN3001");
+            QCOMPARE(record.at(File), isAir ? "sky/Merlow_R_Sky_1_0_6.img" : "gnd/Merlow_R_Gnd_1_0_7.img");
+            QCOMPARE(record.at(Source), path);
+            QCOMPARE(record.at(Outcome) == QLatin1String("up-to-date"), isAir && !airGetsItsImage);
+            QCOMPARE(record.at(ExitCode), QString("0"));
+        }
     }
 
 private:

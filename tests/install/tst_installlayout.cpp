@@ -113,7 +113,7 @@ private slots:
         QTest::newRow("window, version") << "tavio-pc-tool" << "--version" << "tavio-pc-tool " TAVIO_VERSION "\n";
         QTest::newRow("window, help") << "tavio-pc-tool" << "--help" << "--port";
         QTest::newRow("command, version") << "tavio-flash" << "--version" << TAVIO_VERSION;
-        QTest::newRow("command, help") << "tavio-flash" << "--help" << "upgrade FILE";
+        QTest::newRow("command, help") << "tavio-flash" << "--help" << "upgrade PATH";
     }
 
     void helpAndVersion_needNoDisplay()

@@ -26,7 +26,8 @@ inline QList<quint32> phases(const QList<quint32> &commands)
 }
 
 // The program's temporary folder, a fresh one while this exists: the package
-// sequence puts its folders of part files there.
+// sequence puts its folders of part files there, an upgrade from an archive
+// its extracted image.
 class ProgramTempDir
 {
 public:
@@ -34,7 +35,9 @@ public:
     ~ProgramTempDir() { qputenv("TMPDIR", m_previous); }
     bool noPartsLeft() const
     {
-        return QDir(dir.path()).entryList({QStringLiteral("tavio-parts-*")}, QDir::AllEntries).isEmpty();
+        return QDir(dir.path())
+            .entryList({QStringLiteral("tavio-parts-*"), QStringLiteral("tavio-image-*")}, QDir::AllEntries)
+            .isEmpty();
     }
 
     QTemporaryDir dir;

@@ -1,10 +1,12 @@
 #include "devicejob.h"
 #include "firmwaredialog.h"
 #include "flashevents.h"
+#include "firmwareshelves.h"
 #include "flashreporter.h"
 #include "protocolframe.h"
 #include "testbytes.h"
 #include "upgradepage_fixture.h"
+#include "upgraderun.h"
 #include "upgradeprocess.h"
 
 #include <QElapsedTimer>
@@ -512,25 +514,46 @@ private slots:
         QCOMPARE(f->widget<QToolButton>("btnUpgrade")->isEnabled(), upgradable);
     }
 
-    // A file dropped on the connected page goes through Select's rules.
+    // A file dropped on the connected page goes through Select's rules; from
+    // a dropped folder or zip the device's own file is chosen, and upgraded
+    // as a file chosen alone is.
     void drop_choosesTheFileAsSelectDoes_data()
     {
         QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("box"); // empty: accepted
-        QTest::newRow("fits") << ImageName << QString();
-        QTest::newRow("another device's") << "Merlow_R_Gnd_1_0_6.img" << QStringLiteral("升级固件与设备不匹配！请检查！");
+        QTest::addColumn<QStringList>("files"); // none: `name` is a file alone
+        QTest::addColumn<QString>("box");       // empty: accepted
+        QTest::addColumn<QString>("shown");     // on the bar
+        const QStringList release{"gnd/Merlow_R_Gnd_1_0_9.img=i1", "sky/Merlow_R_Sky_1_0_6.img=i2",
+                                  "Merlow_R_Sky_1_0_3.img"};
+        QTest::newRow("fits") << ImageName << QStringList() << QString() << ImageName;
+        QTest::newRow("another device's") << "Merlow_R_Gnd_1_0_6.img" << QStringList()
+                                          << QStringLiteral("升级固件与设备不匹配！请检查！") << ImageName;
+        QTest::newRow("a folder") << "release" << release << QString()
+                                  << QStringLiteral("Merlow_R_Sky_1_0_6.img 取自 release：1_0_5 → 1_0_6");
+        QTest::newRow("a zip") << "release.zip" << release << QString()
+                               << QStringLiteral("Merlow_R_Sky_1_0_6.img 取自 release.zip：1_0_5 → 1_0_6");
+        QTest::newRow("a zip with nothing that fits") << "other.zip" << QStringList{release.first()}
+            << QStringLiteral("other.zip 中没有适合此设备的固件：需要 Merlow_R_Sky，版本不低于 1_0_5。"
+                              "最接近的：gnd/Merlow_R_Gnd_1_0_9.img（属于其他设备）") << ImageName;
     }
 
     void drop_choosesTheFileAsSelectDoes()
     {
         QFETCH(QString, name);
+        QFETCH(QStringList, files);
         QFETCH(QString, box);
+        QFETCH(QString, shown);
+        UpgradeRun::ProgramTempDir programTemp;
         connectAndChoose(AR_FPV_BOARD_TYPE_GT_SKY, TestBytes::pattern(64), QuickRebootMs,
                          std::make_shared<ScaledClock>(FastFactor));
         f->boxes.expect(Warning, QStringLiteral("升级固件版本过低！请检查！")); // the accepted choice goes first
         f->choose(f->writeFile(QStringLiteral("Merlow_R_Sky_1_0_4.img"), TestBytes::pattern(64)));
+        QTemporaryDir dir;
+        const QString dropped = files.isEmpty() ? f->writeFile(name, TestBytes::pattern(64)) : dir.filePath(name);
+        QVERIFY(files.isEmpty() || (name.endsWith(".zip") ? FirmwareShelves::writeZip(dropped, files)
+                                                          : FirmwareShelves::writeFolder(dropped, files)));
         QMimeData data;
-        data.setUrls({QUrl::fromLocalFile(f->writeFile(name, TestBytes::pattern(64)))});
+        data.setUrls({QUrl::fromLocalFile(dropped)});
         if (!box.isEmpty())
             f->boxes.expect(Warning, box);
         QDragEnterEvent enter(QPoint(1, 1), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
@@ -539,7 +562,13 @@ private slots:
         QDropEvent drop(QPointF(1, 1), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(f->page.get(), &drop);
         VERIFY_BOXES(f->boxes);
-        QCOMPARE(f->bar()->format(), ImageName); // the dropped file, or the one chosen before
+        const QString tip = f->bar()->toolTip(); // a note too long for the bar is given whole there
+        QCOMPARE(tip.isEmpty() ? f->bar()->format() : tip, shown); // the dropped choice, or the one before
+        if (files.isEmpty() || !box.isEmpty())
+            return;
+        upgradeTo(Verified);
+        QCOMPARE(f->device->received(), QList<QByteArray>{FirmwareShelves::content(files.at(1))});
+        QVERIFY(programTemp.noPartsLeft());
     }
 
     // The dialog starts where the last file was chosen, else at home.

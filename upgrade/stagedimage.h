@@ -1,0 +1,34 @@
+#ifndef STAGEDIMAGE_H
+#define STAGEDIMAGE_H
+
+#include "firmwarearchive.h"
+#include "imagelocation.h"
+
+#include <QTemporaryDir>
+#include <memory>
+
+// The chosen image as a file of its own for the length of one upgrade: a
+// file stays where it is; an archive's entry is extracted, alone, into a
+// folder of the program's own, which goes with this object whatever the
+// upgrade came to.
+class StagedImage
+{
+public:
+    explicit StagedImage(const ImageLocation &location);
+
+    // A file to send; otherwise problem() says why there is none.
+    bool isReady() const { return !m_path.isEmpty(); }
+    QString path() const { return m_path; }
+    FirmwareArchive::Problem problem() const { return m_problem; }
+    // Where extracted entries go: the system's temporary folder.
+    static QString folderTemplate();
+
+private:
+    void extract(const ImageLocation &location);
+
+    std::unique_ptr<QTemporaryDir> m_folder;
+    QString m_path;
+    FirmwareArchive::Problem m_problem = FirmwareArchive::Problem::None;
+};
+
+#endif // STAGEDIMAGE_H
