@@ -250,11 +250,14 @@ bool FrameStream::acknowledge(const ar_protocol_t &header)
     m_timer.stop();
     m_phase = Phase::Idle;
     m_sequence->fetch_add(1);
+    bool awaited = false;
     {
         QMutexLocker lock(&m_mutex);
-        if (++m_acknowledged >= m_awaited)
-            m_progress.wakeAll();
+        awaited = ++m_acknowledged >= m_awaited;
     }
+    // Woken with the lock free, the sender does not stop on it at once.
+    if (awaited)
+        m_progress.wakeAll();
     takeNext(m_flightGeneration);
     return true;
 }

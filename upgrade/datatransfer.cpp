@@ -33,12 +33,18 @@ qint64 DataTransfer::sendNextSegment()
         return FileChanged;
     }
     const qint64 end = m_segmentEnds.front();
-    if (!m_queue->waitAcknowledged(end)) {
-        LOG_INFO << "commandSerialSend send err, segment" << index;
-        return -1;
+    if (end > m_acknowledgedFrames) {
+        // Waits for the segments that follow as well, as far as they are
+        // queued: they are then followed without a wait each.
+        const qint64 step = qMax<qint64>(1, FollowStepBytes / m_frameUnit);
+        const qint64 target = qMax(end, qMin(m_acknowledgedFrames + step, m_segmentEnds.back()));
+        if (!m_queue->waitAcknowledged(target)) {
+            LOG_INFO << "commandSerialSend send err, segment" << index << "or one of the next";
+            return -1; // the transfer ends here, whichever frame failed
+        }
+        m_acknowledgedFrames = target;
     }
     m_segmentEnds.pop_front();
-    m_acknowledgedFrames = end;
     ++m_segmentsSent;
     return segmentLength(index);
 }

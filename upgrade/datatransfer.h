@@ -21,6 +21,9 @@ public:
     // How far reading runs ahead of the acknowledged frames (two frames at least).
     static constexpr qint64 ReadAheadBytes = 256 * 1024;
     static constexpr int MinFramesAhead = 2;
+    // The sender follows the acknowledgements in steps of this much at most,
+    // rather than waking for every frame.
+    static constexpr qint64 FollowStepBytes = ReadAheadBytes / 4;
     // What sendNextSegment() returns when the file ended early (nothing of
     // the short read is sent).
     static constexpr qint64 FileChanged = -2;
@@ -56,7 +59,7 @@ private:
     qint64 m_queuedFrames = 0;
     std::deque<qint64> m_segmentEnds; // the frame count at the end of each segment read, not yet sent
     int m_segmentsSent = 0;
-    qint64 m_acknowledgedFrames = 0;
+    qint64 m_acknowledgedFrames = 0; // known to be acknowledged
 };
 
 #endif // DATATRANSFER_H
