@@ -22,7 +22,7 @@ const QString DeliveredKey = QStringLiteral("delivered");
 
 // Target: the large image's peak stays this close to the small one's.
 constexpr qint64 KibPerMib = 1024;
-constexpr qint64 MaxPeakGrowthKib = 16 * KibPerMib;
+constexpr qint64 MaxPeakGrowthKib = 1 * KibPerMib;
 
 struct MemoryResult
 {
