@@ -16,8 +16,11 @@
 #include <QtTest>
 
 Q_DECLARE_METATYPE(SimScript::AfterUpgrade)
+Q_DECLARE_METATYPE(LinkModel)
 
 namespace {
+const QByteArray DefaultFirmware("Merlow_R_Sky_1_0_5"); // the simulator's unless told otherwise
+
 // One transmission of a request, answered within a wait only a fault outlasts.
 qint32 request(UsbVirtualSerial &link, quint32 command, QByteArray payload = QByteArray())
 {
@@ -116,20 +119,24 @@ private slots:
         QTest::addColumn<int>("temp");
         QTest::addColumn<QByteArray>("firmware");
         QTest::addColumn<SimScript::AfterUpgrade>("after");
-        const QByteArray firmware("Merlow_R_Sky_1_0_5");
+        QTest::addColumn<LinkModel>("link");
         using After = SimScript::AfterUpgrade;
-        QTest::newRow("defaults") << QStringList() << 7536 << 45 << firmware << After::Stay;
-        QTest::newRow("hex vid") << QStringList{"--vid", "0x1D6F"} << 7535 << 45 << firmware << After::Stay;
-        QTest::newRow("below freezing")
-            << QStringList{"--temp", "-12", "--firmware", "FW_9"} << 7536 << -12 << QByteArray("FW_9") << After::Stay;
-        QTest::newRow("after upgrade: new")
-            << QStringList{"--after-upgrade", "new", "--package-firmware", "Merlow_R_Sky_1_0_7"} << 7536 << 45
-            << firmware << After::RestartWithNewFirmware;
-        QTest::newRow("after upgrade: old") << QStringList{"--after-upgrade", "old"} << 7536 << 45 << firmware
-                                            << After::RestartWithOldFirmware;
-        const auto refused = [](const char *name, const QStringList &arguments) {
-            QTest::newRow(name) << arguments << -1 << 0 << QByteArray() << After::Stay;
+        const auto row = [&](const char *name, const QStringList &arguments, int vid = 7536, int temp = 45,
+                             const QByteArray &fw = DefaultFirmware, After after = After::Stay,
+                             LinkModel link = LinkModel::none()) {
+            QTest::newRow(name) << arguments << vid << temp << fw << after << link;
         };
+        const auto refused = [&](const char *name, const QStringList &arguments) { row(name, arguments, -1); };
+        row("defaults", {});
+        row("hex vid", {"--vid", "0x1D6F"}, 7535);
+        row("below freezing", {"--temp", "-12", "--firmware", "FW_9"}, 7536, -12, "FW_9");
+        row("after upgrade: new", {"--after-upgrade", "new", "--package-firmware", "Merlow_R_Sky_1_0_7"}, 7536, 45,
+            DefaultFirmware, After::RestartWithNewFirmware);
+        row("after upgrade: old", {"--after-upgrade", "old"}, 7536, 45, DefaultFirmware, After::RestartWithOldFirmware);
+        row("link: full speed", {"--link-model", "full-speed"}, 7536, 45, DefaultFirmware, After::Stay, {500, 1000000});
+        row("link: high speed, latency set", {"--link-latency-us", "200", "--link-model", "high-speed"}, 7536, 45,
+            DefaultFirmware, After::Stay, {200, 30000000});
+        row("link: rate alone", {"--link-bandwidth", "5000"}, 7536, 45, DefaultFirmware, After::Stay, {0, 5000});
         refused("vid beyond 16 bits", {"--vid", "70000"});
         refused("vid not a number", {"--vid", "sky"});
         refused("zero segment size", {"--max-size", "0"});
@@ -139,6 +146,8 @@ private slots:
         refused("stray argument", {"/dev/ttyACM0"});
         refused("after upgrade: unknown word", {"--after-upgrade", "NEW"});
         refused("package firmware too long", {"--package-firmware", QString(64, 'F')});
+        refused("unknown link model", {"--link-model", "super-speed"});
+        refused("negative link latency", {"--link-latency-us", "-1"});
     }
 
     void commandLine()
@@ -148,18 +157,20 @@ private slots:
         QFETCH(int, temp);
         QFETCH(QByteArray, firmware);
         QFETCH(SimScript::AfterUpgrade, after);
+        QFETCH(LinkModel, link);
         SimCommandLine commandLine;
         const SimCommandLine::Outcome outcome = commandLine.parse(QStringList{"sim"} + arguments);
         QCOMPARE(commandLine.errorText().isEmpty(), vid >= 0);
-        if (vid < 0) {
-            QCOMPARE(outcome, SimCommandLine::Outcome::Error);
+        QCOMPARE(outcome, vid < 0 ? SimCommandLine::Outcome::Error : SimCommandLine::Outcome::Run);
+        if (vid < 0)
             return;
-        }
-        QCOMPARE(outcome, SimCommandLine::Outcome::Run);
-        QCOMPARE(int(commandLine.options().identity.vendorId), vid);
-        QCOMPARE(commandLine.options().identity.cpuTemp, temp);
-        QCOMPARE(commandLine.options().identity.firmware, firmware);
-        QCOMPARE(commandLine.options().afterUpgrade, after);
+        const SimOptions &options = commandLine.options();
+        QCOMPARE(int(options.identity.vendorId), vid);
+        QCOMPARE(options.identity.cpuTemp, temp);
+        QCOMPARE(options.identity.firmware, firmware);
+        QCOMPARE(options.afterUpgrade, after);
+        QCOMPARE(options.linkModel.oneWayLatencyUs, link.oneWayLatencyUs);
+        QCOMPARE(options.linkModel.bytesPerSecond, link.bytesPerSecond);
     }
 
     void executable_printsFactsAndAnswersOnLink()

@@ -127,34 +127,6 @@ private slots:
         QCOMPARE(device.framesOf(AR_CMD_SENDFILE_DATA).size(), 1);
         QCOMPARE(device.framesOf(AR_CMD_SENDFILE_DATA).first().payload, bytes);
     }
-
-    void commandLine_data()
-    {
-        QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<int>("latencyUs"); // -1: the command line is refused
-        QTest::addColumn<qint64>("bytesPerSecond");
-        QTest::newRow("none by default") << QStringList() << 0 << qint64(0);
-        QTest::newRow("full speed") << QStringList{"--link-model", "full-speed"} << 500 << qint64(1000000);
-        QTest::newRow("high speed, latency set")
-            << QStringList{"--link-latency-us", "200", "--link-model", "high-speed"} << 200 << qint64(30000000);
-        QTest::newRow("rate alone") << QStringList{"--link-bandwidth", "5000"} << 0 << qint64(5000);
-        QTest::newRow("unknown model") << QStringList{"--link-model", "super-speed"} << -1 << qint64(0);
-        QTest::newRow("negative latency") << QStringList{"--link-latency-us", "-1"} << -1 << qint64(0);
-    }
-
-    void commandLine()
-    {
-        QFETCH(QStringList, arguments);
-        QFETCH(int, latencyUs);
-        QFETCH(qint64, bytesPerSecond);
-        SimCommandLine commandLine;
-        const SimCommandLine::Outcome outcome = commandLine.parse(QStringList{"sim"} + arguments);
-        QCOMPARE(outcome, latencyUs < 0 ? SimCommandLine::Outcome::Error : SimCommandLine::Outcome::Run);
-        if (latencyUs < 0)
-            return;
-        QCOMPARE(commandLine.options().linkModel.oneWayLatencyUs, latencyUs);
-        QCOMPARE(commandLine.options().linkModel.bytesPerSecond, bytesPerSecond);
-    }
 };
 
 QTEST_MAIN(TestLinkModel)

@@ -34,26 +34,17 @@ Script script(Failure failure, unsigned command = AR_CMD_SENDFILE_DATA, int afte
     return s;
 }
 
-Script withVerdicts(const QVector<int> &verdicts)
+// A healthy device but for one field of its script.
+template <typename T>
+Script with(T Script::*field, T value)
 {
     Script s;
-    s.verdicts = verdicts;
+    s.*field = std::move(value);
     return s;
 }
 
-Script withStatuses(const QVector<ar_upgrade_status> &statuses)
-{
-    Script s;
-    s.statuses = statuses;
-    return s;
-}
-
-Script withSegmentLength(int length)
-{
-    Script s;
-    s.segmentLength = length;
-    return s;
-}
+Script withVerdicts(const QVector<int> &verdicts) { return with(&Script::verdicts, verdicts); }
+Script withStatuses(const QVector<ar_upgrade_status> &statuses) { return with(&Script::statuses, statuses); }
 } // namespace
 Q_DECLARE_METATYPE(Script)
 
@@ -114,9 +105,9 @@ private slots:
                                                       << TransferFailedHint << 1 << 1;
         QTest::newRow("refused every time") << withVerdicts({-1}) << 3000 << int(Kind::DeviceRefused)
                                             << TransferFailedHint << 1 + ImageSteps::MaxResends << 1;
-        QTest::newRow("no segment length") << withSegmentLength(0) << 3000 << int(Kind::TransferFailed) << unusable
+        QTest::newRow("no segment length") << with(&Script::segmentLength, 0) << 3000 << int(Kind::TransferFailed) << unusable
                                            << 0 << 0;
-        QTest::newRow("negative segment length") << withSegmentLength(-5) << 3000 << int(Kind::TransferFailed)
+        QTest::newRow("negative segment length") << with(&Script::segmentLength, -5) << 3000 << int(Kind::TransferFailed)
                                                  << unusable << 0 << 0;
         QTest::newRow("reboot never confirmed") << script(Failure::NeverReboots) << 3000 << int(Kind::NoReboot)
                                                 << QStringLiteral("FPV设备无法正确重启，请重启设备并重试升级。") << 0
@@ -199,8 +190,7 @@ private slots:
         QTest::addColumn<Script>("device");
         QTest::addColumn<int>("check");
         QTest::addColumn<QString>("summary");
-        Script other;
-        other.firmwareAfter = "Merlow_R_Gnd_1_0_5";
+        const Script other = with(&Script::firmwareAfter, QByteArray("Merlow_R_Gnd_1_0_5"));
         Script silent = script(Failure::NoAnswer, AR_COMMAND_FIND_DEVICE);
         QTest::newRow("announced version") << Script() << int(RestartCheck::Outcome::Verified)
                                            << QStringLiteral("已验证");
