@@ -3,6 +3,7 @@
 #include "portoptions.h"
 #include "programfiles.h"
 #include "startup.h"
+#include "temporaryfolders.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -18,6 +19,7 @@ int main(int argc, char *argv[])
     QGuiApplication::setDesktopFileName(QStringLiteral(TAVIO_APP_ID));
     ProgramFiles::chooseForThisProgram();
     qInstallMessageHandler(customMessageHandler);
+    TemporaryFolders().sweep(); // what a killed or crashed run left behind
     Startup::initResources();
 
     QCommandLineParser parser;

@@ -196,6 +196,7 @@ bool DeviceJob::tellChoice()
     const bool package = m_session->sequenceFor(m_setup.port.vendorIdentifier) == UpgradeKind::Package;
     rules.insert(QStringLiteral("sequence"), package ? QStringLiteral("package") : QStringLiteral("single-image"));
     emit event(rules);
+    m_upToDate.store(upToDate && !sends);
     if (upToDate && !sends)
         finish(FlashExit::Success, UpToDateWords, QJsonObject(), UpToDateWords);
     else if (!sends)

@@ -67,6 +67,8 @@ public:
     int exitCode() const { return m_exitCode.load(); }
     // The device was left alone: its serial number had been handled already.
     bool leftAlone() const { return m_leftAlone.load(); }
+    // The device had the chosen version already and was sent nothing.
+    bool wasUpToDate() const { return m_upToDate.load(); }
     QString portName() const { return m_setup.port.portName; }
 
 signals:
@@ -103,6 +105,7 @@ private:
     QThread *m_thread = nullptr;
     std::atomic<int> m_exitCode{0};
     std::atomic<bool> m_leftAlone{false};
+    std::atomic<bool> m_upToDate{false};
 };
 
 #endif // DEVICEJOB_H

@@ -271,7 +271,7 @@ int FlashCommand::runStation()
         *m_env.err << "Waiting for devices; Ctrl-C stops (twice: cancels the running upgrades)\n" << Qt::flush;
     const int exitCode = station.run();
     const Station::Counts counts = station.counts();
-    reporter.summariseStation(counts.upgraded, counts.failed, counts.skipped);
+    reporter.summariseStation(counts.upgraded, counts.upToDate, counts.failed, counts.skipped);
     return exitCode;
 }
 

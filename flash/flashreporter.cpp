@@ -226,15 +226,20 @@ void FlashReporter::summarise(const QMap<QString, int> &exitCodes)
                                   : QStringLiteral("%1: failed (exit %2)").arg(it.key()).arg(it.value()));
 }
 
-void FlashReporter::summariseStation(int upgraded, int failed, int skipped)
+void FlashReporter::summariseStation(int upgraded, int upToDate, int failed, int skipped)
 {
     if (m_style == Style::Json) {
         const QJsonObject summary{{QStringLiteral("event"), QStringLiteral("summary")},
                                   {QStringLiteral("upgraded"), upgraded},
+                                  {QStringLiteral("upToDate"), upToDate},
                                   {QStringLiteral("failed"), failed},
                                   {QStringLiteral("skipped"), skipped}};
         m_out << QJsonDocument(summary).toJson(QJsonDocument::Compact) << '\n' << Qt::flush;
         return;
     }
-    printLine(QStringLiteral("upgraded %1, failed %2, skipped %3").arg(upgraded).arg(failed).arg(skipped));
+    printLine(QStringLiteral("upgraded %1, up to date %2, failed %3, skipped %4")
+                  .arg(upgraded)
+                  .arg(upToDate)
+                  .arg(failed)
+                  .arg(skipped));
 }

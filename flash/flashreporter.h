@@ -31,8 +31,8 @@ public:
     void setExplainsChoices(bool explains) { m_explainsChoices = explains; }
     // Per device: "PORT: upgraded" or "PORT: failed (exit N)".
     void summarise(const QMap<QString, int> &exitCodes);
-    // Station mode: "upgraded N, failed N, skipped N", or a "summary" event.
-    void summariseStation(int upgraded, int failed, int skipped);
+    // Station mode: "upgraded N, up to date N, failed N, skipped N", or a "summary" event.
+    void summariseStation(int upgraded, int upToDate, int failed, int skipped);
     // A line on standard error, above the live lines.
     void tell(const QString &line);
     // The question on standard error where the live lines were, and the line

@@ -2,6 +2,7 @@
 #include "flashcommand.h"
 #include "logsystem.h"
 #include "programfiles.h"
+#include "temporaryfolders.h"
 
 #include <QCoreApplication>
 #include <QTextStream>
@@ -33,6 +34,7 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName(QStringLiteral("tavio-flash"));
     ProgramFiles::chooseForThisProgram(); // --log still has the last word
     qInstallMessageHandler(customMessageHandler);
+    TemporaryFolders().sweep(); // what a killed or crashed run left behind
     initCatalogues();
     CommandCatalogue english;
     if (english.load())

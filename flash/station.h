@@ -28,6 +28,7 @@ public:
     struct Counts
     {
         int upgraded = 0;
+        int upToDate = 0; // had the chosen version already: nothing sent
         int failed = 0;
         int skipped = 0; // the rules refused the file for the device
     };

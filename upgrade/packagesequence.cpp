@@ -8,9 +8,7 @@
 #include "upgradereport.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QStringList>
-#include <QTemporaryDir>
 
 namespace {
 struct SplitFailureTexts
@@ -52,18 +50,13 @@ PackageSequence::PackageSequence(UpgradeChannel &channel, UpgradeReport &report,
 {
 }
 
-QString PackageSequence::partsFolderTemplate()
-{
-    return QDir::temp().filePath(QStringLiteral("tavio-parts-XXXXXX"));
-}
-
 UpgradeOutcome PackageSequence::run(const PinnedImage &package)
 {
     // The parts go into a folder of the program's own, never beside the
     // user's files, and it goes with them when the upgrade ends.
-    const QTemporaryDir partsFolder(partsFolderTemplate());
+    const std::unique_ptr<TemporaryFolders::Folder> partsFolder = TemporaryFolders().make(QStringLiteral("parts"));
     QStringList extractedFiles;
-    if (const std::optional<UpgradeOutcome> refused = split(package, partsFolder, &extractedFiles))
+    if (const std::optional<UpgradeOutcome> refused = split(package, *partsFolder, &extractedFiles))
         return *refused;
     const int partCount = extractedFiles.size();
 
@@ -93,7 +86,7 @@ UpgradeOutcome PackageSequence::run(const PinnedImage &package)
     return outcome;
 }
 
-std::optional<UpgradeOutcome> PackageSequence::split(const PinnedImage &package, const QTemporaryDir &folder,
+std::optional<UpgradeOutcome> PackageSequence::split(const PinnedImage &package, const TemporaryFolders::Folder &folder,
                                                      QStringList *parts)
 {
     PackageSplitter::SplitError error = PackageSplitter::SplitError::CannotWrite;

@@ -3,13 +3,13 @@
 
 #include "packagesplitter.h"
 #include "pinnedimage.h"
+#include "temporaryfolders.h"
 #include "upgradeoutcome.h"
 
 #include <QString>
 #include <functional>
 #include <optional>
 
-class QTemporaryDir;
 class SequenceLifecycle;
 class UpgradeChannel;
 class UpgradeReport;
@@ -30,16 +30,13 @@ public:
 
     UpgradeOutcome run(const PinnedImage &package);
 
-    // Where a package's parts are written while it is upgraded: a folder of
-    // the program's own below this one, removed when the upgrade ends.
-    static QString partsFolderTemplate();
     // The outcome of a package that cannot be used (the user told why): nothing was sent.
     static UpgradeOutcome splitFailure(PackageSplitter::SplitError error, UpgradeReport &report);
 
 private:
     // Splits the pinned package into `folder`: the parts sent are the pinned
     // package's. An outcome when nothing is to be sent.
-    std::optional<UpgradeOutcome> split(const PinnedImage &package, const QTemporaryDir &folder,
+    std::optional<UpgradeOutcome> split(const PinnedImage &package, const TemporaryFolders::Folder &folder,
                                         QStringList *parts);
     // The part's outcome; none when the package was ended from outside.
     std::optional<UpgradeOutcome> sendPart(const ImagePlan &plan);

@@ -2,7 +2,6 @@
 
 #include "logging.h"
 
-#include <QDir>
 #include <QFile>
 
 StagedImage::StagedImage(const ImageLocation &location)
@@ -13,17 +12,12 @@ StagedImage::StagedImage(const ImageLocation &location)
         m_path = location.path;
 }
 
-QString StagedImage::folderTemplate()
-{
-    return QDir::temp().filePath(QStringLiteral("tavio-image-XXXXXX"));
-}
-
 // Under the entry's own name, which the device is told; a file that cannot
 // be extracted whole goes at once, with its folder.
 void StagedImage::extract(const ImageLocation &location)
 {
     FirmwareArchive archive(location.path);
-    m_folder = std::make_unique<QTemporaryDir>(folderTemplate());
+    m_folder = TemporaryFolders().make(QStringLiteral("image"));
     const QString target = m_folder->filePath(location.fileName());
     QFile file(target);
     if (!m_folder->isValid() || !file.open(QIODevice::WriteOnly)) {

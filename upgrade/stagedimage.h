@@ -3,8 +3,8 @@
 
 #include "firmwarearchive.h"
 #include "imagelocation.h"
+#include "temporaryfolders.h"
 
-#include <QTemporaryDir>
 #include <memory>
 
 // The chosen image as a file of its own for the length of one upgrade: a
@@ -20,13 +20,11 @@ public:
     bool isReady() const { return !m_path.isEmpty(); }
     QString path() const { return m_path; }
     FirmwareArchive::Problem problem() const { return m_problem; }
-    // Where extracted entries go: the system's temporary folder.
-    static QString folderTemplate();
 
 private:
     void extract(const ImageLocation &location);
 
-    std::unique_ptr<QTemporaryDir> m_folder;
+    std::unique_ptr<TemporaryFolders::Folder> m_folder;
     QString m_path;
     FirmwareArchive::Problem m_problem = FirmwareArchive::Problem::None;
 };

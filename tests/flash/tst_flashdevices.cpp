@@ -290,7 +290,8 @@ private slots:
         }
         QCOMPARE(results, (QMap<QString, int>{{"SN2001", 0}, {"SN2002", 4}, {"SN2003", 0}}));
         QCOMPARE(leftAlone, QStringList{"SN2001"});
-        QCOMPARE(events.last(), (QJsonObject{{"event", "summary"}, {"upgraded", 2}, {"failed", 1}, {"skipped", 0}}));
+        QCOMPARE(events.last(),
+                 (QJsonObject{{"event", "summary"}, {"upgraded", 2}, {"upToDate", 0}, {"failed", 1}, {"skipped", 0}}));
     }
 
     void mixedUnits_eachGetsItsOwnImage_data()
@@ -305,13 +306,16 @@ private slots:
         QTest::newRow("from a folder, one after another") << "folder" << true << old << QStringList{"--json"} << true;
         QTest::newRow("from a zip, the air unit up to date") << "zip" << false << current << QStringList{"--json"}
                                                              << false;
+        QTest::newRow("from a zip, the air unit up to date, one after another") << "zip" << true << current
+                                                                                << QStringList{"--json"} << false;
         QTest::newRow("from a zip, up to date but reflashed") << "zip" << false << current
                                                               << QStringList{"--json", "--reflash"} << true;
         QTest::newRow("dry run") << "zip" << false << old << QStringList{"--dry-run"} << false;
     }
 
     // An air and a ground unit from one folder or zip: each gets its own
-    // newest image, at once or one after another in station mode.
+    // newest image, at once or one after another in station mode, whose
+    // summary tells a unit up to date from one upgraded.
     void mixedUnits_eachGetsItsOwnImage()
     {
         QFETCH(QString, source);
@@ -387,6 +391,10 @@ private slots:
             QCOMPARE(record.at(Outcome) == QLatin1String("up-to-date"), isAir && !airGetsItsImage);
             QCOMPARE(record.at(ExitCode), QString("0"));
         }
+        if (station)
+            QCOMPARE(events.last(), (QJsonObject{{"event", "summary"}, {"upgraded", airGetsItsImage ? 2 : 1},
+                                                 {"upToDate", airGetsItsImage ? 0 : 1}, {"failed", 0},
+                                                 {"skipped", 0}}));
     }
 
 private:

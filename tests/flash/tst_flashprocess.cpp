@@ -1,5 +1,6 @@
 #include "flashbench.h"
 #include "packagebuilder.h"
+#include "temporaryfolders.h"
 
 #include <QProcess>
 #include <QtTest>
@@ -58,17 +59,20 @@ private slots:
         QCOMPARE(run(QStringList{"info", "--log", "/dev/null"} + device.portArguments()).exitCode, 0);
     }
 
-    void signal_cancelsTheUpgradeCleanly_data()
+    void signal_leavesNoPartFolderBehind_data()
     {
         QTest::addColumn<int>("signalNumber");
-        QTest::newRow("Ctrl-C") << SIGINT;
-        QTest::newRow("SIGTERM") << SIGTERM;
+        QTest::newRow("Ctrl-C: cancelled") << SIGINT;
+        QTest::newRow("SIGTERM: cancelled") << SIGTERM;
+        QTest::newRow("SIGKILL: removed at the next start") << SIGKILL;
     }
 
     // On real time, a package's upgrade waits long for a device that never
     // confirms its restart: the signal comes while its request waits for the
-    // acknowledgement, with the package's parts in their folder.
-    void signal_cancelsTheUpgradeCleanly()
+    // acknowledgement, with the package's parts in their folder. A start
+    // meanwhile leaves that folder to its process; a killed process leaves it
+    // behind, and the next start removes it, but not what a link in it leads to.
+    void signal_leavesNoPartFolderBehind()
     {
         QFETCH(int, signalNumber);
         DeviceIdentity identity;
@@ -79,21 +83,35 @@ private slots:
         PackageBuilder builder;
         builder.setBoardType(AR_FPV_BOARD_TYPE_SKY_EX6);
         QVERIFY(builder.addPart(IMG_TAREL_APP, pattern(3000, 1)) && builder.addPart(IMG_TAREL_FPGA, pattern(2000, 2)));
-        QTemporaryDir temp;
+        QTemporaryDir temp, outside;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("TMPDIR"), temp.path());
-        const auto partFolders = [&temp] {
-            return QDir(temp.path()).entryList({QStringLiteral("tavio-parts-*")}, QDir::AllEntries);
+        const QDir own(TemporaryFolders(temp.path()).path());
+        const auto partFolders = [&own] { return own.entryList({QStringLiteral("parts-*")}, QDir::Dirs); };
+        const auto startAgain = [&] {
+            QProcess next;
+            start(next, {"--version"}, environment);
+            return next.waitForFinished(60000) && next.exitCode() == 0;
         };
 
         QProcess process;
         start(process, QStringList{"upgrade", m_world.writeFile(Image, builder.bytes()), "--json"} + device.portArguments(),
               environment);
         QTRY_VERIFY_WITH_TIMEOUT(!device.framesOf(AR_COMMAND_GET_ACTIVE).isEmpty(), 60000);
+        QVERIFY(startAgain());
         QCOMPARE(partFolders().size(), 1);
         const int requestsAtSignal = firstTransmissions(device.sim.frames()).size();
         QCOMPARE(::kill(pid_t(process.processId()), signalNumber), 0);
         QVERIFY(process.waitForFinished(60000));
+        if (signalNumber == SIGKILL) {
+            QCOMPARE(partFolders().size(), 1);
+            QVERIFY(TestBytes::writeFile(outside.filePath("kept"), "kept"));
+            QVERIFY(QFile::link(outside.path(), own.filePath(partFolders().first() + "/link")));
+            QVERIFY(startAgain());
+            QVERIFY(partFolders().isEmpty());
+            QVERIFY(QFileInfo::exists(outside.filePath("kept")));
+            return;
+        }
 
         QCOMPARE(process.exitStatus(), QProcess::NormalExit);
         QCOMPARE(process.exitCode(), 5);

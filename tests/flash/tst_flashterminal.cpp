@@ -187,9 +187,11 @@ private slots:
             << QStringList{"Interrupted: the upgrade is cancelled (once more: the command ends at once)",
                            change + "cancelled, S s"};
         QTest::newRow("station, Ctrl-C: the upgrade finishes")
-            << QStringList{"--watch"} << 1 << 0 << QStringList{change + "upgraded, S s", "upgraded 1, failed 0, skipped 0"};
+            << QStringList{"--watch"} << 1 << 0
+            << QStringList{change + "upgraded, S s", "upgraded 1, up to date 0, failed 0, skipped 0"};
         QTest::newRow("station, Ctrl-C twice: it is cancelled")
-            << QStringList{"--watch"} << 2 << 5 << QStringList{change + "cancelled, S s", "upgraded 0, failed 1, skipped 0"};
+            << QStringList{"--watch"} << 2 << 5
+            << QStringList{change + "cancelled, S s", "upgraded 0, up to date 0, failed 1, skipped 0"};
     }
 
     // Ctrl-C in the transfer, while the device's progress line is drawn; a

@@ -2,6 +2,7 @@
 #define UPGRADERUN_H
 
 #include "simulateddevice.h"
+#include "temporaryfolders.h"
 #include "testbytes.h"
 #include "upgradeprocess.h"
 #include "upgraderecorder.h"
@@ -25,18 +26,19 @@ inline QList<quint32> phases(const QList<quint32> &commands)
     return out;
 }
 
-// The program's temporary folder, a fresh one while this exists: the package
-// sequence puts its folders of part files there, an upgrade from an archive
-// its extracted image.
+// The system's temporary folder, a fresh one while this exists: the program
+// makes its own there, and in that its folders of part files and of an
+// image extracted from an archive.
 class ProgramTempDir
 {
 public:
     ProgramTempDir() : m_previous(qgetenv("TMPDIR")) { qputenv("TMPDIR", QFile::encodeName(dir.path())); }
     ~ProgramTempDir() { qputenv("TMPDIR", m_previous); }
+    // Nothing in the program's own folder.
     bool noPartsLeft() const
     {
-        return QDir(dir.path())
-            .entryList({QStringLiteral("tavio-parts-*"), QStringLiteral("tavio-image-*")}, QDir::AllEntries)
+        return QDir(TemporaryFolders(dir.path()).path())
+            .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)
             .isEmpty();
     }
 

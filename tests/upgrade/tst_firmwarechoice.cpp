@@ -190,8 +190,10 @@ private slots:
             const std::unique_ptr<StagedImage> staged(new StagedImage(choice.chosen.location));
             QCOMPARE(staged->problem(), problem);
             QCOMPARE(staged->isReady(), problem == Problem::None);
-            if (staged->isReady())
+            if (staged->isReady()) {
                 QCOMPARE(TestBytes::readFile(staged->path()), TestBytes::pattern(20000, 3));
+                QVERIFY(staged->path().startsWith(TemporaryFolders(programTemp.dir.path()).path() + '/'));
+            }
             QCOMPARE(programTemp.noPartsLeft(), !staged->isReady());
         }
         QVERIFY(programTemp.noPartsLeft());

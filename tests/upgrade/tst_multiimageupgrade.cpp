@@ -60,7 +60,7 @@ private slots:
             QCOMPARE(QByteArray(files.at(i).announcement.filePath), expected.at(i).first);
             QCOMPARE(files.at(i).announcement.saveAsFile, expected.at(i).second);
             const QFileInfo local(QString::fromUtf8(files.at(i).announcement.fileDir));
-            QCOMPARE(local.absolutePath().section('/', 0, -2), QDir(m_temp->dir.path()).absolutePath());
+            QCOMPARE(local.absolutePath().section('/', 0, -2), TemporaryFolders(m_temp->dir.path()).path());
             QVERIFY(!local.dir().exists()); // gone with the upgrade
             QCOMPARE(files.at(i).data, data.at(i));
         }
