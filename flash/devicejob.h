@@ -69,6 +69,7 @@ public:
     bool leftAlone() const { return m_leftAlone.load(); }
     // The device had the chosen version already and was sent nothing.
     bool wasUpToDate() const { return m_upToDate.load(); }
+    bool isDryRun() const { return m_setup.dryRun; }
     QString portName() const { return m_setup.port.portName; }
 
 signals:

@@ -232,13 +232,13 @@ int FlashCommand::runSessions(DeviceJob::Job job)
         session->start();
     loop.exec();
 
-    QMap<QString, int> exitCodes;
+    QMap<QString, QString> ends;
     for (const auto &session : sessions) {
-        exitCodes.insert(session->portName(), session->exitCode());
+        ends.insert(session->portName(), FlashReporter::endOf(session->exitCode(), session->wasUpToDate()));
         exitCode = qMax(exitCode, session->exitCode());
     }
     if (job == DeviceJob::Job::Upgrade && !m_options.dryRun) // a dry run upgrades none
-        reporter.summarise(exitCodes);
+        reporter.summarise(ends);
     return exitCode;
 }
 
@@ -271,7 +271,7 @@ int FlashCommand::runStation()
         *m_env.err << "Waiting for devices; Ctrl-C stops (twice: cancels the running upgrades)\n" << Qt::flush;
     const int exitCode = station.run();
     const Station::Counts counts = station.counts();
-    reporter.summariseStation(counts.upgraded, counts.upToDate, counts.failed, counts.skipped);
+    reporter.summariseStation(counts.upgraded, counts.upToDate, counts.failed, counts.skipped, counts.dryRun);
     return exitCode;
 }
 

@@ -217,29 +217,39 @@ void FlashReporter::drawLive()
     m_out.flush();
 }
 
-void FlashReporter::summarise(const QMap<QString, int> &exitCodes)
+QString FlashReporter::endOf(int exitCode, bool upToDate)
 {
-    if (m_style == Style::Json || exitCodes.size() < 2)
-        return;
-    for (auto it = exitCodes.cbegin(); it != exitCodes.cend(); ++it)
-        printLine(it.value() == 0 ? QStringLiteral("%1: upgraded").arg(it.key())
-                                  : QStringLiteral("%1: failed (exit %2)").arg(it.key()).arg(it.value()));
+    if (exitCode != 0)
+        return QStringLiteral("failed (exit %1)").arg(exitCode);
+    return upToDate ? QStringLiteral("up to date") : QStringLiteral("upgraded");
 }
 
-void FlashReporter::summariseStation(int upgraded, int upToDate, int failed, int skipped)
+void FlashReporter::summarise(const QMap<QString, QString> &ends)
+{
+    if (m_style == Style::Json || ends.size() < 2)
+        return;
+    for (auto it = ends.cbegin(); it != ends.cend(); ++it)
+        printLine(QStringLiteral("%1: %2").arg(it.key(), it.value()));
+}
+
+void FlashReporter::summariseStation(int upgraded, int upToDate, int failed, int skipped, int dryRun)
 {
     if (m_style == Style::Json) {
         const QJsonObject summary{{QStringLiteral("event"), QStringLiteral("summary")},
                                   {QStringLiteral("upgraded"), upgraded},
                                   {QStringLiteral("upToDate"), upToDate},
                                   {QStringLiteral("failed"), failed},
-                                  {QStringLiteral("skipped"), skipped}};
+                                  {QStringLiteral("skipped"), skipped},
+                                  {QStringLiteral("dryRun"), dryRun}};
         m_out << QJsonDocument(summary).toJson(QJsonDocument::Compact) << '\n' << Qt::flush;
         return;
     }
-    printLine(QStringLiteral("upgraded %1, up to date %2, failed %3, skipped %4")
-                  .arg(upgraded)
-                  .arg(upToDate)
-                  .arg(failed)
-                  .arg(skipped));
+    QString line = QStringLiteral("upgraded %1, up to date %2, failed %3, skipped %4")
+                       .arg(upgraded)
+                       .arg(upToDate)
+                       .arg(failed)
+                       .arg(skipped);
+    if (dryRun > 0)
+        line += QStringLiteral(", dry run (nothing sent) %1").arg(dryRun);
+    printLine(line);
 }

@@ -29,10 +29,14 @@ public:
     // The plain lines of a choice made from a folder or archive name every
     // file considered, with the reason it was not chosen.
     void setExplainsChoices(bool explains) { m_explainsChoices = explains; }
-    // Per device: "PORT: upgraded" or "PORT: failed (exit N)".
-    void summarise(const QMap<QString, int> &exitCodes);
-    // Station mode: "upgraded N, up to date N, failed N, skipped N", or a "summary" event.
-    void summariseStation(int upgraded, int upToDate, int failed, int skipped);
+    // How a device's upgrade ended, in a word or two: "upgraded", "up to
+    // date" (nothing sent) or "failed (exit N)".
+    static QString endOf(int exitCode, bool upToDate);
+    // Per device: "PORT: " and how it ended.
+    void summarise(const QMap<QString, QString> &ends);
+    // Station mode: "upgraded N, up to date N, failed N, skipped N" (and
+    // the devices of a dry run), or a "summary" event.
+    void summariseStation(int upgraded, int upToDate, int failed, int skipped, int dryRun);
     // A line on standard error, above the live lines.
     void tell(const QString &line);
     // The question on standard error where the live lines were, and the line

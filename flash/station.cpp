@@ -68,7 +68,9 @@ void Station::sessionEnded(const QString &port)
     if (!session->leftAlone()) {
         const int code = session->exitCode();
         m_exitCode = qMax(m_exitCode, code);
-        if (code == FlashExit::Success && session->wasUpToDate())
+        if (code == FlashExit::Success && session->isDryRun())
+            ++m_counts.dryRun;
+        else if (code == FlashExit::Success && session->wasUpToDate())
             ++m_counts.upToDate;
         else if (code == FlashExit::Success)
             ++m_counts.upgraded;

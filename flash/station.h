@@ -31,6 +31,7 @@ public:
         int upToDate = 0; // had the chosen version already: nothing sent
         int failed = 0;
         int skipped = 0; // the rules refused the file for the device
+        int dryRun = 0;  // told its file, nothing sent
     };
     // The ports to serve that are present now.
     using PortSource = std::function<QList<SerialPortDescription>()>;

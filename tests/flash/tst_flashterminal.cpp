@@ -160,17 +160,18 @@ private slots:
         QFETCH(QStringList, screen);
         SharedTerminal terminal;
         QVERIFY(terminal.open());
-        QMap<QString, int> exitCodes;
+        QMap<QString, QString> ends;
         {
             QTextStream out(terminal.out), err(terminal.err);
             FlashReporter reporter(out, err, FlashReporter::Style::Terminal);
             for (const QJsonValue &event : qAsConst(events)) {
                 reporter.report(event.toObject());
                 if (string(event.toObject(), "event") == QLatin1String("result"))
-                    exitCodes.insert(string(event.toObject(), "port"), number(event.toObject(), "exitCode"));
+                    ends.insert(string(event.toObject(), "port"),
+                                FlashReporter::endOf(number(event.toObject(), "exitCode"), false));
             }
             if (summarise)
-                reporter.summarise(exitCodes);
+                reporter.summarise(ends);
         }
         QCOMPARE(terminal.screen(), screen);
     }
