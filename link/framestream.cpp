@@ -2,7 +2,6 @@
 
 #include "logging.h"
 #include "protocolframe.h"
-#include "requestsender.h"
 
 #include <QDeadlineTimer>
 #include <cstring>
@@ -98,7 +97,7 @@ FrameStream::End FrameStream::waitAcknowledged(quint64 generation, qint64 count)
     // stream that stands still past that has lost its port's thread.
     const auto frameLimit = [this] {
         return QDeadlineTimer(qint64(m_settings.transmissions)
-                              * (m_settings.timeoutMs + RequestSender::WriteCompletionTimeoutMs));
+                              * (m_settings.timeoutMs + PortWorker::WriteCompletionTimeoutMs));
     };
     QDeadlineTimer limit = frameLimit();
     qint64 seen = m_acknowledged;
@@ -208,7 +207,7 @@ void FrameStream::transmit()
         return;
     }
     m_phase = Phase::Writing;
-    m_timer.start(RequestSender::WriteCompletionTimeoutMs);
+    m_timer.start(PortWorker::WriteCompletionTimeoutMs);
     written();
 }
 

@@ -46,6 +46,9 @@ public:
     using AckRecorder = std::function<void(const ar_protocol_t *header)>;
     using TransmissionDone = std::function<void(const PortTransmission &transmission)>;
 
+    // How long a write may take to reach the device before the port counts as stuck.
+    static constexpr int WriteCompletionTimeoutMs = 30000;
+
     PortWorker(DeviceIdentityStore *identity, AckRecorder recordAck);
 
     // Runs `function` on the port's thread and returns its result; at once

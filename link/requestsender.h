@@ -19,7 +19,7 @@
 class RequestSender
 {
 public:
-    static constexpr int WriteCompletionTimeoutMs = 30000;
+    static constexpr int WriteCompletionTimeoutMs = PortWorker::WriteCompletionTimeoutMs;
 
     // `reopenPort` is called when a write does not reach the device in time.
     RequestSender(PortWorker *port, std::function<void()> reopenPort);
