@@ -183,8 +183,14 @@ QString LogSystem::timestampNow()
 
 void LogSystem::PendingLines::clear()
 {
-    lines.clear(); // both keep their capacity
+    // Both keep their room for the next lines, up to a limit.
+    lines.clear();
     text.resize(0);
+    if (text.capacity() * int(sizeof(QChar)) > KeptPendingBytes) {
+        text = QString();
+        text.reserve(KeptPendingBytes / int(sizeof(QChar)));
+        std::vector<PendingLine>().swap(lines);
+    }
 }
 
 void LogSystem::appendLine(QString &out, const QString &timestamp, QtMsgType type, const QString &tag,

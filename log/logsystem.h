@@ -29,6 +29,9 @@ class LogSystem
 public:
     static constexpr int FlushIntervalMs = 100;
     static constexpr int WakeFlusherBytes = 65536;
+    // What the pending lines keep of their room once written: a burst that
+    // outgrew it (many devices logging at once) gives the rest back.
+    static constexpr int KeptPendingBytes = 4 * WakeFlusherBytes;
     // Lines the file did not take wait, newest kept, up to this much; the
     // logging thread writes itself rather than hold more.
     static constexpr int MaxWaitingBytes = int(LogFile::MaxFileBytes);

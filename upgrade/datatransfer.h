@@ -19,7 +19,7 @@ class DataTransfer
 {
 public:
     // How far reading runs ahead of the acknowledged frames (two frames at least).
-    static constexpr qint64 ReadAheadBytes = 256 * 1024;
+    static constexpr qint64 ReadAheadBytes = 64 * 1024;
     static constexpr int MinFramesAhead = 2;
     // The sender follows the acknowledgements in steps of this much at most,
     // rather than waking for every frame.
