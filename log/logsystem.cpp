@@ -91,7 +91,7 @@ void LogSystem::log(QtMsgType type, const QString &message, bool urgent)
         pending.text.append(message);
         pending.lines.push_back({now, type, currentThreadTag, int(pending.text.size())});
         pendingBytes += message.size() + currentThreadTag.size() + LineFrameBytes;
-        writeNow = urgent || stopping || pendingBytes >= MaxWaitingBytes;
+        writeNow = urgent || stopping || pendingBytes >= MaxPendingBytes;
         if (!writeNow && !flusherWoken && pendingBytes >= WakeFlusherBytes) {
             flusherWoken = true;
             wakeFlusher.wakeOne();
@@ -142,26 +142,33 @@ void LogSystem::writePending()
         pendingBytes = 0;
         flusherWoken = false;
     }
-    if (!taken.lines.empty()) {
-        QString text;
-        QString timestamp;
-        int start = 0;
-        for (const PendingLine &line : taken.lines) {
-            timestamp.resize(0); // keeps its capacity
-            timestamps.appendTo(timestamp, line.msecsSinceEpoch);
-            appendLine(text, timestamp, line.type, line.tag,
-                       QStringView(taken.text).mid(start, line.messageEnd - start));
-            start = line.messageEnd;
-        }
-        taken.clear();
-        waiting.append(text.toUtf8());
+    // Formatted and written a slice at a time: a long backlog costs one
+    // slice more memory, not a formatted copy of itself.
+    size_t next = 0;
+    int start = 0;
+    do {
+        next = formatSlice(next, &start);
+        if (waiting.isEmpty() || file.append(waiting))
+            waiting.clear();
+        else
+            keepNewestLines(waiting, MaxWaitingBytes); // kept for the next attempt, newest last
+    } while (next < taken.lines.size());
+    taken.clear();
+}
+
+size_t LogSystem::formatSlice(size_t next, int *start)
+{
+    QString text;
+    QString timestamp;
+    for (; next < taken.lines.size() && text.size() < WakeFlusherBytes; ++next) {
+        const PendingLine &line = taken.lines[next];
+        timestamp.resize(0); // keeps its capacity
+        timestamps.appendTo(timestamp, line.msecsSinceEpoch);
+        appendLine(text, timestamp, line.type, line.tag, QStringView(taken.text).mid(*start, line.messageEnd - *start));
+        *start = line.messageEnd;
     }
-    if (waiting.isEmpty() || file.append(waiting)) {
-        waiting.clear();
-        return;
-    }
-    // Kept for the next attempt, newest last.
-    keepNewestLines(waiting, MaxWaitingBytes);
+    waiting.append(text.toUtf8());
+    return next;
 }
 
 QString LogSystem::levelWord(QtMsgType type)

@@ -32,6 +32,10 @@ public:
     // What the pending lines keep of their room once written: a burst that
     // outgrew it (many devices logging at once) gives the rest back.
     static constexpr int KeptPendingBytes = 4 * WakeFlusherBytes;
+    // Lines logged faster than the flush thread writes them (many devices
+    // at once) are written by the logging thread itself past this much, so
+    // the log's memory stays bounded whatever the rate.
+    static constexpr int MaxPendingBytes = 8 * WakeFlusherBytes;
     // Lines the file did not take wait, newest kept, up to this much; the
     // logging thread writes itself rather than hold more.
     static constexpr int MaxWaitingBytes = int(LogFile::MaxFileBytes);
@@ -98,6 +102,10 @@ private:
     LogSystem();
     void flushLoop();
     void writePending();
+    // Formats the taken lines from `next` on, about WakeFlusherBytes of
+    // them, onto the waiting bytes; the message of line `next` starts at
+    // `*start` of the taken text. Returns the first line not formatted.
+    size_t formatSlice(size_t next, int *start);
     // Appends the text of one line to `out`.
     static void appendLine(QString &out, const QString &timestamp, QtMsgType type, const QString &tag,
                            QStringView message);

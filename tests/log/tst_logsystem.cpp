@@ -186,7 +186,7 @@ private slots:
     // every line arrives whole and in order.
     void loggingThread_neverWaitsForTheFile()
     {
-        constexpr int Lines = 20000; // over 1 MiB of lines, well below what may wait
+        constexpr int Lines = 6000; // five times what a pipe holds, well below what may wait
         constexpr int NumberDigits = 7, PatienceMs = 60000;
         const auto message = [](int i) { return "quick " + QByteArray::number(i).rightJustified(NumberDigits, '0'); };
         settle("before the pipe");
