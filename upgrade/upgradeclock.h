@@ -36,12 +36,12 @@ public:
     // An answer is a round trip through the port and two threads, which takes
     // real time however fast the clock runs: a wait for it is shortened by
     // MaxReplySpeedup at most, so a busy machine does not turn an answer in
-    // time into a lost one (2 s becomes 200 ms: a second for a request
+    // time into a lost one (2 s becomes 400 ms: two seconds for a request
     // with its retransmissions).
     int replyWaitMs(int programMs) const override;
     QDateTime now() const override;
 
-    static constexpr int MaxReplySpeedup = 10;
+    static constexpr int MaxReplySpeedup = 5;
 
 private:
     int m_factor;
