@@ -63,14 +63,28 @@ bool Ledger::open(const QString &path, QString *error)
         return false;
     }
     const bool isNew = !QFileInfo::exists(path) || QFileInfo(path).size() == 0;
+    m_columns = isNew ? header().size() : columnsOf(path);
     return write(isNew ? line(header()).toUtf8() : QByteArray(), error);
+}
+
+// A ledger begun by an earlier version has fewer columns, the first ones of
+// today's header: its new lines keep its width, so every line stays under
+// the header that names its fields. Any other file gets whole lines.
+int Ledger::columnsOf(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return header().size();
+    const QStringList columns = QString::fromUtf8(file.readLine(MaxHeaderBytes)).trimmed().split(QLatin1Char(','));
+    const bool earlier = columns.size() < header().size() && header().mid(0, columns.size()) == columns;
+    return earlier ? columns.size() : header().size();
 }
 
 bool Ledger::append(const Entry &entry)
 {
     QMutexLocker lock(&m_mutex);
     QString error;
-    if (write(line(fieldsOf(entry)).toUtf8(), &error))
+    if (write(line(fieldsOf(entry).mid(0, m_columns)).toUtf8(), &error))
         return true;
     LOG_WARNING << "tavio-flash:" << error;
     return false;

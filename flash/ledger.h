@@ -33,6 +33,8 @@ public:
 
     // Below this the disk is taken for full: a line must fit before any upgrade starts.
     static constexpr qint64 ReserveBytes = 64 * 1024;
+    // Far more than a header of ours takes; a longer first line is no ledger of ours.
+    static constexpr qint64 MaxHeaderBytes = 4096;
 
     // Creates the file with its header when it is new and checks that lines
     // can be added; false, with the reason, before any device is touched.
@@ -44,10 +46,12 @@ public:
     static QStringList fieldsOf(const Entry &entry);
 
 private:
+    static int columnsOf(const QString &path);
     bool write(const QByteArray &bytes, QString *error);
 
     QMutex m_mutex;
     QString m_path;
+    int m_columns = 0; // written of each entry's fields
 };
 
 #endif // LEDGER_H

@@ -6,6 +6,7 @@
 #include <KArchiveDirectory>
 #include <KZipFileEntry>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QtEndian>
 #include <algorithm>
@@ -53,6 +54,10 @@ bool FirmwareArchive::fail(Problem problem, const QString &entry)
 
 bool FirmwareArchive::open()
 {
+    // A named pipe or a device named like an archive would wait for a writer,
+    // or never end, once opened.
+    if (!QFileInfo(m_path).isFile())
+        return fail(Problem::Damaged, QString());
     m_zip = std::make_unique<KZip>(m_path);
     if (!m_zip->open(QIODevice::ReadOnly)) {
         LOG_WARNING << "archive" << m_path << "cannot be opened:" << m_zip->errorString();

@@ -25,7 +25,7 @@ public:
 
     enum class Problem {
         None,
-        Damaged,      // not a zip archive, or an entry cannot be read whole and intact
+        Damaged,      // not a zip archive (nor a regular file), or an entry cannot be read whole and intact
         ClimbingName, // an entry's name leads out of the folder it would be extracted to
         Link,
         Encrypted,

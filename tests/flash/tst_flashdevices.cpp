@@ -14,13 +14,13 @@ using namespace FlashBench;
 
 namespace {
 // The ledger's records after its header, split as RFC 4180 has it; false
-// when the header is not the first line, or a record is not whole (an open
-// quote) or lacks a column.
-bool readLedger(const QString &path, QList<QStringList> *records)
+// when the header (today's, or its first `columns`) is not the first line,
+// or a record is not whole (an open quote) or has another width.
+bool readLedger(const QString &path, QList<QStringList> *records, int columns = Ledger::header().size())
 {
     static const QRegularExpression field(QStringLiteral("(?:^|,)(\"(?:[^\"]|\"\")*\"|[^,\"]*)"));
     const QStringList lines = QString::fromUtf8(TestBytes::readFile(path)).split("\r\n");
-    bool whole = lines.size() > 1 && lines.last().isEmpty() && lines.first() == Ledger::header().join(',');
+    bool whole = lines.size() > 1 && lines.last().isEmpty() && lines.first() == Ledger::header().mid(0, columns).join(',');
     for (int i = 1; i + 1 < lines.size(); ++i) {
         QStringList fields;
         int parsed = 0;
@@ -30,7 +30,7 @@ bool readLedger(const QString &path, QList<QStringList> *records)
             parsed += match.capturedLength();
             fields.append(text.startsWith('"') ? text.mid(1, text.size() - 2).replace("\"\"", "\"") : text);
         }
-        whole = whole && parsed == lines.at(i).size() && fields.size() == Ledger::header().size();
+        whole = whole && parsed == lines.at(i).size() && fields.size() == columns;
         records->append(fields);
     }
     return whole;
@@ -141,12 +141,23 @@ private slots:
         }
     }
 
+    void ledger_concurrentAppendsKeepLinesWhole_data()
+    {
+        QTest::addColumn<int>("columns"); // of a ledger begun before; 0: a new ledger
+        QTest::newRow("a new ledger") << 0;
+        QTest::newRow("one begun before its last column") << Ledger::header().size() - 1;
+    }
+
     // Devices finishing at once, and two runs on the same file, write whole
-    // lines under one header.
+    // lines under one header, as wide as the header a ledger was begun with.
     void ledger_concurrentAppendsKeepLinesWhole()
     {
+        QFETCH(int, columns);
         constexpr int Writers = 8, LinesEach = 50;
         const QString path = m_world.path(QStringLiteral("concurrent.csv"));
+        QFile::remove(path);
+        if (columns > 0)
+            QVERIFY(TestBytes::writeFile(path, Ledger::line(Ledger::header().mid(0, columns)).toUtf8()));
         Ledger runs[2];
         QString error;
         QVERIFY2(runs[0].open(path, &error) && runs[1].open(path, &error), qPrintable(error));
@@ -167,7 +178,7 @@ private slots:
             writer.join();
 
         QList<QStringList> records;
-        QVERIFY(readLedger(path, &records));
+        QVERIFY(readLedger(path, &records, columns > 0 ? columns : Ledger::header().size()));
         QCOMPARE(records.size(), Writers * LinesEach);
         for (const QStringList &record : qAsConst(records))
             QVERIFY(record.at(Outcome).startsWith(QLatin1String("text, \"quoted\", x")));

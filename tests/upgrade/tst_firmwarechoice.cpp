@@ -5,6 +5,7 @@
 #include "upgraderun.h"
 
 #include <QtTest>
+#include <sys/stat.h>
 
 using Verdict = FirmwareChoice::Verdict;
 using Problem = FirmwareArchive::Problem;
@@ -13,7 +14,7 @@ Q_DECLARE_METATYPE(Problem)
 
 // A zip whose bytes are changed where they tell something KArchive reads.
 enum class Damage { None, ClimbingName, AbsoluteName, Link, Encrypted, DeclaresTooMuch, ExpandsBeyondDeclared,
-                    CorruptData, Truncated, NotAZip };
+                    CorruptData, Truncated, NotAZip, NamedPipe };
 Q_DECLARE_METATYPE(Damage)
 
 namespace {
@@ -63,6 +64,8 @@ bool writeHostileZip(const QString &path, Damage damage)
     case Damage::NotAZip:
         bytes = TestBytes::pattern(5000, 1);
         break;
+    case Damage::NamedPipe: // opening it to read would wait for a writer for good
+        return QFile::remove(path) && mkfifo(QFile::encodeName(path).constData(), 0600) == 0;
     default:
         break;
     }
@@ -165,6 +168,7 @@ private slots:
         QTest::newRow("corrupt data") << Damage::CorruptData << Problem::Damaged << true;
         QTest::newRow("truncated") << Damage::Truncated << Problem::Damaged << false;
         QTest::newRow("not a zip") << Damage::NotAZip << Problem::Damaged << false;
+        QTest::newRow("a named pipe") << Damage::NamedPipe << Problem::Damaged << false;
     }
 
     // A hostile or damaged archive is refused with its reason, never
