@@ -113,15 +113,16 @@ DeviceJob::Setup FlashCommand::setupFor(const SerialPortDescription &port) const
     return setup;
 }
 
-// The named ports present (their path exists, or the system lists them), or
-// else the recognised ports attached.
+// The named ports present (a look at each one's device file: a station
+// waiting on its ports lists none of the system's), or else the recognised
+// ports attached.
 QList<SerialPortDescription> FlashCommand::servedPorts() const
 {
     if (m_options.ports.isEmpty())
         return recognisedPorts();
     QList<SerialPortDescription> present;
     for (const SerialPortDescription &port : qAsConst(m_options.ports)) {
-        if (ExtraPortLister(m_env.systemPorts, port).portReachedBy(port.portName))
+        if (m_env.systemPorts->isPresent(port.portName))
             present.append(port);
     }
     return present;

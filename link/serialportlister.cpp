@@ -30,6 +30,15 @@ QList<SerialPortDescription> SerialPortLister::portsNamed(const QString &portNam
     return named;
 }
 
+bool SerialPortLister::isPresent(const QString &portName) const
+{
+#ifdef Q_OS_WIN
+    return portReachedBy(portName).has_value(); // no device files: the system's list tells
+#else
+    return QFileInfo::exists(PortAccess::pathOf(portName));
+#endif
+}
+
 QList<SerialPortDescription> SystemSerialPortLister::availablePorts() const
 {
     QList<SerialPortDescription> ports;
@@ -59,8 +68,12 @@ QList<SerialPortDescription> ExtraPortLister::portsNamed(const QString &portName
 
 QList<SerialPortDescription> ExtraPortLister::extraPorts() const
 {
-    return QFileInfo::exists(m_extra.portName) ? QList<SerialPortDescription>{m_extra}
-                                               : QList<SerialPortDescription>();
+    return isPresent(m_extra.portName) ? QList<SerialPortDescription>{m_extra} : QList<SerialPortDescription>();
+}
+
+bool ExtraPortLister::isPresent(const QString &portName) const
+{
+    return m_base ? m_base->isPresent(portName) : SerialPortLister::isPresent(portName);
 }
 
 PortAccess ExtraPortLister::accessOf(const QString &portName) const

@@ -34,6 +34,10 @@ public:
     virtual QList<SerialPortDescription> portsNamed(const QString &portName) const;
     // Whether the user may open a listed port; asked when an open failed.
     virtual PortAccess accessOf(const QString &portName) const { return PortAccess::of(portName); }
+    // Whether the port's device file ("/dev/ttyACM0" for "ttyACM0") is there
+    // now: a look at that one file, never a listing of every port (but on
+    // Windows, which has no device files).
+    virtual bool isPresent(const QString &portName) const;
     // The listed port `portName` reaches, with the identity listed for it.
     std::optional<SerialPortDescription> portReachedBy(const QString &portName) const;
 };
@@ -59,6 +63,7 @@ public:
     // not asked about it.
     QList<SerialPortDescription> portsNamed(const QString &portName) const override;
     PortAccess accessOf(const QString &portName) const override;
+    bool isPresent(const QString &portName) const override;
 
 private:
     // The port given by path, while the path exists.
@@ -80,6 +85,7 @@ public:
     explicit RecentPortLister(SharedPortLister base, int lifetimeMs = DefaultLifetimeMs);
     QList<SerialPortDescription> availablePorts() const override;
     PortAccess accessOf(const QString &portName) const override { return m_base->accessOf(portName); }
+    bool isPresent(const QString &portName) const override { return m_base->isPresent(portName); }
 
 private:
     SharedPortLister m_base;

@@ -89,8 +89,8 @@ class BenchPorts : public SerialPortLister
 public:
     QList<SerialPortDescription> availablePorts() const override
     {
-        if (QThread::currentThread() == QCoreApplication::instance()->thread())
-            ++m_mainLooks;
+        if (countMainLook())
+            ++m_mainListings;
         QMutexLocker lock(&m_mutex);
         QList<SerialPortDescription> ports;
         for (const SerialPortDescription &port : m_attached)
@@ -105,12 +105,27 @@ public:
         if (attached)
             m_attached.insert(device.sim.linkPath(), device.port());
     }
+    bool isPresent(const QString &portName) const override
+    {
+        countMainLook();
+        return SerialPortLister::isPresent(portName);
+    }
+    // The station's looks at the ports, and those that listed them all.
     int mainLooks() const { return m_mainLooks.load(); }
+    int mainListings() const { return m_mainListings.load(); }
 
 private:
+    bool countMainLook() const
+    {
+        const bool main = QThread::currentThread() == QCoreApplication::instance()->thread();
+        m_mainLooks += main ? 1 : 0;
+        return main;
+    }
+
     mutable QMutex m_mutex;
     QMap<QString, SerialPortDescription> m_attached;
     mutable std::atomic<int> m_mainLooks{0};
+    mutable std::atomic<int> m_mainListings{0};
 };
 
 // One run of the command in this process, on a fast clock, with what it wrote.

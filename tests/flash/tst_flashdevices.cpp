@@ -285,6 +285,7 @@ private slots:
                                           ports);
         QVERIFY(script.finished());
         QCOMPARE(run.exitCode, 4);
+        QCOMPARE(ports->mainListings() == 0, named); // a named port is looked at alone
         for (const BenchDevice *device : {&a, &b, &c})
             QCOMPARE(device->sim.receivedFiles().size(), 1);
 

@@ -196,6 +196,33 @@ private slots:
         QCOMPARE(reports.count(), stopped);
     }
 
+    void namedPort_isLookedAtAlone_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("path"); // else a bare name
+        QTest::addColumn<bool>("present");
+        QTest::newRow("a path") << "pty-target" << true << true;
+        QTest::newRow("a path not there") << "no-such-port" << true << false;
+        QTest::newRow("a bare name, below /dev") << "null" << false << true;
+        QTest::newRow("a bare name not below /dev") << "tavio-no-such-port" << false << false;
+    }
+
+    // A port named by the user is found by its device file, after a restart
+    // too, without listing the system's ports (thousands of files opened).
+    void namedPort_isLookedAtAlone()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, path);
+        QFETCH(bool, present);
+        QFile(m_dir.filePath(QStringLiteral("pty-target"))).open(QIODevice::WriteOnly);
+        const QString portName = path ? m_dir.filePath(name) : name;
+        const auto system = std::make_shared<FixedPortLister>(Ports{{"ttyS0", "", 0}});
+        const ExtraPortLister named(std::make_shared<RecentPortLister>(system), {portName, QString(), 7536});
+        QCOMPARE(named.portsNamed(portName).size(), present ? 1 : 0);
+        QCOMPARE(named.isPresent(portName), present);
+        QCOMPARE(system->listings(), 0);
+    }
+
     void deviceName_isLookedUpUnderLowerCaseHexKeys_data()
     {
         QTest::addColumn<int>("vid");
