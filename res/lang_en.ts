@@ -356,6 +356,10 @@
         <source>固件或压缩包 (*.img *.zip)</source>
         <translation>Firmware or archive (*.img *.zip)</translation>
     </message>
+    <message>
+        <source>正在 %1 中查找适合此设备的固件...</source>
+        <translation>Looking in %1 for this device's firmware...</translation>
+    </message>
 </context>
 <context>
     <name>UpgradeProcess</name>

@@ -112,6 +112,7 @@ void UpgradePage::connectSignals()
             Qt::QueuedConnection);
     connect(upgrades, &UpgradeProcess::finished, this, &UpgradePage::showOutcome, Qt::QueuedConnection);
     connect(m_session, &DeviceSession::connected, this, &UpgradePage::onConnected, Qt::QueuedConnection);
+    connect(&m_search, &FirmwareSearch::found, this, &UpgradePage::onFirmwareFound);
     if (m_settingPage)
         connect(m_settingPage, &SettingPage::sendTextToDevice, this,
                 &UpgradePage::handleTextFromSettingPage);
@@ -344,6 +345,7 @@ void UpgradePage::disconnectDevice()
 {
     m_question = 0;
     m_connected = false;
+    m_search.forget();
     ui->btnConnDevice->setEnabled(true);
     m_session->disconnectDevice();
     setUpgradeFlag(false);

@@ -4,6 +4,7 @@
 #include "deviceconfig.h"
 #include "devicecommandsender.h"
 #include "devicesession.h"
+#include "firmwaresearch.h"
 #include "restartcheck.h"
 #include "upgradewait.h"
 #include "upgradeclock.h"
@@ -141,9 +142,13 @@ private:
     bool mayInterruptUpgrade();
     void waitForRunningTask();
     void launch(const ImageLocation &image);
-    // A file by the rules, or the device's file from a folder or zip archive,
-    // then the bar and Upgrade; an empty path changes nothing.
+    // A file by the rules, or the device's file from a folder or zip archive
+    // (looked for off this thread), then the bar and Upgrade; an empty path
+    // changes nothing.
     void chooseFile(const QString &filePath);
+    void searchFolderOrArchive(const QString &path);
+    void onFirmwareFound(const FirmwareChoice &choice);
+    void applyChoice(const FirmwareChoice &choice);
 
     int m_device_type = 0;
     bool m_upgradeFlag = false;
@@ -173,6 +178,9 @@ private:
     bool m_connected = false;       // the device answered Connect and has not been let go
     QString m_noteBeforeUpgrade;    // put back when an upgrade does not start
     FileChooser m_fileChooser;
+    FirmwareSearch m_search;        // a folder or archive being looked through
+    QString m_noteBeforeSearch;     // put back when the search ends
+    bool m_upgradeBeforeSearch = false; // Upgrade was enabled, for the file chosen before
 };
 
 #endif // UPGRADEPAGE_H

@@ -5,6 +5,7 @@
 
 #include "firmwarechoicetext.h"
 #include "firmwarerules.h"
+#include "firmwareshelf.h"
 #include "imageplan.h"
 #include "logging.h"
 #include "messageboxes.h"
@@ -113,7 +114,7 @@ void UpgradePage::on_btnSelectBinFile_clicked()
 // chosen from as Select chooses.
 void UpgradePage::dragEnterEvent(QDragEnterEvent *event)
 {
-    if (m_connected && event->mimeData()->hasUrls() && event->mimeData()->urls().size() == 1
+    if (m_connected && !m_search.isSearching() && event->mimeData()->hasUrls() && event->mimeData()->urls().size() == 1
         && event->mimeData()->urls().first().isLocalFile())
         event->acceptProposedAction();
 }
@@ -129,14 +130,41 @@ void UpgradePage::dropEvent(QDropEvent *event)
 // device's own file is chosen, and the bar tells which, from where.
 void UpgradePage::chooseFile(const QString &filePath)
 {
-    // Kept apart until accepted: a refused or cancelled choice changes nothing.
     const QString fileName = ImagePlan::fileNameOf(filePath);
     LOG_INFO << "filePath" << fileName;
     if (fileName.isEmpty())
         return;
-    const FirmwareChoice choice = m_session->choose(filePath, m_device_type);
+    if (FirmwareShelf::kindOf(filePath) == FirmwareShelf::Kind::File)
+        applyChoice(m_session->choose(filePath, m_device_type));
+    else
+        searchFolderOrArchive(filePath);
+}
+
+// A folder may hold thousands of files and an archive hundreds of megabytes:
+// the page says what it looks through, and takes no other choice meanwhile.
+void UpgradePage::searchFolderOrArchive(const QString &path)
+{
+    m_noteBeforeSearch = ui->lbNote->text();
+    m_upgradeBeforeSearch = ui->btnUpgrade->isEnabled();
+    ui->lbNote->setText(tr("正在 %1 中查找适合此设备的固件...").arg(ImagePlan::fileNameOf(path)));
+    ui->btnSelectBinFile->setEnabled(false);
+    ui->btnUpgrade->setEnabled(false);
+    m_search.start(path, QByteArray(m_firmware, int(qstrnlen(m_firmware, sizeof m_firmware))), m_device_type);
+}
+
+void UpgradePage::onFirmwareFound(const FirmwareChoice &choice)
+{
+    ui->lbNote->setText(m_noteBeforeSearch);
+    ui->btnSelectBinFile->setEnabled(true);
+    ui->btnUpgrade->setEnabled(m_upgradeBeforeSearch);
+    applyChoice(choice);
+}
+
+// Kept apart until accepted: a refused choice changes nothing.
+void UpgradePage::applyChoice(const FirmwareChoice &choice)
+{
     if (choice.verdict == FirmwareChoice::Verdict::Refused)
-        LOG_INFO << "###ret" << m_session->judge(filePath).check;
+        LOG_INFO << "###ret" << m_session->judge(choice.sourcePath).check;
     if (choice.verdict == FirmwareChoice::Verdict::UpToDate) {
         ui->lbNote->setText(FirmwareChoiceText::upToDateNote(choice));
         return;

@@ -11,6 +11,7 @@
 
 #include <QElapsedTimer>
 #include <QMimeData>
+#include <QThreadPool>
 
 using namespace PageTexts;
 
@@ -22,6 +23,7 @@ constexpr int WaitingFactor = 10;
 constexpr int QuickRebootMs = 200;
 constexpr int AwayRebootMs = 600000;  // the device stays away while a test acts
 constexpr int UpgradeTimeoutMs = 30000;
+constexpr int SearchLimitMs = 30000;   // a small folder or zip, looked through on a loaded machine
 constexpr int NamePauseMs = 200;
 const QString ImageName = QStringLiteral("Merlow_R_Sky_1_0_6.img");
 
@@ -523,18 +525,21 @@ private slots:
         QTest::addColumn<QStringList>("files"); // none: `name` is a file alone
         QTest::addColumn<QString>("box");       // empty: accepted
         QTest::addColumn<QString>("shown");     // on the bar
+        QTest::addColumn<bool>("disconnects");  // while the folder or zip is looked through
         const QStringList release{"gnd/Merlow_R_Gnd_1_0_9.img=i1", "sky/Merlow_R_Sky_1_0_6.img=i2",
                                   "Merlow_R_Sky_1_0_3.img"};
-        QTest::newRow("fits") << ImageName << QStringList() << QString() << ImageName;
+        const QString fromZip = QStringLiteral("Merlow_R_Sky_1_0_6.img 取自 release.zip：1_0_5 → 1_0_6");
+        QTest::newRow("fits") << ImageName << QStringList() << QString() << ImageName << false;
         QTest::newRow("another device's") << "Merlow_R_Gnd_1_0_6.img" << QStringList()
-                                          << QStringLiteral("升级固件与设备不匹配！请检查！") << ImageName;
+                                          << QStringLiteral("升级固件与设备不匹配！请检查！") << ImageName << false;
         QTest::newRow("a folder") << "release" << release << QString()
-                                  << QStringLiteral("Merlow_R_Sky_1_0_6.img 取自 release：1_0_5 → 1_0_6");
-        QTest::newRow("a zip") << "release.zip" << release << QString()
-                               << QStringLiteral("Merlow_R_Sky_1_0_6.img 取自 release.zip：1_0_5 → 1_0_6");
+                                  << QStringLiteral("Merlow_R_Sky_1_0_6.img 取自 release：1_0_5 → 1_0_6") << false;
+        QTest::newRow("a zip") << "release.zip" << release << QString() << fromZip << false;
         QTest::newRow("a zip with nothing that fits") << "other.zip" << QStringList{release.first()}
             << QStringLiteral("other.zip 中没有适合此设备的固件：需要 Merlow_R_Sky，版本不低于 1_0_5。"
-                              "最接近的：gnd/Merlow_R_Gnd_1_0_9.img（属于其他设备）") << ImageName;
+                              "最接近的：gnd/Merlow_R_Gnd_1_0_9.img（属于其他设备）") << ImageName << false;
+        QTest::newRow("a zip, disconnected before it is looked through") << "release.zip" << release << QString()
+                                                                         << ImageName << true;
     }
 
     void drop_choosesTheFileAsSelectDoes()
@@ -543,6 +548,7 @@ private slots:
         QFETCH(QStringList, files);
         QFETCH(QString, box);
         QFETCH(QString, shown);
+        QFETCH(bool, disconnects);
         UpgradeRun::ProgramTempDir programTemp;
         connectAndChoose(AR_FPV_BOARD_TYPE_GT_SKY, TestBytes::pattern(64), QuickRebootMs,
                          std::make_shared<ScaledClock>(FastFactor));
@@ -561,10 +567,25 @@ private slots:
         QVERIFY(enter.isAccepted());
         QDropEvent drop(QPointF(1, 1), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(f->page.get(), &drop);
+        if (!files.isEmpty()) { // looked through off the window's thread, the page telling so
+            QCOMPARE(f->text("lbNote"), QStringLiteral("正在 %1 中查找适合此设备的固件...").arg(name));
+            QVERIFY(!f->widget<QToolButton>("btnSelectBinFile")->isEnabled());
+            QVERIFY(!f->widget<QToolButton>("btnUpgrade")->isEnabled());
+            QDragEnterEvent another(QPoint(1, 1), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(f->page.get(), &another);
+            QVERIFY(!another.isAccepted());
+            if (disconnects) {
+                f->click("btnDisConnDevice");
+                QVERIFY(QThreadPool::globalInstance()->waitForDone(SearchLimitMs));
+                QCoreApplication::processEvents(); // where a finished search would be told
+            } else {
+                QTRY_VERIFY_WITH_TIMEOUT(f->widget<QToolButton>("btnSelectBinFile")->isEnabled(), SearchLimitMs);
+            }
+        }
         VERIFY_BOXES(f->boxes);
         const QString tip = f->bar()->toolTip(); // a note too long for the bar is given whole there
         QCOMPARE(tip.isEmpty() ? f->bar()->format() : tip, shown); // the dropped choice, or the one before
-        if (files.isEmpty() || !box.isEmpty())
+        if (files.isEmpty() || !box.isEmpty() || disconnects)
             return;
         upgradeTo(Verified);
         QCOMPARE(f->device->received(), QList<QByteArray>{FirmwareShelves::content(files.at(1))});

@@ -1,0 +1,33 @@
+#ifndef FIRMWARESEARCH_H
+#define FIRMWARESEARCH_H
+
+#include "firmwarechoice.h"
+
+#include <QFutureWatcher>
+#include <QObject>
+
+// Looks through a folder or zip archive for a device's firmware on a pool
+// thread: a large folder takes seconds, and the window goes on drawing and
+// telling what it waits for meanwhile. One search at a time.
+class FirmwareSearch : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit FirmwareSearch(QObject *parent = nullptr);
+
+    // `firmware` and `vendorId` are the device's, as read when it connected.
+    void start(const QString &path, const QByteArray &firmware, int vendorId);
+    // The search under way is dropped: its choice is never told.
+    void forget();
+    bool isSearching() const { return m_searching; }
+
+signals:
+    void found(const FirmwareChoice &choice);
+
+private:
+    QFutureWatcher<FirmwareChoice> m_watcher;
+    bool m_searching = false;
+};
+
+#endif // FIRMWARESEARCH_H
