@@ -15,17 +15,27 @@ FirmwareSearch::FirmwareSearch(QObject *parent)
     });
 }
 
+FirmwareSearch::~FirmwareSearch()
+{
+    forget();
+}
+
 void FirmwareSearch::start(const QString &path, const QByteArray &firmware, int vendorId)
 {
+    forget();
     m_searching = true;
-    m_watcher.setFuture(QtConcurrent::run([path, firmware, vendorId] {
-        return FirmwareChooser::choose(path, firmware.constData(), vendorId);
+    m_stop = std::make_shared<std::atomic<bool>>(false);
+    m_watcher.setFuture(QtConcurrent::run([path, firmware, vendorId, stop = m_stop] {
+        return FirmwareChooser::choose(path, firmware.constData(), vendorId, [&stop] { return !stop->load(); });
     }));
 }
 
 // A new future in the watcher's hands drops the old one's pending finish.
 void FirmwareSearch::forget()
 {
+    if (m_stop)
+        m_stop->store(true);
+    m_stop.reset();
     m_searching = false;
     m_watcher.setFuture(QFuture<FirmwareChoice>());
 }

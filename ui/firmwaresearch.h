@@ -5,16 +5,20 @@
 
 #include <QFutureWatcher>
 #include <QObject>
+#include <atomic>
+#include <memory>
 
 // Looks through a folder or zip archive for a device's firmware on a pool
 // thread: a large folder takes seconds, and the window goes on drawing and
-// telling what it waits for meanwhile. One search at a time.
+// telling what it waits for meanwhile. One search at a time; one forgotten
+// or left by its owner stops early, so it never holds up the program's exit.
 class FirmwareSearch : public QObject
 {
     Q_OBJECT
 
 public:
     explicit FirmwareSearch(QObject *parent = nullptr);
+    ~FirmwareSearch() override;
 
     // `firmware` and `vendorId` are the device's, as read when it connected.
     void start(const QString &path, const QByteArray &firmware, int vendorId);
@@ -27,6 +31,7 @@ signals:
 
 private:
     QFutureWatcher<FirmwareChoice> m_watcher;
+    std::shared_ptr<std::atomic<bool>> m_stop; // the search under way's, shared with it
     bool m_searching = false;
 };
 

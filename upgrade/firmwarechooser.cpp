@@ -94,7 +94,8 @@ bool FirmwareChooser::isPackage(const QByteArray &head)
     return head.size() >= MagicBytes && qFromLittleEndian<quint32>(head.constData()) == IMG_PACKAGE_MAGIC;
 }
 
-FirmwareChoice FirmwareChooser::choose(const QString &path, const char *firmware, int boardType)
+FirmwareChoice FirmwareChooser::choose(const QString &path, const char *firmware, int boardType,
+                                       const std::function<bool()> &proceed)
 {
     FirmwareShelf shelf(path);
     FirmwareChoice choice;
@@ -110,11 +111,13 @@ FirmwareChoice FirmwareChooser::choose(const QString &path, const char *firmware
         choice.problemEntry = shelf.problemEntry();
         return choice;
     };
-    if (!shelf.open())
+    if (!shelf.open(proceed))
         return unusable();
     const bool packageLine = FirmwareRules::isMultiImageLine(boardType, firmware);
     QVector<FirmwareShelf::Item> items;
     for (const FirmwareShelf::Item &item : shelf.items()) {
+        if (proceed && !proceed())
+            return unusable();
         if (!FirmwareRules::isPackageNameValid(item.location.fileName()))
             continue; // not firmware at all: a note, a checksum list
         items.append(item);

@@ -35,21 +35,23 @@ QString FirmwareShelf::name() const
 }
 
 // Sorted by path, so the same files are always looked through in the same order.
-bool FirmwareShelf::open()
+bool FirmwareShelf::open(const std::function<bool()> &proceed)
 {
-    const bool listed = m_kind == Kind::Folder ? listFolder() : listArchive();
+    const bool listed = m_kind == Kind::Folder ? listFolder(proceed) : listArchive();
     std::sort(m_items.begin(), m_items.end(), [](const Item &a, const Item &b) { return a.shownPath < b.shownPath; });
     return listed;
 }
 
 // Links to folders are not followed: a link back up would never end.
-bool FirmwareShelf::listFolder()
+bool FirmwareShelf::listFolder(const std::function<bool()> &proceed)
 {
     const QDir folder(m_path);
     if (!folder.isReadable())
         return false;
     QDirIterator it(m_path, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
     while (it.hasNext()) {
+        if (proceed && !proceed())
+            return false;
         const QString file = it.next();
         m_items.append({ImageLocation(file), folder.relativeFilePath(file), it.fileInfo().size()});
     }

@@ -5,6 +5,7 @@
 #include "imagelocation.h"
 
 #include <QVector>
+#include <functional>
 #include <memory>
 
 // The files that a folder (with its sub-folders) or a zip archive holds, and
@@ -33,8 +34,9 @@ public:
     // The folder's or the archive's own name.
     QString name() const;
     // Lists the files; false when the folder cannot be read or the archive
-    // is unusable (archiveProblem() says why).
-    bool open();
+    // is unusable (archiveProblem() says why), or `proceed` said no while a
+    // folder was listed.
+    bool open(const std::function<bool()> &proceed = {});
     FirmwareArchive::Problem archiveProblem() const;
     QString problemEntry() const;
     const QVector<Item> &items() const { return m_items; }
@@ -45,7 +47,7 @@ public:
     QByteArray md5(const Item &item);
 
 private:
-    bool listFolder();
+    bool listFolder(const std::function<bool()> &proceed);
     bool listArchive();
 
     QString m_path;

@@ -152,6 +152,36 @@ private slots:
         }
     }
 
+    void choose_endsEarlyWhenToldToStop_data()
+    {
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<int>("answers"); // yes before the first no
+        QTest::addColumn<Verdict>("verdict");
+        QTest::newRow("a folder, at once") << "release" << 0 << Verdict::Unusable;
+        QTest::newRow("a folder, once listed") << "release" << int(Bundle.size()) << Verdict::Unusable;
+        QTest::newRow("a zip, at once") << "release.zip" << 0 << Verdict::Unusable;
+        QTest::newRow("never told") << "release" << 1000 << Verdict::Chosen;
+    }
+
+    // The window's search stops when the user lets the device go or closes
+    // the window: a large folder must not hold the program up.
+    void choose_endsEarlyWhenToldToStop()
+    {
+        QFETCH(QString, source);
+        QFETCH(int, answers);
+        QFETCH(Verdict, verdict);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(source);
+        QVERIFY(source.endsWith(".zip") ? FirmwareShelves::writeZip(path, Bundle)
+                                        : FirmwareShelves::writeFolder(path, Bundle));
+        int asked = 0;
+        const FirmwareChoice choice = FirmwareChooser::choose(path, "Merlow_R_Sky_1_0_5", AR_FPV_BOARD_TYPE_GT_SKY,
+                                                              [&] { return asked++ < answers; });
+        QCOMPARE(choice.verdict, verdict);
+        if (verdict == Verdict::Unusable)
+            QCOMPARE(asked, answers + 1); // nothing more is looked at after the first no
+    }
+
     void archive_refusesWhatCannotBeTrusted_data()
     {
         QTest::addColumn<Damage>("damage");
