@@ -106,6 +106,10 @@
         <source>压缩包 %1 不能使用：%2 解压后超过 %3 MB！</source>
         <translation>压缩包 %1 不能使用：%2 解压后超过 %3 MB！</translation>
     </message>
+    <message>
+        <source>%1 无法解压到 %2：%3</source>
+        <translation>%1 无法解压到 %2：%3</translation>
+    </message>
 </context>
 <context>
     <name>PortAccess</name>

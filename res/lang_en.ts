@@ -106,6 +106,10 @@
         <source>压缩包 %1 不能使用：%2 解压后超过 %3 MB！</source>
         <translation>The archive %1 cannot be used: %2 expands beyond %3 MB!</translation>
     </message>
+    <message>
+        <source>%1 无法解压到 %2：%3</source>
+        <translation>%1 cannot be extracted into %2: %3</translation>
+    </message>
 </context>
 <context>
     <name>PortAccess</name>
@@ -358,7 +362,7 @@
     </message>
     <message>
         <source>正在 %1 中查找适合此设备的固件...</source>
-        <translation>Looking in %1 for this device's firmware...</translation>
+        <translation>Looking in %1 for this device&apos;s firmware...</translation>
     </message>
 </context>
 <context>

@@ -129,6 +129,11 @@ QString archiveProblem(const QString &archiveName, Problem problem, const QStrin
     return QString();
 }
 
+QString notExtracted(const QString &fileName, const QString &folder, const QString &error)
+{
+    return translated(QT_TRANSLATE_NOOP("FirmwareChoice", "%1 无法解压到 %2：%3")).arg(fileName, folder, error);
+}
+
 QString reason(Reason reason)
 {
     return translated(textOf(reason).text);

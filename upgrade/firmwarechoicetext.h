@@ -23,6 +23,8 @@ QString refusal(const FirmwareChoice &choice);
 QString unusable(const FirmwareShelf &shelf);
 // Why an archive cannot be used.
 QString archiveProblem(const QString &archiveName, FirmwareArchive::Problem problem, const QString &entry);
+// The chosen entry could not be written into the program's temporary folder.
+QString notExtracted(const QString &fileName, const QString &folder, const QString &error);
 QString reason(FirmwareChoice::Reason reason);
 // A short fixed word for each reason, for the command's JSON.
 QString reasonCode(FirmwareChoice::Reason reason);

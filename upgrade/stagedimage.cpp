@@ -22,16 +22,26 @@ void StagedImage::extract(const ImageLocation &location)
     QFile file(target);
     if (!m_folder->isValid() || !file.open(QIODevice::WriteOnly)) {
         LOG_WARNING << "cannot extract" << location.entry << "into" << target;
-        m_problem = FirmwareArchive::Problem::Damaged;
+        m_writeError = m_folder->isValid() ? file.errorString() : QStringLiteral("no folder could be made there");
         m_folder.reset();
         return;
     }
+    // A short write is tried on, so a full disk ends in the file's error.
     const bool read = archive.open() && archive.read(location.entry, [&file](const QByteArray &piece) {
-        return file.write(piece) == piece.size();
+        for (qint64 done = 0, wrote = 0; done < piece.size(); done += wrote) {
+            wrote = file.write(piece.constData() + done, piece.size() - done);
+            if (wrote <= 0)
+                return false;
+        }
+        return true;
     });
+    const bool written = file.error() == QFileDevice::NoError && file.flush();
     file.close();
-    if (!read) {
-        m_problem = archive.problem();
+    if (!read || !written) {
+        // A refused write is the disk's fault, not the archive's.
+        m_problem = written ? archive.problem() : FirmwareArchive::Problem::None;
+        m_writeError = written ? QString() : file.errorString();
+        LOG_WARNING << "cannot extract" << location.entry << "into" << target << ":" << m_writeError;
         m_folder.reset();
         return;
     }

@@ -16,10 +16,12 @@ class StagedImage
 public:
     explicit StagedImage(const ImageLocation &location);
 
-    // A file to send; otherwise problem() says why there is none.
+    // A file to send; otherwise problem() or, when the archive was sound,
+    // writeError() (a full disk, say) tells why there is none.
     bool isReady() const { return !m_path.isEmpty(); }
     QString path() const { return m_path; }
     FirmwareArchive::Problem problem() const { return m_problem; }
+    QString writeError() const { return m_writeError; }
 
 private:
     void extract(const ImageLocation &location);
@@ -27,6 +29,7 @@ private:
     std::unique_ptr<TemporaryFolders::Folder> m_folder;
     QString m_path;
     FirmwareArchive::Problem m_problem = FirmwareArchive::Problem::None;
+    QString m_writeError;
 };
 
 #endif // STAGEDIMAGE_H

@@ -9,6 +9,7 @@
 #include "packagesequence.h"
 #include "restartcheck.h"
 #include "stagedimage.h"
+#include "temporaryfolders.h"
 #include "waitreport.h"
 
 #include <QCoreApplication>
@@ -69,8 +70,11 @@ UpgradeOutcome UpgradeProcess::runSequence(const ImageLocation &location, Upgrad
     const StagedImage staged(location);
     if (!staged.isReady())
         return notStarted(QStringLiteral("the upgrade file cannot be extracted from its archive."),
-                          FirmwareChoiceText::archiveProblem(ImagePlan::fileNameOf(location.path), staged.problem(),
-                                                             location.entry));
+                          staged.problem() != FirmwareArchive::Problem::None
+                              ? FirmwareChoiceText::archiveProblem(ImagePlan::fileNameOf(location.path),
+                                                                   staged.problem(), location.entry)
+                              : FirmwareChoiceText::notExtracted(location.fileName(), TemporaryFolders().path(),
+                                                                 staged.writeError()));
     const QString path = staged.path();
     PinnedImage image;
     if (const std::optional<UpgradeOutcome> refused = pinUpgradeFile(path, kind, &image))

@@ -5,6 +5,8 @@
 #include "upgraderun.h"
 
 #include <QtTest>
+#include <csignal>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 using Verdict = FirmwareChoice::Verdict;
@@ -26,6 +28,7 @@ const QByteArray LocalHeader("PK\x03\x04", 4);
 constexpr int CentralUncompressedSize = 24;
 constexpr int LocalFlag = 6;
 constexpr int CorruptFromEnd = 50;
+constexpr rlim_t FullDiskBytes = 5000; // of the 20000 the entry holds
 
 bool writeHostileZip(const QString &path, Damage damage)
 {
@@ -230,6 +233,33 @@ private slots:
             }
             QCOMPARE(programTemp.noPartsLeft(), !staged->isReady());
         }
+        QVERIFY(programTemp.noPartsLeft());
+    }
+
+    // A disk that takes no more (here: a file size limit) is told as the
+    // disk's failure, not the archive's, and leaves no part behind.
+    void extraction_ontoAFullDisk_isToldAsSuch()
+    {
+        UpgradeRun::ProgramTempDir programTemp;
+        QTemporaryDir dir;
+        const QString path = dir.filePath("release.zip");
+        QVERIFY(writeHostileZip(path, Damage::None));
+        const FirmwareChoice choice = FirmwareChooser::choose(path, "Merlow_R_Sky_1_0_5", AR_FPV_BOARD_TYPE_GT_SKY);
+        QCOMPARE(choice.verdict, Verdict::Chosen);
+
+        rlimit before{};
+        QCOMPARE(getrlimit(RLIMIT_FSIZE, &before), 0);
+        const auto ignored = signal(SIGXFSZ, SIG_IGN);
+        rlimit small = before;
+        small.rlim_cur = FullDiskBytes;
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
+        const std::unique_ptr<StagedImage> staged(new StagedImage(choice.chosen.location));
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &before), 0);
+        signal(SIGXFSZ, ignored);
+
+        QVERIFY(!staged->isReady());
+        QCOMPARE(staged->problem(), Problem::None);
+        QVERIFY(!staged->writeError().isEmpty());
         QVERIFY(programTemp.noPartsLeft());
     }
 };
