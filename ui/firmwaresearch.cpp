@@ -7,8 +7,10 @@
 FirmwareSearch::FirmwareSearch(QObject *parent)
     : QObject(parent)
 {
+    // A finish posted for a future since replaced may still arrive: only the
+    // search under way, once done, is told (result() would wait for it).
     connect(&m_watcher, &QFutureWatcher<FirmwareChoice>::finished, this, [this] {
-        if (!m_searching)
+        if (!m_searching || !m_watcher.future().isFinished())
             return;
         m_searching = false;
         emit found(m_watcher.result());
@@ -30,7 +32,6 @@ void FirmwareSearch::start(const QString &path, const QByteArray &firmware, int 
     }));
 }
 
-// A new future in the watcher's hands drops the old one's pending finish.
 void FirmwareSearch::forget()
 {
     if (m_stop)
