@@ -35,8 +35,10 @@ int versionOrder(const Candidate &a, const Candidate &b)
 }
 
 // Among the fitting files (their reason still Chosen): the newest is chosen;
-// others of its version must hold the same bytes.
-void chooseNewest(FirmwareShelf &shelf, const QVector<FirmwareShelf::Item> &items, FirmwareChoice *choice)
+// others of its version must hold the same bytes (each read whole, so
+// `proceed` is asked before each).
+void chooseNewest(FirmwareShelf &shelf, const QVector<FirmwareShelf::Item> &items,
+                  const std::function<bool()> &proceed, FirmwareChoice *choice)
 {
     QVector<Candidate> &candidates = choice->candidates;
     int newest = -1;
@@ -58,6 +60,10 @@ void chooseNewest(FirmwareShelf &shelf, const QVector<FirmwareShelf::Item> &item
         if (versionOrder(candidate, candidates.at(newest)) < 0) {
             candidate.reason = Reason::Older;
             continue;
+        }
+        if (proceed && !proceed()) {
+            choice->verdict = FirmwareChoice::Verdict::Unusable;
+            return;
         }
         if (newestMd5.isEmpty())
             newestMd5 = shelf.md5(items.at(newest));
@@ -123,7 +129,7 @@ FirmwareChoice FirmwareChooser::choose(const QString &path, const char *firmware
         items.append(item);
         choice.candidates.append({item.location, item.shownPath, judge(shelf, item, choice.deviceFirmware, packageLine)});
     }
-    chooseNewest(shelf, items, &choice);
+    chooseNewest(shelf, items, proceed, &choice);
     // Damage found while reading makes the whole archive unusable, as found on opening.
     if (shelf.archiveProblem() != FirmwareArchive::Problem::None)
         return unusable();

@@ -158,12 +158,16 @@ private slots:
     void choose_endsEarlyWhenToldToStop_data()
     {
         QTest::addColumn<QString>("source");
+        QTest::addColumn<QStringList>("files");
         QTest::addColumn<int>("answers"); // yes before the first no
         QTest::addColumn<Verdict>("verdict");
-        QTest::newRow("a folder, at once") << "release" << 0 << Verdict::Unusable;
-        QTest::newRow("a folder, once listed") << "release" << int(Bundle.size()) << Verdict::Unusable;
-        QTest::newRow("a zip, at once") << "release.zip" << 0 << Verdict::Unusable;
-        QTest::newRow("never told") << "release" << 1000 << Verdict::Chosen;
+        const QStringList alike{"a/Merlow_R_Sky_1_0_6.img=i1", "b/Merlow_R_Sky_1_0_6.img=i1"};
+        QTest::newRow("a folder, at once") << "release" << Bundle << 0 << Verdict::Unusable;
+        QTest::newRow("a folder, once listed") << "release" << Bundle << int(Bundle.size()) << Verdict::Unusable;
+        QTest::newRow("a zip, at once") << "release.zip" << Bundle << 0 << Verdict::Unusable;
+        QTest::newRow("a zip, before reading two alike whole") << "release.zip" << alike << int(alike.size())
+                                                               << Verdict::Unusable;
+        QTest::newRow("never told") << "release" << Bundle << 1000 << Verdict::Chosen;
     }
 
     // The window's search stops when the user lets the device go or closes
@@ -171,12 +175,13 @@ private slots:
     void choose_endsEarlyWhenToldToStop()
     {
         QFETCH(QString, source);
+        QFETCH(QStringList, files);
         QFETCH(int, answers);
         QFETCH(Verdict, verdict);
         QTemporaryDir dir;
         const QString path = dir.filePath(source);
-        QVERIFY(source.endsWith(".zip") ? FirmwareShelves::writeZip(path, Bundle)
-                                        : FirmwareShelves::writeFolder(path, Bundle));
+        QVERIFY(source.endsWith(".zip") ? FirmwareShelves::writeZip(path, files)
+                                        : FirmwareShelves::writeFolder(path, files));
         int asked = 0;
         const FirmwareChoice choice = FirmwareChooser::choose(path, "Merlow_R_Sky_1_0_5", AR_FPV_BOARD_TYPE_GT_SKY,
                                                               [&] { return asked++ < answers; });
