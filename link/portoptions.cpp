@@ -27,8 +27,9 @@ bool parseVid(const QString &text, quint16 *vid, QString *error)
 // serial port module would look for it below /dev; a bare name stays the system's.
 QString resolvedPort(const QString &name)
 {
-    return name.contains(QLatin1Char('/')) && QDir::isRelativePath(name) ? QDir::current().absoluteFilePath(name)
-                                                                           : name;
+    return name.contains(QLatin1Char('/')) && QDir::isRelativePath(name)
+               ? QDir::cleanPath(QDir::current().absoluteFilePath(name))
+               : name;
 }
 
 // The n-th of `values`, or the only one.

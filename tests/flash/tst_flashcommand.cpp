@@ -136,6 +136,7 @@ private slots:
     {
         QTest::addColumn<QString>("command");
         QTest::addColumn<QStringList>("options"); // DEVICE: the device's port; LINK: a relative path to it
+                                                  // (DOTTED: one with "." and "..")
         QTest::addColumn<bool>("systemLists");    // the system's port list holds the device with its identity
         QTest::addColumn<int>("exitCode");
         const QStringList vid{"--vid", "7536"};
@@ -145,6 +146,7 @@ private slots:
         QTest::newRow("vid from the system, relative path") << "info" << QStringList{"--port", "LINK"} << true << 0;
         QTest::newRow("list, vid from the system") << "list" << QStringList{"--port", "LINK"} << true << 0;
         QTest::newRow("info, relative path") << "info" << QStringList{"--port", "LINK"} + vid << false << 0;
+        QTest::newRow("info, relative path with dots") << "info" << QStringList{"--port", "DOTTED"} + vid << false << 0;
         QTest::newRow("list, relative path") << "list" << QStringList{"--port", "LINK"} + vid << false << 0;
         QTest::newRow("list, none attached") << "list" << QStringList{} << false << 3;
         QTest::newRow("list, none attached, JSON") << "list" << QStringList{"--json"} << false << 3;
@@ -167,7 +169,8 @@ private slots:
         QFile::remove(link);
         QVERIFY(QFile::link(device.sim.linkPath(), link));
         options.replaceInStrings(QRegularExpression("^DEVICE$"), device.sim.linkPath())
-            .replaceInStrings(QRegularExpression("^LINK$"), link);
+            .replaceInStrings(QRegularExpression("^LINK$"), link)
+            .replaceInStrings(QRegularExpression("^DOTTED$"), "./run/../" + link);
         const auto system = std::make_shared<FixedPortLister>(
             systemLists ? QList<SerialPortDescription>{device.port()} : QList<SerialPortDescription>{});
         const CommandRun run = runCommand(QStringList{command} + options, system);
@@ -184,6 +187,9 @@ private slots:
         if (command == QLatin1String("info")) {
             for (const char *field : {"SN0001", "Merlow_R_Sky_1_0_5", "HW_V1.0"})
                 QVERIFY2(run.out.contains(QLatin1String(field)), field);
+            // The port is told as the path it is, whatever way it was written.
+            QVERIFY2(options.contains(device.sim.linkPath()) || run.out.contains(QDir::current().filePath(link) + ':'),
+                     qPrintable(run.out));
             return;
         }
         const QStringList lines = run.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
