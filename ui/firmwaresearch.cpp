@@ -10,9 +10,9 @@ FirmwareSearch::FirmwareSearch(QObject *parent)
     // A finish posted for a future since replaced may still arrive: only the
     // search under way, once done, is told (result() would wait for it).
     connect(&m_watcher, &QFutureWatcher<FirmwareChoice>::finished, this, [this] {
-        if (!m_searching || !m_watcher.future().isFinished())
+        if (!isSearching() || !m_watcher.future().isFinished())
             return;
-        m_searching = false;
+        m_stop.reset();
         emit found(m_watcher.result());
     });
 }
@@ -25,7 +25,6 @@ FirmwareSearch::~FirmwareSearch()
 void FirmwareSearch::start(const QString &path, const QByteArray &firmware, int vendorId)
 {
     forget();
-    m_searching = true;
     m_stop = std::make_shared<std::atomic<bool>>(false);
     m_watcher.setFuture(QtConcurrent::run([path, firmware, vendorId, stop = m_stop] {
         return FirmwareChooser::choose(path, firmware.constData(), vendorId, [&stop] { return !stop->load(); });
@@ -37,6 +36,5 @@ void FirmwareSearch::forget()
     if (m_stop)
         m_stop->store(true);
     m_stop.reset();
-    m_searching = false;
     m_watcher.setFuture(QFuture<FirmwareChoice>());
 }

@@ -24,15 +24,14 @@ public:
     void start(const QString &path, const QByteArray &firmware, int vendorId);
     // The search under way is dropped: its choice is never told.
     void forget();
-    bool isSearching() const { return m_searching; }
+    bool isSearching() const { return m_stop != nullptr; }
 
 signals:
     void found(const FirmwareChoice &choice);
 
 private:
     QFutureWatcher<FirmwareChoice> m_watcher;
-    std::shared_ptr<std::atomic<bool>> m_stop; // the search under way's, shared with it
-    bool m_searching = false;
+    std::shared_ptr<std::atomic<bool>> m_stop; // the search under way's, shared with it; none: no search
 };
 
 #endif // FIRMWARESEARCH_H

@@ -15,9 +15,9 @@
 // "=": a single image of seed 0.
 namespace FirmwareShelves {
 
-inline QByteArray content(const QString &spec)
+inline QByteArray content(const QString &file)
 {
-    const QString kind = spec.section(QLatin1Char('='), 1);
+    const QString kind = file.section(QLatin1Char('='), 1);
     const int seed = kind.mid(1).toInt();
     if (kind == QLatin1String("e"))
         return QByteArray();
@@ -29,25 +29,25 @@ inline QByteArray content(const QString &spec)
     return bytes;
 }
 
-inline QString pathOf(const QString &spec) { return spec.section(QLatin1Char('='), 0, 0); }
+inline QString pathOf(const QString &file) { return file.section(QLatin1Char('='), 0, 0); }
 
-inline bool writeFolder(const QString &folder, const QStringList &specs)
+inline bool writeFolder(const QString &folder, const QStringList &files)
 {
-    for (const QString &spec : specs) {
-        const QString path = QDir(folder).filePath(pathOf(spec));
-        if (!QDir().mkpath(QFileInfo(path).absolutePath()) || !TestBytes::writeFile(path, content(spec)))
+    for (const QString &file : files) {
+        const QString path = QDir(folder).filePath(pathOf(file));
+        if (!QDir().mkpath(QFileInfo(path).absolutePath()) || !TestBytes::writeFile(path, content(file)))
             return false;
     }
     return true;
 }
 
-inline bool writeZip(const QString &path, const QStringList &specs)
+inline bool writeZip(const QString &path, const QStringList &files)
 {
     KZip zip(path);
     if (!zip.open(QIODevice::WriteOnly))
         return false;
-    for (const QString &spec : specs)
-        if (!zip.writeFile(pathOf(spec), content(spec)))
+    for (const QString &file : files)
+        if (!zip.writeFile(pathOf(file), content(file)))
             return false;
     return zip.close();
 }
